@@ -1,0 +1,51 @@
+#pragma once
+#include <boost/log/sources/record_ostream.hpp>
+#include <boost/log/sources/severity_logger.hpp>
+
+#include <atomic>
+#include <ostream>
+#include <string>
+
+namespace tarnix {
+namespace logging {
+
+enum severity_level { trace = 0, info = 1, debug = 2, warning = 3, error = 4, fatal = 5, status = 6 };
+
+// Written as its name for 0..6, as its decimal number otherwise.
+std::ostream& operator<<(std::ostream& os, severity_level level);
+
+typedef boost::log::sources::severity_logger_mt<severity_level> Logger;
+
+struct qvLogger {
+    // The one process-wide logger, created on first use.
+    static Logger& get();
+};
+
+// Global threshold; a record passes when its severity is at least the threshold.
+extern std::atomic<int> gLogThreshold;
+
+inline bool severityFilter(int severity) {
+    return severity >= gLogThreshold.load(std::memory_order_relaxed);
+}
+
+// Values above 6 become 6; smaller values, negative ones too, are kept.
+void setLogLevel(int level);
+int logLevel();
+
+// Sets up the console sink, the global attributes and, when a log directory can
+// be prepared, the rotating file sink. Never fails; returns true.
+bool initLogging(const std::string& programName);
+
+// The log directory for the program, or an empty path when none is usable.
+std::string logDirectory(const std::string& programName);
+
+}  // namespace logging
+}  // namespace tarnix
+
+// Log statement: QVLOG(tarnix::logging::warning) << "text";
+// The message is formatted only when the record passes the threshold.
+#define QVLOG(sev)                                                              \
+    if (!::tarnix::logging::severityFilter(static_cast<int>(sev))) {            \
+    } else                                                                      \
+        BOOST_LOG_SEV(::tarnix::logging::qvLogger::get(),                       \
+                      static_cast<::tarnix::logging::severity_level>(sev))
