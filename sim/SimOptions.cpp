@@ -1,0 +1,73 @@
+#include "SimOptions.h"
+
+#include "BitstreamDigest.h"  // generated with the embedded FPGA configuration
+#include "platform/usb/InstrumentDirectory.h"
+
+#include <boost/program_options.hpp>
+
+#include <sstream>
+#include <stdexcept>
+
+namespace tarnix {
+namespace sim {
+
+namespace po = boost::program_options;
+
+namespace {
+
+std::array<uint8_t, 16> parseDigest(const std::string& text) {
+    if (text.size() != 32) throw std::invalid_argument("a design digest has 32 hexadecimal digits");
+    std::array<uint8_t, 16> digest{};
+    for (std::size_t i = 0; i < 16; ++i) digest[i] = uint8_t(std::stoul(text.substr(2 * i, 2), nullptr, 16));
+    return digest;
+}
+
+}  // namespace
+
+std::array<uint8_t, 16> builtInDesignDigest() { return std::array<uint8_t, 16>{QV_BITSTREAM_MD5_BYTES}; }
+
+SimOptions parseSimOptions(int argc, const char* const* argv) {
+    SimOptions options;
+    InstrumentConfig& config = options.instrument;
+    uint32_t driverVersion = config.driverVersion;
+    std::string digest;
+    int32_t stallOut = -1;
+    po::options_description description("lq3sim options");
+    description.add_options()
+        ("help,h", "show this text")
+        ("dir", po::value(&options.directory), "instrument directory (default: $QV_INSTRUMENT_DIR or the temporary default)")
+        ("name", po::value(&options.socketName), "socket file name (default: lq3-<serial>.sock)")
+        ("serial", po::value(&config.serial)->default_value(config.serial), "serial number")
+        ("product", po::value(&config.product)->default_value(config.product), "product number")
+        ("running", po::bool_switch(&config.fpgaRunning), "the FPGA starts with a design running")
+        ("design-digest", po::value(&digest), "design hash of the running design (32 hex digits; default: the built-in configuration's MD5)")
+        ("driver-version", po::value(&driverVersion)->default_value(driverVersion), "driver version reported")
+        ("old-driver", "report driver version 7436")
+        ("silent", po::bool_switch(&config.faults.silent), "fault: never send device-to-host data")
+        ("stall-out", po::value(&stallOut)->implicit_value(0), "fault: stop accepting OUT data after N transfers")
+        ("crc-failures", po::value(&config.faults.crcFailures)->implicit_value(1), "fault: N configurations end with a CRC error")
+        ("no-done", po::bool_switch(&config.faults.noDone), "fault: configurations never raise DONE")
+        ("invalid-address", po::bool_switch(&config.faults.invalidAddressMessage), "fault: one message at 0x14000000 before the first read answer")
+        ("stream-address", po::value(&options.streamAddress), "stream messages to this address")
+        ("stream-bytes", po::value(&options.streamBytes), "payload bytes per streamed message")
+        ("stream-count", po::value(&options.streamCount), "number of streamed messages (0: without end)");
+    po::variables_map values;
+    po::store(po::parse_command_line(argc, argv, description), values);
+    po::notify(values);
+    options.help = values.count("help") != 0;
+    std::ostringstream help;
+    help << description;
+    options.helpText = help.str();
+
+    config.driverVersion = uint16_t(values.count("old-driver") ? 7436 : driverVersion);
+    config.faults.stallOutAfter = stallOut;
+    config.designDigest = digest.empty() ? builtInDesignDigest() : parseDigest(digest);
+    if (options.directory.empty()) options.directory = platform::usb::instrumentDirectory();
+    if (options.socketName.empty()) options.socketName = "lq3-" + std::to_string(config.serial) + ".sock";
+    return options;
+}
+
+std::string socketPathOf(const SimOptions& options) { return options.directory + "/" + options.socketName; }
+
+}  // namespace sim
+}  // namespace tarnix

@@ -1,0 +1,138 @@
+#include "core/component/QVBaseImpl.h"
+
+#include "core/Logging.h"
+#include "core/component/QVBase.h"
+#include "platform/thread/ThreadPriority.h"
+
+#include <boost/thread/locks.hpp>
+
+#include <algorithm>
+
+namespace tarnix {
+namespace impl {
+
+namespace {
+typedef boost::shared_lock<boost::shared_mutex> SharedLock;
+typedef boost::unique_lock<boost::shared_mutex> ExclusiveLock;
+typedef boost::upgrade_lock<boost::shared_mutex> UpgradeLock;
+}  // namespace
+
+QVBaseImpl::QVBaseImpl(const std::string& name, exception::ExceptionCarrier& carrier)
+    : name_(name), carrier_(carrier) {}
+
+QVBaseImpl::~QVBaseImpl() = default;
+
+void QVBaseImpl::start() {
+    if (thread_) thread_->start();
+    SharedLock lock(childrenLock_);
+    for (const auto& child : children_) child->start();
+}
+
+void QVBaseImpl::stop() {
+    {
+        SharedLock lock(childrenLock_);
+        for (const auto& child : children_) child->stop();
+    }
+    if (thread_) thread_->requestStop();
+}
+
+bool QVBaseImpl::isIllegal() const { return thread_ && thread_->isIllegal(); }
+
+bool QVBaseImpl::isFinished() const {
+    if (thread_ && !thread_->isFinished()) return false;
+    SharedLock lock(childrenLock_);
+    return std::all_of(children_.begin(), children_.end(),
+                       [](const std::shared_ptr<QVBase>& child) { return child->isFinished(); });
+}
+
+bool QVBaseImpl::isRunning() const {
+    if (!thread_) {
+        QVLOG(logging::error) << "Warning: Tried to access an uninitialized thread.";
+        return false;
+    }
+    return !thread_->isStopRequested();
+}
+
+void QVBaseImpl::logClassData() const {
+    QVLOG(logging::status) << "-- Class Log Data Start -----------------------------";
+    QVLOG(logging::status) << "Class name:    " << name_;
+    QVLOG(logging::status) << "Children:      " << childCount();
+    QVLOG(logging::status) << "Flags: Illegal: " << int(isIllegal());
+    QVLOG(logging::status) << "       Stopped: " << int(isFinished());
+    QVLOG(logging::status) << "       Running: " << int(isRunning());
+    QVLOG(logging::status) << "-- Class Log Data End   -----------------------------";
+}
+
+void QVBaseImpl::logClassDataTree() const {
+    logClassData();
+    SharedLock lock(childrenLock_);
+    for (const auto& child : children_) child->logClassData();
+}
+
+void QVBaseImpl::addChild(const std::shared_ptr<QVBase>& child) {
+    ExclusiveLock lock(childrenLock_);
+    children_.push_back(child);
+    childCount_.store(children_.size());
+    child->start();
+}
+
+void QVBaseImpl::appendChildren(const std::vector<std::shared_ptr<QVBase>>& children) {
+    ExclusiveLock lock(childrenLock_);
+    children_.insert(children_.end(), children.begin(), children.end());
+    childCount_.store(children_.size());
+}
+
+std::size_t QVBaseImpl::childCount() const {
+    SharedLock lock(childrenLock_);
+    return children_.size();
+}
+
+std::vector<std::shared_ptr<QVBase>> QVBaseImpl::children() const {
+    SharedLock lock(childrenLock_);
+    return children_;
+}
+
+void QVBaseImpl::setLoopStatistic(bool enabled) {
+    if (thread_) thread_->loopStatistic().setEnabled(enabled);
+    SharedLock lock(childrenLock_);
+    for (const auto& child : children_) child->setLoopStatistic(enabled);
+}
+
+void QVBaseImpl::reapChildren() {
+    if (childCount_.load() == 0) return;
+    std::vector<std::shared_ptr<QVBase>> released;
+    {
+        // Upgradeable: readers may go on, but no child can be added between
+        // building the new list and installing it.
+        UpgradeLock scan(childrenLock_);
+        std::size_t finished = 0;
+        for (const auto& child : children_) {
+            if (child->isIllegal()) child->stop();
+        }
+        for (const auto& child : children_) {
+            if (child->isFinished()) ++finished;
+        }
+        if (finished == 0) return;
+
+        std::vector<std::shared_ptr<QVBase>> remaining;
+        remaining.reserve(children_.size() - finished);
+        for (const auto& child : children_) {
+            if (!child->isFinished()) remaining.push_back(child);
+        }
+        boost::upgrade_to_unique_lock<boost::shared_mutex> install(scan);
+        released.swap(children_);
+        children_.swap(remaining);
+        childCount_.store(children_.size());
+    }
+    // Outside the lock: destroying a finished child joins its ended thread.
+}
+
+void QVBaseImpl::setPriority(int priority) {
+    if (priority < -1 || priority > 1) return;
+    if (!platform::setCurrentThreadPriority(static_cast<platform::ThreadPriority>(priority))) {
+        QVLOG(logging::debug) << "Couldn't set priority of thread " << name_ << ".";
+    }
+}
+
+}  // namespace impl
+}  // namespace tarnix

@@ -1,0 +1,64 @@
+#pragma once
+#include "core/tree/Endpoint.h"
+#include "core/tree/TreeId.h"
+#include "core/tree/TreeNode.h"
+
+#include <boost/thread/shared_mutex.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+
+namespace tarnix {
+
+class QVFifo;
+
+struct EndpointIdOrder {
+    bool operator()(const std::shared_ptr<Endpoint>& a, const std::shared_ptr<Endpoint>& b) const {
+        return a->id < b->id;
+    }
+};
+
+// One tree below the root: an instrument's tree or the server's own. It owns
+// the endpoint table, the streamed endpoints, the request FIFO that clients
+// write into and the output FIFO that the dispatcher reads.
+struct DispatcherTree {
+    DispatcherTree(TreeId treeId, TreeNode::Ptr rootNode, std::shared_ptr<QVFifo> output,
+                   std::shared_ptr<QVFifo> request)
+        : id(treeId), root(std::move(rootNode)), outputFifo(std::move(output)), requestFifo(std::move(request)) {}
+    DispatcherTree(const DispatcherTree&) = delete;
+    DispatcherTree& operator=(const DispatcherTree&) = delete;
+
+    const TreeId id;
+    TreeNode::Ptr root;
+    // Id of the next endpoint; ids are never reused within a tree.
+    int32_t nextEndpointId = 0;
+    std::map<int32_t, std::shared_ptr<Endpoint>> endpoints;
+    std::set<std::shared_ptr<Endpoint>, EndpointIdOrder> bufferedEndpoints;
+    // Replies and value changes of the tree's owner; read by the dispatcher.
+    std::shared_ptr<QVFifo> outputFifo;
+    // ValueRecord requests written by TreeWrite; read by the tree's owner.
+    std::shared_ptr<QVFifo> requestFifo;
+    // Held while a DispatcherTreeLock on this tree is open and by TreeWrite.
+    std::mutex mutex;
+};
+
+typedef std::map<TreeId, std::shared_ptr<DispatcherTree>> DispatcherTreeMap;
+
+// Process-wide tree locks, always taken in this order: structure mutex,
+// subscription mutex, session-list mutex (SessionClient.h); a tree's own mutex
+// after the structure mutex (and after the subscription mutex inside a
+// DispatcherTreeLock).
+boost::shared_mutex& getTreeStructureMutex();
+// Guards the tree registry, every endpoint table and every subscriber list.
+boost::shared_mutex& getTreeSubscriptionMutex();
+// The registry of trees, ascending by id: the server's tree, then the devices.
+DispatcherTreeMap& getDispatcherTreeMap();
+
+// The endpoint with this id, or an empty pointer when the id was never handed
+// out or its endpoint was removed. Caller holds the subscription mutex.
+std::shared_ptr<Endpoint> DispatcherTreeFindEndpoint(const DispatcherTree& tree, int32_t id);
+
+}  // namespace tarnix

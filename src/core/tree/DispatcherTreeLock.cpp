@@ -1,0 +1,105 @@
+#include "core/tree/DispatcherTreeLock.h"
+
+#include "core/Logging.h"
+#include "core/QVException.h"
+#include "core/tree/NodeDef.h"
+#include "core/tree/TreeNotices.h"
+
+#include <algorithm>
+
+namespace tarnix {
+
+namespace {
+
+// Tree locks held by this thread. "Not locked." checks ask this, so a thread
+// cannot change a tree merely because another thread happens to hold a lock.
+thread_local int tTreeLocksHeld = 0;
+
+void detachFromRoot(const TreeNode::Ptr& node) {
+    const TreeNode::Ptr& root = getRootNode();
+    const auto& siblings = root->children();
+    if (std::find(siblings.begin(), siblings.end(), node) != siblings.end()) root->removeChild(node);
+}
+
+}  // namespace
+
+bool DispatcherTreeLockHeld() { return tTreeLocksHeld > 0; }
+
+int64_t DispatcherTreeSiblingOrder(TreeId id) {
+    // The device definition's own order, 2, stays above the server tree's 1;
+    // the serial number is added so that devices follow each other by serial.
+    return id.isServer() ? 0 : int64_t(NodeDefs::LQ3::Dev::siblingOrder) + int64_t(id.serial());
+}
+
+DispatcherTreeLock::DispatcherTreeLock() {
+    if (tTreeLocksHeld > 0) QV_THROW(QVException("Tree already locked by this thread."));
+    structureLock_ = boost::unique_lock<boost::shared_mutex>(getTreeStructureMutex());
+    subscriptionLock_ = boost::unique_lock<boost::shared_mutex>(getTreeSubscriptionMutex());
+    ++tTreeLocksHeld;
+}
+
+void DispatcherTreeLock::hold(std::shared_ptr<DispatcherTree> tree) {
+    if (!tree) QV_THROW(QVException("Invalid tree (NULL pointer)."));
+    treeLock_ = std::unique_lock<std::mutex>(tree->mutex);
+    node_ = tree->root;
+    tree_ = std::move(tree);
+}
+
+DispatcherTreeLock::~DispatcherTreeLock() {
+    if (treeLock_.owns_lock()) treeLock_.unlock();
+    treeLock_ = std::unique_lock<std::mutex>();
+    --tTreeLocksHeld;
+    tree_.reset();
+    node_.reset();
+    subscriptionLock_.unlock();
+    structureLock_.unlock();
+    if (tTreeLocksHeld == 0) DispatcherDeliverDeferredNotices();
+}
+
+DispatcherTreeCreator::DispatcherTreeCreator(TreeId id, std::shared_ptr<QVFifo> outputFifo,
+                                             std::shared_ptr<QVFifo> requestFifo) {
+    TreeNode::Ptr root = NewNode<NodeDefs::LQ3::Dev>();
+    TreeNode::addChild(getRootNode(), root);
+    // Serial numbers of 2^31 and above wrap here; the display name prints the
+    // index unsigned, so the device still shows its true number.
+    root->setIndex(static_cast<int32_t>(id.serial()));
+    root->setSiblingOrder(DispatcherTreeSiblingOrder(id));
+    getRootNode()->sortChildren();
+
+    auto tree = std::make_shared<DispatcherTree>(id, root, std::move(outputFifo), std::move(requestFifo));
+    hold(tree);
+
+    DispatcherTreeMap& map = getDispatcherTreeMap();
+    auto it = map.find(id);
+    if (it != map.end()) {
+        // An instrument that restarts may build its new tree before the old one
+        // is gone; the newer tree is the one the dispatcher serves.
+        QVLOG(logging::warning) << "Tree " << id.toString() << " created again; the new tree replaces the old one.";
+        it->second = std::move(tree);
+    } else {
+        map.emplace(id, std::move(tree));
+    }
+}
+
+DispatcherTreeLocker::DispatcherTreeLocker(std::shared_ptr<DispatcherTree> tree) { hold(std::move(tree)); }
+
+DispatcherTreeRemover::DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tree) {
+    hold(std::move(tree));
+    const std::shared_ptr<DispatcherTree>& t = getTree();
+
+    DispatcherTreeMap& map = getDispatcherTreeMap();
+    auto it = map.find(t->id);
+    // A newer tree with the same id (see the creator) stays registered.
+    if (it != map.end() && it->second == t) map.erase(it);
+
+    for (auto& entry : t->endpoints) entry.second->subscribers.clear();
+    t->bufferedEndpoints.clear();
+    t->endpoints.clear();
+
+    if (t->root) {
+        t->root->removeAllChildren();
+        detachFromRoot(t->root);
+    }
+}
+
+}  // namespace tarnix

@@ -1,0 +1,67 @@
+#pragma once
+#include "core/tree/DispatcherTree.h"
+
+#include <boost/thread/locks.hpp>
+
+#include <memory>
+#include <mutex>
+
+namespace tarnix {
+
+// Scoped lock for creating, building and removing a tree: the structure and
+// subscription mutexes exclusively, then the tree's own mutex. Opened through
+// DispatcherTreeCreator, DispatcherTreeLocker or DispatcherTreeRemover. A thread
+// may hold only one at a time (a second one would deadlock; it throws instead).
+// Tree-change notices raised while it is open are delivered after it closes.
+class DispatcherTreeLock {
+public:
+    DispatcherTreeLock(const DispatcherTreeLock&) = delete;
+    DispatcherTreeLock& operator=(const DispatcherTreeLock&) = delete;
+    virtual ~DispatcherTreeLock();
+
+    const std::shared_ptr<DispatcherTree>& getTree() const { return tree_; }
+    const TreeNode::Ptr& getNode() const { return node_; }
+
+protected:
+    // Takes the two process-wide mutexes exclusively and counts the lock open.
+    DispatcherTreeLock();
+    // Keeps the tree and its root and locks the tree's mutex.
+    void hold(std::shared_ptr<DispatcherTree> tree);
+
+private:
+    boost::unique_lock<boost::shared_mutex> structureLock_;
+    boost::unique_lock<boost::shared_mutex> subscriptionLock_;
+    std::shared_ptr<DispatcherTree> tree_;
+    TreeNode::Ptr node_;
+    std::unique_lock<std::mutex> treeLock_;
+};
+
+// Builds a new, empty tree with a DEV root node below the root, indexed by the
+// serial number (the server's tree gets index 0 and renames its root itself),
+// and registers it. The caller adds nodes and endpoints while it is open.
+class DispatcherTreeCreator : public DispatcherTreeLock {
+public:
+    DispatcherTreeCreator(TreeId id, std::shared_ptr<QVFifo> outputFifo, std::shared_ptr<QVFifo> requestFifo);
+};
+
+// Opens the lock on an existing tree (for rebuilding parts of it).
+class DispatcherTreeLocker : public DispatcherTreeLock {
+public:
+    explicit DispatcherTreeLocker(std::shared_ptr<DispatcherTree> tree);
+};
+
+// Opens the lock and dismantles the tree: unregisters it, drops every
+// subscriber, clears its endpoint tables and takes its nodes out of the tree.
+class DispatcherTreeRemover : public DispatcherTreeLock {
+public:
+    explicit DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tree);
+};
+
+// True when the calling thread holds a DispatcherTreeLock.
+bool DispatcherTreeLockHeld();
+
+// Sibling order of a tree's root below the root node: the server's tree first,
+// then the devices by serial number.
+int64_t DispatcherTreeSiblingOrder(TreeId id);
+
+}  // namespace tarnix

@@ -1,0 +1,184 @@
+#pragma once
+#include "core/QVStatus.h"
+#include "engine/AddressCache.h"
+#include "engine/DeviceAccess.h"
+#include "engine/DeviceStateCmd.h"
+#include "engine/DeviceStateEPNode.h"
+#include "engine/DeviceStateTimer.h"
+#include "engine/FeatureMap.h"
+#include "engine/NodeGroup.h"
+#include "engine/Timestamp48Extender.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnix {
+
+struct DispatcherTree;
+
+// Index of the statistics of the device loop.
+enum StatsValue : int {
+    STATS_BYTES_SENT = 0,
+    STATS_BYTES_RECEIVED = 1,
+    STATS_MEAN_MSG_COUNT = 2,
+    STATS_MEAN_POLL_COUNT = 3,
+    STATS_SUPPLY_1V2 = 4,
+    STATS_SUPPLY_1V8 = 5,
+    STATS_SUPPLY_2V5 = 6,
+    STATS_SUPPLY_3V3 = 7,
+    STATS_SUPPLY_5V0 = 8,
+    STATS_TEMPERATURE = 9,
+    STATS_COUNT = 10,
+};
+
+// The board register read during feature discovery.
+struct HwInfoWord {
+    uint32_t raw = 0;
+    uint32_t revision = 0;  // bits 0-2
+    bool flag = false;      // bit 3
+};
+
+// One entry of a gain-range list of the signal inputs.
+struct GainRangeEntry {
+    double range = 0.0;
+    uint16_t word16 = 0;
+    uint32_t word32 = 0;
+    double factor = 1.0;
+};
+
+// Data the node groups keep in the device state, with their initial values.
+// Groups add the fields they need next to these.
+struct DeviceStateGroupData {
+    static constexpr std::size_t kGainRangeLists = 4;
+    static constexpr std::size_t kGainRangeDefaults = 30;
+
+    uint32_t oscillatorCount = 0;
+    uint32_t demodulatorCount = 0;
+    uint32_t pllCount = 0;
+    uint32_t pidCount = 0;
+    uint32_t signalInputCount = 0;
+    uint32_t auxInputCount = 0;
+    uint32_t auxOutputCount = 0;
+    uint32_t dioCount = 0;
+    uint32_t modulatorCount = 0;
+
+    std::array<double, 256> gainTable0 = filled(1.0);
+    std::array<double, 256> gainTable1 = filled(1.0);
+    // Derived auxiliary-output values and the demodulator input table, reset
+    // whenever feature discovery starts (DeviceStateFeatureInit).
+    std::array<double, 8> auxOutDerived{};
+    std::array<int, 32> demodInputIndex{};
+
+    std::array<std::vector<GainRangeEntry>, kGainRangeLists> gainRanges;
+
+    // The oscillator each demodulator uses: 0 to 7 at creation.
+    std::array<int, 8> demodOscSelect{{0, 1, 2, 3, 4, 5, 6, 7}};
+
+private:
+    static std::array<double, 256> filled(double v) {
+        std::array<double, 256> a;
+        a.fill(v);
+        return a;
+    }
+};
+
+// The per-instrument record of the device state engine. Owned by the device
+// object and touched only by its device thread.
+struct DeviceState {
+    static constexpr int kMaxFeatures = 300;
+
+    std::shared_ptr<DispatcherTree> tree;
+
+    // Feature-list bootstrap.
+    int bootStep = 0;
+    uint32_t apertureAddress = 0;
+    uint32_t apertureLength = 0;
+    std::string apertureTag;  // 8 characters once set
+    uint32_t featureListLength = 0;
+    std::optional<EngineTime> stepTime;  // empty: timing starts at the next pass
+    Feature* featureListItem = nullptr;
+    int featureListRow = -1;
+    uint32_t boardRegisterAddress = 0;
+    uint32_t boardRegisterLength = 0;
+    Feature* hwInfoItem = nullptr;
+    int hwInfoRow = -1;
+    HwInfoWord hwInfo;
+
+    FeatureMap features;
+    DeviceStateEPNodes epNodes;
+
+    // What the address cache was built against; routing resets the cache when
+    // either differs from the current value.
+    uint32_t cacheGeneration = 0;
+    uint32_t cacheChangeCounter = 0;
+    AddressCache addressCache;
+
+    std::array<int, STATS_COUNT> statsEPIds;
+
+    uint32_t rawListenAddress = 0;
+    int rawListenEPId = -1;
+
+    std::vector<std::unique_ptr<DeviceStateNodeGroup>> nodeGroups;
+
+    DeviceStateGroupData groups;
+    std::array<int, 2> sigInRewriteEPIds{{-1, -1}};
+
+    // PID update strobe and the amplifier poll.
+    uint32_t pidStrobeEnable = 0;
+    uint32_t pidStrobeAddress = 0;
+    int tampUpdateState = 0;  // 0 idle, 1 update requested, 2 command in flight
+    bool pidStrobePending = false;
+
+    // LED animation of a finished start-up.
+    std::vector<uint32_t> ledRegisters;
+    uint8_t ledFlags = 0;  // bit 0: running
+    std::optional<EngineTime> ledTime;
+    int ledCounter = 0;
+
+    DeviceStateCmd cmd;
+
+    EngineTime currentTime{};
+    DeviceStateTimers timers;
+
+    int announced = 0;
+    int initCounter = 0;
+
+    Timestamp48Extender demodExtender;
+    Timestamp48Extender auxInExtender;
+    Timestamp48Extender dioExtender;
+    Timestamp48Extender statusTimeExtender;
+
+    int sigInRewriteState = 2;  // 2 idle, 0 FPGA just configured, 1 armed
+    EngineTime sigInRewriteTime{};
+
+    DeviceState();
+    ~DeviceState();
+    DeviceState(const DeviceState&) = delete;
+    DeviceState& operator=(const DeviceState&) = delete;
+};
+
+// Creates the device state, its tree with the root nodes and the aperture, and
+// stores it in the device object.
+QV_STATUS DeviceStateCreate(DeviceAccess& device);
+QV_STATUS DeviceStateDestroy(DeviceAccess& device);
+QV_STATUS DeviceStateFeatureInit(DeviceAccess& device);
+
+// Hands one statistic of the device loop to its node. Throws QVDeviceException
+// when the node's handler fails for another reason than a full output FIFO.
+void DeviceStateSetStats(DeviceAccess& device, int value, double stat);
+
+QV_STATUS DeviceStateRequestEP(DeviceAccess& device, int epId);
+QV_STATUS DeviceStateClearAwaiting(DeviceAccess& device, int epId);
+QV_STATUS DeviceStateStartLedAnimation(DeviceAccess& device, DeviceState& state);
+QV_STATUS DeviceStateAddLedRegister(DeviceAccess& device, uint32_t address);
+QV_STATUS DeviceStateLedRegistersSet(DeviceAccess& device);
+QV_STATUS DeviceStateLedRegistersClear(DeviceAccess& device);
+
+// The device state of a device object; throws QVException when there is none.
+DeviceState& stateOf(DeviceAccess& device);
+
+}  // namespace tarnix

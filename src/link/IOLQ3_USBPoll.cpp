@@ -1,0 +1,87 @@
+// Device-to-host messages: one large read always in flight while the other
+// buffer is parsed.
+#include "core/Logging.h"
+#include "link/IOExceptions.h"
+#include "link/IOLQ3_USBImpl.h"
+
+#include <chrono>
+
+namespace tarnix {
+namespace impl {
+
+namespace {
+
+constexpr uint64_t kMicrosPerDay = 86400ull * 1000000ull;
+
+// Microseconds from `start` to `now`, both times of day; a wait that crossed
+// midnight is counted across it.
+uint64_t elapsedMicros(uint64_t start, uint64_t now) {
+    return now >= start ? now - start : now + kMicrosPerDay - start;
+}
+
+}  // namespace
+
+uint64_t IOLQ3_USBImpl::timeOfDayMicros() {
+    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return static_cast<uint64_t>(sinceEpoch.count()) % kMicrosPerDay;
+}
+
+void IOLQ3_USBImpl::poll(uint32_t* address, uint32_t* length, uint8_t* destination, uint32_t destinationSize,
+                         uint32_t timeoutMs, uint64_t startMicros) {
+    if (timeoutMs != interface_.readTimeout()) interface_.setReadTimeout(timeoutMs);
+    const auto answer = [&](uint32_t messageAddress, uint64_t messageLength) {
+        if (address) *address = messageAddress;
+        if (length) *length = static_cast<uint32_t>(messageLength);
+    };
+
+    uint64_t total = 0;
+    uint32_t messageAddress = 0;
+    uint64_t noted = engine_.messagesCompleted();
+    for (;;) {
+        if (engine_.messagesCompleted() != noted) {
+            noted = engine_.messagesCompleted();
+            const uint32_t lengthWord = engine_.lengthWord();
+            const uint32_t payload = lengthWord & ~3u;
+            if (total == 0) {
+                if (!(lengthWord & StateEngineRD_USB::kHeaderOnlyBit)) {
+                    messageAddress = engine_.address();
+                    total += payload;
+                }
+            } else {
+                total += payload;
+            }
+            if (lengthWord & StateEngineRD_USB::kContinuesBit) continue;
+            if (destination && total > destinationSize) {
+                // Its tail was never stored: drop the whole message.
+                engine_.countSkipped("message longer than the destination buffer");
+                total = 0;
+                messageAddress = 0;
+                continue;
+            }
+            answer(messageAddress, total);
+            return;
+        }
+        if (interface_.currentRead().valid() == 0) {
+            try {
+                interface_.otherRead().waitAsync();
+                interface_.swapReadBuffers();
+                interface_.otherRead().readAsync(detail::ReadBuffer_USB_Win::kCapacity);
+            } catch (const QVIOTimeoutException& e) {
+                QVLOG(logging::info) << "Detected a timeout in poll. " << e.what();
+                answer(0, 0);
+                return;
+            }
+        }
+        engine_.process(interface_.currentRead(), destination, destinationSize, static_cast<uint32_t>(total));
+        if (total == 0 && engine_.state() == StateEngineRD_USB::kSyncSearch &&
+            engine_.messagesCompleted() == noted && timeoutMs != 0 &&
+            elapsedMicros(startMicros, timeOfDayMicros()) >= uint64_t(timeoutMs) * 1000) {
+            answer(0, 0);
+            return;
+        }
+    }
+}
+
+}  // namespace impl
+}  // namespace tarnix

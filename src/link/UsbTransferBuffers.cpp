@@ -1,0 +1,215 @@
+#include "link/UsbTransferBuffers.h"
+
+#include "core/Logging.h"
+#include "link/IOExceptions.h"
+
+#include <boost/format.hpp>
+
+namespace tarnix {
+namespace detail {
+
+namespace usb = platform::usb;
+
+namespace {
+
+constexpr uint32_t kWaitStepMs = 10;
+constexpr uint32_t kWaitStepsBeforeCancel = 200;
+constexpr uint32_t kCancelWaitMs = 100;
+constexpr uint32_t kCancelWaitSteps = 10;
+
+std::string numbered(const char* pattern, uint32_t code) {
+    return (boost::format(pattern) % static_cast<int>(code)).str();
+}
+
+void requestCancel(HandleUSB* handle) {
+    if (!handle) return;
+    const uint32_t error = handle->cancelIo();
+    if (error != usb::kErrorSuccess) {
+        QVLOG(logging::error) << numbered("Error %d during read cancel.", error);
+    }
+}
+
+// After a cancel: waits while the transfer stays pending, 100 ms at a time, and
+// gives up after about 1.1 s.
+void awaitCancelled(EventHandlerUSB& events) {
+    for (uint32_t steps = 0; events.overlapped->pending(); ++steps) {
+        if (steps == kCancelWaitSteps) {
+            events.event->wait(kCancelWaitMs);
+            QVLOG(logging::error) << "Could not canel all transfers. "
+                                  << "This should never happen as it will create resource leakage.";
+            return;
+        }
+        events.event->wait(kCancelWaitMs);
+    }
+}
+
+template <class Buffer>
+void cancelInDestructor(Buffer& buffer) {
+    try {
+        buffer.cancel();
+    } catch (const QVIOException& e) {
+        QVLOG(logging::error) << "Caught an exception during cancelling all pending transfers. "
+                              << "This may result in resource leakage. " << e.what();
+    }
+}
+
+}  // namespace
+
+EventHandlerUSB::EventHandlerUSB()
+    : overlapped(std::make_shared<usb::Overlapped>()), event(std::make_shared<usb::Event>()) {}
+
+void EventHandlerUSB::prepare() {
+    event->reset();
+    overlapped->reset(event);
+}
+
+void waitWhilePending(EventHandlerUSB& events, HandleUSB* handle, const char* activity) {
+    uint32_t waits = 0;
+    while (events.overlapped->pending()) {
+        if (waits > kWaitStepsBeforeCancel) {
+            QVLOG(logging::error) << "Serious fail. Too long timeout (" << waits << "0ms) during " << activity << ".";
+            requestCancel(handle);
+        }
+        ++waits;
+        events.event->wait(kWaitStepMs);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+ReadBuffer_USB_Win::ReadBuffer_USB_Win() : events_(std::make_shared<EventHandlerUSB>()) {
+    storage_.reserve(kCapacity);
+}
+
+ReadBuffer_USB_Win::~ReadBuffer_USB_Win() { cancelInDestructor(*this); }
+
+void ReadBuffer_USB_Win::setSize(uint32_t count) {
+    valid_ = count;
+    if (storage_.size() < count) {
+        QVLOG(logging::status) << "RD: Memory resize from " << storage_.size() << " to " << count;
+        storage_.resize(count, 0);
+    }
+    cursor_ = 0;
+}
+
+bool ReadBuffer_USB_Win::readAsync(uint32_t size) {
+    if (pending_) QV_THROW(QVIOException("Transfer is still pending!"));
+    if (size > kCapacity) QV_THROW(QVIOException("Requested a too large data package."));
+    if (!handle_) QV_THROW(QVIOInternalException("Invalid handle detected. Was the device disconnected?"));
+    events_->prepare();
+    setSize(size);
+    const usb::IoResult result = handle_->readFile(storage_.data(), size, events_->overlapped);
+    switch (result.error) {
+    case usb::kErrorSuccess:
+        valid_ = result.bytes;
+        cursor_ = 0;
+        return true;
+    case usb::kErrorIoPending:
+        pending_ = true;
+        return false;
+    case usb::kErrorSemaphoreTimeout:
+        QVLOG(logging::status) << "readAsync: Resize in timeout from " << storage_.size() << " to " << size;
+        setSize(result.bytes);
+        QV_THROW(QVIOTimeoutException("Read timeout during readAsync()."));
+    default:
+        consumeAll();
+        QV_THROW(QVIOInternalException(numbered("Read error %d during readAsync().", result.error)));
+    }
+}
+
+void ReadBuffer_USB_Win::waitAsync() {
+    if (!pending_) {
+        cursor_ = 0;
+        return;
+    }
+    pending_ = false;
+    waitWhilePending(*events_, handle_.get(), "bulk read");
+    const usb::IoResult result = HandleUSB::getOverlappedResult(*events_->overlapped, true);
+    if (result.error == usb::kErrorSemaphoreTimeout) {
+        setSize(result.bytes);
+        QV_THROW(QVIOTimeoutException("Read timeout during waitAsync()."));
+    }
+    if (result.error != usb::kErrorSuccess) {
+        consumeAll();
+        QV_THROW(QVIOInternalException(numbered("Read error %d during waitAsync().", result.error)));
+    }
+    setSize(result.bytes);
+}
+
+void ReadBuffer_USB_Win::cancel() {
+    if (pending_) {
+        requestCancel(handle_.get());
+        awaitCancelled(*events_);
+    }
+    pending_ = false;
+    consumeAll();
+}
+
+// ---------------------------------------------------------------------------
+
+WriteBuffer_USB_Win::WriteBuffer_USB_Win() : events_(std::make_shared<EventHandlerUSB>()) {
+    storage_.reserve(kChunkSize);
+}
+
+WriteBuffer_USB_Win::~WriteBuffer_USB_Win() { cancelInDestructor(*this); }
+
+bool WriteBuffer_USB_Win::writeAsync() { return start(storage_.data(), size(), true); }
+
+bool WriteBuffer_USB_Win::writeAsync(const uint8_t* data, uint32_t length) { return start(data, length, false); }
+
+bool WriteBuffer_USB_Win::start(const uint8_t* data, uint32_t length, bool ownBytes) {
+    if (pending_) QV_THROW(QVIOException("Transfer is still pending!"));
+    if (!handle_) QV_THROW(QVIOInternalException("Invalid handle detected. Was the device disconnected?"));
+    inFlight_ = length;
+    events_->prepare();
+    const usb::IoResult result = handle_->writeFile(data, length, events_->overlapped);
+    switch (result.error) {
+    case usb::kErrorSuccess:
+        storage_.clear();
+        return true;
+    case usb::kErrorIoPending:
+        pending_ = true;
+        return false;
+    case usb::kErrorSemaphoreTimeout:
+        storage_.clear();
+        QV_THROW(QVIOTimeoutException(ownBytes ? "Write timeout during writeAsync()."
+                                               : "Write timeout during waitAsync()"));
+    default:
+        storage_.clear();
+        QV_THROW(QVIOInternalException(numbered(ownBytes ? "Write error %d during writeAsync()."
+                                                         : "Write error %d during waitAsync().",
+                                                result.error)));
+    }
+}
+
+void WriteBuffer_USB_Win::waitAsync() {
+    if (!pending_) return;
+    pending_ = false;
+    waitWhilePending(*events_, handle_.get(), "bulk write");
+    const usb::IoResult result = HandleUSB::getOverlappedResult(*events_->overlapped, true);
+    storage_.clear();
+    if (result.error == usb::kErrorSemaphoreTimeout)
+        QV_THROW(QVIOTimeoutException("Write timeout during waitAsync()."));
+    if (result.error != usb::kErrorSuccess)
+        QV_THROW(QVIOInternalException(numbered("Write error %d during waitAsync().", result.error)));
+}
+
+void WriteBuffer_USB_Win::writeAndWait() {
+    if (!writeAsync()) waitAsync();
+}
+
+void WriteBuffer_USB_Win::writeAndWait(const uint8_t* data, uint32_t length) {
+    if (!writeAsync(data, length)) waitAsync();
+}
+
+void WriteBuffer_USB_Win::cancel() {
+    if (pending_) {
+        requestCancel(handle_.get());
+        awaitCancelled(*events_);
+    }
+    pending_ = false;
+    storage_.clear();
+}
+
+}  // namespace detail
+}  // namespace tarnix

@@ -1,0 +1,44 @@
+#pragma once
+#include "platform/usb/UsbBackend.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnix {
+namespace platform {
+namespace usb {
+
+// A snapshot of the present device interfaces of one class, taken when the set
+// is created, walked by index like a setup-API device information set.
+class DeviceInfoSet {
+public:
+    // Null when the enumeration could not be made; `error` then tells why.
+    static std::unique_ptr<DeviceInfoSet> create(const std::string& classGuid, uint32_t& error);
+    // As above from a given back-end.
+    static std::unique_ptr<DeviceInfoSet> create(const std::shared_ptr<Backend>& backend,
+                                                 const std::string& classGuid, uint32_t& error);
+
+    // kErrorSuccess when interface `index` exists, kErrorNoMoreItems past the
+    // end, or the error that this step of the enumeration reported.
+    uint32_t enumInterface(uint32_t index) const;
+
+    // The device path of interface `index` as a zero-terminated string. With no
+    // buffer, or one too small, it fails with kErrorInsufficientBuffer and sets
+    // `required` (terminator included).
+    uint32_t interfaceDetail(uint32_t index, char* buffer, uint32_t size, uint32_t& required) const;
+
+    // The back-end that opens the enumerated paths.
+    const std::shared_ptr<Backend>& backend() const { return backend_; }
+
+private:
+    DeviceInfoSet(std::shared_ptr<Backend> backend, std::vector<InterfaceEntry> entries);
+
+    std::shared_ptr<Backend> backend_;
+    std::vector<InterfaceEntry> entries_;
+};
+
+}  // namespace usb
+}  // namespace platform
+}  // namespace tarnix

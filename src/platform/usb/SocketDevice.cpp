@@ -1,0 +1,276 @@
+#include "platform/usb/SocketDevice.h"
+
+#include "platform/usb/DriverCodes.h"
+#include "platform/usb/WireProtocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tarnix {
+namespace platform {
+namespace usb {
+namespace {
+
+uint32_t get32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+void put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// A time-out given in units of 100 ns, as milliseconds.
+uint32_t timeoutMillis(const uint8_t* input, uint32_t inputLength) {
+    if (inputLength < 4) return 0;
+    return get32(input) / 10000u;
+}
+
+}  // namespace
+
+SocketDevice::SocketDevice(int fd) : fd_(fd), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    timeval sendLimit{5, 0};  // a peer that stops reading must not block a sender for ever
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+    receiver_ = boost::thread([this] { receiveLoop(); });
+}
+
+SocketDevice::~SocketDevice() {
+    ::shutdown(fd_, SHUT_RDWR);
+    wake();
+    receiver_.join();
+    completeAll(kErrorOperationAborted);
+    ::close(fd_);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void SocketDevice::wake() {
+    if (wakeFd_ < 0) return;
+    const uint64_t one = 1;
+    ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
+    (void)ignored;
+}
+
+uint32_t SocketDevice::resultOf(uint32_t status, const Operation& operation) {
+    if (status == kErrorOperationAborted && operation.timedOut) return kErrorSemaphoreTimeout;
+    return status;
+}
+
+IoResult SocketDevice::start(Kind kind, uint32_t timeoutMs, uint8_t* destination, uint32_t capacity,
+                             const std::shared_ptr<Overlapped>& overlapped, uint8_t frameType, const void* prefix,
+                             std::size_t prefixLength, const void* body, std::size_t bodyLength) {
+    const std::size_t payloadLength = prefixLength + bodyLength;
+    if (payloadLength > wire::kMaxPayload) return IoResult{kErrorInvalidParameter, 0};
+    uint32_t tag;
+    bool mustWake = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!connected_) return IoResult{kErrorDeviceNotConnected, 0};
+        tag = nextTag_++;
+        if (nextTag_ == 0) nextTag_ = 1;
+        Operation operation{kind, overlapped, destination, capacity, timeoutMs != 0, Clock::time_point(), false,
+                            false};
+        if (operation.hasDeadline) {
+            operation.deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+            if (operation.deadline < wakeAt_) {
+                wakeAt_ = operation.deadline;
+                mustWake = true;
+            }
+        }
+        operations_.emplace(tag, operation);
+    }
+    if (mustWake) wake();
+
+    uint8_t header[wire::kHeaderSize];
+    wire::encodeHeader(header, wire::FrameHeader{frameType, tag, static_cast<uint32_t>(payloadLength)});
+    bool sent;
+    {
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        sent = wire::sendAll(fd_, header, sizeof header, prefix, prefixLength, body, bodyLength);
+    }
+    if (!sent) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Unless the receiver has completed it already, the operation never started.
+        if (operations_.erase(tag) != 0) return IoResult{kErrorDeviceNotConnected, 0};
+    }
+    return IoResult{kErrorIoPending, 0};
+}
+
+IoResult SocketDevice::deviceIoControl(uint32_t code, const uint8_t* input, uint32_t inputLength, uint8_t* output,
+                                       uint32_t outputLength, const std::shared_ptr<Overlapped>& overlapped) {
+    if (!isControlCode(code)) return IoResult{kErrorInvalidParameter, 0};
+    const uint32_t function = controlFunction(code);
+    if (function == kFnSetReadTimeout || function == kFnSetWriteTimeout) {
+        // Pipe time-outs are the driver's own settings; they never reach the device.
+        (function == kFnSetReadTimeout ? readTimeoutMs_ : writeTimeoutMs_)
+            .store(timeoutMillis(input, inputLength));
+        const uint32_t answered = std::min(outputLength, kControlAnswerSize);
+        if (output) std::memset(output, 0, answered);
+        return IoResult{kErrorSuccess, answered};
+    }
+    uint8_t codeBytes[4];
+    put32(codeBytes, code);
+    return start(Kind::control, kControlTimeoutMs, output, output ? outputLength : 0, overlapped, wire::kControl,
+                 codeBytes, sizeof codeBytes, input, input ? inputLength : 0);
+}
+
+IoResult SocketDevice::readFile(uint8_t* data, uint32_t length, const std::shared_ptr<Overlapped>& overlapped) {
+    uint8_t wanted[4];
+    put32(wanted, length);
+    return start(Kind::in, readTimeoutMs_.load(), data, length, overlapped, wire::kIn, wanted, sizeof wanted,
+                 nullptr, 0);
+}
+
+IoResult SocketDevice::writeFile(const uint8_t* data, uint32_t length,
+                                 const std::shared_ptr<Overlapped>& overlapped) {
+    return start(Kind::out, writeTimeoutMs_.load(), nullptr, 0, overlapped, wire::kOut, data, length, nullptr, 0);
+}
+
+uint32_t SocketDevice::cancelIo() {
+    std::vector<uint32_t> tags;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!connected_) return kErrorSuccess;
+        const Clock::time_point now = Clock::now();
+        for (auto& entry : operations_) {
+            Operation& operation = entry.second;
+            if (operation.cancelSent) continue;
+            operation.cancelSent = true;
+            // An operation already past its time-out ends as timed out, whoever
+            // noticed first.
+            operation.timedOut = operation.hasDeadline && operation.deadline <= now;
+            tags.push_back(entry.first);
+        }
+    }
+    sendCancels(tags);
+    return kErrorSuccess;
+}
+
+void SocketDevice::sendCancels(const std::vector<uint32_t>& tags) {
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    for (uint32_t tag : tags) {
+        uint8_t header[wire::kHeaderSize];
+        wire::encodeHeader(header, wire::FrameHeader{wire::kCancel, tag, 0});
+        if (!wire::sendAll(fd_, header, sizeof header)) return;
+    }
+}
+
+void SocketDevice::completeAll(uint32_t error) {
+    std::map<uint32_t, Operation> ended;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        connected_ = false;
+        ended.swap(operations_);
+    }
+    for (auto& entry : ended) entry.second.overlapped->complete(resultOf(error, entry.second), 0);
+}
+
+void SocketDevice::receiveLoop() {
+    for (;;) {
+        std::vector<uint32_t> overdue;
+        int waitMillis = -1;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const Clock::time_point now = Clock::now();
+            Clock::time_point nearest = Clock::time_point::max();
+            for (auto& entry : operations_) {
+                Operation& operation = entry.second;
+                if (!operation.hasDeadline || operation.cancelSent) continue;
+                if (operation.deadline <= now) {
+                    operation.cancelSent = true;
+                    operation.timedOut = true;
+                    overdue.push_back(entry.first);
+                } else {
+                    nearest = std::min(nearest, operation.deadline);
+                }
+            }
+            wakeAt_ = nearest;
+            if (nearest != Clock::time_point::max()) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nearest - now).count();
+                waitMillis = static_cast<int>(std::min<long long>(left + 1, 60000));
+            }
+        }
+        if (!overdue.empty()) sendCancels(overdue);
+
+        pollfd watched[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        const int ready = ::poll(watched, wakeFd_ >= 0 ? 2 : 1, waitMillis);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        if (watched[1].revents & POLLIN) {
+            uint64_t count;
+            ssize_t ignored = ::read(wakeFd_, &count, sizeof count);
+            (void)ignored;
+        }
+        if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            if (!receiveFrame()) break;
+        }
+    }
+    completeAll(kErrorDeviceNotConnected);
+}
+
+bool SocketDevice::discard(std::size_t length) {
+    uint8_t scratch[4096];
+    while (length > 0) {
+        const std::size_t step = std::min(length, sizeof scratch);
+        if (!wire::recvAll(fd_, scratch, step)) return false;
+        length -= step;
+    }
+    return true;
+}
+
+bool SocketDevice::receiveFrame() {
+    uint8_t headerBytes[wire::kHeaderSize];
+    if (!wire::recvAll(fd_, headerBytes, sizeof headerBytes)) return false;
+    const wire::FrameHeader header = wire::decodeHeader(headerBytes);
+    if (header.length > wire::kMaxPayload) return false;
+    const bool isAnswer = header.type == wire::kControlDone || header.type == wire::kOutDone ||
+                          header.type == wire::kInDone;
+    if (!isAnswer || header.length < 4) return discard(header.length);
+
+    uint8_t statusBytes[4];
+    if (!wire::recvAll(fd_, statusBytes, sizeof statusBytes)) return false;
+    const uint32_t status = get32(statusBytes);
+    std::size_t rest = header.length - 4;
+
+    // The lock is held while the answer lands in the caller's memory, so that an
+    // operation is never completed or forgotten half-way.
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto found = operations_.find(header.tag);
+    if (found == operations_.end()) {
+        lock.unlock();
+        return discard(rest);
+    }
+    Operation operation = found->second;
+    operations_.erase(found);
+    const auto broken = [&] {
+        if (lock.owns_lock()) lock.unlock();
+        operation.overlapped->complete(kErrorDeviceNotConnected, 0);
+        return false;
+    };
+    uint32_t transferred = 0;
+    if (header.type == wire::kOutDone) {
+        uint8_t accepted[4] = {0, 0, 0, 0};
+        if (rest >= 4) {
+            if (!wire::recvAll(fd_, accepted, 4)) return broken();
+            rest -= 4;
+        }
+        transferred = get32(accepted);
+    } else {
+        const std::size_t taken = std::min<std::size_t>(rest, operation.destination ? operation.capacity : 0);
+        if (header.type == wire::kInDone && rest > taken) return broken();  // the device overran the read
+        if (taken > 0 && !wire::recvAll(fd_, operation.destination, taken)) return broken();
+        rest -= taken;
+        transferred = static_cast<uint32_t>(taken);
+    }
+    lock.unlock();
+    if (rest > 0 && !discard(rest)) return broken();
+    operation.overlapped->complete(resultOf(status, operation), transferred);
+    return true;
+}
+
+}  // namespace usb
+}  // namespace platform
+}  // namespace tarnix

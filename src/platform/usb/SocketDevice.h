@@ -1,0 +1,78 @@
+#pragma once
+#include "platform/usb/DeviceHandle.h"
+
+#include <boost/thread/thread.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace tarnix {
+namespace platform {
+namespace usb {
+
+// An instrument reached over a connected Unix stream socket (the framed
+// protocol of WireProtocol.h). Operations are sent at once from the caller's
+// thread; a receiver thread completes them as the answers arrive and enforces
+// the driver's time-outs by cancelling overdue transfers. The pipe time-outs are
+// kept here, like a driver keeps them: request 0x809 sets the read time-out and
+// 0x80A the write time-out (units of 100 ns, 0 for none).
+class SocketDevice : public DeviceHandle {
+public:
+    // Takes ownership of the connected socket.
+    explicit SocketDevice(int fd);
+    ~SocketDevice() override;
+
+    IoResult deviceIoControl(uint32_t code, const uint8_t* input, uint32_t inputLength, uint8_t* output,
+                             uint32_t outputLength, const std::shared_ptr<Overlapped>& overlapped) override;
+    IoResult readFile(uint8_t* data, uint32_t length, const std::shared_ptr<Overlapped>& overlapped) override;
+    IoResult writeFile(const uint8_t* data, uint32_t length,
+                       const std::shared_ptr<Overlapped>& overlapped) override;
+    uint32_t cancelIo() override;
+
+    // Time-out of control requests in the device.
+    static constexpr uint32_t kControlTimeoutMs = 1000;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum class Kind { control, in, out };
+    struct Operation {
+        Kind kind;
+        std::shared_ptr<Overlapped> overlapped;
+        uint8_t* destination;
+        uint32_t capacity;
+        bool hasDeadline;
+        Clock::time_point deadline;
+        bool cancelSent;
+        bool timedOut;
+    };
+
+    IoResult start(Kind kind, uint32_t timeoutMs, uint8_t* destination, uint32_t capacity,
+                   const std::shared_ptr<Overlapped>& overlapped, uint8_t frameType, const void* prefix,
+                   std::size_t prefixLength, const void* body, std::size_t bodyLength);
+    void receiveLoop();
+    bool receiveFrame();
+    bool discard(std::size_t length);
+    void sendCancels(const std::vector<uint32_t>& tags);
+    void completeAll(uint32_t error);
+    void wake();
+    static uint32_t resultOf(uint32_t status, const Operation& operation);
+
+    int fd_;
+    int wakeFd_;
+    std::mutex mutex_;  // guards operations_, nextTag_, connected_, wakeAt_
+    std::map<uint32_t, Operation> operations_;
+    uint32_t nextTag_ = 1;
+    bool connected_ = true;
+    Clock::time_point wakeAt_ = Clock::time_point::max();
+    std::mutex sendMutex_;  // one frame on the wire at a time
+    std::atomic<uint32_t> readTimeoutMs_{2000};
+    std::atomic<uint32_t> writeTimeoutMs_{2000};
+    boost::thread receiver_;
+};
+
+}  // namespace usb
+}  // namespace platform
+}  // namespace tarnix

@@ -1,0 +1,54 @@
+#pragma once
+#include "platform/usb/DeviceHandle.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnix {
+namespace platform {
+namespace usb {
+
+// One step of a device-interface enumeration: a device path, or the error that
+// this step reported (the enumeration goes on after it).
+struct InterfaceEntry {
+    std::string path;
+    uint32_t error = kErrorSuccess;
+};
+
+// Where instruments come from: the sockets of simulated instruments, or a
+// scripted fake in tests.
+class Backend {
+public:
+    Backend() = default;
+    Backend(const Backend&) = delete;
+    Backend& operator=(const Backend&) = delete;
+    virtual ~Backend() = default;
+
+    // The present device interfaces of a class, in path order. Sets `error`
+    // (and returns nothing) when the enumeration cannot be made at all.
+    virtual std::vector<InterfaceEntry> enumerate(const std::string& classGuid, uint32_t& error) = 0;
+    // Opens a device path; null when it cannot be opened.
+    virtual std::shared_ptr<DeviceHandle> open(const std::string& path) = 0;
+};
+
+// The back-end used by new device information sets: the one installed by a
+// ScopedBackend, else the socket back-end over the instrument directory.
+std::shared_ptr<Backend> currentBackend();
+
+// Installs a back-end for its lifetime (tests); restores the previous one.
+class ScopedBackend {
+public:
+    explicit ScopedBackend(std::shared_ptr<Backend> backend);
+    ~ScopedBackend();
+    ScopedBackend(const ScopedBackend&) = delete;
+    ScopedBackend& operator=(const ScopedBackend&) = delete;
+
+private:
+    std::shared_ptr<Backend> previous_;
+};
+
+}  // namespace usb
+}  // namespace platform
+}  // namespace tarnix

@@ -1,0 +1,21 @@
+#pragma once
+#include "core/component/QVBase.h"
+
+namespace tarnix {
+
+namespace exception {
+class ExceptionCarrier;
+}
+namespace impl {
+class DispatcherImpl;
+}
+
+// Carries replies, value changes and streamed samples from the trees to the
+// sessions; component name "Dispatcher".
+class Dispatcher : public QVBase {
+public:
+    explicit Dispatcher(exception::ExceptionCarrier& carrier);
+    impl::DispatcherImpl& impl() const;
+};
+
+}  // namespace tarnix

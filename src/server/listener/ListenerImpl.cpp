@@ -1,0 +1,197 @@
+#include "server/listener/ListenerImpl.h"
+
+#include "core/Logging.h"
+#include "server/listener/Listener.h"
+#include "server/listener/QVSocketException.h"
+#include "server/session/Session.h"
+
+#include <boost/format.hpp>
+#include <boost/thread/locks.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace tarnix {
+namespace impl {
+namespace {
+
+const char* addressText(bool any) { return any ? "0.0.0.0" : "127.0.0.1"; }
+
+[[noreturn]] void throwSocketFailure(const char* step, uint16_t port, bool any, int error) {
+    QVSocketException failure;
+    failure.append((boost::format(": %s %s:%u failed (%s)") % step % addressText(any) % port %
+                    std::strerror(error))
+                       .str());
+    QV_THROW(failure);
+}
+
+// A listening socket on the port and address, non-blocking so that one pass
+// can accept every waiting client. Throws QVSocketException naming the step.
+platform::Socket makeListeningSocket(uint16_t port, bool any) {
+    platform::Socket socket = platform::createTcpSocket();
+    if (!socket.valid()) throwSocketFailure("socket for", port, any, errno);
+    if (!platform::setReuseAddress(socket.get(), true)) throwSocketFailure("SO_REUSEADDR on", port, any, errno);
+    if (!platform::bindIPv4(socket.get(), port, any)) throwSocketFailure("bind to", port, any, errno);
+    if (!platform::listenOn(socket.get(), ListenerImpl::kBacklog)) throwSocketFailure("listen on", port, any, errno);
+    if (!platform::setNonBlocking(socket.get(), true)) throwSocketFailure("O_NONBLOCK on", port, any, errno);
+    return socket;
+}
+
+void sleepOnePass() { std::this_thread::sleep_for(std::chrono::milliseconds(ListenerImpl::kPassWaitMs)); }
+
+}  // namespace
+
+ListenerImpl::ListenerImpl(exception::ExceptionCarrier& carrier) : QVBaseImpl("Listener", carrier) {}
+
+ListenerImpl::~ListenerImpl() {
+    try {
+        stop();
+        listening_.close();
+    } catch (...) {
+        QVLOG(logging::error) << "Severe error: ~Listener did throw. Socket could not be closed.";
+    }
+}
+
+void ListenerImpl::pre() { setPriority(Lowest); }
+
+void ListenerImpl::run() {
+    if (settingsCounter_.load() > appliedCounter_.load()) {
+        boost::unique_lock<boost::shared_mutex> lock(settingsLock_);
+        applySettingsLocked();
+    }
+    if (!listening_.valid()) {
+        sleepOnePass();
+        return;
+    }
+    platform::PollResult ready = platform::pollSocket(listening_.get(), false, kPassWaitMs);
+    if (ready.count < 0) {
+        QVLOG(logging::error) << "Listener error in select. Select return value is smaller than 0.";
+        sleepOnePass();
+        return;
+    }
+    if (ready.count == 0 || !ready.readable) return;
+    acceptWaitingClients();
+}
+
+void ListenerImpl::acceptWaitingClients() {
+    while (isRunning()) {
+        platform::Socket client = platform::acceptClient(listening_.get());
+        if (!client.valid()) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            QVLOG(logging::error) << "Socket can't accept.";
+            sleepOnePass();
+            return;
+        }
+        std::shared_ptr<Session> session;
+        try {
+            session = std::make_shared<Session>(std::move(client), carrier());
+        } catch (const QVException& failure) {
+            QVLOG(logging::error) << "Client refused: " << failure.what();
+            continue;
+        }
+        addChild(session);
+    }
+}
+
+void ListenerImpl::openSocket() {
+    if (listening_.valid()) return;
+    const bool any = openOverride_ == 1;
+    listening_ = makeListeningSocket(port_, any);
+    listeningPort_ = port_;
+    listeningAny_ = any;
+}
+
+void ListenerImpl::applySettingsLocked() {
+    const uint32_t target = settingsCounter_.load();
+    const bool any = openOverride_ == 1;
+    if (!listening_.valid()) {
+        // Without a socket there is nothing to fall back to: the server
+        // cannot serve anyone, so this failure ends it.
+        openSocket();
+    } else if (port_ != listeningPort_ || any != listeningAny_) {
+        platform::Socket fresh;
+        try {
+            fresh = makeListeningSocket(port_, any);
+        } catch (const QVSocketException&) {
+            if (port_ == listeningPort_) {
+                // Same port on another address: the old socket holds it.
+                listening_.close();
+                try {
+                    fresh = makeListeningSocket(port_, any);
+                } catch (const QVSocketException&) {
+                    listening_ = makeListeningSocket(listeningPort_, listeningAny_);
+                }
+            }
+        }
+        if (fresh.valid()) {
+            listening_ = std::move(fresh);
+            listeningPort_ = port_;
+            listeningAny_ = any;
+        } else {
+            QVLOG(logging::error) << boost::format(
+                                         "Listener could not open %s:%u. Keeps listening on %s:%u.") %
+                                         addressText(any) % port_ % addressText(listeningAny_) %
+                                         listeningPort_;
+            port_ = listeningPort_;
+            openOverride_ = listeningAny_ ? 1 : 0;
+        }
+    }
+    markApplied(target);
+}
+
+void ListenerImpl::markApplied(uint32_t counter) {
+    {
+        std::lock_guard<std::mutex> lock(appliedMutex_);
+        appliedCounter_.store(counter);
+    }
+    appliedChanged_.notify_all();
+}
+
+bool ListenerImpl::waitForSettingsApplied(std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(appliedMutex_);
+    return appliedChanged_.wait_for(lock, timeout,
+                                    [this] { return appliedCounter_.load() >= settingsCounter_.load(); });
+}
+
+void ListenerImpl::setOpenOverride(int32_t value) {
+    boost::unique_lock<boost::shared_mutex> lock(settingsLock_);
+    if (value != openOverride_) {
+        openOverride_ = value;
+        settingsCounter_.fetch_add(1);
+    }
+}
+
+void ListenerImpl::setPort(uint16_t port) {
+    boost::unique_lock<boost::shared_mutex> lock(settingsLock_);
+    if (port != port_) {
+        port_ = port;
+        settingsCounter_.fetch_add(1);
+    }
+}
+
+int32_t ListenerImpl::getOpenOverride() const {
+    boost::shared_lock<boost::shared_mutex> lock(settingsLock_);
+    return openOverride_;
+}
+
+uint16_t ListenerImpl::getPort() const {
+    boost::shared_lock<boost::shared_mutex> lock(settingsLock_);
+    return port_;
+}
+
+}  // namespace impl
+
+Listener::Listener(exception::ExceptionCarrier& carrier)
+    : QVBase(std::make_shared<impl::ListenerImpl>(carrier)) {}
+
+void Listener::setOpenOverride(int32_t value) { impl().setOpenOverride(value); }
+void Listener::setPort(uint16_t port) { impl().setPort(port); }
+int32_t Listener::getOpenOverride() const { return impl().getOpenOverride(); }
+uint16_t Listener::getPort() const { return impl().getPort(); }
+bool Listener::waitForSettingsApplied(std::chrono::milliseconds timeout) const {
+    return impl().waitForSettingsApplied(timeout);
+}
+impl::ListenerImpl& Listener::impl() const { return implAs<impl::ListenerImpl>(); }
+
+}  // namespace tarnix

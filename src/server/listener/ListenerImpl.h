@@ -1,0 +1,64 @@
+#pragma once
+#include "core/component/QVBaseImpl.h"
+#include "platform/net/Socket.h"
+
+#include <boost/thread/shared_mutex.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace tarnix {
+namespace impl {
+
+class ListenerImpl : public QVBaseImpl {
+public:
+    // Longest wait of one pass for a client; also how soon a change of the
+    // settings takes effect.
+    static constexpr int kPassWaitMs = 100;
+    // Room for many clients connecting at once: a full backlog makes the
+    // system drop connection attempts, which clients retry only after
+    // seconds.
+    static constexpr int kBacklog = 128;
+
+    explicit ListenerImpl(exception::ExceptionCarrier& carrier);
+    ~ListenerImpl() override;
+
+    void pre() override;
+    void run() override;
+
+    void setOpenOverride(int32_t value);
+    void setPort(uint16_t port);
+    int32_t getOpenOverride() const;
+    uint16_t getPort() const;
+    bool waitForSettingsApplied(std::chrono::milliseconds timeout) const;
+
+    // Opens the listening socket with the current settings unless one is
+    // open. Throws QVSocketException when a step fails.
+    void openSocket();
+
+private:
+    // With the settings lock held exclusively.
+    void applySettingsLocked();
+    void acceptWaitingClients();
+    void markApplied(uint32_t counter);
+
+    mutable boost::shared_mutex settingsLock_;
+    std::atomic<uint32_t> settingsCounter_{1};
+    std::atomic<uint32_t> appliedCounter_{0};
+    int32_t openOverride_ = 0;
+    uint16_t port_ = 8005;
+
+    // Listener thread only (and destruction).
+    platform::Socket listening_;
+    uint16_t listeningPort_ = 0;
+    bool listeningAny_ = false;
+
+    mutable std::mutex appliedMutex_;
+    mutable std::condition_variable appliedChanged_;
+};
+
+}  // namespace impl
+}  // namespace tarnix

@@ -1,0 +1,261 @@
+#include "server/node/ServerNodeImpl.h"
+
+#include "core/ByteOrder.h"
+#include "core/DataTypes.h"
+#include "core/Logging.h"
+#include "core/QVException.h"
+#include "core/ValueRecord.h"
+#include "core/fifo/BufferFifo.h"
+#include "core/tree/DispatcherTreeLock.h"
+#include "server/listener/Listener.h"
+#include "server/node/ServerNode.h"
+#include "server/server/ServerStrings.h"
+
+#include <boost/format.hpp>
+#include <boost/thread/locks.hpp>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+namespace tarnix {
+namespace impl {
+namespace {
+
+typedef BufferFifo<ServerNodeImpl::kFifoBlocks, ServerNodeImpl::kFifoBytes> ServerNodeFifo;
+
+constexpr auto kIdleSleep = std::chrono::milliseconds(100);
+// How long a PORT or OPEN write waits for the listener to act on it, so that
+// the answer shows the setting actually in use.
+constexpr auto kListenerApplyWait = std::chrono::seconds(3);
+
+constexpr int32_t kMaxDebugLevel = 6;
+constexpr int64_t kMinPort = 1024;
+constexpr int64_t kMaxPort = 65535;
+
+// A double cut toward zero; out-of-range values saturate, NaN gives 0.
+int64_t truncateToInteger(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
+    if (value <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+struct ServerNodeImpl::Request {
+    uint16_t sequenceTag;
+    uint16_t sessionTag;
+    int32_t endpointId;
+};
+
+ServerNodeImpl::ServerNodeImpl(exception::ExceptionCarrier& carrier)
+    : QVBaseImpl("ServerNode", carrier),
+      outputFifo_(std::make_shared<ServerNodeFifo>()),
+      requestFifo_(std::make_shared<ServerNodeFifo>()) {}
+
+ServerNodeImpl::~ServerNodeImpl() {
+    try {
+        if (tree_) DispatcherTreeRemover remover(tree_);
+    } catch (...) {
+        logCurrentExceptionBanner();
+    }
+}
+
+void ServerNodeImpl::pre() {
+    setPriority(Lowest);
+    createTree();
+}
+
+void ServerNodeImpl::run() {
+    if (!serveOneRequest()) std::this_thread::sleep_for(kIdleSleep);
+}
+
+bool ServerNodeImpl::takeControlCode(int32_t code) {
+    int32_t expected = code;
+    return pendingControlCode_.compare_exchange_strong(expected, 0);
+}
+
+bool ServerNodeImpl::serveOneRequest() {
+    FifoReader reader(*requestFifo_, 0);
+    if (!reader.isValid()) return false;
+    ValueRecordView record;
+    if (parseValueRecord(reader.data(), reader.length(), record)) {
+        Request request{record.header.sequenceTag, record.header.sessionTag, int32_t(record.header.endpointId)};
+        switch (record.header.kind) {
+        case DATATYPE_GETVALUE:
+            answerRead(request);
+            break;
+        case DATATYPE_DOUBLE:
+            answerWrite(request, truncateToInteger(record.asDouble()));
+            break;
+        case DATATYPE_INTEGER:
+            answerWrite(request, record.asInteger());
+            break;
+        default:
+            break;  // other kinds are not requests of this tree
+        }
+    }
+    reader.commitAll();
+    return true;
+}
+
+void ServerNodeImpl::answerRead(const Request& request) {
+    const int32_t id = request.endpointId;
+    std::shared_ptr<Listener> listener = this->listener();
+    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    if (id == ids_.port) {
+        sendInteger(request, VALUE_FLAG_REPLY_ONLY, listener ? listener->getPort() : 0);
+    } else if (id == ids_.open) {
+        sendInteger(request, VALUE_FLAG_REPLY_ONLY, listener && listener->getOpenOverride() == 1 ? 1 : 0);
+    } else if (id == ids_.level) {
+        sendInteger(request, VALUE_FLAG_REPLY_ONLY, debugLevel_.load());
+    } else if (id == ids_.version) {
+        sendText(request, getServerString(SERVER_STRING_VERSION));
+    } else if (id == ids_.copyright) {
+        sendText(request, getServerString(SERVER_STRING_COPYRIGHT));
+    } else if (id == ids_.revision) {
+        sendInteger(request, VALUE_FLAG_REPLY_ONLY, kServerRevision);
+    } else if (id == ids_.fwRevision) {
+        sendInteger(request, VALUE_FLAG_REPLY_ONLY, kFirmwareRevision);
+    } else if (id == ids_.clockBase) {
+        sendDouble(request, double(kClockBase));
+    } else {
+        QVLOG(logging::error) << "DATATYPE_GETVALUE: Unknown node.";
+    }
+}
+
+void ServerNodeImpl::answerWrite(const Request& request, int64_t value) {
+    if (request.endpointId == ids_.port) {
+        writePort(request, value);
+    } else if (request.endpointId == ids_.open) {
+        writeOpen(request, value);
+    } else if (request.endpointId == ids_.level) {
+        writeLevel(request, value);
+    } else {
+        QVLOG(logging::error) << "Unknown node.";
+    }
+}
+
+void ServerNodeImpl::awaitListener(const std::shared_ptr<Listener>& listener) const {
+    const auto& thread = listener->implementation()->thread();
+    if (thread && !thread->isFinished()) listener->waitForSettingsApplied(kListenerApplyWait);
+}
+
+void ServerNodeImpl::writePort(const Request& request, int64_t value) {
+    std::shared_ptr<Listener> listener = this->listener();
+    if (!listener) return;
+    const int64_t port = value < kMinPort ? kMinPort : (value > kMaxPort ? kMaxPort : value);
+    if (port == listener->getPort()) {
+        boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+        sendInteger(request, VALUE_FLAG_REPLY_ONLY, port);
+        return;
+    }
+    QVLOG(logging::debug) << boost::format("Changing ListenerPort to %lld.") % port;
+    listener->setPort(uint16_t(port));
+    awaitListener(listener);
+    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    sendInteger(request, VALUE_FLAG_CHANGED, listener->getPort());
+}
+
+void ServerNodeImpl::writeOpen(const Request& request, int64_t value) {
+    std::shared_ptr<Listener> listener = this->listener();
+    if (!listener) return;
+    const int32_t current = listener->getOpenOverride();
+    int32_t wanted = -1;
+    if (value != 0 && current == 0) {
+        QVLOG(logging::debug) << "Changing Bindmode to any.";
+        wanted = 1;
+    } else if (value == 0 && current == 1) {
+        QVLOG(logging::debug) << "Changing Bindmode to local.";
+        wanted = 0;
+    }
+    if (wanted >= 0) {
+        listener->setOpenOverride(wanted);
+        awaitListener(listener);
+    }
+    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    sendInteger(request, wanted >= 0 ? VALUE_FLAG_CHANGED : VALUE_FLAG_REPLY_ONLY,
+                listener->getOpenOverride() == 1 ? 1 : 0);
+}
+
+void ServerNodeImpl::writeLevel(const Request& request, int64_t value) {
+    // Every write leaves its low 32 bits for the server thread: negative
+    // values are control codes (-99 class log, -97 loop statistics).
+    pendingControlCode_.store(int32_t(uint32_t(uint64_t(value))));
+    int64_t level = value < 0 ? debugLevel_.load() : (value > kMaxDebugLevel ? kMaxDebugLevel : value);
+    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    if (level == debugLevel_.load()) {
+        sendInteger(request, VALUE_FLAG_REPLY_ONLY, level);
+        return;
+    }
+    QVLOG(logging::debug) << boost::format("Changing debug level to %lld.") % level;
+    debugLevel_.store(int32_t(level));
+    logging::setLogLevel(int(level));
+    sendInteger(request, VALUE_FLAG_CHANGED, level);
+}
+
+void ServerNodeImpl::sendInteger(const Request& request, uint16_t flags, int64_t value) {
+    if (ReturnParamValueInteger(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
+                                flags, value) != QV_NO_ERROR) {
+        QVLOG(logging::error) << "Can't ReturnParamValueInteger.";
+    }
+}
+
+void ServerNodeImpl::sendText(const Request& request, const std::string& text) {
+    if (ReturnParamValueByteArray(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
+                                  VALUE_FLAG_REPLY_ONLY, text.data(), uint32_t(text.size())) != QV_NO_ERROR) {
+        QVLOG(logging::error) << "Can't ReturnParamValueByteArray.";
+    }
+}
+
+void ServerNodeImpl::sendDouble(const Request& request, double value) {
+    if (ReturnParamValueDouble(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
+                               VALUE_FLAG_REPLY_ONLY, value) != QV_NO_ERROR) {
+        QVLOG(logging::error) << "Can't ReturnParamValueDouble.";
+    }
+}
+
+void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) {
+    if (!node) QV_THROW(QVException("Invalid node."));
+    boost::shared_lock<boost::shared_mutex> structureLock(getTreeStructureMutex());
+    const std::string name = node->getName();
+    QVLOG(logging::debug) << boost::format("PushDeviceMessage: '%s', %u.") % name % unsigned(code);
+    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    FifoWriter writer(*outputFifo_, kTreeChangeRecordSize);
+    if (!writer.isValid()) {
+        // Raised on device threads and in destructors: a full FIFO loses the
+        // notice, it must not end the caller.
+        QVLOG(logging::error) << boost::format("PushDeviceMessage: output FIFO full, notice '%s', %u dropped.") %
+                                     name % unsigned(code);
+        return;
+    }
+    uint8_t* p = writer.data();
+    ValueRecordHeader header;
+    header.sequenceTag = kUnsolicitedSequenceTag;
+    header.sessionTag = kUnsolicitedSessionTag;
+    header.endpointId = uint32_t(ids_.trees);
+    header.kind = DATATYPE_TREECHANGE;
+    header.flags = VALUE_FLAG_CHANGED;
+    putValueRecordHeader(p, header);
+    le::put32(p + 12, uint32_t(int32_t(code)));
+    // The name with its terminator, cut at 32 bytes: a name of 32 or more
+    // characters fills the field without one.
+    std::memset(p + 16, 0, kTreeChangeNameSize);
+    std::memcpy(p + 16, name.data(), name.size() < kTreeChangeNameSize ? name.size() : kTreeChangeNameSize);
+    writer.commitAll();
+}
+
+}  // namespace impl
+
+ServerNode::ServerNode(exception::ExceptionCarrier& carrier)
+    : QVBase(std::make_shared<impl::ServerNodeImpl>(carrier)) {}
+
+bool ServerNode::takeControlCode(int32_t code) { return impl().takeControlCode(code); }
+
+void ServerNode::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) { impl().pushDeviceMessage(node, code); }
+
+impl::ServerNodeImpl& ServerNode::impl() const { return implAs<impl::ServerNodeImpl>(); }
+
+}  // namespace tarnix

@@ -1,0 +1,92 @@
+#pragma once
+#include "core/component/QVBaseImpl.h"
+#include "core/tree/DispatcherTree.h"
+#include "core/tree/TreeNode.h"
+
+#include <boost/thread/shared_mutex.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace tarnix {
+
+class BufferFifoBase;
+class Listener;
+class QVFifo;
+
+namespace impl {
+
+class ServerNodeImpl : public QVBaseImpl {
+public:
+    static constexpr uint32_t kFifoBlocks = 128;
+    static constexpr uint32_t kFifoBytes = 65536;
+    static constexpr uint32_t kTreeChangeRecordSize = 48;
+    static constexpr uint32_t kTreeChangeNameSize = 32;
+    static constexpr int64_t kClockBase = 10;
+
+    explicit ServerNodeImpl(exception::ExceptionCarrier& carrier);
+    ~ServerNodeImpl() override;
+
+    void pre() override;
+    void run() override;
+
+    bool takeControlCode(int32_t code);
+    void pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code);
+
+    // The listener whose settings PORT and OPEN show and change.
+    void setListener(const std::shared_ptr<Listener>& listener) { listener_ = listener; }
+
+    // Builds the tree "QV" (pre() does this on the server-node thread).
+    void createTree();
+    // Answers one request of the request FIFO; false when there was none.
+    bool serveOneRequest();
+
+    const std::shared_ptr<DispatcherTree>& tree() const { return tree_; }
+    const std::shared_ptr<QVFifo>& outputFifo() const { return outputFifo_; }
+    const std::shared_ptr<QVFifo>& requestFifo() const { return requestFifo_; }
+    int32_t debugLevel() const { return debugLevel_.load(); }
+
+    struct EndpointIds {
+        int32_t trees = -1;
+        int32_t version = -1;
+        int32_t revision = -1;
+        int32_t fwRevision = -1;
+        int32_t copyright = -1;
+        int32_t port = -1;
+        int32_t open = -1;
+        int32_t clockBase = -1;
+        int32_t level = -1;
+        int32_t out = -1;
+    };
+    const EndpointIds& endpointIds() const { return ids_; }
+
+private:
+    struct Request;
+    void answerRead(const Request& request);
+    void answerWrite(const Request& request, int64_t value);
+    void writePort(const Request& request, int64_t value);
+    void writeOpen(const Request& request, int64_t value);
+    void writeLevel(const Request& request, int64_t value);
+    // With the node lock held.
+    void sendInteger(const Request& request, uint16_t flags, int64_t value);
+    void sendText(const Request& request, const std::string& text);
+    void sendDouble(const Request& request, double value);
+    std::shared_ptr<Listener> listener() const { return listener_.lock(); }
+    // Waits (bounded) until the listener has acted on a change of its settings.
+    void awaitListener(const std::shared_ptr<Listener>& listener) const;
+
+    mutable boost::shared_mutex nodeLock_;
+    std::shared_ptr<DispatcherTree> tree_;
+    EndpointIds ids_;
+    std::atomic<int32_t> pendingControlCode_{0};
+    std::atomic<int32_t> debugLevel_{3};
+    std::shared_ptr<QVFifo> outputFifo_;
+    std::shared_ptr<QVFifo> requestFifo_;
+    // Stream buffer of DEBUG/OUT; nothing in the server writes into it.
+    std::shared_ptr<BufferFifoBase> debugOutBuffer_;
+    std::weak_ptr<Listener> listener_;
+};
+
+}  // namespace impl
+}  // namespace tarnix

@@ -1,0 +1,148 @@
+#include "server/server/ServerImpl.h"
+
+#include "core/Logging.h"
+#include "core/QVException.h"
+#include "core/component/ExceptionCarrier.h"
+#include "core/tree/TreeNotices.h"
+#include "platform/net/Socket.h"
+#include "server/device/DeviceGroup.h"
+#include "server/dispatcher/Dispatcher.h"
+#include "server/listener/Listener.h"
+#include "server/node/ServerNode.h"
+#include "server/node/ServerNodeImpl.h"
+#include "server/server/Server.h"
+#include "server/server/ServerStrings.h"
+#include "server/session/ProtocolTable.h"
+
+#include <mutex>
+#include <thread>
+
+namespace tarnix {
+namespace impl {
+namespace {
+
+constexpr auto kPassInterval = std::chrono::seconds(1);
+// The one-second rest of a pass is cut into steps so that a stop request
+// does not wait for the whole second.
+constexpr auto kRestStep = std::chrono::milliseconds(20);
+
+}  // namespace
+
+ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier)
+    : QVBaseImpl("Server", ownCarrier), childCarrier_(childCarrier) {
+    QVLOG(logging::status) << "Started " << getServerString(SERVER_STRING_BANNER);
+    // The socket layer needs no start-up here; a client that goes away must
+    // only turn a send into an error, never end the process.
+    platform::ignoreBrokenPipeSignal();
+    registerServerProtocols();
+
+    listener_ = std::make_shared<Listener>(childCarrier_);
+    serverNode_ = std::make_shared<ServerNode>(childCarrier_);
+    dispatcher_ = std::make_shared<Dispatcher>(childCarrier_);
+    serverNode_->impl().setListener(listener_);
+    appendChildren({listener_, serverNode_, dispatcher_});
+
+    deviceGroup_ = createUsbDeviceGroup(childCarrier_);
+    deviceGroups_.push_back(deviceGroup_);
+}
+
+ServerImpl::~ServerImpl() {
+    childCarrier_.close();
+    listener_.reset();
+    serverNode_.reset();
+    dispatcher_.reset();
+    deviceGroups_.clear();
+    deviceGroup_.reset();
+}
+
+void ServerImpl::addDeviceGroup(const std::shared_ptr<DeviceGroup>& group) { deviceGroups_.push_back(group); }
+
+void ServerImpl::configure(uint16_t port, bool progAlways, int32_t openOverride) {
+    deviceGroup_->setProgAlways(progAlways);
+    listener_->setPort(port);
+    listener_->setOpenOverride(openOverride);
+}
+
+void ServerImpl::pre() {
+    setPriority(Lowest);
+    updateDevices();
+}
+
+void ServerImpl::run() {
+    if (serverNode_->takeControlCode(-99)) logClassDataTree();
+    if (serverNode_->takeControlCode(-97)) setLoopStatistic(true);
+    try {
+        boost::exception_ptr failure;
+        if (childCarrier_.take(failure)) {
+            QVLOG(logging::debug) << "Caught exception. Will rethrow.";
+            boost::rethrow_exception(failure);
+        }
+        const auto until = std::chrono::steady_clock::now() + kPassInterval;
+        while (isRunning() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(kRestStep);
+        if (isRunning()) updateDevices();
+    } catch (const QVDeviceException&) {
+        // The device's thread has ended; its group drops it, the server goes on.
+        logCurrentExceptionBanner();
+    }
+}
+
+void ServerImpl::updateDevices() {
+    std::vector<std::shared_ptr<QVBase>> found;
+    for (const std::shared_ptr<DeviceGroup>& group : deviceGroups_) group->update(found);
+    for (const std::shared_ptr<QVBase>& device : found) device->start();
+    if (!found.empty()) appendChildren(found);
+}
+
+}  // namespace impl
+
+namespace {
+
+std::mutex gInstanceMutex;
+std::shared_ptr<Server> gInstance;
+
+}  // namespace
+
+Server::Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier)
+    : QVBase(std::make_shared<impl::ServerImpl>(childCarrier, ownCarrier)) {}
+
+void Server::configure(uint16_t port, bool progAlways, int32_t openOverride) {
+    impl().configure(port, progAlways, openOverride);
+}
+
+std::string Server::getVersionString() { return getServerString(SERVER_STRING_BANNER); }
+
+impl::ServerImpl& Server::impl() const { return implAs<impl::ServerImpl>(); }
+
+std::shared_ptr<impl::ServerImpl> Server::implShared() const { return implSharedAs<impl::ServerImpl>(); }
+
+void setServerInstance(const std::shared_ptr<Server>& server) {
+    {
+        std::lock_guard<std::mutex> lock(gInstanceMutex);
+        gInstance = server;
+    }
+    if (!server) {
+        setDeviceUpdateHook(nullptr);
+        setTreeNoticeSink(nullptr);
+        return;
+    }
+    // The hooks hold weak references: a notice raised while the server goes
+    // away finds nothing instead of a destroyed object.
+    std::weak_ptr<impl::ServerImpl> weakServer = server->implShared();
+    setDeviceUpdateHook([weakServer]() -> QV_STATUS {
+        std::shared_ptr<impl::ServerImpl> s = weakServer.lock();
+        if (!s) return QV_COMMAND_SERVER_FAILED;
+        s->updateDevices();
+        return QV_NO_ERROR;
+    });
+    std::weak_ptr<ServerNode> weakNode = server->impl().serverNode();
+    setTreeNoticeSink([weakNode](const TreeNode::Ptr& node, uint8_t code) {
+        if (std::shared_ptr<ServerNode> n = weakNode.lock()) n->pushDeviceMessage(node, code);
+    });
+}
+
+std::shared_ptr<impl::ServerImpl> getServerInstance() {
+    std::lock_guard<std::mutex> lock(gInstanceMutex);
+    return gInstance ? gInstance->implShared() : nullptr;
+}
+
+}  // namespace tarnix

@@ -1,0 +1,48 @@
+#pragma once
+#include "core/component/QVBaseImpl.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tarnix {
+
+class DeviceGroup;
+class Dispatcher;
+class Listener;
+class ServerNode;
+
+namespace impl {
+
+class ServerImpl : public QVBaseImpl {
+public:
+    ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier);
+    ~ServerImpl() override;
+
+    void pre() override;
+    void run() override;
+
+    void configure(uint16_t port, bool progAlways, int32_t openOverride);
+    // Asks every device group for new devices, starts them and makes them
+    // children. Runs on the server thread and on session threads.
+    void updateDevices();
+
+    // Adds a further device group (before start).
+    void addDeviceGroup(const std::shared_ptr<DeviceGroup>& group);
+
+    const std::shared_ptr<Listener>& listener() const { return listener_; }
+    const std::shared_ptr<ServerNode>& serverNode() const { return serverNode_; }
+    const std::shared_ptr<Dispatcher>& dispatcher() const { return dispatcher_; }
+    exception::ExceptionCarrier& childCarrier() const { return childCarrier_; }
+
+private:
+    std::shared_ptr<DeviceGroup> deviceGroup_;
+    std::vector<std::shared_ptr<DeviceGroup>> deviceGroups_;
+    std::shared_ptr<Dispatcher> dispatcher_;
+    exception::ExceptionCarrier& childCarrier_;
+    std::shared_ptr<ServerNode> serverNode_;
+    std::shared_ptr<Listener> listener_;
+};
+
+}  // namespace impl
+}  // namespace tarnix

@@ -1,0 +1,10 @@
+#include "server/session/ProtocolTable.h"
+#include "server/text/AsciiProtocol.h"
+
+namespace tarnix {
+
+void registerServerProtocols() {
+    setProtocolHooks(INTERFACE_TEXT, makeAsciiProtocolHooks());
+}
+
+}  // namespace tarnix

@@ -1,0 +1,70 @@
+#pragma once
+#include "core/tree/SessionClient.h"
+
+#include <cstdint>
+#include <functional>
+
+// The seam between a client session and the protocol it currently speaks.
+//
+// A session owns one protocol object (text or binary) at a time. The protocol
+// reaches its session only through SessionActionsInterface, and the session
+// feeds the protocol through the protocol's input function.
+namespace tarnix {
+
+// InterfaceType (INTERFACE_NONE, INTERFACE_TEXT, INTERFACE_BINARY), the data
+// classes of a write (WRITE_CLASS_REPLY ... WRITE_CLASS_STREAM) and the
+// session record SessionClient come from core/tree/SessionClient.h.
+constexpr uint32_t kInterfaceTypeCount = 3;
+
+// Classes up to WRITE_CLASS_PUSH wait (up to 10 s) for room in the session's
+// write FIFO; higher classes are dropped when the FIFO would be less than
+// 30 % free afterwards.
+inline bool isDroppableWriteClass(int32_t dataClass) { return dataClass >= WRITE_CLASS_DROPPABLE; }
+
+// What a protocol object may ask of its session.
+class SessionActionsInterface {
+public:
+    virtual ~SessionActionsInterface() = default;
+
+    virtual InterfaceType getInterface() const = 0;
+    // Takes effect at the session's next pass (never while input is handled).
+    virtual void requestInterface(InterfaceType type) = 0;
+    // Stops the session; the connection is closed when the session goes away.
+    virtual void close() = 0;
+    // Queues a block for the client. Never throws; a stopped session discards it.
+    virtual void write(const uint8_t* data, uint32_t length, int32_t dataClass) = 0;
+    virtual SessionClient* getClient() = 0;
+};
+
+// Base of the protocol objects. Forwards to the owning session, which always
+// outlives its protocol object.
+class IFaceDataBase {
+public:
+    explicit IFaceDataBase(SessionActionsInterface& session) : session_(&session) {}
+    virtual ~IFaceDataBase() = default;
+    IFaceDataBase(const IFaceDataBase&) = delete;
+    IFaceDataBase& operator=(const IFaceDataBase&) = delete;
+
+    virtual InterfaceType getInterface() const { return session_->getInterface(); }
+    virtual void requestInterface(InterfaceType type) { session_->requestInterface(type); }
+    virtual void close() { session_->close(); }
+    virtual void write(const uint8_t* data, uint32_t length, int32_t dataClass) {
+        session_->write(data, length, dataClass);
+    }
+    virtual SessionClient* getClient() { return session_->getClient(); }
+
+    SessionActionsInterface& session() const { return *session_; }
+
+private:
+    SessionActionsInterface* session_;
+};
+
+// The input function of a protocol: called on the session thread with each
+// chunk received from the client (at most 65,536 bytes). A call with length 0
+// (and data null) tells that the client has shut down its sending side, so
+// the protocol can finish a pending partial input. A non-zero result is
+// logged by the session ("Session had an error in the read handler.") and the
+// session goes on.
+using IFaceInputFunc = std::function<int32_t(const uint8_t* data, uint32_t length, IFaceDataBase& protocol)>;
+
+}  // namespace tarnix

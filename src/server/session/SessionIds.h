@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+
+namespace tarnix {
+
+// Session ids name a session in request and reply records. They come from a
+// 16-bit counter that skips the ids still in use, 0 and 0xFFFF (the session
+// tag of changes no request caused), so that a reply meant for a closed
+// session never reaches a newer one.
+namespace SessionIds {
+
+// False when all 65,534 ids are in use.
+bool acquire(uint16_t& id);
+void release(uint16_t id);
+// Ids in use (for tests and the class log).
+uint32_t inUse();
+
+}  // namespace SessionIds
+}  // namespace tarnix

@@ -1,0 +1,80 @@
+#pragma once
+#include "core/component/QVBaseImpl.h"
+#include "core/tree/SessionClient.h"
+#include "platform/net/Socket.h"
+#include "server/session/IFaceData.h"
+#include "server/session/SessionOutput.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace tarnix {
+
+struct ProtocolHooks;
+
+namespace impl {
+
+// One client session: receives the client's bytes and feeds them to the
+// current protocol, and sends what the write FIFO holds. Every session starts
+// in the text protocol; the protocol may ask for another one, which the
+// session switches to at its next pass.
+class SessionImpl : public QVBaseImpl, public SessionActionsInterface {
+public:
+    static constexpr uint32_t kReceiveBufferSize = 65536;
+    static constexpr uint32_t kWriteFifoSize = 4194304;
+
+    SessionImpl(platform::Socket socket, exception::ExceptionCarrier& carrier);
+    ~SessionImpl() override;
+
+    void pre() override;
+    void run() override;
+    void logClassData() const override;
+
+    // SessionActionsInterface
+    InterfaceType getInterface() const override;
+    void requestInterface(InterfaceType type) override;
+    void close() override;
+    void write(const uint8_t* data, uint32_t length, int32_t dataClass) override;
+    SessionClient* getClient() override { return &client_; }
+
+    uint16_t sessionId() const { return client_.sessionId; }
+    int socketHandle() const { return socketHandle_; }
+    SessionOutput& output() { return output_; }
+
+private:
+    void selectIFace(InterfaceType type);
+    void destroyIFace();
+    // Leaves the dispatcher, closes the socket and drops the protocol; run by
+    // the destructor once the thread has ended.
+    void closeConnection();
+
+    void receive();
+    void feedProtocol(const uint8_t* data, uint32_t length);
+    // Sends as much of the write FIFO as the socket takes without blocking.
+    void sendPending();
+    bool onSessionThread() const { return sessionThread_.load() == std::this_thread::get_id(); }
+    void pauseAfterTrouble();
+
+    SessionClient client_;
+    bool clientListed_ = false;
+    platform::Socket socket_;
+    const int socketHandle_;
+    std::unique_ptr<uint8_t[]> receiveBuffer_;
+    SessionOutput output_;
+
+    std::atomic<uint32_t> currentInterface_{INTERFACE_NONE};
+    std::atomic<uint32_t> requestedInterface_{INTERFACE_TEXT};
+    std::shared_ptr<const ProtocolHooks> hooks_;
+    std::shared_ptr<IFaceDataBase> protocol_;
+
+    std::atomic<std::thread::id> sessionThread_{};
+    // The client shut down its sending side: no more input, pending output
+    // still goes out for a short while.
+    bool inputEnded_ = false;
+    std::chrono::steady_clock::time_point inputEndedAt_;
+};
+
+}  // namespace impl
+}  // namespace tarnix

@@ -1,0 +1,202 @@
+#include "server/text/IFaceDataAscii.h"
+
+#include "core/Logging.h"
+#include "core/tree/DispatcherTree.h"
+#include "core/tree/PathResolution.h"
+#include "core/tree/RequestPosting.h"
+#include "core/tree/Subscriptions.h"
+#include "core/tree/TreeNotices.h"
+#include "server/server/ServerStrings.h"
+#include "server/text/AsciiHelpText.h"
+#include "server/text/AsciiListing.h"
+
+#include <boost/thread/shared_lock_guard.hpp>
+
+#include <cctype>
+
+namespace tarnix {
+namespace {
+
+typedef boost::shared_lock_guard<boost::shared_mutex> StructureLock;
+
+bool equalsIgnoringCase(const std::string& text, const char* word) {
+    std::size_t i = 0;
+    for (; i < text.size() && word[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(word[i])))
+            return false;
+    }
+    return i == text.size() && word[i] == '\0';
+}
+
+// Integers travel as 32-bit signed numbers: the low 32 bits of the value.
+int32_t low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+}  // namespace
+
+IFaceDataAscii::IFaceDataAscii(SessionActionsInterface& session) : IFaceDataBase(session) {}
+
+IFaceDataAscii::~IFaceDataAscii() = default;
+
+AsciiParser& IFaceDataAscii::parser() {
+    if (!parser_) parser_.reset(new AsciiParser(*this));
+    return *parser_;
+}
+
+QV_STATUS IFaceDataAscii::greet() {
+    parser();
+    writeText(getServerString(SERVER_STRING_BANNER) + ", " + getServerString(SERVER_STRING_COPYRIGHT) + "\r\n");
+    return QV_NO_ERROR;
+}
+
+int32_t IFaceDataAscii::input(const uint8_t* data, uint32_t length) {
+    if (inputClosed_) return 0;
+    if (length == 0)
+        lines_.finish(*this);
+    else
+        lines_.feed(reinterpret_cast<const char*>(data), length, *this);
+    return 0;
+}
+
+bool IFaceDataAscii::line(const char* text, std::size_t length) {
+    parser().parse(text, length);
+    return !inputClosed_;
+}
+
+void IFaceDataAscii::overlong() { syntaxError(); }
+
+void IFaceDataAscii::writeText(const std::string& text) {
+    if (!text.empty()) write(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), WRITE_CLASS_TEXT);
+}
+
+void IFaceDataAscii::writeError(const char* text) { writeText(std::string("ERROR: ") + text + "\n"); }
+
+void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpointError, const Poster& post) {
+    SessionClient* client = getClient();
+    uint32_t endpoints = 0;
+    {
+        StructureLock lock(getTreeStructureMutex());
+        NodeSet set;
+        DispatcherResolvePathList(set, currentPath_, paths);
+        endpoints = NodeSetCountEndpoints(set);
+        if (endpoints > 0 && client) post(*client, set);
+    }
+    if (endpoints == 0)
+        writeError(noEndpointError);
+    else if (!client)
+        writeError("Internal");
+}
+
+void IFaceDataAscii::get(const std::string& paths) {
+    postRequest(paths, "No Node to read from",
+                [](const SessionClient& client, const NodeSet& set) { DispatcherPostGetRequest(0, client, set); });
+}
+
+void IFaceDataAscii::setInteger(const std::string& paths, int64_t value) {
+    postRequest(paths, "No Node to write to", [value](const SessionClient& client, const NodeSet& set) {
+        DispatcherPostSetInteger(0, client, set, low32(value));
+    });
+}
+
+void IFaceDataAscii::setDouble(const std::string& paths, double value) {
+    postRequest(paths, "Invalid Path", [value](const SessionClient& client, const NodeSet& set) {
+        DispatcherPostSetDouble(0, client, set, value);
+    });
+}
+
+void IFaceDataAscii::setText(const std::string& paths, const std::string& text) {
+    postRequest(paths, "Invalid Path", [&text](const SessionClient& client, const NodeSet& set) {
+        DispatcherPostSetBytes(0, client, set, uint32_t(text.size()), reinterpret_cast<const uint8_t*>(text.data()));
+    });
+}
+
+void IFaceDataAscii::select(const std::string& paths) {
+    bool found = false;
+    {
+        StructureLock lock(getTreeStructureMutex());
+        NodeSet set;
+        DispatcherResolvePathList(set, currentPath_, paths);
+        if (!set.empty()) {
+            currentPath_ = "/" + NodePathFrom(*set.begin(), getRootNode());
+            found = true;
+        }
+    }
+    if (found)
+        writeText(currentPath_ + "\n");
+    else
+        writeError("Internal");
+}
+
+void IFaceDataAscii::printPath() { writeText(currentPath_ + "\n"); }
+
+void IFaceDataAscii::list(const std::string& paths, bool wholeTree) {
+    AsciiListing listing;
+    {
+        StructureLock lock(getTreeStructureMutex());
+        NodeSet set;
+        DispatcherResolvePathList(set, currentPath_, paths);
+        listing = AsciiListNodes(set, wholeTree ? 0 : 1, wholeTree);
+    }
+    writeText(listing.text);
+    if (listing.counted == 0) writeError("Invalid Path");
+}
+
+void IFaceDataAscii::subscribe(const std::string& paths, bool subscribe) {
+    SessionClient* client = getClient();
+    QV_STATUS status = QV_COMMAND_INTERNAL;
+    if (client) {
+        StructureLock lock(getTreeStructureMutex());
+        NodeSet set;
+        DispatcherResolvePathList(set, currentPath_, paths);
+        status = DispatcherSubscribeNodeSet(client, subscribe ? 1 : 0, set);
+    }
+    if (status != QV_NO_ERROR) writeError("Invalid Path");
+}
+
+void IFaceDataAscii::proto(const std::string& word) {
+    InterfaceType requested;
+    if (equalsIgnoringCase(word, "bin"))
+        requested = INTERFACE_BINARY;
+    else if (equalsIgnoringCase(word, "ascii"))
+        requested = INTERFACE_TEXT;
+    else {
+        writeError("Unknown protocol");
+        return;
+    }
+    requestInterface(requested);
+    // Bytes after a switch belong to the other protocol: never run them as
+    // text commands.
+    if (requested != getInterface()) inputClosed_ = true;
+}
+
+void IFaceDataAscii::update() {
+    QV_STATUS status = DispatcherUpdateDevices();
+    if (status != QV_NO_ERROR) {
+        QVLOG(logging::debug) << "Text protocol: device update reported status " << status << ".";
+    }
+}
+
+void IFaceDataAscii::help() {
+    writeText("\n" + getServerString(SERVER_STRING_BANNER) + ", " + getServerString(SERVER_STRING_COPYRIGHT) +
+              "\n\n");
+    std::string_view page = asciiHelpText();
+    write(reinterpret_cast<const uint8_t*>(page.data()), uint32_t(page.size()), WRITE_CLASS_TEXT);
+}
+
+void IFaceDataAscii::exit() {
+    inputClosed_ = true;
+    close();
+}
+
+void IFaceDataAscii::syntaxError() { writeText("Syntax Error\n"); }
+
+QV_STATUS AsciiGreeting(IFaceDataBase& protocol) {
+    auto* ascii = dynamic_cast<IFaceDataAscii*>(&protocol);
+    return ascii ? ascii->greet() : QV_COMMAND_INTERNAL;
+}
+
+int32_t AsciiInput(const uint8_t* data, uint32_t length, IFaceDataBase& protocol) {
+    auto* ascii = dynamic_cast<IFaceDataAscii*>(&protocol);
+    return ascii ? ascii->input(data, length) : -1;
+}
+
+}  // namespace tarnix

@@ -1,0 +1,266 @@
+// The dispatcher's passes over a device tree of its own, delivering to
+// session records that only record what they get.
+#include "ServerTestSupport.h"
+#include "core/LogCapture.h"
+#include "core/ValueRecord.h"
+#include "core/component/ExceptionCarrier.h"
+#include "core/fifo/BufferFifo.h"
+#include "core/tree/DispatcherTreeLock.h"
+#include "core/tree/NodeDef.h"
+#include "core/tree/TreeEndpoints.h"
+#include "server/dispatcher/Dispatcher.h"
+#include "server/dispatcher/DispatcherImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tarnix {
+namespace {
+
+struct Delivery {
+    int32_t dataClass;
+    std::string text;
+};
+
+// A session as the dispatcher sees it.
+class RecordingSession : public SessionActionsInterface {
+public:
+    RecordingSession(uint16_t id, InterfaceType type) {
+        client.sessionId = id;
+        client.interfaceType.store(type);
+        client.context = this;
+        client.writeFunction = [](const uint8_t* d, uint32_t n, SessionActionsInterface* c, int32_t cls) {
+            c->write(d, n, cls);
+            return 0;
+        };
+        boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+        getSessionClientList().append(client);
+    }
+    ~RecordingSession() override { DispatcherRemoveClient(&client); }
+
+    InterfaceType getInterface() const override { return InterfaceType(client.interfaceType.load()); }
+    void requestInterface(InterfaceType) override {}
+    void close() override {}
+    void write(const uint8_t* data, uint32_t length, int32_t dataClass) override {
+        got.push_back({dataClass, std::string(reinterpret_cast<const char*>(data), length)});
+    }
+    SessionClient* getClient() override { return &client; }
+
+    SessionClient client;
+    std::vector<Delivery> got;
+};
+
+class DispatcherFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::StandInProtocol::install();
+        dispatcher = std::make_shared<Dispatcher>(carrier);
+        DispatcherTreeCreator creator(TreeId::device(4321), output, request);
+        tree = creator.getTree();
+        for (const char* name : {"VALUE", "OTHER", "SAMPLE"}) {
+            auto node = std::make_shared<TreeNode>();
+            applyNodeIdentity(*node, name, NodeNameKind::Plain, 1, 99);
+            TreeNode::addChild(creator.getNode(), node);
+            int32_t id = -1;
+            DispatcherTreeAddEndpoint(tree, node, 0, &id);
+            ids.push_back(id);
+            nodes.push_back(node);
+        }
+        stream = DispatcherTreeBufferEndpoint(tree, ids[2], DATATYPE_DEMODSAMPLE);
+    }
+    void TearDown() override {
+        { DispatcherTreeRemover remover(tree); }
+        setProtocolHooks(INTERFACE_TEXT, ProtocolHooks());
+        setProtocolHooks(INTERFACE_BINARY, ProtocolHooks());
+    }
+
+    void subscribe(RecordingSession& s, int node) {
+        boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+        EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client);
+    }
+    void push(uint16_t seq, uint16_t session, int32_t id, uint16_t flags, int64_t value) {
+        ASSERT_EQ(ReturnParamValueInteger(*output, seq, session, uint32_t(id), flags, value), QV_NO_ERROR);
+    }
+    void appendSamples(uint32_t bytes) {
+        FifoWriter writer(*stream, bytes);
+        ASSERT_TRUE(writer.isValid());
+        std::memset(writer.data(), 0x5A, bytes);
+        writer.commitAll();
+    }
+    uint32_t pass(bool streamPass = false) { return dispatcher->impl().pass(streamPass); }
+
+    exception::ExceptionCarrier carrier;
+    std::shared_ptr<Dispatcher> dispatcher;
+    std::shared_ptr<QVFifo> output = std::make_shared<BufferFifo<1024, 1 << 20>>();
+    std::shared_ptr<QVFifo> request = std::make_shared<BufferFifo<16, 4096>>();
+    std::shared_ptr<DispatcherTree> tree;
+    std::shared_ptr<BufferFifoBase> stream;
+    std::vector<int32_t> ids;
+    std::vector<TreeNode::Ptr> nodes;
+};
+
+TEST_F(DispatcherFixture, AReplyReachesOnlyTheSessionThatAsked) {
+    RecordingSession a(11, INTERFACE_TEXT), b(12, INTERFACE_TEXT);
+    subscribe(a, 0);
+    subscribe(b, 0);
+    push(5, 11, ids[0], VALUE_FLAG_REPLY_ONLY, 7);
+    EXPECT_EQ(pass(), 1u);
+    ASSERT_EQ(a.got.size(), 1u);
+    EXPECT_EQ(a.got[0].dataClass, WRITE_CLASS_REPLY);
+    EXPECT_EQ(a.got[0].text, "/DEV4321/VALUE seq=5 kind=2 7\n");
+    EXPECT_TRUE(b.got.empty());
+}
+
+struct ChangeCase {
+    bool askerSubscribed;
+    bool otherSubscribed;
+    uint16_t flags;
+    const char* name;
+};
+
+class ValueChanges : public DispatcherFixture, public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(ValueChanges, TheAskerGetsItsSequenceAndOthersAPush) {
+    const ChangeCase& c = GetParam();
+    RecordingSession asker(21, INTERFACE_TEXT), other(22, INTERFACE_BINARY), third(23, INTERFACE_BINARY);
+    if (c.askerSubscribed) subscribe(asker, 0);
+    if (c.otherSubscribed) {
+        subscribe(other, 0);
+        subscribe(third, 0);
+    }
+    push(9, 21, ids[0], c.flags, -3);
+    EXPECT_EQ(pass(), 1u);
+    ASSERT_EQ(asker.got.size(), 1u);
+    EXPECT_EQ(asker.got[0].dataClass, WRITE_CLASS_REPLY);
+    EXPECT_EQ(asker.got[0].text, "/DEV4321/VALUE seq=9 kind=2 -3\n");
+    const int32_t pushClass = c.flags == VALUE_FLAG_DROPPABLE ? WRITE_CLASS_DROPPABLE : WRITE_CLASS_PUSH;
+    for (RecordingSession* s : {&other, &third}) {
+        ASSERT_EQ(s->got.size(), c.otherSubscribed ? 1u : 0u);
+        if (!c.otherSubscribed) continue;
+        EXPECT_EQ(s->got[0].dataClass, pushClass);
+        EXPECT_EQ(s->got[0].text, "/DEV4321/VALUE seq=0 kind=2 -3\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ValueChanges,
+                         ::testing::Values(ChangeCase{true, true, VALUE_FLAG_CHANGED, "both"},
+                                           ChangeCase{false, true, VALUE_FLAG_CHANGED, "othersOnly"},
+                                           ChangeCase{true, false, VALUE_FLAG_CHANGED, "askerOnly"},
+                                           ChangeCase{false, false, VALUE_FLAG_CHANGED, "nobody"},
+                                           ChangeCase{true, true, VALUE_FLAG_DROPPABLE, "droppable"}),
+                         [](const ::testing::TestParamInfo<ChangeCase>& info) { return info.param.name; });
+
+TEST_F(DispatcherFixture, UnsolicitedChangesAndClosedAskersReachOnlySubscribers) {
+    RecordingSession subscriber(31, INTERFACE_TEXT);
+    subscribe(subscriber, 1);
+    push(0, kUnsolicitedSessionTag, ids[1], VALUE_FLAG_CHANGED, 1);
+    push(3, 30, ids[1], VALUE_FLAG_CHANGED, 2);  // session 30 is gone
+    push(4, 30, ids[1], VALUE_FLAG_REPLY_ONLY, 3);
+    EXPECT_EQ(pass() + pass() + pass(), 3u);
+    ASSERT_EQ(subscriber.got.size(), 2u);
+    EXPECT_EQ(subscriber.got[0].text, "/DEV4321/OTHER seq=0 kind=2 1\n");
+    EXPECT_EQ(subscriber.got[1].text, "/DEV4321/OTHER seq=0 kind=2 2\n");
+    EXPECT_EQ(pass(), 0u);
+}
+
+TEST_F(DispatcherFixture, SessionsBetweenProtocolsAreSkipped) {
+    RecordingSession switching(41, INTERFACE_NONE), plain(42, INTERFACE_TEXT);
+    subscribe(switching, 0);
+    subscribe(plain, 0);
+    push(1, 41, ids[0], VALUE_FLAG_CHANGED, 5);
+    push(2, 41, ids[0], VALUE_FLAG_REPLY_ONLY, 5);
+    pass();
+    pass();
+    EXPECT_TRUE(switching.got.empty());
+    EXPECT_EQ(plain.got.size(), 1u);
+}
+
+TEST_F(DispatcherFixture, RecordsOfRemovedEndpointsAreConsumed) {
+    RecordingSession s(51, INTERFACE_TEXT);
+    subscribe(s, 0);
+    push(1, 51, ids[0] + 100, VALUE_FLAG_CHANGED, 1);  // never handed out
+    {
+        DispatcherTreeLocker lock(tree);
+        DispatcherTreeRemoveNodeChildren(tree, nodes[1]);
+    }
+    push(2, 51, ids[1], VALUE_FLAG_REPLY_ONLY, 2);  // removed
+    push(3, 51, ids[0], VALUE_FLAG_REPLY_ONLY, 3);
+    EXPECT_EQ(pass() + pass() + pass(), 3u);
+    ASSERT_EQ(s.got.size(), 1u);
+    EXPECT_EQ(s.got[0].text, "/DEV4321/VALUE seq=3 kind=2 3\n");
+    EXPECT_EQ(output->used(), 0u);
+}
+
+TEST_F(DispatcherFixture, StreamBlocksTravelTogetherOncePerProtocolOnStreamPasses) {
+    RecordingSession t1(61, INTERFACE_TEXT), t2(62, INTERFACE_TEXT), b1(63, INTERFACE_BINARY);
+    for (RecordingSession* s : {&t1, &t2, &b1}) subscribe(*s, 2);
+    for (int i = 0; i < 10; ++i) appendSamples(64);
+    EXPECT_EQ(pass(false), 0u);
+    EXPECT_TRUE(t1.got.empty());
+    EXPECT_EQ(pass(true), 0u);  // stream data does not count as records
+    for (RecordingSession* s : {&t1, &t2, &b1}) {
+        ASSERT_EQ(s->got.size(), 1u);
+        EXPECT_EQ(s->got[0].dataClass, WRITE_CLASS_STREAM);
+        EXPECT_EQ(s->got[0].text, "/DEV4321/SAMPLE stream 640\n");
+    }
+    EXPECT_EQ(stream->used(), 0u);
+}
+
+TEST_F(DispatcherFixture, StreamDataAcrossTheRingEndIsJoinedUnlessItOverflowsTheStagingBuffer) {
+    RecordingSession s(71, INTERFACE_TEXT);
+    subscribe(s, 2);
+    const uint32_t mib = 1 << 20;
+    auto drainAll = [&] {
+        FifoReader r(*stream, 0);
+        if (r.isValid()) r.commitAll();
+    };
+    // Move the write position to 3 MiB of the 4 MiB ring.
+    appendSamples(3 * mib);
+    drainAll();
+    // 0.5 MiB at the end of the ring, then 1 MiB wrapping to its start.
+    appendSamples(mib / 2);
+    appendSamples(mib);
+    pass(true);
+    ASSERT_EQ(s.got.size(), 1u);
+    EXPECT_EQ(s.got[0].text, "/DEV4321/SAMPLE stream " + std::to_string(mib + mib / 2) + "\n");
+
+    // Now 800,000 bytes before the ring's end and 1,500,000 at its start: the
+    // 2,300,000 bytes do not fit the 2 MiB staging buffer, so the first part
+    // goes alone and the second follows on the next stream pass.
+    s.got.clear();
+    appendSamples(2200000);  // write position from 1 MiB to 3,248,576
+    drainAll();
+    appendSamples(800000);
+    appendSamples(1500000);
+    pass(true);
+    pass(true);
+    ASSERT_EQ(s.got.size(), 2u);
+    EXPECT_EQ(s.got[0].text, "/DEV4321/SAMPLE stream 800000\n");
+    EXPECT_EQ(s.got[1].text, "/DEV4321/SAMPLE stream 1500000\n");
+}
+
+TEST_F(DispatcherFixture, AFailingConverterIsLoggedAndItsOutputStillSent) {
+    test::LogCapture log;
+    ProtocolHooks failing = test::StandInProtocol::hooks(INTERFACE_TEXT);
+    failing.valueEncode = [](const std::string&, uint16_t, uint16_t, uint16_t, uint8_t* out, uint32_t capacity,
+                             uint32_t& length, const uint8_t*, uint32_t) {
+        EXPECT_EQ(capacity, impl::DispatcherImpl::kBufferSize);
+        out[0] = 'p';
+        length = 1;
+        return QV_STATUS(QV_BUFFER_TOO_SMALL);
+    };
+    setProtocolHooks(INTERFACE_TEXT, failing);
+    RecordingSession asker(81, INTERFACE_TEXT), other(82, INTERFACE_TEXT);
+    subscribe(other, 0);
+    push(1, 81, ids[0], VALUE_FLAG_CHANGED, 1);
+    pass();
+    ASSERT_EQ(asker.got.size(), 1u);
+    EXPECT_EQ(asker.got[0].text, "p");
+    ASSERT_EQ(other.got.size(), 1u);
+    EXPECT_TRUE(log.contains("Error in conversion (referenced)."));
+    EXPECT_TRUE(log.contains("Error in conversion (normal)."));
+}
+
+}  // namespace
+}  // namespace tarnix

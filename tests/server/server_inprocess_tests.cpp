@@ -1,0 +1,236 @@
+// A whole server in the test process: the QV tree over TCP, tree-change
+// notices of device trees made here, the debug control codes, and device
+// groups that hand out fake device components.
+#include "ServerTestSupport.h"
+#include "core/LogCapture.h"
+#include "core/QVException.h"
+#include "core/component/ExceptionCarrier.h"
+#include "core/component/QVBaseImpl.h"
+#include "core/fifo/BufferFifo.h"
+#include "core/tree/DispatcherTreeLock.h"
+#include "core/tree/TreeNotices.h"
+#include "server/device/DeviceGroup.h"
+#include "server/listener/Listener.h"
+#include "server/server/Server.h"
+#include "server/server/ServerImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+
+namespace tarnix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TestClient;
+using test::eventually;
+
+// A device component whose thread idles, or fails with the given exception.
+class FakeDeviceImpl : public impl::QVBaseImpl {
+public:
+    FakeDeviceImpl(exception::ExceptionCarrier& carrier, int failure)
+        : QVBaseImpl("FakeDevice", carrier), failure_(failure) {}
+    void pre() override {}
+    void run() override {
+        if (failure_ == 1) QV_THROW(QVDeviceException("The fake device is gone."));
+        if (failure_ == 2) QV_THROW(QVException("The fake device broke the server."));
+        std::this_thread::sleep_for(5ms);
+    }
+
+private:
+    int failure_;
+};
+
+class FakeDevice : public QVBase {
+public:
+    FakeDevice(exception::ExceptionCarrier& carrier, int failure)
+        : QVBase(std::make_shared<FakeDeviceImpl>(carrier, failure)) {}
+};
+
+class FakeDeviceGroup : public DeviceGroup {
+public:
+    explicit FakeDeviceGroup(exception::ExceptionCarrier& carrier) : carrier_(carrier) {}
+    void update(std::vector<std::shared_ptr<QVBase>>& newDevices) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++updates;
+        while (!plugged_.empty()) {
+            newDevices.push_back(std::make_shared<FakeDevice>(carrier_, plugged_.front()));
+            plugged_.pop_front();
+        }
+    }
+    void removeEnded() override {}
+    void setProgAlways(bool) override {}
+    void plugIn(int failure) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        plugged_.push_back(failure);
+    }
+    std::atomic<int> updates{0};
+
+private:
+    exception::ExceptionCarrier& carrier_;
+    std::mutex mutex_;
+    std::deque<int> plugged_;
+};
+
+class RunningServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_shared<Server>(childCarrier, ownCarrier);
+        test::StandInProtocol::install();
+        group = std::make_shared<FakeDeviceGroup>(childCarrier);
+        server->impl().addDeviceGroup(group);
+        port = test::freePort();
+        server->configure(port, false, 0);
+        setServerInstance(server);
+        server->start();
+        ASSERT_TRUE(server->impl().listener()->waitForSettingsApplied(5s));
+    }
+    void TearDown() override {
+        server->stop();
+        EXPECT_TRUE(eventually([&] { return server->isFinished(); }, 15s));
+        setServerInstance(nullptr);
+        server.reset();
+    }
+
+    std::string ask(TestClient& client, const std::string& command, const std::string& answer) {
+        client.clear();
+        client.send(command + "\n");
+        EXPECT_TRUE(client.waitFor(answer)) << command << " -> " << client.received();
+        return client.received();
+    }
+
+    exception::ExceptionCarrier childCarrier;
+    exception::ExceptionCarrier ownCarrier;
+    std::shared_ptr<Server> server;
+    std::shared_ptr<FakeDeviceGroup> group;
+    uint16_t port = 0;
+};
+
+TEST_F(RunningServer, TheChildrenAreListenerServerNodeAndDispatcher) {
+    auto children = server->implementation()->children();
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(children[0]->implementation()->name(), "Listener");
+    EXPECT_EQ(children[1]->implementation()->name(), "ServerNode");
+    EXPECT_EQ(children[2]->implementation()->name(), "Dispatcher");
+    EXPECT_EQ(getServerInstance(), server->implShared());
+}
+
+TEST_F(RunningServer, TheQvTreeAnswersOverTcpAndThePortMoves) {
+    TestClient client(port);
+    ASSERT_TRUE(client.waitFor("HELLO text\n"));
+    ask(client, "get /qv/about/revision", "/QV/ABOUT/REVISION seq=1 kind=2 17045\n");
+    ask(client, "get /qv/clockbase", "/QV/CLOCKBASE seq=2 kind=1 10\n");
+    ask(client, "get /qv/about/version", "/QV/ABOUT/VERSION seq=3 kind=7 12.08\n");
+
+    const uint16_t moved = test::freePort();
+    ask(client, "set /qv/config/port " + std::to_string(moved),
+        "/QV/CONFIG/PORT seq=4 kind=2 " + std::to_string(moved) + "\n");
+    TestClient later(moved);
+    EXPECT_TRUE(later.waitFor("HELLO text\n"));
+    EXPECT_FALSE(TestClient(port).connected());
+    // The session that asked keeps its connection.
+    ask(client, "get /qv/config/port", "/QV/CONFIG/PORT seq=5 kind=2 " + std::to_string(moved) + "\n");
+}
+
+TEST_F(RunningServer, APortThatCannotBeBoundKeepsTheServerWhereItIs) {
+    platform::Socket holder = platform::createTcpSocket();
+    const uint16_t taken = test::freePort();
+    ASSERT_TRUE(platform::bindIPv4(holder.get(), taken, false));
+    ASSERT_TRUE(platform::listenOn(holder.get(), 1));
+    TestClient client(port);
+    ASSERT_TRUE(client.waitFor("HELLO"));
+    ask(client, "set /qv/config/port " + std::to_string(taken),
+        "/QV/CONFIG/PORT seq=1 kind=2 " + std::to_string(port) + "\n");
+    EXPECT_TRUE(TestClient(port).waitFor("HELLO"));
+    std::this_thread::sleep_for(1500ms);  // a failure would reach the main carrier within a second
+    boost::exception_ptr failure;
+    EXPECT_FALSE(ownCarrier.take(failure));
+    EXPECT_FALSE(server->isFinished());
+}
+
+TEST_F(RunningServer, DeviceTreesComingAndGoingAreReportedOnTrees) {
+    TestClient client(port);
+    ASSERT_TRUE(client.waitFor("HELLO"));
+    ask(client, "subs /qv/trees", "ok subs\n");
+    client.clear();
+
+    auto output = std::make_shared<BufferFifo<16, 4096>>();
+    auto request = std::make_shared<BufferFifo<16, 4096>>();
+    std::shared_ptr<DispatcherTree> tree;
+    {
+        DispatcherTreeCreator creator(TreeId::device(777), output, request);
+        tree = creator.getTree();
+        // Raised under the lock: delivered once the lock is released.
+        DispatcherNotifyDeviceConnected(creator.getNode());
+    }
+    EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 1 DEV777\n"));
+    DispatcherNotifyTreeChanged(tree->root);
+    EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 2 DEV777\n"));
+    TreeNode::Ptr root = tree->root;
+    { DispatcherTreeRemover remover(tree); }
+    DispatcherNotifyDeviceDisconnected(root);
+    EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 0 DEV777\n"));
+}
+
+TEST_F(RunningServer, ControlCodesDumpTheClassLogsAndSwitchOnLoopStatistics) {
+    test::LogCapture log;
+    TestClient client(port);
+    ASSERT_TRUE(client.waitFor("HELLO"));
+    ask(client, "set /qv/debug/level -99", "/QV/DEBUG/LEVEL seq=1 kind=2 3\n");
+    EXPECT_TRUE(log.waitFor("-- Class Log Data Start -----------------------------", 3s));
+    for (const char* name : {"Server", "Listener", "Session", "ServerNode", "Dispatcher"})
+        EXPECT_TRUE(eventually([&] { return log.contains(std::string("Class name:    ") + name); }, 1s)) << name;
+
+    ask(client, "set /qv/debug/level -97", "/QV/DEBUG/LEVEL seq=2 kind=2 3\n");
+    EXPECT_TRUE(eventually(
+        [&] {
+            int enabled = 0;
+            for (const std::string& m : log.messages())
+                if (m.find("Loop statistic of ") == 0 && m.find(" enabled.") != std::string::npos) ++enabled;
+            return enabled >= 5;
+        },
+        3s));
+}
+
+TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
+    test::LogCapture log;
+    group->plugIn(0);
+    EXPECT_EQ(DispatcherUpdateDevices(), QV_NO_ERROR);
+    auto children = server->implementation()->children();
+    ASSERT_EQ(children.size(), 4u);
+    EXPECT_EQ(children[3]->implementation()->name(), "FakeDevice");
+    EXPECT_FALSE(children[3]->isFinished());
+
+    // Found by the server thread's own update, within about a second.
+    group->plugIn(1);
+    EXPECT_TRUE(eventually(
+        [&] {
+            for (const std::string& m : log.messages())
+                if (m.find("Error: ") == 0 && m.find("The fake device is gone.") != std::string::npos) return true;
+            return false;
+        },
+        5s));
+    EXPECT_TRUE(eventually([&] { return server->implementation()->children().size() == 4; }, 5s));
+    std::this_thread::sleep_for(1200ms);
+    boost::exception_ptr failure;
+    EXPECT_FALSE(ownCarrier.take(failure));
+    EXPECT_FALSE(server->isFinished());
+}
+
+TEST_F(RunningServer, AnyOtherFailureOfAChildEndsTheServerThread) {
+    group->plugIn(2);
+    boost::exception_ptr failure;
+    EXPECT_TRUE(eventually([&] { return ownCarrier.take(failure); }, 5s));
+    try {
+        boost::rethrow_exception(failure);
+    } catch (const QVDeviceException&) {
+        FAIL() << "not a device failure";
+    } catch (const QVException& e) {
+        EXPECT_STREQ(e.what(), "The fake device broke the server.");
+    }
+}
+
+}  // namespace
+}  // namespace tarnix
