@@ -39,6 +39,14 @@ function(qv_test name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${name};${ARG_LABELS}"
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS ${name}
                ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}")
+  # gtest_discover_tests flattens property values, so a list of labels would
+  # lose all but the first; extra labels are set once the tests are known.
+  if(ARG_LABELS)
+    set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${label_script}
+         "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${name};${ARG_LABELS}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
+  endif()
 endfunction()

@@ -1,5 +1,7 @@
 #include "DesignImage.h"
 
+#include "core/ByteOrder.h"
+
 #include <cstring>
 
 namespace tarnix {
@@ -9,14 +11,6 @@ namespace {
 
 const uint8_t kSync[4] = {0xAA, 0x99, 0x55, 0x66};
 const char kMagic[kMagicSize] = "LQ3-SIM-DESIGN";
-
-uint32_t get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -36,7 +30,7 @@ std::vector<uint8_t> makeImage(const std::vector<uint8_t>& fileHeader, std::size
     std::memset(image.data(), 0xFF, kSyncOffset);
     std::memcpy(image.data() + kSyncOffset, kSync, sizeof kSync);
     std::memcpy(image.data() + kMagicOffset, kMagic, kMagicSize);
-    put32(image.data() + kHeaderLengthOffset, static_cast<uint32_t>(fileHeader.size()));
+    le::put32(image.data() + kHeaderLengthOffset, static_cast<uint32_t>(fileHeader.size()));
     std::memcpy(image.data() + kHeaderCopyOffset, fileHeader.data(), fileHeader.size());
     // Filler: a fixed pseudo-random sequence, so that the file is the same on
     // every build.
@@ -47,7 +41,7 @@ std::vector<uint8_t> makeImage(const std::vector<uint8_t>& fileHeader, std::size
         state ^= state << 5;
         image[i] = uint8_t(state);
     }
-    put32(image.data() + imageSize - kChecksumSize, checksum(image.data(), imageSize - kChecksumSize));
+    le::put32(image.data() + imageSize - kChecksumSize, checksum(image.data(), imageSize - kChecksumSize));
     return image;
 }
 
@@ -55,9 +49,9 @@ bool parseImage(const uint8_t* image, std::size_t size, std::vector<uint8_t>& fi
     if (size < kHeaderCopyOffset + kChecksumSize) return false;
     if (std::memcmp(image + kSyncOffset, kSync, sizeof kSync) != 0) return false;
     if (std::memcmp(image + kMagicOffset, kMagic, kMagicSize) != 0) return false;
-    const uint32_t headerLength = get32(image + kHeaderLengthOffset);
+    const uint32_t headerLength = le::get32(image + kHeaderLengthOffset);
     if (headerLength > size - kHeaderCopyOffset - kChecksumSize) return false;
-    if (checksum(image, size - kChecksumSize) != get32(image + size - kChecksumSize)) return false;
+    if (checksum(image, size - kChecksumSize) != le::get32(image + size - kChecksumSize)) return false;
     fileHeader.assign(image + kHeaderCopyOffset, image + kHeaderCopyOffset + headerLength);
     return true;
 }

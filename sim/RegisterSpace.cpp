@@ -21,42 +21,40 @@ const std::pair<const uint32_t, RegisterSpace::Region>* RegisterSpace::regionAt(
     return nullptr;
 }
 
-void RegisterSpace::read(uint32_t address, uint8_t* out, uint32_t length) {
-    while (length > 0) {
+template <class OnRegion, class OnMemory>
+void RegisterSpace::split(uint32_t address, uint32_t length, OnRegion onRegion, OnMemory onMemory) {
+    uint32_t done = 0;
+    while (done < length) {
+        const uint32_t at = address + done;
         uint64_t plain = 0;
-        const auto* region = regionAt(address, plain);
-        uint32_t step;
+        const auto* region = regionAt(at, plain);
+        const uint64_t left = length - done;
         if (region) {
-            step = static_cast<uint32_t>(
-                std::min<uint64_t>(length, uint64_t(region->first) + region->second.size - address));
-            region->second.behaviour->read(address, out, step);
+            const auto step = uint32_t(std::min<uint64_t>(left, uint64_t(region->first) + region->second.size - at));
+            onRegion(*region->second.behaviour, at, done, step);
+            done += step;
         } else {
-            step = plain == 0 ? length : static_cast<uint32_t>(std::min<uint64_t>(length, plain));
-            readMemory(address, out, step);
+            const auto step = uint32_t(plain == 0 ? left : std::min<uint64_t>(left, plain));
+            onMemory(at, done, step);
+            done += step;
         }
-        address += step;
-        out += step;
-        length -= step;
     }
 }
 
+void RegisterSpace::read(uint32_t address, uint8_t* out, uint32_t length) {
+    split(
+        address, length,
+        [&](RegisterRegion& region, uint32_t at, uint32_t offset, uint32_t step) { region.read(at, out + offset, step); },
+        [&](uint32_t at, uint32_t offset, uint32_t step) { readMemory(at, out + offset, step); });
+}
+
 void RegisterSpace::write(uint32_t address, const uint8_t* data, uint32_t length, DeviceMessageSink& sink) {
-    while (length > 0) {
-        uint64_t plain = 0;
-        const auto* region = regionAt(address, plain);
-        uint32_t step;
-        if (region) {
-            step = static_cast<uint32_t>(
-                std::min<uint64_t>(length, uint64_t(region->first) + region->second.size - address));
-            region->second.behaviour->write(address, data, step, sink);
-        } else {
-            step = plain == 0 ? length : static_cast<uint32_t>(std::min<uint64_t>(length, plain));
-            writeMemory(address, data, step);
-        }
-        address += step;
-        data += step;
-        length -= step;
-    }
+    split(
+        address, length,
+        [&](RegisterRegion& region, uint32_t at, uint32_t offset, uint32_t step) {
+            region.write(at, data + offset, step, sink);
+        },
+        [&](uint32_t at, uint32_t offset, uint32_t step) { writeMemory(at, data + offset, step); });
 }
 
 void RegisterSpace::readMemory(uint32_t address, uint8_t* out, uint32_t length) const {

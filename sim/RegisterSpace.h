@@ -45,6 +45,9 @@ private:
     // The region holding `address`, or the distance to the next region start
     // (0 when there is none) through `plainLength`.
     const std::pair<const uint32_t, Region>* regionAt(uint32_t address, uint64_t& plainLength) const;
+    // Cuts an access into the pieces served by regions and by plain memory.
+    template <class OnRegion, class OnMemory>
+    void split(uint32_t address, uint32_t length, OnRegion onRegion, OnMemory onMemory);
     void readMemory(uint32_t address, uint8_t* out, uint32_t length) const;
     void writeMemory(uint32_t address, const uint8_t* data, uint32_t length);
 

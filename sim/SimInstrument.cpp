@@ -1,5 +1,6 @@
 #include "SimInstrument.h"
 
+#include "core/ByteOrder.h"
 #include "DesignImage.h"
 #include "link/Md5.h"
 #include "platform/usb/DriverCodes.h"
@@ -26,17 +27,6 @@ constexpr uint32_t kChainPartPayload = 4092;  // keeps a continued part's length
 constexpr uint32_t kInvalidAddress = 0x14000000;
 constexpr uint32_t kUsbPacket = 512;
 
-void put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-uint32_t get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 uint8_t reverseBits(uint8_t byte) {
     uint8_t out = 0;
     for (int i = 0; i < 8; ++i)
@@ -51,9 +41,9 @@ SimInstrument::SimInstrument(const InstrumentConfig& config)
       fpga_(config.fpgaRunning ? FpgaState::running : FpgaState::unconfigured),
       digest_(config.designDigest),
       pic_(config.fpgaRunning ? kPicDone | kPicInit : kPicInit) {
-    for (int i = 0; i < 6; ++i) put16(&controllerRegisters_[16 + 2 * i], config.supplies[i]);
-    put32(&controllerRegisters_[32], config.serial);
-    put32(&controllerRegisters_[36], config.product);
+    for (int i = 0; i < 6; ++i) le::put16(&controllerRegisters_[16 + 2 * i], config.supplies[i]);
+    le::put32(&controllerRegisters_[32], config.serial);
+    le::put32(&controllerRegisters_[36], config.product);
     std::copy(config.register40.begin(), config.register40.end(), controllerRegisters_.begin() + 40);
 }
 
@@ -108,7 +98,7 @@ std::array<uint8_t, 8> SimInstrument::controlAnswer(uint32_t function, const uin
     case usb::kFnGetConfigStatus: {
         const uint32_t wanted = std::min<uint32_t>(bytesWanted(), 0xFFFF);
         answer[2] = picFlags();
-        put16(&answer[3], uint16_t(wanted));
+        le::put16(&answer[3], uint16_t(wanted));
         answer[7] = configuring_ ? kConfigBusy : 0;
         break;
     }
@@ -138,8 +128,8 @@ std::array<uint8_t, 8> SimInstrument::controlAnswer(uint32_t function, const uin
         }
         break;
     case usb::kFnGetDriverVersion:
-        put32(&answer[0], config_.driverInformation);
-        put16(&answer[4], config_.driverVersion);
+        le::put32(&answer[0], config_.driverInformation);
+        le::put16(&answer[4], config_.driverVersion);
         break;
     case usb::kFnVendorReset:
         if (expect(1) && in[0] != 0) resetPipes();
@@ -236,7 +226,7 @@ void SimInstrument::outTransfer(const std::shared_ptr<HostLink>& link, uint32_t 
     }
     consumeOut(data.data(), data.size());
     uint8_t accepted[4];
-    put32(accepted, uint32_t(data.size()));
+    le::put32(accepted, uint32_t(data.size()));
     link->answer(usb::wire::kOutDone, tag, usb::kErrorSuccess, accepted, sizeof accepted);
     serveReads();
 }
@@ -278,7 +268,7 @@ void SimInstrument::consumeFramed(const uint8_t* data, std::size_t length, std::
         }
     }
     if (frame_.size() < kFrameHeader) return;
-    const uint32_t lengthWord = get32(&frame_[4]);
+    const uint32_t lengthWord = le::get32(&frame_[4]);
     const uint32_t payload = lengthWord & ~3u;
     if (lengthWord & 1u) {
         const std::size_t take = std::min<std::size_t>(payload - (frame_.size() - kFrameHeader), length - position);
@@ -291,8 +281,8 @@ void SimInstrument::consumeFramed(const uint8_t* data, std::size_t length, std::
 }
 
 void SimInstrument::handleFrame() {
-    const uint32_t lengthWord = get32(&frame_[4]);
-    const uint32_t address = get32(&frame_[8]) & ~3u;
+    const uint32_t lengthWord = le::get32(&frame_[4]);
+    const uint32_t address = le::get32(&frame_[8]) & ~3u;
     const uint32_t length = lengthWord & ~3u;
     if (fpga_ != FpgaState::running) return;  // without a design nobody listens
     if (lengthWord & 1u)
@@ -321,13 +311,13 @@ void SimInstrument::appendMessage(std::vector<uint8_t>& out, uint32_t lengthWord
     const std::size_t start = out.size();
     out.resize(start + 16 + length);
     uint8_t* p = out.data() + start;
-    put16(p, 0x5A47);
-    put16(p + 2, 0);
-    put32(p + 4, lengthWord);
-    put32(p + 8, address);
+    le::put16(p, 0x5A47);
+    le::put16(p + 2, 0);
+    le::put32(p + 4, lengthWord);
+    le::put32(p + 8, address);
     if (length) std::memcpy(p + 12, payload, length);
-    put16(p + 12 + length, 0);
-    put16(p + 14 + length, nextPacketCount_++);
+    le::put16(p + 12 + length, 0);
+    le::put16(p + 14 + length, nextPacketCount_++);
 }
 
 void SimInstrument::emitMessage(uint32_t address, const uint8_t* data, uint32_t length) {
@@ -384,7 +374,7 @@ std::vector<uint8_t> SimInstrument::buildTransfer(uint32_t maxBytes) {
     if (streaming_ && fpga_ == FpgaState::running && inQueue_.empty()) {
         const uint32_t payload = uint32_t(streamPayload_.size());
         while (out.size() + 16 + payload + 2 <= maxBytes && (streamLeft_ != 0)) {
-            put32(streamPayload_.data(), streamSequence_++);
+            le::put32(streamPayload_.data(), streamSequence_++);
             appendMessage(out, payload, streamAddress_, streamPayload_.data(), payload);
             if (streamLeft_ != UINT64_MAX) --streamLeft_;
         }

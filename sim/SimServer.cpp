@@ -1,5 +1,6 @@
 #include "SimServer.h"
 
+#include "core/ByteOrder.h"
 #include "platform/usb/WireProtocol.h"
 
 #include <cerrno>
@@ -19,10 +20,6 @@ namespace sim {
 namespace wire = platform::usb::wire;
 
 namespace {
-
-uint32_t get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 sockaddr_un unixAddress(const std::string& path) {
     sockaddr_un address{};
@@ -158,14 +155,14 @@ void SimServer::serve(SimConnection& connection) {
         switch (header.type) {
         case wire::kControl:
             if (payload.size() >= 4)
-                instrument_->control(link, header.tag, get32(payload.data()), payload.data() + 4,
+                instrument_->control(link, header.tag, le::get32(payload.data()), payload.data() + 4,
                                      uint32_t(payload.size() - 4));
             break;
         case wire::kOut:
             instrument_->outTransfer(link, header.tag, std::move(payload));
             break;
         case wire::kIn:
-            if (payload.size() >= 4) instrument_->inRequest(link, header.tag, get32(payload.data()));
+            if (payload.size() >= 4) instrument_->inRequest(link, header.tag, le::get32(payload.data()));
             break;
         case wire::kCancel:
             instrument_->cancel(&connection, header.tag);

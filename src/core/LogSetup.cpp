@@ -6,6 +6,7 @@
 #include <boost/log/attributes/counter.hpp>
 #include <boost/log/attributes/function.hpp>
 #include <boost/log/core.hpp>
+#include <boost/log/utility/exception_handler.hpp>
 #include <boost/log/expressions.hpp>
 #include <boost/log/expressions/formatters/date_time.hpp>
 #include <boost/log/sinks/sync_frontend.hpp>
@@ -88,12 +89,15 @@ bool initLogging(const std::string& programName) {
     const boost::shared_ptr<logs::core> core = logs::core::get();
     if (!core->get_global_attributes().empty()) return true;
 
+    // A sink that fails (a log file that cannot be opened or written) must
+    // never throw into the code that logs.
+    core->set_exception_handler(logs::make_exception_suppressor());
     addConsoleSink(*core);
     addGlobalAttributes(*core);
 
-    const std::string directory = logDirectory(programName);
-    if (directory.empty()) return true;
     try {
+        const std::string directory = logDirectory(programName);
+        if (directory.empty()) return true;
         addFileSink(*core, directory, programName);
         std::cout << "Will log to directory '" << directory << "'\n";
     } catch (const std::exception& e) {

@@ -146,6 +146,9 @@ struct DeviceState {
 
     int announced = 0;
     int initCounter = 0;
+    // A failed feature-list run keeps one count of initCounter until a run
+    // succeeds, so that a device is never announced from a bad list.
+    bool featureRunCountHeld = false;
 
     Timestamp48Extender demodExtender;
     Timestamp48Extender auxInExtender;

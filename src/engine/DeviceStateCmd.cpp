@@ -1,25 +1,15 @@
 #include "engine/DeviceStateCmd.h"
 
-#include "core/ByteOrder.h"
 #include "core/Logging.h"
 #include "engine/DeviceState.h"
+#include "engine/FeatureList.h"
 
 namespace tarnix {
 
 namespace {
 
-constexpr uint32_t kFeatureBlockBytes = 16;
-
-struct FeatureBlockView {
-    uint32_t startAddress, attribute, modulo, reps;
-};
-
-FeatureBlockView readBlock(const uint8_t* p) {
-    return {le::get32(p), le::get32(p + 4), le::get32(p + 8), le::get32(p + 12)};
-}
-
 // Replaces the mailbox item kept in `row` by one made from `block`.
-QV_STATUS placeMailboxItem(FeatureMap& map, int& row, const FeatureBlockView& block, const char* name8,
+QV_STATUS placeMailboxItem(FeatureMap& map, int& row, const FeatureBlock& block, const char* name8,
                            Feature** item) {
     if (row != -1) {
         if (QV_STATUS s = FeatureMapClearRow(map, row)) return s;
@@ -139,9 +129,9 @@ QV_STATUS DeviceStateCmdFeatureInit(DeviceAccess& device, const char* name8, con
 
     Feature* commandItem = nullptr;
     Feature* dataItem = nullptr;
-    if (QV_STATUS s = placeMailboxItem(state.features, cmd.commandRow, readBlock(data), name8, &commandItem))
+    if (QV_STATUS s = placeMailboxItem(state.features, cmd.commandRow, readFeatureBlock(data), name8, &commandItem))
         return s;
-    if (QV_STATUS s = placeMailboxItem(state.features, cmd.dataRow, readBlock(data + kFeatureBlockBytes), name8,
+    if (QV_STATUS s = placeMailboxItem(state.features, cmd.dataRow, readFeatureBlock(data + kFeatureBlockBytes), name8,
                                        &dataItem))
         return s;
     dataItem->dataFunc = DeviceStateCmdComplete;

@@ -58,6 +58,13 @@ QV_STATUS FeatureMapReserve(FeatureMap& map, int n) {
 
 QV_STATUS FeatureMapInsert(FeatureMap& map, uint32_t address, uint32_t count, uint32_t stride, uint32_t attribute,
                            const char* name8, Feature** out) {
+    // Counts come from the instrument's feature list; each instance costs memory
+    // here, so an absurd count is refused before anything is allocated.
+    if (count > kFeatureMapMaxInstances) {
+        QVLOG(logging::error) << boost::format("Refusing a register block with %u instances at 0x%08x (maximum %u).") %
+                                     count % address % kFeatureMapMaxInstances;
+        return QV_BUFFER_TOO_SMALL;
+    }
     for (int row = 0; row < map.count; ++row) {
         if (map.items[row].inUse && map.items[row].address == address) {
             QVLOG(logging::debug) << boost::format("Duplicate (0x%08x) at index %d!") % address % row;

@@ -56,6 +56,9 @@ struct FeatureMap {
     std::vector<uint32_t> starts;
 };
 
+// Most instances one register block may have.
+constexpr uint32_t kFeatureMapMaxInstances = 65536;
+
 QV_STATUS FeatureMapAllocate(FeatureMap& map);
 QV_STATUS FeatureMapReserve(FeatureMap& map, int n);
 QV_STATUS FeatureMapInsert(FeatureMap& map, uint32_t address, uint32_t count, uint32_t stride,

@@ -27,12 +27,16 @@ std::shared_ptr<TreeNode> DeviceStateNodeGroupNode(const DeviceStateNodeGroup& g
 QV_STATUS DeviceStateNodeGroupClear(DeviceAccess& device, DeviceStateNodeGroup& group) {
     DeviceState& state = stateOf(device);
     std::set<int> rows = group.rows;
+    const uint32_t awaitingBefore = state.epNodes.awaitingCount;
     for (const auto& entry : group.eps) {
         if (EPNodePtr ep = DeviceStateEPNodesFind(state.epNodes, entry.first)) {
             if (ep->row >= 0) rows.insert(ep->row);
         }
         if (QV_STATUS s = DeviceStateEPNodesRemove(state.epNodes, entry.first)) return s;
     }
+    // Removing the last endpoints still waiting for their values closes their
+    // batch of requests; its count must not hold up the start-up for ever.
+    if (awaitingBefore > 0 && state.epNodes.awaitingCount == 0 && state.initCounter > 0) --state.initCounter;
     for (int row : rows) {
         if (QV_STATUS s = FeatureMapClearRow(state.features, row)) return s;
         group.rows.erase(row);

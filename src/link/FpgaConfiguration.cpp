@@ -21,16 +21,6 @@ constexpr uint32_t kProbeTimeoutMs = 100;
 constexpr uint32_t kSettleAfterConfigurationMs = 500;
 constexpr uint8_t kSupplyRegister = 16;
 
-void resetControllerPipes(impl::IOLQ3_USBImpl& usb) {
-    usb.vendorReset(1);
-    usb.lockIn(1);
-    usb.drainPending();
-    usb.dummyRead();
-    usb.drainPending();
-    usb.lockIn(0);
-    usb.vendorReset(0);
-}
-
 void logSupplies(impl::IOLQ3_USBImpl& usb) {
     std::vector<uint16_t> words(6);
     usb.readRegister(kSupplyRegister, words);
@@ -64,7 +54,8 @@ bool isBitstreamRunning(impl::IOLQ3_USBImpl& usb) {
 
 bool programBitstream(impl::IOLQ3_USBImpl& usb) {
     QVLOG(logging::status) << "Program bitstream.";
-    resetControllerPipes(usb);
+    usb.vendorReset(1);
+    usb.drainController();
     usb.program(Bitstream::blank(), 1, false);
 
     const EmbeddedResource* resource = findEmbeddedResource(bitstreamResourceName());

@@ -51,13 +51,17 @@ void IOLQ3_USBImpl::startUp() {
         QV_THROW(QVIODriverVersionException(text.str()));
     }
     versionInfo_ = readVersions();
+    drainController();
+    program(Bitstream::blank(), 1, false);
+}
+
+void IOLQ3_USBImpl::drainController() {
     lockIn(1);
     drainPending();
     dummyRead();
     drainPending();
     lockIn(0);
     vendorReset(0);
-    program(Bitstream::blank(), 1, false);
 }
 
 template <uint32_t Function, std::size_t InputSize>
@@ -116,29 +120,30 @@ DriverVersion IOLQ3_USBImpl::getDriverVersion() {
     return version;
 }
 
-void IOLQ3_USBImpl::readRegister(uint8_t reg, std::vector<uint8_t>& bytes) {
-    for (std::size_t position = 0; position < bytes.size();) {
-        const uint32_t count = static_cast<uint32_t>(std::min<std::size_t>(bytes.size() - position, 4));
+template <class Element>
+void IOLQ3_USBImpl::readRegisters(uint8_t reg, std::vector<Element>& values) {
+    // At most 4 bytes an answer; registers and counts are bytes.
+    constexpr uint32_t perStep = kBytesPerRegisterRead / sizeof(Element);
+    for (std::size_t position = 0; position < values.size();) {
+        const uint32_t count = static_cast<uint32_t>(std::min<std::size_t>(values.size() - position, perStep));
+        const uint32_t bytes = count * sizeof(Element);
         IOCTL<usb::kFnReadRegister, 2> ioctl;
-        ioctl.input = {uint8_t(count), reg};
+        ioctl.input = {uint8_t(bytes), reg};
         const IoctlAnswer answer = request(ioctl, "The IOCTL for reading device registers failed.");
-        std::copy(answer.begin() + 4, answer.begin() + 4 + count, bytes.begin() + position);
+        for (uint32_t i = 0; i < count; ++i) {
+            Element value = 0;
+            for (uint32_t b = 0; b < sizeof(Element); ++b)
+                value = Element(value | (Element(answer[4 + i * sizeof(Element) + b]) << (8 * b)));
+            values[position + i] = value;
+        }
         position += count;
-        reg = uint8_t(reg + count);
+        reg = uint8_t(reg + bytes);
     }
 }
 
-void IOLQ3_USBImpl::readRegister(uint8_t reg, std::vector<uint16_t>& words) {
-    for (std::size_t position = 0; position < words.size();) {
-        const uint32_t count = static_cast<uint32_t>(std::min<std::size_t>(words.size() - position, 2));
-        IOCTL<usb::kFnReadRegister, 2> ioctl;
-        ioctl.input = {uint8_t(2 * count), reg};
-        const IoctlAnswer answer = request(ioctl, "The IOCTL for reading device registers failed.");
-        for (uint32_t i = 0; i < count; ++i) words[position + i] = le::get16(&answer[4 + 2 * i]);
-        position += count;
-        reg = uint8_t(reg + 2 * count);
-    }
-}
+void IOLQ3_USBImpl::readRegister(uint8_t reg, std::vector<uint8_t>& bytes) { readRegisters(reg, bytes); }
+
+void IOLQ3_USBImpl::readRegister(uint8_t reg, std::vector<uint16_t>& words) { readRegisters(reg, words); }
 
 DeviceStats IOLQ3_USBImpl::getStats() {
     IOCTL<usb::kFnGetStats, 1> ioctl;

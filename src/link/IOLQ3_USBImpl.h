@@ -97,6 +97,9 @@ public:
     // Reads and drops what the device-to-host pipe holds; the last packet stays
     // in the current read buffer for the next poll.
     void drainPending();
+    // Ends a controller reset begun with vendorReset(1): lock-in, drain, dummy
+    // read, drain, release, vendorReset(0).
+    void drainController();
     // Configures the FPGA through the write pipe. A design that does not start
     // throws QVIOProgramFailedException unless `retry` is off and `key` is 1.
     void program(const Bitstream& bitstream, uint8_t key, bool retry);
@@ -138,6 +141,8 @@ private:
     // `failureText` (null: the default text).
     template <uint32_t Function, std::size_t InputSize>
     detail::IoctlAnswer request(const detail::IOCTL<Function, InputSize>& ioctl, const char* failureText);
+    template <class Element>
+    void readRegisters(uint8_t reg, std::vector<Element>& values);
     void writeAll(const uint8_t* data, uint32_t length);
     void resetWriteQueue();
 

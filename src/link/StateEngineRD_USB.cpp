@@ -185,7 +185,7 @@ void StateEngineRD_USB::copyPayload(Input& in, uint8_t* destination, uint32_t de
     uint32_t count = count_.load(std::memory_order_relaxed);
     const auto store = [&](const uint8_t* bytes, uint32_t n) {
         const uint64_t at = uint64_t(destinationOffset) + count;
-        if (destination && at < destinationSize)
+        if (n > 0 && destination && at < destinationSize)
             std::memcpy(destination + at, bytes, std::min<uint64_t>(n, destinationSize - at));
         count += n;
         consumed(n);

@@ -43,6 +43,22 @@ void awaitCancelled(EventHandlerUSB& events) {
     }
 }
 
+// Ends a buffer's transfer in flight, if any, by cancelling it.
+void cancelPending(bool& pending, EventHandlerUSB& events, HandleUSB* handle) {
+    if (pending) {
+        requestCancel(handle);
+        awaitCancelled(events);
+    }
+    pending = false;
+}
+
+// Waits for a buffer's transfer in flight and returns its result.
+usb::IoResult finishPending(bool& pending, EventHandlerUSB& events, HandleUSB* handle, const char* activity) {
+    pending = false;
+    waitWhilePending(events, handle, activity);
+    return HandleUSB::getOverlappedResult(*events.overlapped, true);
+}
+
 template <class Buffer>
 void cancelInDestructor(Buffer& buffer) {
     try {
@@ -122,9 +138,7 @@ void ReadBuffer_USB_Win::waitAsync() {
         cursor_ = 0;
         return;
     }
-    pending_ = false;
-    waitWhilePending(*events_, handle_.get(), "bulk read");
-    const usb::IoResult result = HandleUSB::getOverlappedResult(*events_->overlapped, true);
+    const usb::IoResult result = finishPending(pending_, *events_, handle_.get(), "bulk read");
     if (result.error == usb::kErrorSemaphoreTimeout) {
         setSize(result.bytes);
         QV_THROW(QVIOTimeoutException("Read timeout during waitAsync()."));
@@ -137,11 +151,7 @@ void ReadBuffer_USB_Win::waitAsync() {
 }
 
 void ReadBuffer_USB_Win::cancel() {
-    if (pending_) {
-        requestCancel(handle_.get());
-        awaitCancelled(*events_);
-    }
-    pending_ = false;
+    cancelPending(pending_, *events_, handle_.get());
     consumeAll();
 }
 
@@ -184,9 +194,7 @@ bool WriteBuffer_USB_Win::start(const uint8_t* data, uint32_t length, bool ownBy
 
 void WriteBuffer_USB_Win::waitAsync() {
     if (!pending_) return;
-    pending_ = false;
-    waitWhilePending(*events_, handle_.get(), "bulk write");
-    const usb::IoResult result = HandleUSB::getOverlappedResult(*events_->overlapped, true);
+    const usb::IoResult result = finishPending(pending_, *events_, handle_.get(), "bulk write");
     storage_.clear();
     if (result.error == usb::kErrorSemaphoreTimeout)
         QV_THROW(QVIOTimeoutException("Write timeout during waitAsync()."));
@@ -203,11 +211,7 @@ void WriteBuffer_USB_Win::writeAndWait(const uint8_t* data, uint32_t length) {
 }
 
 void WriteBuffer_USB_Win::cancel() {
-    if (pending_) {
-        requestCancel(handle_.get());
-        awaitCancelled(*events_);
-    }
-    pending_ = false;
+    cancelPending(pending_, *events_, handle_.get());
     storage_.clear();
 }
 

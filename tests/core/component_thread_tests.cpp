@@ -177,6 +177,20 @@ TEST(ComponentTest, LastReferenceDroppedOnOwnWorkerThreadNeitherDeadlocksNorJoin
     EXPECT_FALSE(carrier.isFull());
 }
 
+TEST(ComponentTest, DroppedRightAfterStartJoinsPromptly) {
+    ExceptionCarrier carrier;
+    test::LogCapture capture;
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) {
+        auto probe = std::make_shared<Probe>("Brief", carrier);
+        probe->start();
+        probe->stop();
+        probe.reset();  // the thread may not even have begun its loop
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+    EXPECT_TRUE(capture.records().empty());
+}
+
 TEST(ComponentTest, ThreadThatCannotBeJoinedInTimeIsReported) {
     ExceptionCarrier carrier;
     boost::exception_ptr out;

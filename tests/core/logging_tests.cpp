@@ -272,6 +272,21 @@ TEST(LoggingTest, MissingTemporaryDirectoryFallsBackToWorkingDirectory) {
     EXPECT_NE(std::string::npos, readFile(files[0]).find("[warning] in the working directory"));
 }
 
+TEST(LoggingTest, FailingLogFileNeverThrowsIntoTheProgram) {
+    TempFolder tmp;
+    const fs::path dir = tmp.path() / "failprobeLog";
+    const ChildResult child = runInChild(tmp.path(), [&] {
+        logging::initLogging("failprobe");
+        // The file is opened with the first record: make that impossible.
+        fs::remove_all(dir);
+        std::ofstream(dir.string()) << "not a directory";
+        QVLOG(logging::error) << "survives";
+        return 0;
+    });
+    EXPECT_EQ(0, child.exitCode);
+    EXPECT_NE(std::string::npos, child.err.find("[0] [error] survives")) << child.err;
+}
+
 TEST(LoggingTest, SecondInitAddsNoSinks) {
     TempFolder tmp;
     const ChildResult child = runInChild(tmp.path(), [] {

@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "engine/FeatureBootstrap.h"
 
 #include "core/LogCapture.h"
 #include "engine/RegisterHandlers.h"
@@ -15,6 +16,11 @@ using test::DeviceEvent;
 
 class MessagingTest : public test::EngineFixture {
 protected:
+    // These passes drive endpoints only; the feature-list discovery stays off.
+    void SetUp() override {
+        test::EngineFixture::SetUp();
+        state().bootStep = BOOT_STEP_OFF;
+    }
     // A leaf whose number writes land in `numbers`.
     EPNodePtr numberSink() {
         EPNodePtr ep = addLeaf(-1, 0, 0, 0, 0);

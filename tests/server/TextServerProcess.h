@@ -154,16 +154,21 @@ public:
         workDir_ = pattern;
         instrumentDir_ = workDir_ + "/instruments";
         ::mkdir(instrumentDir_.c_str(), 0700);
-        port_ = freeSignedPort();
-        if (port_ == 0) return;
-        std::string portText = std::to_string(port_);
-        process_.start({binary_, "-p", portText, "--endless", "false"},
-                       {"QV_INSTANCE_NAME=qvtext-e2e-" + std::to_string(::getpid()) + "-" + portText,
-                        "QV_INSTRUMENT_DIR=" + instrumentDir_, "TMPDIR=" + workDir_},
-                       workDir_ + "/server.out");
-        for (int i = 0; i < 500 && process_.started() && !ready_; ++i) {
-            ready_ = canConnect(port_);
-            if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // A port picked at the same moment by a parallel test cannot be bound:
+        // try another one.
+        for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
+            process_.stop(false, SIGKILL);
+            port_ = freeSignedPort();
+            if (port_ == 0) continue;
+            std::string portText = std::to_string(port_);
+            process_.start({binary_, "-p", portText, "--endless", "false"},
+                           {"QV_INSTANCE_NAME=qvtext-e2e-" + std::to_string(::getpid()) + "-" + portText,
+                            "QV_INSTRUMENT_DIR=" + instrumentDir_, "TMPDIR=" + workDir_},
+                           workDir_ + "/server.out");
+            for (int i = 0; i < 500 && process_.started() && !ready_; ++i) {
+                ready_ = canConnect(port_);
+                if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
         }
     }
 

@@ -135,10 +135,11 @@ TEST_F(TextEndToEnd, CommandSplitAcrossReadsRunsWhole) {
 
 TEST_F(TextEndToEnd, SubscribersSeeOtherSessionsChanges) {
     auto other = connect();
-    EXPECT_EQ(ask("subs /qv/debug\n", ""), "");
+    // The reply to pwd shows that the session has carried out the line before.
+    EXPECT_EQ(ask("subs /qv/debug\npwd\n", "\n"), "\n");
     EXPECT_EQ(ask(*other, "/qv/debug/level 4\n", "\r\n"), "/QV/DEBUG/LEVEL: 4\r\n");
     EXPECT_TRUE(client_->waitFor("/QV/DEBUG/LEVEL: 4\r\n")) << client_->received();
-    EXPECT_EQ(ask("unsubs /qv\n", ""), "");
+    EXPECT_EQ(ask("unsubs /qv\npwd\n", "\n"), "\n");
     EXPECT_EQ(ask(*other, "/qv/debug/level 3\n", "\r\n"), "/QV/DEBUG/LEVEL: 3\r\n");
     EXPECT_FALSE(client_->waitFor("LEVEL", 200ms)) << client_->received();
 }
@@ -146,7 +147,7 @@ TEST_F(TextEndToEnd, SubscribersSeeOtherSessionsChanges) {
 TEST_F(TextEndToEnd, TreeChangesOfASimulatedInstrument) {
     const std::string simulator = test::buildDirectory() + "/sim/lq3sim";
     if (::access(simulator.c_str(), X_OK) != 0) GTEST_SKIP() << "lq3sim is not built";
-    EXPECT_EQ(ask("subs /qv/trees\n", ""), "");
+    EXPECT_EQ(ask("subs /qv/trees\npwd\n", "\n"), "\n");
     test::ChildProcess instrument;
     ASSERT_TRUE(instrument.start({simulator, "--dir", server_->instrumentDirectory(), "--serial", "1234"}, {},
                                  server_->workDirectory() + "/lq3sim.out"));

@@ -134,6 +134,55 @@ TEST_F(TextSessionTest, OverlongLineIsRefusedOnceAndDropped) {
     EXPECT_EQ(send("/dev4711/sigins/0/range 9\nls /dev4711\n"), "DEMODS\nSIGINS\nHIDE\n");
     EXPECT_TRUE(requests().empty());  // the rest of the long line was dropped with it
     EXPECT_EQ(send(std::string(70000, 'b') + "\nls /dev4711\n"), "Syntax Error\nDEMODS\nSIGINS\nHIDE\n");
+    // Within the limit, a huge word or string reaches the grammar, which refuses it.
+    EXPECT_EQ(send(std::string(65000, 'w') + " ?\n"), "Syntax Error\n");
+    EXPECT_EQ(send("x \"" + std::string(65000, 's') + "\"\n"), "Syntax Error\n");
+}
+
+// Lines as the assembler hands them on, "|" after each; "!" for a refused line.
+struct AssemblyCase {
+    std::vector<std::string> chunks;
+    const char* lines;
+};
+
+class LineCollector : public AsciiLineAssembler::Consumer {
+public:
+    bool line(const char* text, std::size_t length) override {
+        out.append(text, length).append("|");
+        return std::string(text, length).find("stop") == std::string::npos;
+    }
+    void overlong() override { out += "!"; }
+    std::string out;
+};
+
+TEST(AsciiLineAssembler, CutsChunksIntoWholeLines) {
+    const AssemblyCase cases[] = {
+        {{"ls\n"}, "ls\n|"},
+        {{"a\rb\r\n"}, "a\r|b\r|\n|"},
+        {{"x 12", "34", "5\n"}, "x 12345\n|"},
+        {{"a;b", "\n"}, "a;b\n|"},
+        {{"12345678\n"}, "12345678\n|"},
+        {{"123456789\nok\n"}, "!ok\n|"},
+        {{"12345", "6789", "more", "\nok\n"}, "!ok\n|"},
+        {{"stop\nls\n", "ls\n"}, "stop\n|ls\n|"},
+        {{"one\nstop\ntwo\nthr", "ee\n"}, "one\n|stop\n|ee\n|"},
+    };
+    for (const AssemblyCase& c : cases) {
+        AsciiLineAssembler lines(8);
+        LineCollector collector;
+        for (const std::string& chunk : c.chunks) lines.feed(chunk.data(), chunk.size(), collector);
+        EXPECT_EQ(collector.out, c.lines) << c.chunks[0];
+        EXPECT_LE(lines.pendingLength(), 8u);
+    }
+}
+
+TEST(AsciiLineAssembler, FinishRunsThePendingLineOnce) {
+    AsciiLineAssembler lines(8);
+    LineCollector collector;
+    lines.feed("ls\nx 5", 6, collector);
+    lines.finish(collector);
+    lines.finish(collector);
+    EXPECT_EQ(collector.out, "ls\n|x 5\n|");
 }
 
 TEST_F(TextSessionTest, SelectSetsTheBaseOfRelativePaths) {

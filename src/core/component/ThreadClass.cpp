@@ -79,8 +79,11 @@ bool ThreadClass::isOwnThread() const {
 }
 
 void ThreadClass::start() {
+    // Tested before the lock: a running loop holds the lock for good, so a
+    // second start must not wait for it.
+    if (startCalled_.exchange(true)) return;
     boost::unique_lock<boost::shared_mutex> lock(state_->threadLock);
-    if (state_->stopRequested.load() || thread_) return;
+    if (state_->stopRequested.load()) return;
     state_->finished.store(false);
     // The new thread's first step waits for this lock, so it starts its loop
     // only after start() has returned.

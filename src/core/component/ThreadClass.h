@@ -71,6 +71,7 @@ private:
 
     std::shared_ptr<State> state_;
     std::unique_ptr<boost::thread> thread_;
+    std::atomic<bool> startCalled_{false};
     std::chrono::milliseconds joinTimeout_ = kJoinTimeout;
 };
 

@@ -47,8 +47,6 @@ private:
         uint32_t capacity_ = 0;
     };
 
-    uint8_t* at(uint32_t total) const { return ring_.get() + (total & mask_); }
-
     const uint32_t bytes_;
     const uint32_t mask_;
     ZeroedArray<uint8_t> ring_;

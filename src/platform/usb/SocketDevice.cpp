@@ -1,5 +1,6 @@
 #include "platform/usb/SocketDevice.h"
 
+#include "core/ByteOrder.h"
 #include "platform/usb/DriverCodes.h"
 #include "platform/usb/WireProtocol.h"
 
@@ -16,18 +17,10 @@ namespace platform {
 namespace usb {
 namespace {
 
-uint32_t get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
 // A time-out given in units of 100 ns, as milliseconds.
 uint32_t timeoutMillis(const uint8_t* input, uint32_t inputLength) {
     if (inputLength < 4) return 0;
-    return get32(input) / 10000u;
+    return le::get32(input) / 10000u;
 }
 
 }  // namespace
@@ -112,14 +105,14 @@ IoResult SocketDevice::deviceIoControl(uint32_t code, const uint8_t* input, uint
         return IoResult{kErrorSuccess, answered};
     }
     uint8_t codeBytes[4];
-    put32(codeBytes, code);
+    le::put32(codeBytes, code);
     return start(Kind::control, kControlTimeoutMs, output, output ? outputLength : 0, overlapped, wire::kControl,
                  codeBytes, sizeof codeBytes, input, input ? inputLength : 0);
 }
 
 IoResult SocketDevice::readFile(uint8_t* data, uint32_t length, const std::shared_ptr<Overlapped>& overlapped) {
     uint8_t wanted[4];
-    put32(wanted, length);
+    le::put32(wanted, length);
     return start(Kind::in, readTimeoutMs_.load(), data, length, overlapped, wire::kIn, wanted, sizeof wanted,
                  nullptr, 0);
 }
@@ -232,7 +225,7 @@ bool SocketDevice::receiveFrame() {
 
     uint8_t statusBytes[4];
     if (!wire::recvAll(fd_, statusBytes, sizeof statusBytes)) return false;
-    const uint32_t status = get32(statusBytes);
+    const uint32_t status = le::get32(statusBytes);
     std::size_t rest = header.length - 4;
 
     // The lock is held while the answer lands in the caller's memory, so that an
@@ -257,7 +250,7 @@ bool SocketDevice::receiveFrame() {
             if (!wire::recvAll(fd_, accepted, 4)) return broken();
             rest -= 4;
         }
-        transferred = get32(accepted);
+        transferred = le::get32(accepted);
     } else {
         const std::size_t taken = std::min<std::size_t>(rest, operation.destination ? operation.capacity : 0);
         if (header.type == wire::kInDone && rest > taken) return broken();  // the device overran the read

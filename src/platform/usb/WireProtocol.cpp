@@ -1,5 +1,7 @@
 #include "platform/usb/WireProtocol.h"
 
+#include "core/ByteOrder.h"
+
 #include <cerrno>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -14,15 +16,15 @@ void encodeHeader(uint8_t* out, const FrameHeader& header) {
     out[1] = 0;
     out[2] = 0;
     out[3] = 0;
-    for (int i = 0; i < 4; ++i) out[4 + i] = uint8_t(header.tag >> (8 * i));
-    for (int i = 0; i < 4; ++i) out[8 + i] = uint8_t(header.length >> (8 * i));
+    le::put32(out + 4, header.tag);
+    le::put32(out + 8, header.length);
 }
 
 FrameHeader decodeHeader(const uint8_t* in) {
     FrameHeader header;
     header.type = in[0];
-    for (int i = 0; i < 4; ++i) header.tag |= uint32_t(in[4 + i]) << (8 * i);
-    for (int i = 0; i < 4; ++i) header.length |= uint32_t(in[8 + i]) << (8 * i);
+    header.tag = le::get32(in + 4);
+    header.length = le::get32(in + 8);
     return header;
 }
 

@@ -1,3 +1,4 @@
+#include "server/binary/BinaryProtocol.h"
 #include "server/session/ProtocolTable.h"
 #include "server/text/AsciiProtocol.h"
 
@@ -5,6 +6,7 @@ namespace tarnix {
 
 void registerServerProtocols() {
     setProtocolHooks(INTERFACE_TEXT, makeAsciiProtocolHooks());
+    setProtocolHooks(INTERFACE_BINARY, makeBinaryProtocolHooks());
 }
 
 }  // namespace tarnix

@@ -8,9 +8,6 @@
 // streamed samples look to a text client.
 namespace tarnix {
 
-// Fraction digits of doubles when no endpoint precision is known.
-constexpr unsigned kAsciiDefaultPrecision = 10;
-
 // One value line: the path, ": ", the value text and "\r\n" (a byte array
 // ends with "\n" alone; an unknown DataType leaves just the path and ": ").
 // `data` is a value record without its 12-byte head. The sequence id is not

@@ -1,0 +1,20 @@
+#pragma once
+#include "core/QVStatus.h"
+
+#include <vector>
+
+namespace tarnix {
+
+struct Feature;
+
+// How the instance count of a record's second register block must relate to
+// the first one's.
+enum class RepsRelation { Any, Equal, Twice };
+
+// The structural check every group's init function makes of its record: 0 when
+// it carried `expected` blocks whose instance counts relate as asked, 0x8010
+// otherwise.
+QV_STATUS GroupCheckBlocks(const std::vector<Feature*>& items, int count, int expected,
+                           RepsRelation relation = RepsRelation::Any);
+
+}  // namespace tarnix

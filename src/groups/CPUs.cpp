@@ -1,0 +1,13 @@
+#include "groups/CPUs.h"
+
+#include "groups/BlockChecks.h"
+
+namespace tarnix {
+
+// The real-time CPUs' nodes are not built yet: the group shows its root node only.
+QV_STATUS CPUsFeatureInit(DeviceAccess&, DeviceStateNodeGroup*, const TreeNode::Ptr&, uint16_t,
+                          const std::vector<Feature*>& items, int count) {
+    return GroupCheckBlocks(items, count, 3);
+}
+
+}  // namespace tarnix

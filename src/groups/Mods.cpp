@@ -1,0 +1,13 @@
+#include "groups/Mods.h"
+
+#include "groups/BlockChecks.h"
+
+namespace tarnix {
+
+// The modulators' nodes are not built yet: the group shows its root node only.
+QV_STATUS ModsFeatureInit(DeviceAccess&, DeviceStateNodeGroup*, const TreeNode::Ptr&, uint16_t,
+                          const std::vector<Feature*>& items, int count) {
+    return GroupCheckBlocks(items, count, 1);
+}
+
+}  // namespace tarnix

@@ -1,0 +1,279 @@
+#include "server/binary/IFaceDataBinary.h"
+
+#include "core/Logging.h"
+#include "core/tree/DispatcherTree.h"
+#include "core/tree/PathResolution.h"
+#include "core/tree/RequestPosting.h"
+#include "core/tree/Subscriptions.h"
+#include "core/tree/TreeNotices.h"
+#include "server/binary/BinaryListing.h"
+#include "server/protocol/BinaryWire.h"
+#include "server/server/ServerStrings.h"
+
+#include <boost/format.hpp>
+#include <boost/thread/shared_lock_guard.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace tarnix {
+namespace {
+
+typedef boost::shared_lock_guard<boost::shared_mutex> StructureLock;
+
+// A request that names nodes, with the fields its type adds after the path.
+struct PathRequest {
+    std::string path;
+    uint32_t flags = 0;
+    int64_t integer = 0;
+    double number = 0.0;
+    const uint8_t* bytes = nullptr;
+    uint32_t byteCount = 0;
+};
+
+bool namesNodes(uint16_t type) {
+    switch (type) {
+        case wire::MSG_LIST_NODES:
+        case wire::MSG_GET_VALUE:
+        case wire::MSG_GET_VALUE_POLL:
+        case wire::MSG_SET_INTEGER:
+        case wire::MSG_SET_DOUBLE:
+        case wire::MSG_SET_BYTES:
+        case wire::MSG_SUBSCRIBE:
+        case wire::MSG_UNSUBSCRIBE:
+        case wire::MSG_SET_INTEGER_ALT:
+        case wire::MSG_SET_DOUBLE_ALT:
+        case wire::MSG_SET_BYTES_ALT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The path as the tree sees it: at most the first 127 characters, ended by
+// the first NUL like the C string it once was.
+std::string requestPath(const wire::PathView& view) {
+    const char* end = view.text + std::min<uint32_t>(view.length, IFaceDataBinary::kMaxRequestPath);
+    return std::string(view.text, std::find(view.text, end, '\0'));
+}
+
+// Reads the path and the type's further fields; false when the body is
+// shorter than any of them.
+bool decodePathRequest(uint16_t type, const uint8_t* body, uint32_t bodyLength, PathRequest& request) {
+    wire::PathView path;
+    bool whole = false;
+    switch (type) {
+        case wire::MSG_LIST_NODES:
+            whole = wire::decodeListNodesBody(body, bodyLength, path, request.flags);
+            break;
+        case wire::MSG_SET_INTEGER:
+        case wire::MSG_SET_INTEGER_ALT:
+            whole = wire::decodeSetIntegerBody(body, bodyLength, path, request.integer);
+            break;
+        case wire::MSG_SET_DOUBLE:
+        case wire::MSG_SET_DOUBLE_ALT:
+            whole = wire::decodeSetDoubleBody(body, bodyLength, path, request.number);
+            break;
+        case wire::MSG_SET_BYTES:
+        case wire::MSG_SET_BYTES_ALT:
+            whole = wire::decodeSetBytesBody(body, bodyLength, path, request.bytes, request.byteCount);
+            break;
+        default:
+            whole = wire::decodePathField(body, bodyLength, path);
+            break;
+    }
+    if (whole) request.path = requestPath(path);
+    return whole;
+}
+
+// Integers travel as 32-bit signed numbers: the low 32 bits of the value.
+int32_t low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+}  // namespace
+
+IFaceDataBinary::IFaceDataBinary(SessionActionsInterface& session) : IFaceDataBase(session) {
+    input_.resize(wire::kHeaderSize);
+}
+
+QV_STATUS IFaceDataBinary::hello() {
+    state_ = INPUT_HEADER;
+    received_ = 0;
+    std::array<uint8_t, wire::kHelloSize> message;
+    wire::encodeHello(message.data(), wire::Hello{uint16_t(kServerVersionMajor), uint16_t(kServerVersionMinor),
+                                                  uint16_t(kServerRevision)});
+    write(message.data(), uint32_t(message.size()), WRITE_CLASS_TEXT);
+    return QV_NO_ERROR;
+}
+
+int32_t IFaceDataBinary::input(const uint8_t* data, uint32_t length) {
+    QV_STATUS first = QV_NO_ERROR;
+    while (length != 0 && !refused_) {
+        const uint32_t wanted = (state_ == INPUT_HEADER ? wire::kHeaderSize : totalLength_) - received_;
+        const uint32_t taken = std::min(wanted, length);
+        std::memcpy(input_.data() + received_, data, taken);
+        received_ += taken;
+        data += taken;
+        length -= taken;
+        if (taken < wanted) break;
+
+        if (state_ == INPUT_HEADER) {
+            totalLength_ = wire::decodeHeader(input_.data()).totalLength;
+            if (totalLength_ < wire::kHeaderSize || totalLength_ > kInputBufferSize) {
+                refuse(totalLength_);
+                return QV_CONNECTION_INVALID;
+            }
+            if (totalLength_ > wire::kHeaderSize) {
+                if (input_.size() < totalLength_) input_.resize(totalLength_);
+                state_ = INPUT_BODY;
+                continue;
+            }
+        }
+        // The message is finished before it is carried out, so that a failed
+        // request is never run again and the bytes after it are the next one.
+        const bool withBody = state_ == INPUT_BODY;
+        state_ = INPUT_HEADER;
+        received_ = 0;
+        const QV_STATUS status = messageComplete();
+        if (status != QV_NO_ERROR) {
+            QVLOG(logging::error) << boost::format(withBody ? "Error in InputBinaryMessage (w body), error code = %x."
+                                                            : "Error in InputBinaryMessage (w/o body), error code = %x.") %
+                                         status;
+            if (first == QV_NO_ERROR) first = status;
+        }
+    }
+    return int32_t(first);
+}
+
+QV_STATUS IFaceDataBinary::messageComplete() {
+    const wire::BinaryMessageHeader header = wire::decodeHeader(input_.data());
+    return dispatch(input_.data() + wire::kHeaderSize, header.totalLength - wire::kHeaderSize, header.type,
+                    header.sequenceId);
+}
+
+void IFaceDataBinary::refuse(uint32_t totalLength) {
+    refused_ = true;
+    QVLOG(logging::error) << boost::format(
+                                 "Binary message with a total length of %u bytes refused (allowed: %u to %u). "
+                                 "Session will be closed.") %
+                                 totalLength % wire::kHeaderSize % kInputBufferSize;
+    close();
+}
+
+QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, uint16_t type, uint16_t sequenceId) {
+    if (type == wire::MSG_UPDATE_DEVICES) return updateDevices(sequenceId);
+    if (!namesNodes(type)) return QV_NO_ERROR;
+
+    PathRequest request;
+    if (!decodePathRequest(type, body, bodyLength, request)) return QV_BUFFER_TOO_SMALL;
+    if (type == wire::MSG_LIST_NODES) return list(request.path, request.flags, sequenceId);
+    SessionClient* client = getClient();
+    if (!client) return QV_COMMAND_INTERNAL;
+
+    StructureLock lock(getTreeStructureMutex());
+    NodeSet set;
+    DispatcherResolvePathList(set, std::string(), request.path);
+    // Every reply goes out before the records are posted, so the count of a
+    // get or set always precedes its value events.
+    switch (type) {
+        case wire::MSG_GET_VALUE:
+        case wire::MSG_GET_VALUE_POLL:
+            writeCountReply(wire::MSG_GET_VALUE_REPLY, sequenceId, NodeSetCountEndpoints(set));
+            DispatcherPostGetRequest(type == wire::MSG_GET_VALUE ? sequenceId : wire::kUnsolicitedId, *client, set);
+            return QV_NO_ERROR;
+        case wire::MSG_SET_INTEGER:
+        case wire::MSG_SET_INTEGER_ALT:
+            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, NodeSetCountEndpoints(set));
+            DispatcherPostSetInteger(sequenceId, *client, set, low32(request.integer));
+            return QV_NO_ERROR;
+        case wire::MSG_SET_DOUBLE:
+        case wire::MSG_SET_DOUBLE_ALT:
+            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, NodeSetCountEndpoints(set));
+            DispatcherPostSetDouble(sequenceId, *client, set, request.number);
+            return QV_NO_ERROR;
+        case wire::MSG_SET_BYTES:
+        case wire::MSG_SET_BYTES_ALT:
+            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, NodeSetCountEndpoints(set));
+            DispatcherPostSetBytes(sequenceId, *client, set, request.byteCount, request.bytes);
+            return QV_NO_ERROR;
+        case wire::MSG_SUBSCRIBE:
+            writeEmptyReply(wire::MSG_SUBSCRIBE_REPLY, sequenceId);
+            return DispatcherSubscribeNodeSet(client, 1, set);
+        default:
+            writeEmptyReply(wire::MSG_UNSUBSCRIBE_REPLY, sequenceId);
+            return DispatcherSubscribeNodeSet(client, 0, set);
+    }
+}
+
+QV_STATUS IFaceDataBinary::list(const std::string& path, uint32_t flags, uint16_t sequenceId) {
+    BinaryListing listing;
+    {
+        StructureLock lock(getTreeStructureMutex());
+        NodeSet set;
+        DispatcherResolvePathList(set, std::string(), path);
+        const uint32_t maxDepth = (flags & wire::LIST_RECURSIVE) ? 0 : 1;
+        for (const TreeNode::Ptr& node : set) {
+            if (!listing.complete) break;
+            BinaryListChildren(0, maxDepth, *node, flags, listing);
+        }
+    }
+    if (!listing.complete) {
+        // A cut listing would look whole to the client: refuse it instead.
+        QVLOG(logging::warning) << boost::format("Node list of '%s' exceeds %u bytes; answered with an error.") %
+                                       path % kBinaryListTextLimit;
+        writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
+        return QV_BUFFER_TOO_SMALL;
+    }
+    const uint32_t textLength = uint32_t(listing.text.size());
+    std::vector<uint8_t> reply(wire::listNodesReplySize(textLength));
+    wire::encodeHeader(reply.data(), wire::MSG_LIST_NODES_REPLY, uint32_t(reply.size()), sequenceId);
+    std::memcpy(reply.data() + wire::kListTextAt, listing.text.data(), textLength);
+    writeReply(reply.data(), uint32_t(reply.size()));
+    return QV_NO_ERROR;
+}
+
+QV_STATUS IFaceDataBinary::updateDevices(uint16_t sequenceId) {
+    if (DispatcherUpdateDevices() == QV_NO_ERROR) {
+        writeEmptyReply(wire::MSG_UPDATE_DEVICES_REPLY, sequenceId);
+    } else {
+        writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
+    }
+    return QV_NO_ERROR;
+}
+
+void IFaceDataBinary::writeReply(const uint8_t* reply, uint32_t length) { write(reply, length, WRITE_CLASS_REPLY); }
+
+void IFaceDataBinary::writeCountReply(uint16_t type, uint16_t sequenceId, uint32_t count) {
+    std::array<uint8_t, wire::kCountReplySize> reply;
+    wire::encodeCountReply(reply.data(), type, sequenceId, count);
+    writeReply(reply.data(), uint32_t(reply.size()));
+}
+
+void IFaceDataBinary::writeEmptyReply(uint16_t type, uint16_t sequenceId) {
+    std::array<uint8_t, wire::kEmptyReplySize> reply;
+    wire::encodeHeader(reply.data(), type, wire::kEmptyReplySize, sequenceId);
+    writeReply(reply.data(), uint32_t(reply.size()));
+}
+
+void IFaceDataBinary::writeErrorReply(uint16_t sequenceId, uint16_t code) {
+    std::array<uint8_t, wire::kErrorReplySize> reply;
+    wire::encodeErrorReply(reply.data(), sequenceId, code);
+    writeReply(reply.data(), uint32_t(reply.size()));
+}
+
+QV_STATUS BinaryHello(IFaceDataBase& protocol) {
+    auto* binary = dynamic_cast<IFaceDataBinary*>(&protocol);
+    return binary ? binary->hello() : QV_STATUS(QV_COMMAND_INTERNAL);
+}
+
+int32_t InputBinaryMessage(const uint8_t* data, uint32_t length, IFaceDataBase& protocol) {
+    auto* binary = dynamic_cast<IFaceDataBinary*>(&protocol);
+    return binary ? binary->input(data, length) : -1;
+}
+
+QV_STATUS BinaryCommandDispatch(IFaceDataBinary& protocol, const uint8_t* body, uint32_t bodyLength, uint16_t type,
+                                uint16_t sequenceId) {
+    return protocol.dispatch(body, bodyLength, type, sequenceId);
+}
+
+}  // namespace tarnix

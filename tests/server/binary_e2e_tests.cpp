@@ -1,0 +1,127 @@
+// The binary protocol end to end: a client on TCP against the qvServer
+// program and its own tree "QV".
+#include "BinaryTestSupport.h"
+#include "ServerTestSupport.h"
+#include "TextServerProcess.h"
+#include "server/server/ServerStrings.h"
+
+#include <gtest/gtest.h>
+
+#include <netinet/tcp.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace tarnix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::message;
+using test::pathBody;
+
+std::string asText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+class BinaryEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server_ = std::make_unique<test::ServerProcess>(); }
+    static void TearDownTestSuite() {
+        if (server_) {
+            EXPECT_EQ(server_->stop(), 0);
+        }
+        server_.reset();
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(server_ && server_->running()) << "qvServer did not start (QV_BUILD_DIR=" << test::buildDirectory()
+                                                   << ")";
+        client_ = std::make_unique<test::TestClient>(server_->port());
+        ASSERT_TRUE(client_->connected());
+        int one = 1;
+        ::setsockopt(client_->fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ASSERT_TRUE(client_->waitFor("\r\n"));
+        client_->clear();
+        ASSERT_TRUE(client_->send("proto bin\n"));
+        ASSERT_TRUE(waitForMessages(1));
+        EXPECT_EQ(test::hex(client_->received()), "01 00 00 00 12 00 00 00 00 00 00 00 0c 00 08 00 95 42");
+        client_->clear();
+    }
+
+    // Waits until `count` whole messages have arrived.
+    bool waitForMessages(size_t count, std::chrono::milliseconds timeout = 5s) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (test::splitMessages(client_->received()).size() < count) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            client_->waitFor("\x01 never", 20ms);
+        }
+        return true;
+    }
+
+    std::vector<test::Message> exchange(const Bytes& request, size_t replies) {
+        client_->clear();
+        EXPECT_TRUE(client_->send(asText(request)));
+        EXPECT_TRUE(waitForMessages(replies)) << test::hex(client_->received());
+        return test::splitMessages(client_->received());
+    }
+
+    static std::unique_ptr<test::ServerProcess> server_;
+    std::unique_ptr<test::TestClient> client_;
+};
+
+std::unique_ptr<test::ServerProcess> BinaryEndToEnd::server_;
+
+TEST_F(BinaryEndToEnd, GetAnswersTheCountThenTheValueWithTheRequestsId) {
+    std::vector<test::Message> got = exchange(message(wire::MSG_GET_VALUE, 0x4242, pathBody("/qv/about/revision")), 2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].header.type, wire::MSG_GET_VALUE_REPLY);
+    EXPECT_EQ(got[0].header.sequenceId, 0x4242);
+    EXPECT_EQ(got[0].count(), 1u);
+    wire::ValueEventView event;
+    ASSERT_TRUE(got[1].event(event));
+    EXPECT_EQ(event.sequenceId, 0x4242);
+    EXPECT_EQ(event.dataType, wire::EVENT_INTEGER);
+    EXPECT_EQ(std::string(event.path.text, event.path.length), "/QV/ABOUT/REVISION");
+    ASSERT_EQ(event.dataLength, 8u);
+    EXPECT_EQ(int64_t(le::get64(event.data)), kServerRevision);
+}
+
+TEST_F(BinaryEndToEnd, TwoRequestsInOneSendAndOneRequestInPieces) {
+    Bytes list = message(wire::MSG_LIST_NODES, 1, test::withU32(pathBody("/"), 0));
+    Bytes get = message(wire::MSG_GET_VALUE, 2, pathBody("/qv/clockbase"));
+    std::vector<test::Message> got = exchange(test::concat({list, get}), 3);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].header.type, wire::MSG_LIST_NODES_REPLY);
+    EXPECT_EQ(asText(Bytes(got[0].bytes.begin() + 12, got[0].bytes.end())).substr(0, 3), "QV\n");
+    EXPECT_EQ(got[1].header.type, wire::MSG_GET_VALUE_REPLY);
+    EXPECT_EQ(got[2].eventPath(), "/QV/CLOCKBASE");
+
+    client_->clear();
+    for (size_t at = 0; at < get.size(); at += 5) {
+        ASSERT_TRUE(client_->send(asText(Bytes(get.begin() + at, get.begin() + std::min(at + 5, get.size())))));
+        std::this_thread::sleep_for(3ms);
+    }
+    ASSERT_TRUE(waitForMessages(2));
+    EXPECT_EQ(test::splitMessages(client_->received())[1].eventPath(), "/QV/CLOCKBASE");
+}
+
+TEST_F(BinaryEndToEnd, UnknownTypesAndShortBodiesAreAnsweredWithNothing) {
+    Bytes ignored = test::concat({message(30, 1, pathBody("/qv")), message(wire::MSG_GET_VALUE, 2, Bytes{1}),
+                                  message(wire::MSG_SET_DOUBLE, 3, pathBody("/qv/config/port"))});
+    std::vector<test::Message> got =
+        exchange(test::concat({ignored, message(wire::MSG_SUBSCRIBE, 4, pathBody("/qv/trees"))}), 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].header.type, wire::MSG_SUBSCRIBE_REPLY);
+    EXPECT_EQ(got[0].header.sequenceId, 4);
+}
+
+TEST_F(BinaryEndToEnd, AnImpossibleLengthClosesOnlyThatSession) {
+    ASSERT_TRUE(client_->send(asText(message(wire::MSG_GET_VALUE, 1, Bytes{}, 5))));
+    EXPECT_TRUE(client_->waitForClose());
+    test::TestClient next(server_->port());
+    ASSERT_TRUE(next.connected());
+    EXPECT_TRUE(next.waitFor("\r\n"));
+}
+
+}  // namespace
+}  // namespace tarnix
