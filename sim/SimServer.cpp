@@ -35,7 +35,10 @@ sockaddr_un unixAddress(const std::string& path) {
 // whichever thread the instrument answers on.
 class SimConnection : public HostLink, public std::enable_shared_from_this<SimConnection> {
 public:
-    explicit SimConnection(int fd) : fd_(fd) {}
+    explicit SimConnection(int fd) : fd_(fd) {
+        timeval limit{5, 0};  // a host that stops reading must not hold the instrument for ever
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
     ~SimConnection() override { ::close(fd_); }
 
     void answer(uint8_t type, uint32_t tag, uint32_t status, const uint8_t* data, std::size_t length) override {
@@ -60,7 +63,10 @@ SimServer::SimServer(std::shared_ptr<SimInstrument> instrument, std::string sock
 SimServer::~SimServer() { stop(); }
 
 void SimServer::start() {
-    const std::string pending = path_ + ".new";
+    // Bound under a hidden name first: enumeration skips dot files.
+    const std::size_t slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
+    const std::string pending = folder + "." + path_.substr(folder.size()) + ".new";
     const sockaddr_un address = unixAddress(pending);
     unixAddress(path_);  // checks the final path's length too
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -3,6 +3,8 @@
 // tests: on a free loopback port below 32768 (the option is a signed 16-bit
 // number), with its own single-instance name, temporary and instrument
 // directories, and stops it in order (a byte on its standard input).
+#include "ServerTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -29,15 +31,12 @@ inline std::string buildDirectory() {
     return dir ? dir : "";
 }
 
-inline bool canConnect(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
+// The server accepts clients a moment before its own tree exists: ready is
+// when a text client sees "QV" at the root.
+inline bool serverTreeReady(uint16_t port) {
+    TestClient client(port);
+    return client.connected() && client.waitFor("\r\n", std::chrono::milliseconds(500)) && client.send("ls\n") &&
+           client.waitFor("QV\n", std::chrono::milliseconds(200));
 }
 
 // A loopback port in 20000..32767 that nothing listens on right now.
@@ -165,8 +164,9 @@ public:
                            {"QV_INSTANCE_NAME=qvtext-e2e-" + std::to_string(::getpid()) + "-" + portText,
                             "QV_INSTRUMENT_DIR=" + instrumentDir_, "TMPDIR=" + workDir_},
                            workDir_ + "/server.out");
-            for (int i = 0; i < 500 && process_.started() && !ready_; ++i) {
-                ready_ = canConnect(port_);
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (process_.started() && !ready_ && std::chrono::steady_clock::now() < end) {
+                ready_ = serverTreeReady(port_);
                 if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }

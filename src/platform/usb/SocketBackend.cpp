@@ -64,6 +64,7 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
     }
     std::vector<std::string> paths;
     while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;  // hidden: not (yet) an instrument
         const std::string path = folder + "/" + entry->d_name;
         struct stat info;
         if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) paths.push_back(path);

@@ -9,8 +9,8 @@ namespace usb {
 
 // Instruments as Unix sockets in a directory: each listening socket is one
 // attached instrument (a simulated one). Enumeration lists the sockets in path
-// order and leaves out those nobody listens on any more, so a socket whose
-// process has ended counts as unplugged.
+// order and leaves out hidden ones (names starting with a dot) and those nobody
+// listens on any more, so a socket whose process has ended counts as unplugged.
 class SocketBackend : public Backend {
 public:
     // Uses instrumentDirectory() anew for every enumeration.

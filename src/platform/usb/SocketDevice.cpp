@@ -26,8 +26,11 @@ uint32_t timeoutMillis(const uint8_t* input, uint32_t inputLength) {
 }  // namespace
 
 SocketDevice::SocketDevice(int fd) : fd_(fd), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    timeval sendLimit{5, 0};  // a peer that stops reading must not block a sender for ever
-    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+    // A peer that stops reading, or stops in the middle of a frame, must not
+    // block this side for ever: the connection then counts as broken.
+    timeval limit{5, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     receiver_ = boost::thread([this] { receiveLoop(); });
 }
 
