@@ -342,6 +342,15 @@ void SimInstrument::sendMessage(uint32_t address, const uint8_t* payload, uint32
     serveReads();
 }
 
+bool SimInstrument::offerMessage(uint32_t address, const uint8_t* payload, uint32_t length,
+                                 std::size_t maxQueuedBytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fpga_ != FpgaState::running || inQueueBytes_ > maxQueuedBytes) return false;
+    emitMessage(address, payload, length);
+    serveReads();
+    return true;
+}
+
 bool SimInstrument::hasInData() const {
     if (config_.faults.silent) return false;
     return !inQueue_.empty() || (streaming_ && fpga_ == FpgaState::running);

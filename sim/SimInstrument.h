@@ -51,6 +51,10 @@ public:
     void stopStream();
     // Queues one message as the FPGA would send it.
     void sendMessage(uint32_t address, const uint8_t* payload, uint32_t length);
+    // Queues a periodic message only while a design runs and at most
+    // `maxQueuedBytes` wait for the host, so an absent host cannot make the
+    // queue grow; returns whether it was queued.
+    bool offerMessage(uint32_t address, const uint8_t* payload, uint32_t length, std::size_t maxQueuedBytes);
     uint64_t framingErrors() const;
     uint64_t readRequestsAnswered() const;
 

@@ -1,6 +1,7 @@
 #include "SimOptions.h"
 
 #include "BitstreamDigest.h"  // generated with the embedded FPGA configuration
+#include "FeatureListImage.h"
 #include "platform/usb/InstrumentDirectory.h"
 
 #include <boost/program_options.hpp>
@@ -22,6 +23,20 @@ std::array<uint8_t, 16> parseDigest(const std::string& text) {
     return digest;
 }
 
+// A number in decimal or, with 0x, hexadecimal.
+uint64_t parseNumber(const std::string& text, const char* what, uint64_t maximum = UINT64_MAX) {
+    std::size_t used = 0;
+    uint64_t value = 0;
+    try {
+        value = std::stoull(text, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || text.empty() || text[0] == '-' || value > maximum)
+        throw std::invalid_argument(std::string("not a valid ") + what + ": " + text);
+    return value;
+}
+
 }  // namespace
 
 std::array<uint8_t, 16> builtInDesignDigest() { return std::array<uint8_t, 16>{QV_BITSTREAM_MD5_BYTES}; }
@@ -32,6 +47,7 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
     uint32_t driverVersion = config.driverVersion;
     std::string digest;
     int32_t stallOut = -1;
+    std::string featureList, pushList, optionsMask, boardWord;
     po::options_description description("lq3sim options");
     description.add_options()
         ("help,h", "show this text")
@@ -50,7 +66,12 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
         ("invalid-address", po::bool_switch(&config.faults.invalidAddressMessage), "fault: one message at 0x14000000 before the first read answer")
         ("stream-address", po::value(&options.streamAddress), "stream messages to this address")
         ("stream-bytes", po::value(&options.streamBytes), "payload bytes per streamed message")
-        ("stream-count", po::value(&options.streamCount), "number of streamed messages (0: without end)");
+        ("stream-count", po::value(&options.streamCount), "number of streamed messages (0: without end)")
+        ("feature-list", po::value(&featureList), "serve the feature records in this file (raw bytes) instead of the built-in list")
+        ("push-list", po::value(&pushList), "on SIGUSR1, serve the feature records in this file and send them to the host")
+        ("options-mask", po::value(&optionsMask), "options mask in the FEATURES block (default 0x4B)")
+        ("board-word", po::value(&boardWord), "board register word: bits 0-2 hardware revision, bit 3 board flag (default 0)")
+        ("heartbeat-hz", po::value(&options.model.heartbeatHz)->default_value(options.model.heartbeatHz), "STATUS blocks per second once a host has read the list (0: none, at most 1000)");
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, description), values);
     po::notify(values);
@@ -60,6 +81,12 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
     options.helpText = help.str();
 
     config.driverVersion = uint16_t(values.count("old-driver") ? 7436 : driverVersion);
+    ModelOptions& model = options.model;
+    if (!featureList.empty()) model.featureRecords = readFeatureRecords(featureList);
+    if (!pushList.empty()) model.pushRecords = readFeatureRecords(pushList);
+    if (!optionsMask.empty()) model.optionsMask = parseNumber(optionsMask, "options mask");
+    if (!boardWord.empty()) model.boardWord = uint32_t(parseNumber(boardWord, "board word", 0xFFFFFFFFu));
+    if (model.heartbeatHz > 1000) throw std::invalid_argument("the heartbeat rate is at most 1000 per second");
     config.faults.stallOutAfter = stallOut;
     config.designDigest = digest.empty() ? builtInDesignDigest() : parseDigest(digest);
     if (options.directory.empty()) options.directory = platform::usb::instrumentDirectory();

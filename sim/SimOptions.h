@@ -1,5 +1,6 @@
 #pragma once
 #include "InstrumentConfig.h"
+#include "ModelOptions.h"
 
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@ namespace sim {
 // What lq3sim is asked to simulate.
 struct SimOptions {
     InstrumentConfig instrument;
+    ModelOptions model;
     std::string directory;   // instrument directory
     std::string socketName;  // file name of the socket in it
     uint32_t streamAddress = 0;

@@ -1,4 +1,5 @@
 // lq3sim: one simulated LQ3 instrument, attached while the program runs.
+#include "InstrumentModel.h"
 #include "SimOptions.h"
 #include "SimServer.h"
 
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
+    sigaddset(&stopSignals, SIGUSR1);  // push the changed feature list
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -36,12 +38,17 @@ int main(int argc, char** argv) {
         auto instrument = std::make_shared<SimInstrument>(options.instrument);
         if (options.streamBytes > 0)
             instrument->startStream(options.streamAddress, options.streamBytes, options.streamCount);
+        InstrumentModel model(instrument, options.model, options.instrument.designDigest);
         SimServer server(instrument, socketPathOf(options));
         server.start();
         std::cout << "lq3sim: instrument " << options.instrument.serial << " at " << server.socketPath()
                   << std::endl;
         int signal = 0;
-        sigwait(&stopSignals, &signal);
+        while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) {
+            if (options.model.pushRecords.empty()) continue;
+            model.pushFeatureList(options.model.pushRecords);
+            std::cout << "lq3sim: feature list pushed" << std::endl;
+        }
         server.stop();
     } catch (const std::exception& e) {
         std::cerr << "lq3sim: " << e.what() << "\n";

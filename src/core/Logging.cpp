@@ -1,4 +1,4 @@
-#include "core/Logging.h"
+#include "core/LogBackend.h"
 
 namespace tarnix {
 namespace logging {
@@ -19,6 +19,14 @@ Logger& qvLogger::get() {
     // Constructed once, also when several threads ask first at the same time.
     static Logger logger;
     return logger;
+}
+
+void pushRecord(severity_level severity, const std::string& message) noexcept {
+    try {
+        BOOST_LOG_SEV(qvLogger::get(), severity) << message;
+    } catch (...) {
+        // A log statement never throws into the program's code.
+    }
 }
 
 void setLogLevel(int level) { gLogThreshold.store(level > status ? int(status) : level); }

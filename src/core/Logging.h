@@ -1,9 +1,7 @@
 #pragma once
-#include <boost/log/sources/record_ostream.hpp>
-#include <boost/log/sources/severity_logger.hpp>
-
 #include <atomic>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 namespace tarnix {
@@ -13,13 +11,6 @@ enum severity_level { trace = 0, info = 1, debug = 2, warning = 3, error = 4, fa
 
 // Written as its name for 0..6, as its decimal number otherwise.
 std::ostream& operator<<(std::ostream& os, severity_level level);
-
-typedef boost::log::sources::severity_logger_mt<severity_level> Logger;
-
-struct qvLogger {
-    // The one process-wide logger, created on first use.
-    static Logger& get();
-};
 
 // Global threshold; a record passes when its severity is at least the threshold.
 extern std::atomic<int> gLogThreshold;
@@ -39,6 +30,25 @@ bool initLogging(const std::string& programName);
 // The log directory for the program, or an empty path when none is usable.
 std::string logDirectory(const std::string& programName);
 
+// Opens one record with the severity on the process-wide logger (see
+// core/LogBackend.h) and streams the message into it. Never throws.
+void pushRecord(severity_level severity, const std::string& message) noexcept;
+
+// Collects one log statement's message and hands it to the logger when the
+// statement ends. Keeps the logging library out of every translation unit.
+class RecordStream {
+public:
+    explicit RecordStream(severity_level severity) : severity_(severity) {}
+    RecordStream(const RecordStream&) = delete;
+    RecordStream& operator=(const RecordStream&) = delete;
+    ~RecordStream() { pushRecord(severity_, stream_.str()); }
+    std::ostream& stream() { return stream_; }
+
+private:
+    severity_level severity_;
+    std::ostringstream stream_;
+};
+
 }  // namespace logging
 }  // namespace tarnix
 
@@ -47,5 +57,4 @@ std::string logDirectory(const std::string& programName);
 #define QVLOG(sev)                                                              \
     if (!::tarnix::logging::severityFilter(static_cast<int>(sev))) {            \
     } else                                                                      \
-        BOOST_LOG_SEV(::tarnix::logging::qvLogger::get(),                       \
-                      static_cast<::tarnix::logging::severity_level>(sev))
+        ::tarnix::logging::RecordStream(static_cast<::tarnix::logging::severity_level>(sev)).stream()

@@ -115,7 +115,8 @@ public:
     // Sends what the queue holds (waiting for the transfer in flight first).
     // Time-outs leave as QVIOTimeoutException.
     void sendWriteQueue();
-    // Bytes written straight from callers' memory by appendWrite.
+    // Bytes of host-to-device messages whose write has completed (FPGA
+    // configuration data not included).
     uint64_t bytesSent() const { return bytesSent_.load(std::memory_order_relaxed); }
 
     // Waits for the next complete device message: copies its payload into the
@@ -145,6 +146,9 @@ private:
     void readRegisters(uint8_t reg, std::vector<Element>& values);
     void writeAll(const uint8_t* data, uint32_t length);
     void resetWriteQueue();
+    // Writes the other write buffer's own bytes and counts them as sent.
+    void writeOtherBuffer();
+    void countSent(uint64_t bytes);
 
     enum WriteState { kWriteIdle = 0, kWriteOpen = 1 };
 

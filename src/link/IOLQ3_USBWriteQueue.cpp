@@ -84,14 +84,14 @@ void IOLQ3_USBImpl::appendWrite(const uint8_t* bytes, uint32_t length) {
     if (current->size() >= chunk) {
         interface_.otherWrite().waitAsync();
         interface_.swapWriteBuffers();
-        interface_.otherWrite().writeAndWait();
+        writeOtherBuffer();
     }
     while (length - taken > chunk) {
         const uint32_t block = (length - taken) / chunk * chunk;
         interface_.otherWrite().waitAsync();
         interface_.swapWriteBuffers();
         interface_.otherWrite().writeAndWait(bytes + taken, block);
-        bytesSent_.store(bytesSent() + block, std::memory_order_relaxed);
+        countSent(block);
         taken += block;
     }
     if (taken < length) interface_.currentWrite().append(bytes + taken, length - taken);
@@ -101,7 +101,17 @@ void IOLQ3_USBImpl::sendWriteQueue() {
     if (interface_.currentWrite().empty()) return;
     interface_.otherWrite().waitAsync();
     interface_.swapWriteBuffers();
+    writeOtherBuffer();
+}
+
+void IOLQ3_USBImpl::writeOtherBuffer() {
+    const uint32_t size = interface_.otherWrite().size();
     interface_.otherWrite().writeAndWait();
+    countSent(size);
+}
+
+void IOLQ3_USBImpl::countSent(uint64_t bytes) {
+    bytesSent_.store(bytesSent() + bytes, std::memory_order_relaxed);
 }
 
 }  // namespace impl

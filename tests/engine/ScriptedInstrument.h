@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -119,8 +120,13 @@ public:
         load(kFeaturesBlock, features);
     }
 
+    // Answers from elsewhere (a simulated instrument's registers) instead of the memory.
+    using Source = std::function<std::vector<uint8_t>(uint32_t address, uint32_t length)>;
+    void setSource(Source source) { source_ = std::move(source); }
+
     // The data an instrument would send for a request.
     std::vector<uint8_t> answer(uint32_t address, uint32_t length) const {
+        if (source_) return source_(address, length);
         auto it = regions_.upper_bound(address);
         if (it == regions_.begin()) return {};
         --it;
@@ -160,6 +166,7 @@ public:
 private:
     FakeDevice& dev_;
     std::map<uint32_t, std::vector<uint8_t>> regions_;
+    Source source_;
 };
 
 // A device state on a fake device with serial 1234 and its instrument.

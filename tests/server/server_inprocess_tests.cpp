@@ -101,6 +101,8 @@ protected:
         return client.received();
     }
 
+    // Outlives every thread of the test, which may still be logging.
+    test::LogCapture log;
     exception::ExceptionCarrier childCarrier;
     exception::ExceptionCarrier ownCarrier;
     std::shared_ptr<Server> server;
@@ -175,7 +177,6 @@ TEST_F(RunningServer, DeviceTreesComingAndGoingAreReportedOnTrees) {
 }
 
 TEST_F(RunningServer, ControlCodesDumpTheClassLogsAndSwitchOnLoopStatistics) {
-    test::LogCapture log;
     TestClient client(port);
     ASSERT_TRUE(client.waitFor("HELLO"));
     ask(client, "set /qv/debug/level -99", "/QV/DEBUG/LEVEL seq=1 kind=2 3\n");
@@ -195,7 +196,6 @@ TEST_F(RunningServer, ControlCodesDumpTheClassLogsAndSwitchOnLoopStatistics) {
 }
 
 TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
-    test::LogCapture log;
     group->plugIn(0);
     EXPECT_EQ(DispatcherUpdateDevices(), QV_NO_ERROR);
     auto children = server->implementation()->children();

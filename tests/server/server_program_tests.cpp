@@ -224,6 +224,7 @@ TEST(Load, FiftyClientsAtOnceAndAThousandCyclesLeaveNothingBehind) {
     EXPECT_EQ(server->waitForExit(30s), 0);
     EXPECT_EQ(server->err().find("LeakSanitizer"), std::string::npos) << server->err();
     EXPECT_EQ(server->err().find("AddressSanitizer"), std::string::npos);
+    EXPECT_EQ(server->err().find("ThreadSanitizer"), std::string::npos);
 }
 
 }  // namespace

@@ -67,6 +67,8 @@ protected:
         return static_cast<Session&>(*all.at(0)).impl();
     }
 
+    // Outlives every thread of the test, which may still be logging.
+    test::LogCapture log;
     exception::ExceptionCarrier carrier;
     std::shared_ptr<Listener> listener;
     uint16_t port = 0;
@@ -159,7 +161,6 @@ TEST_F(ListenerFixture, AClientThatStopsReadingLosesOnlyDroppableData) {
 }
 
 TEST_F(ListenerFixture, ImportantDataThatCannotBeWrittenInTimeEndsOnlyThatSession) {
-    test::LogCapture log;
     TestClient stuck(port);
     ASSERT_TRUE(stuck.waitFor("HELLO"));
     impl::SessionImpl& session = onlySession();
@@ -217,7 +218,6 @@ TEST_F(ListenerFixture, APortChangeMovesTheServerAndAFailedOneKeepsIt) {
     EXPECT_TRUE(before.send("echo kept\n") && before.waitFor("kept\n"));
 
     // A port some other program holds: the server stays where it is.
-    test::LogCapture log;
     platform::Socket holder = platform::createTcpSocket();
     const uint16_t taken = test::freePort();
     ASSERT_TRUE(platform::bindIPv4(holder.get(), taken, false));

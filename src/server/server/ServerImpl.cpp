@@ -65,7 +65,13 @@ void ServerImpl::configure(uint16_t port, bool progAlways, int32_t openOverride)
 
 void ServerImpl::pre() {
     setPriority(Lowest);
-    updateDevices();
+    try {
+        updateDevices();
+    } catch (const QVException&) {
+        // An instrument that fails at start-up must not keep the server from
+        // serving the others; the next pass looks again.
+        logCurrentExceptionBanner();
+    }
 }
 
 void ServerImpl::run() {

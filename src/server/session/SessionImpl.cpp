@@ -18,9 +18,10 @@ namespace {
 constexpr auto kTroublePause = std::chrono::milliseconds(5);
 constexpr auto kIdlePause = std::chrono::milliseconds(1);
 constexpr int kPollTimeoutMs = 2;
-// After the client shut down its sending side, output still goes out until
-// nothing has been pending for this long (replies come through the
-// dispatcher a little later), but never for longer than the second limit.
+// After the client shut down its sending side, output still goes out: the
+// session ends once nothing is pending and the first time has passed since
+// (replies to the last requests come through the dispatcher a little later),
+// at the latest after the second.
 constexpr auto kDrainQuietTime = std::chrono::milliseconds(200);
 constexpr auto kDrainLimit = std::chrono::seconds(2);
 
@@ -109,14 +110,14 @@ void SessionImpl::run() {
             pauseAfterTrouble();
         }
     } else if (ready.count == 0) {
-        // After the end of input the socket stays readable; idle like a
-        // session without input instead of spinning.
         std::this_thread::sleep_for(kTroublePause);
     } else {
         QVLOG(logging::error) << "Error " << ready.count << " in select.";
         stop();
         pauseAfterTrouble();
     }
+    // After the end of input the socket stays readable, so the wait above
+    // returns at once: rest instead of spinning.
     if (inputEnded_ && !pending) std::this_thread::sleep_for(kIdlePause);
 }
 

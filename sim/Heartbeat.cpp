@@ -1,0 +1,43 @@
+#include "Heartbeat.h"
+
+namespace tarnix {
+namespace sim {
+
+Heartbeat::Heartbeat(uint32_t hz, std::function<void()> beat) : beat_(std::move(beat)) {
+    if (hz == 0) return;
+    const std::chrono::microseconds period(1000000 / hz);
+    thread_ = boost::thread([this, period] { run(period); });
+}
+
+Heartbeat::~Heartbeat() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void Heartbeat::run(std::chrono::microseconds period) {
+    // Beats keep to a fixed schedule, so the rate does not drift with the work.
+    auto next = std::chrono::steady_clock::now() + period;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!wake_.wait_until(lock, next, [this] { return stopping_; })) {
+        lock.unlock();
+        beat_();
+        lock.lock();
+        next += period;
+        const auto now = std::chrono::steady_clock::now();
+        if (next < now) next = now + period;  // after a stall, resume the rate instead of catching up
+    }
+}
+
+uint64_t deviceTicksSince(std::chrono::steady_clock::time_point start) {
+    constexpr uint64_t kMask48 = (uint64_t(1) << 48) - 1;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
+    // 210 MHz: 21 ticks every 100 ns.
+    return (uint64_t(ns.count()) / 100 * 21 + uint64_t(ns.count()) % 100 * 21 / 100) & kMask48;
+}
+
+}  // namespace sim
+}  // namespace tarnix

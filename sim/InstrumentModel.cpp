@@ -1,0 +1,50 @@
+#include "InstrumentModel.h"
+
+#include "FeatureListImage.h"
+#include "core/ByteOrder.h"
+
+namespace tarnix {
+namespace sim {
+
+InstrumentModel::InstrumentModel(std::shared_ptr<SimInstrument> instrument, const ModelOptions& options,
+                                 const std::array<uint8_t, 16>& storedDigest)
+    : instrument_(std::move(instrument)),
+      list_(std::make_shared<FeatureListRegion>(apertureImage(
+          options.featureRecords.empty() ? defaultFeatureRecords() : options.featureRecords))),
+      mailbox_(std::make_shared<MailboxRegion>(storedDigest, options.boardWord)),
+      start_(std::chrono::steady_clock::now()) {
+    using namespace layout;
+    instrument_->addRegion(kAperture, kApertureBytes, list_);
+    instrument_->addRegion(kMailboxCommand, 8, mailbox_);
+    instrument_->addRegion(kMailboxData, kMailboxDataBytes, mailbox_);
+    auto cpu = std::make_shared<CpuRegion>();
+    instrument_->addRegion(kCpuControl, kCpuControlStride * kCpuCount, cpu);
+    instrument_->addRegion(kCpuStatus, kCpuStatusBytes, cpu);
+
+    uint8_t word[8];
+    le::put32(word, options.boardWord);
+    instrument_->writeRegisters(kBoardRegister, word, 4);
+    le::put64(word, options.optionsMask);
+    instrument_->writeRegisters(kFeatures + kOptionsMaskOffset, word, 8);
+    heartbeat_ = std::make_unique<Heartbeat>(options.heartbeatHz, [this] { beat(); });
+}
+
+InstrumentModel::~InstrumentModel() { heartbeat_.reset(); }
+
+void InstrumentModel::pushFeatureList(const std::vector<uint8_t>& records) {
+    const std::vector<uint8_t> image = list_->replace(apertureImage(records));
+    instrument_->sendMessage(layout::kAperture, image.data(), uint32_t(image.size()));
+}
+
+void InstrumentModel::beat() {
+    // A host that has not read the list yet does not expect the status stream.
+    if (!list_->wasRead()) return;
+    uint8_t block[layout::kStatusBytes] = {};
+    const uint64_t ticks = deviceTicksSince(start_);
+    le::put32(block, uint32_t(ticks));
+    le::put16(block + 4, uint16_t(ticks >> 32));
+    instrument_->offerMessage(layout::kStatus, block, sizeof block, kHeartbeatQueueLimit);
+}
+
+}  // namespace sim
+}  // namespace tarnix

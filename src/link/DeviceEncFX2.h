@@ -1,0 +1,31 @@
+#pragma once
+#include "core/component/QVBase.h"
+
+#include <memory>
+
+namespace tarnix {
+
+class DeviceID;
+
+namespace exception {
+class ExceptionCarrier;
+}
+namespace impl {
+class DeviceEncFX2Impl;
+}
+
+// The active component that serves one USB instrument (component name
+// "DeviceEncFX2"). Made by the device group, started by the server; its thread
+// ends by an exception or when the server stops.
+class DeviceEncFX2 : public QVBase {
+public:
+    // Opens and resets the instrument; its failures leave the constructor.
+    DeviceEncFX2(exception::ExceptionCarrier& carrier, const std::weak_ptr<DeviceID>& id);
+
+    // Program the FPGA at start even when a design runs. Set before start.
+    void setProgAlways(bool progAlways);
+
+    impl::DeviceEncFX2Impl& impl() const;
+};
+
+}  // namespace tarnix

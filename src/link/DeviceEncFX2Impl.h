@@ -1,0 +1,131 @@
+#pragma once
+#include "core/component/QVBaseImpl.h"
+#include "engine/DeviceAccess.h"
+#include "link/StatsWindow.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace tarnix {
+
+class DeviceID;
+class QVFifo;
+
+// The waits of the device loop. Tests shorten them; the server never does.
+struct DeviceLoopTiming {
+    uint32_t pollTimeoutMs = 200;                      // wait for the next device message
+    std::chrono::milliseconds emptyPassPause{5};       // after a pass that brought nothing
+    std::chrono::milliseconds overflowPause{5};        // after a full stream buffer
+    std::chrono::microseconds fastStatsPeriod{100000};  // transfer statistics
+    std::chrono::microseconds slowStatsPeriod{2000000};  // supplies and temperature
+};
+
+namespace impl {
+
+class IOLQ3_USBImpl;
+
+// One instrument's device object: its USB I/O, the FIFOs of its tree and its
+// device state, driven by the device thread (pre once, then run pass after
+// pass). See DeviceEncFX2 for the facade.
+class DeviceEncFX2Impl : public QVBaseImpl, public DeviceAccess {
+public:
+    static constexpr uint32_t kMaxRequestsPerPass = 50;
+    static constexpr uint32_t kMaxMessagesPerPass = 500;
+    // With client requests waiting the read phase gives way after this many.
+    static constexpr uint32_t kMessagesBeforeRequests = 50;
+    // Empty passes (net) tolerated before the instrument counts as dead.
+    static constexpr uint32_t kAliveLimit = 50;
+    // Device messages at or above this address are invalid.
+    static constexpr uint32_t kInvalidAddress = 0x14000000;
+    static constexpr uint32_t kMessageBufferSize = 524288;
+    static constexpr uint8_t kSupplyRegister = 16;
+
+    // Opens the instrument (IOLQ3_USBImpl::create); its failures leave here.
+    DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier,
+                     const std::weak_ptr<DeviceID>& id);
+    // Stops the thread and closes the device state; never throws.
+    ~DeviceEncFX2Impl() override;
+
+    // Every failure of one instrument leaves these as a QVDeviceException, so
+    // that it ends this device object only.
+    void pre() override;
+    void run() override;
+    void logClassData() const override;
+
+    // Sends what the write queue holds; a write time-out clears the pipes and
+    // ends the device ("Device does no more receive write data.").
+    void flush() override;
+    // Destroys the device state (and so the device's tree).
+    void close();
+    // Configures the FPGA from the embedded design.
+    void programBitstream();
+    bool isBitstreamRunning();
+
+    void setProgAlways(bool progAlways) { progAlways_.store(progAlways); }
+    bool progAlways() const { return progAlways_.load(); }
+    bool programmed() const { return programmed_.load(); }
+    bool initialized() const { return initialized_.load(); }
+    bool needProgram() const { return needProgram_.load(); }
+    bool gotBadMessage() const { return gotBadMsg_.load(); }
+    uint32_t aliveCounter() const { return aliveCounter_.load(); }
+
+    IOLQ3_USBImpl& usb() const { return *usb_; }
+    void setLoopTimingForTest(const DeviceLoopTiming& timing) { timing_ = timing; }
+
+    // DeviceAccess: what the device state engine uses, on the device thread.
+    void queueWriteBegin(uint32_t address, uint32_t length) override;
+    void queueWriteData(const uint8_t* data, uint32_t length) override;
+    void queueRequestData(uint32_t address, uint32_t length) override;
+    std::shared_ptr<QVFifo> outputFifo() override { return outputFifo_; }
+    std::shared_ptr<QVFifo> requestFifo() override { return requestFifo_; }
+    uint32_t serial() const override { return serial_.load(); }
+    EngineTime now() const override { return EngineClock::now(); }
+    void setInitialized() override { initialized_.store(true); }
+    void setNeedProgram() override { needProgram_.store(true); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void startUp();
+    void pass();
+    void restartAfterBadMessage();
+    void takeRequests();
+    uint32_t readMessages();
+    void dispatchMessage(uint32_t address, uint32_t length, uint32_t count);
+    void reportFastStats();
+    void reportSlowStats();
+    void checkAlive(uint32_t messages);
+    void reportCounter(int statsValue, uint64_t counter, std::atomic<uint64_t>& last);
+    [[noreturn]] void clearPipesAndFail();
+
+    std::shared_ptr<IOLQ3_USBImpl> usb_;
+    std::shared_ptr<QVFifo> outputFifo_;
+    std::shared_ptr<QVFifo> requestFifo_;
+    std::weak_ptr<DeviceID> deviceId_;
+    std::atomic<uint32_t> serial_{0};
+    std::atomic<bool> progAlways_{false};
+    std::atomic<uint32_t> aliveCounter_{0};
+    std::atomic<bool> programmed_{false};
+    std::atomic<bool> initialized_{false};
+    std::atomic<bool> needProgram_{false};
+    std::atomic<bool> gotBadMsg_{false};
+    Clock::time_point fastStatsTime_;
+    Clock::time_point slowStatsTime_;
+    std::atomic<uint64_t> lastBytesSent_{0};
+    std::atomic<uint64_t> lastBytesReceived_{0};
+    std::atomic<uint64_t> msgSkipped_{0};
+    StatsWindow msgCountWindow_;
+    StatsWindow pollCountWindow_;
+    DeviceLoopTiming timing_;
+    // The class log dumps the buffer from another thread; the device thread
+    // holds the mutex while it fills and dispatches one message.
+    mutable std::mutex messageBufferMutex_;
+    std::vector<uint8_t> messageBuffer_;
+};
+
+}  // namespace impl
+}  // namespace tarnix

@@ -1,0 +1,99 @@
+#include "link/DeviceGroupEncFX2.h"
+
+#include "core/Logging.h"
+#include "core/QVException.h"
+#include "link/DeviceEncFX2.h"
+#include "link/DeviceEncFX2Impl.h"
+#include "link/DeviceList.h"
+
+#include <boost/thread/locks.hpp>
+
+namespace tarnix {
+
+namespace {
+using ExclusiveLock = boost::unique_lock<boost::shared_mutex>;
+}  // namespace
+
+DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier)
+    : childCarrier_(&childCarrier), deviceList_(impl::DeviceListImpl::create()) {}
+
+DeviceGroupEncFX2::~DeviceGroupEncFX2() = default;
+
+void DeviceGroupEncFX2::update(std::vector<std::shared_ptr<QVBase>>& newDevices) {
+    ExclusiveLock lock(mutex_);
+    dropEnded();
+    deviceList_->usb().update();
+    const uint32_t listed = deviceList_->count();
+    if (listed == 0 || listed == devices_.size()) return;
+    createMissing(newDevices);
+}
+
+void DeviceGroupEncFX2::createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices) {
+    uint32_t created = 0;
+    for (uint32_t index = 0; index < deviceList_->count(); ++index) {
+        const std::shared_ptr<DeviceID> id = deviceList_->getId(index);
+        const uint32_t serial = id->serialNumber();
+        if (devices_.count(serial)) continue;
+        std::shared_ptr<DeviceEncFX2> device;
+        try {
+            device = std::make_shared<DeviceEncFX2>(*childCarrier_, id);
+        } catch (const std::exception&) {
+            // This instrument could not be opened; the others still are.
+            logCurrentExceptionBanner();
+            continue;
+        }
+        device->setProgAlways(progAlways_ || reprogramCount_ > created);
+        newDevices.push_back(device);
+        devices_.emplace(serial, std::move(device));
+        ++created;
+    }
+    reprogramCount_ = reprogramCount_ > created ? reprogramCount_ - created : 0;
+}
+
+void DeviceGroupEncFX2::removeEnded() {
+    ExclusiveLock lock(mutex_);
+    dropEnded();
+}
+
+void DeviceGroupEncFX2::dropEnded() {
+    // Held only here: its thread has ended and the server has let it go.
+    const auto ended = [](const DeviceMap::value_type& entry) { return entry.second.use_count() == 1; };
+    bool any = false;
+    for (const auto& entry : devices_) any = any || ended(entry);
+    if (!any) return;
+    DeviceMap kept;
+    for (auto& entry : devices_) {
+        if (!ended(entry)) {
+            kept.emplace(entry.first, entry.second);
+        } else if (entry.second->impl().needProgram()) {
+            ++reprogramCount_;
+        }
+    }
+    // Destroying the old map closes the dropped devices here, before the list
+    // probes their instruments again.
+    devices_.swap(kept);
+}
+
+void DeviceGroupEncFX2::setProgAlways(bool progAlways) {
+    ExclusiveLock lock(mutex_);
+    progAlways_ = progAlways;
+    for (const auto& entry : devices_) entry.second->setProgAlways(progAlways);
+}
+
+std::size_t DeviceGroupEncFX2::deviceCount() const {
+    boost::shared_lock<boost::shared_mutex> lock(mutex_);
+    return devices_.size();
+}
+
+uint32_t DeviceGroupEncFX2::reprogramCount() const {
+    boost::shared_lock<boost::shared_mutex> lock(mutex_);
+    return reprogramCount_;
+}
+
+std::shared_ptr<DeviceEncFX2> DeviceGroupEncFX2::device(uint32_t serial) const {
+    boost::shared_lock<boost::shared_mutex> lock(mutex_);
+    const auto found = devices_.find(serial);
+    return found == devices_.end() ? nullptr : found->second;
+}
+
+}  // namespace tarnix

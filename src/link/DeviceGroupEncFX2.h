@@ -1,0 +1,57 @@
+#pragma once
+#include "server/device/DeviceGroup.h"
+
+#include <boost/thread/shared_mutex.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace tarnix {
+
+class DeviceEncFX2;
+
+namespace exception {
+class ExceptionCarrier;
+}
+namespace impl {
+class DeviceListImpl;
+}
+
+// The USB instruments: one device object per serial number. Each update drops
+// the device objects that have left the server, refreshes the device list and
+// makes a device object for every serial number not held yet. Device objects
+// whose running design was found stale are made again with the FPGA
+// programming forced.
+class DeviceGroupEncFX2 : public DeviceGroup {
+public:
+    // Throws QVIOInternalException when the driver's device set cannot be made.
+    explicit DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier);
+    ~DeviceGroupEncFX2() override;
+
+    void update(std::vector<std::shared_ptr<QVBase>>& newDevices) override;
+    void removeEnded() override;
+    void setProgAlways(bool progAlways) override;
+
+    // For the class log and tests.
+    std::size_t deviceCount() const;
+    uint32_t reprogramCount() const;
+    std::shared_ptr<DeviceEncFX2> device(uint32_t serial) const;
+    impl::DeviceListImpl& deviceList() { return *deviceList_; }
+
+private:
+    using DeviceMap = std::map<uint32_t, std::shared_ptr<DeviceEncFX2>>;
+
+    void dropEnded();
+    void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
+
+    exception::ExceptionCarrier* childCarrier_;
+    DeviceMap devices_;
+    bool progAlways_ = false;
+    uint32_t reprogramCount_ = 0;
+    mutable boost::shared_mutex mutex_;
+    std::shared_ptr<impl::DeviceListImpl> deviceList_;
+};
+
+}  // namespace tarnix

@@ -1,0 +1,148 @@
+// One pass of the device loop: client requests in, changed registers out,
+// device messages in, statistics, and the check that the instrument still
+// answers.
+#include "core/Logging.h"
+#include "core/QVException.h"
+#include "core/fifo/QVFifo.h"
+#include "engine/DeviceState.h"
+#include "engine/FeatureBootstrap.h"
+#include "engine/MessageHandling.h"
+#include "link/DeviceEncFX2Impl.h"
+#include "link/IOLQ3_USBImpl.h"
+
+#include <boost/format.hpp>
+#include <boost/thread/thread.hpp>
+
+namespace tarnix {
+namespace impl {
+
+namespace {
+
+void pause(std::chrono::milliseconds duration) {
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(duration.count()));
+}
+
+}  // namespace
+
+void DeviceEncFX2Impl::pass() {
+    restartAfterBadMessage();
+    takeRequests();
+    if (DeviceStateSendChanges(*this) != QV_NO_ERROR) {
+        QVLOG(logging::error) << "Can't send changes to the device.";
+    }
+    flush();
+
+    const uint32_t messages = readMessages();
+    msgCountWindow_.add(messages);
+    pollCountWindow_.add(1);
+    const Clock::time_point now = Clock::now();
+    DeviceStateSetCurrentTime(*this, now);
+    if (now - fastStatsTime_ > timing_.fastStatsPeriod) {
+        reportFastStats();
+        fastStatsTime_ = now;
+    }
+    if (now - slowStatsTime_ > timing_.slowStatsPeriod) {
+        reportSlowStats();
+        slowStatsTime_ = now;
+    }
+    checkAlive(messages);
+}
+
+void DeviceEncFX2Impl::restartAfterBadMessage() {
+    if (!gotBadMsg_.load()) return;
+    DeviceStateBootstrapRestart(*this);
+    gotBadMsg_.store(false);
+}
+
+void DeviceEncFX2Impl::takeRequests() {
+    for (uint32_t count = 0; count < kMaxRequestsPerPass; ++count) {
+        QVFifo::DataAccessor<QVFifo::ReaderPolicy> request(requestFifo_, 0);
+        if (!request.isValid()) return;
+        if (DeviceStateMsgHandler(*this, request.data(), request.length()) != QV_NO_ERROR) {
+            QVLOG(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
+        }
+        // Consumed whatever the handler said: a bad request must not block the queue.
+        request.commitAll();
+    }
+}
+
+uint32_t DeviceEncFX2Impl::readMessages() {
+    uint32_t count = 0;
+    const uint64_t start = IOLQ3_USBImpl::timeOfDayMicros();
+    do {
+        std::lock_guard<std::mutex> lock(messageBufferMutex_);
+        uint32_t address = 0;
+        uint32_t length = 0;
+        usb_->poll(&address, &length, messageBuffer_.data(), kMessageBufferSize, timing_.pollTimeoutMs, start);
+        if (length == 0) break;
+        ++count;
+        if (address >= kInvalidAddress) {
+            QVLOG(logging::error) << boost::format("Got invalid address 0x%08x.") % address;
+            QVLOG(logging::status) << "Resetting FX2 controller.";
+            gotBadMsg_.store(true);
+            break;
+        }
+        dispatchMessage(address, length, count);
+    } while (count < kMaxMessagesPerPass && (requestFifo_->used() == 0 || count < kMessagesBeforeRequests));
+    return count;
+}
+
+void DeviceEncFX2Impl::dispatchMessage(uint32_t address, uint32_t length, uint32_t count) {
+    const QV_STATUS status = DeviceStateHandleData(*this, address, length, messageBuffer_.data());
+    if (status == QV_OVERFLOW) {
+        QVLOG(logging::error) << boost::format(
+                                     "Can't handle data -> throttle device loop, Address=%08x, Length=%u "
+                                     "(MessageCount=%u)") %
+                                     address % length % count;
+        pause(timing_.overflowPause);
+    } else if (status != QV_NO_ERROR) {
+        QVLOG(logging::error) << boost::format(
+                                     "Can't handle data, handlerStatus=%04x, Address=%08x, Length=%u "
+                                     "(MessageCount=%u)") %
+                                     status % address % length % count;
+    }
+}
+
+void DeviceEncFX2Impl::reportCounter(int statsValue, uint64_t counter, std::atomic<uint64_t>& last) {
+    if (counter == last.load()) return;
+    DeviceStateSetStats(*this, statsValue, static_cast<double>(counter));
+    last.store(counter);
+}
+
+void DeviceEncFX2Impl::reportFastStats() {
+    reportCounter(STATS_BYTES_SENT, usb_->bytesSent(), lastBytesSent_);
+    reportCounter(STATS_BYTES_RECEIVED, usb_->readEngine().bytesConsumed(), lastBytesReceived_);
+    msgSkipped_.store(usb_->readEngine().messagesSkipped());
+    msgCountWindow_.advance();
+    pollCountWindow_.advance();
+    DeviceStateSetStats(*this, STATS_MEAN_MSG_COUNT, msgCountWindow_.sum());
+    DeviceStateSetStats(*this, STATS_MEAN_POLL_COUNT, pollCountWindow_.sum());
+}
+
+void DeviceEncFX2Impl::reportSlowStats() {
+    std::vector<uint16_t> words(6);
+    usb_->readRegister(kSupplyRegister, words);
+    static const int supplies[] = {STATS_SUPPLY_1V2, STATS_SUPPLY_1V8, STATS_SUPPLY_2V5, STATS_SUPPLY_3V3,
+                                   STATS_SUPPLY_5V0};
+    for (std::size_t i = 0; i < 5; ++i) DeviceStateSetStats(*this, supplies[i], words[i] * 0.001);
+    DeviceStateSetStats(*this, STATS_TEMPERATURE, words[5]);
+}
+
+void DeviceEncFX2Impl::checkAlive(uint32_t messages) {
+    const uint32_t alive = aliveCounter_.load();
+    if (messages > 0) {
+        if (alive > 0) aliveCounter_.store(alive - 1);
+        return;
+    }
+    if (alive > kAliveLimit) {
+        QVLOG(logging::error) << "Warning: Clearing bulk pipes ... (" << alive << ")";
+        aliveCounter_.store(0);
+        clearPipesAndFail();
+    }
+    QVLOG(logging::error) << "Warning: Incrementing aliveCounter_i ...";
+    aliveCounter_.store(alive + 1);
+    pause(timing_.emptyPassPause);
+}
+
+}  // namespace impl
+}  // namespace tarnix

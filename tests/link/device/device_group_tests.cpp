@@ -1,0 +1,144 @@
+// The device group's bookkeeping against scripted instruments. The device
+// objects are made but not started; the test holds them as the server's
+// child list would.
+#include "DeviceTestSupport.h"
+#include "core/component/ExceptionCarrier.h"
+#include "link/DeviceEncFX2.h"
+#include "link/DeviceEncFX2Impl.h"
+#include "link/DeviceGroupEncFX2.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+namespace tarnix {
+namespace {
+
+using namespace tarnix::testing;
+using Devices = std::vector<std::shared_ptr<QVBase>>;
+
+// Serial numbers of the devices of a list; every one must be a device object.
+std::vector<uint32_t> serialsOf(const Devices& devices) {
+    std::vector<uint32_t> serials;
+    for (const auto& device : devices) {
+        const auto* object = dynamic_cast<const DeviceEncFX2*>(device.get());
+        if (!object) {
+            ADD_FAILURE() << "not a device object";
+            continue;
+        }
+        serials.push_back(object->impl().usb().versionInfo().serialNumber);
+    }
+    return serials;
+}
+
+bool progAlwaysOf(const std::shared_ptr<QVBase>& device) {
+    return static_cast<const DeviceEncFX2&>(*device).impl().progAlways();
+}
+
+class DeviceGroupTest : public ::testing::Test {
+protected:
+    Devices update() {
+        Devices found;
+        group.update(found);
+        return found;
+    }
+    void plug(uint32_t serial) { bus.plug("/fake/" + std::to_string(serial), serial); }
+
+    FakeBus bus;
+    exception::ExceptionCarrier carrier;
+    DeviceGroupEncFX2 group{carrier};
+};
+
+TEST_F(DeviceGroupTest, NoInstrumentNoDevice) {
+    EXPECT_TRUE(update().empty());
+    EXPECT_EQ(group.deviceCount(), 0u);
+}
+
+TEST_F(DeviceGroupTest, ASecondInstrumentPluggedInWhileOneRunsGetsExactlyOneNewDevice) {
+    plug(1);
+    Devices running = update();
+    EXPECT_EQ(serialsOf(running), std::vector<uint32_t>{1});
+    plug(2);
+    Devices added = update();
+    EXPECT_EQ(serialsOf(added), std::vector<uint32_t>{2});
+    EXPECT_EQ(group.deviceCount(), 2u);
+    EXPECT_TRUE(update().empty());
+}
+
+TEST_F(DeviceGroupTest, AReplacementIsStartedOnlyOnceTheEndedDeviceHasBeenDropped) {
+    plug(1);
+    Devices running = update();
+    bus.unplug("/fake/1");
+    plug(2);
+    EXPECT_TRUE(update().empty()) << "one listed, one held: nothing is looked for";
+    running.clear();  // the server lets the ended device go
+    Devices added = update();
+    EXPECT_EQ(serialsOf(added), std::vector<uint32_t>{2});
+    EXPECT_EQ(group.deviceCount(), 1u);
+    EXPECT_EQ(group.device(1), nullptr);
+}
+
+TEST_F(DeviceGroupTest, DevicesThatFoundAStaleDesignAreMadeAgainWithProgrammingForced) {
+    for (uint32_t serial : {1u, 2u, 3u}) plug(serial);
+    Devices running = update();
+    ASSERT_EQ(running.size(), 3u);
+    for (const auto& device : running) EXPECT_FALSE(progAlwaysOf(device));
+    for (const auto& device : running) static_cast<DeviceEncFX2&>(*device).impl().setNeedProgram();
+    running.clear();
+    bus.unplug("/fake/3");
+
+    Devices again = update();
+    EXPECT_EQ(serialsOf(again), (std::vector<uint32_t>{1, 2}));
+    for (const auto& device : again) EXPECT_TRUE(progAlwaysOf(device));
+    EXPECT_EQ(group.reprogramCount(), 1u);
+
+    plug(4);
+    Devices later = update();
+    ASSERT_EQ(serialsOf(later), std::vector<uint32_t>{4});
+    EXPECT_TRUE(progAlwaysOf(later[0]));
+    EXPECT_EQ(group.reprogramCount(), 0u);
+    plug(5);
+    Devices last = update();
+    ASSERT_EQ(last.size(), 1u);
+    EXPECT_FALSE(progAlwaysOf(last[0]));
+}
+
+TEST_F(DeviceGroupTest, ProgAlwaysReachesTheHeldDevicesAndTheLaterOnes) {
+    plug(1);
+    Devices first = update();
+    group.setProgAlways(true);
+    EXPECT_TRUE(progAlwaysOf(first[0]));
+    plug(2);
+    Devices second = update();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_TRUE(progAlwaysOf(second[0]));
+}
+
+TEST_F(DeviceGroupTest, AnInstrumentThatCannotBeOpenedDoesNotKeepTheOthersFromStarting) {
+    bus.plug("/fake/1", 1).driverVersion = 7436;
+    plug(2);
+    test::LogCapture log;
+    Devices found = update();
+    EXPECT_EQ(serialsOf(found), std::vector<uint32_t>{2});
+    bool reported = false;
+    for (const std::string& message : log.messages())
+        reported = reported || message.find("Illegal hardware driver version 7436.") != std::string::npos;
+    EXPECT_TRUE(reported);
+    EXPECT_TRUE(update().empty()) << "the failing instrument is tried again, the running one left alone";
+}
+
+TEST_F(DeviceGroupTest, UpdatesRacingOnSeveralThreadsMakeEachDeviceOnce) {
+    for (uint32_t serial = 1; serial <= 4; ++serial) plug(serial);
+    Devices found[4];
+    std::vector<std::thread> threads;
+    for (auto& list : found) threads.emplace_back([&] { group.update(list); });
+    for (auto& thread : threads) thread.join();
+    std::multiset<uint32_t> made;
+    for (const auto& list : found)
+        for (uint32_t serial : serialsOf(list)) made.insert(serial);
+    EXPECT_EQ(made, (std::multiset<uint32_t>{1, 2, 3, 4}));
+}
+
+}  // namespace
+}  // namespace tarnix

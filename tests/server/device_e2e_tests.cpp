@@ -1,0 +1,180 @@
+// Instruments coming and going, end to end: the qvServer program with lq3sim
+// processes, seen by text clients and through the client library.
+#include "DeviceE2ESupport.h"
+#include "qvAPI.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace tarnix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::addLine;
+using test::removeLine;
+
+constexpr const char* kWrongDigest = "000102030405060708090a0b0c0d0e0f";
+
+class DeviceEndToEnd : public test::DeviceServerFixture {};
+
+TEST_F(DeviceEndToEnd, PluggingInShowsTheTreeUnpluggingRemovesItAndReplugBringsItBack) {
+    auto instrument = plug(1234);
+    ASSERT_TRUE(trees_->waitFor(addLine(1234), 15s)) << trees_->received();
+    EXPECT_EQ(trees_->received(), addLine(1234));
+    EXPECT_TRUE(listed(1234));
+
+    trees_->clear();
+    instrument->unplug();
+    ASSERT_TRUE(trees_->waitFor(removeLine(1234), 10s)) << trees_->received();
+    EXPECT_EQ(roots(), "QV\n");
+
+    trees_->clear();
+    instrument = plug(1234);
+    EXPECT_TRUE(trees_->waitFor(addLine(1234), 15s)) << trees_->received();
+    EXPECT_TRUE(listed(1234));
+    instrument->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(1234), 10s)) << trees_->received();
+}
+
+TEST_F(DeviceEndToEnd, TwoSimulatorsGiveExactlyTwoDevices) {
+    auto first = plug(11);
+    auto second = plug(12);
+    ASSERT_TRUE(trees_->waitFor(addLine(11), 15s)) << trees_->received();
+    ASSERT_TRUE(trees_->waitFor(addLine(12), 15s)) << trees_->received();
+    EXPECT_EQ(roots(), "QV\nDEV11\nDEV12\n");
+    EXPECT_EQ(test::occurrences(trees_->received(), "add"), 2u);
+    first->unplug();
+    second->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(11), 10s)) << trees_->received();
+    EXPECT_TRUE(trees_->waitFor(removeLine(12), 10s)) << trees_->received();
+}
+
+TEST_F(DeviceEndToEnd, UpdateRequestsFindANewInstrumentAtOnce) {
+    // Right after the server's own once-a-second update.
+    auto before = plug(20);
+    ASSERT_TRUE(test::eventually([&] { return listed(20); }, 5s));
+
+    auto textFound = plug(21);
+    probe_->clear();
+    ASSERT_TRUE(probe_->send("update\n"));
+    EXPECT_TRUE(test::eventually([&] { return listed(21); }, 300ms)) << "text update";
+
+    QvHandle* handle = nullptr;
+    ASSERT_EQ(qvAPIInit(&handle), 0);
+    ASSERT_EQ(qvAPIConnect(handle, "127.0.0.1", server_->port()), 0);
+    auto binaryFound = plug(22);
+    EXPECT_EQ(qvAPIUpdateDevices(handle), 0);
+    EXPECT_TRUE(test::eventually(
+        [&] {
+            char text[4096] = {};
+            return qvAPIListNodes(handle, "/", text, sizeof text, 0) == 0 &&
+                   std::string(text).find("DEV22") != std::string::npos;
+        },
+        300ms))
+        << "binary update";
+    qvAPIDisconnect(handle);
+    qvAPIDestroy(handle);
+}
+
+TEST_F(DeviceEndToEnd, ASilentInstrumentIsDeclaredDeadAfterAboutElevenSeconds) {
+    auto silent = plug(31, {"--silent"});
+    ASSERT_TRUE(test::eventually([&] { return listed(31); }, 5s));
+    const auto appeared = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitForOutput("Warning: Clearing bulk pipes ... (51)", 25s)) << outputOfTest();
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - appeared).count();
+    EXPECT_GT(seconds, 10.0);
+    EXPECT_LT(seconds, 16.0);
+    const std::string log = outputOfTest();
+    EXPECT_EQ(test::occurrences(log.substr(0, log.find("Clearing bulk pipes")),
+                                "Warning: Incrementing aliveCounter_i ..."),
+              51u);
+    EXPECT_TRUE(waitForOutput("Device does no more receive write data.", 5s));
+    silent->unplug();
+}
+
+TEST_F(DeviceEndToEnd, AStalledOutPipeEndsTheDeviceAfterTheWriteTimeOut) {
+    // The running design answers the start step's probe; the next write stalls.
+    auto stalled = plug(41, {"--running", "--stall-out=1"});
+    ASSERT_TRUE(test::eventually([&] { return listed(41); }, 5s));
+    const auto appeared = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitForOutput("Warning: Clearing bulk pipes ...\n", 10s)) << outputOfTest();
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - appeared).count();
+    EXPECT_GT(seconds, 1.8);
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_TRUE(waitForOutput("Device does no more receive write data.", 5s));
+    stalled->unplug();
+    EXPECT_TRUE(test::eventually([&] { return !listed(41); }, 10s));
+}
+
+TEST_F(DeviceEndToEnd, AMessageAtTheInvalidAddressRestartsDiscovery) {
+    auto instrument = plug(51, {"--invalid-address"});
+    ASSERT_TRUE(waitForOutput("Got invalid address 0x14000000.", 10s)) << outputOfTest();
+    EXPECT_TRUE(waitForOutput("Resetting FX2 controller.", 1s));
+    EXPECT_TRUE(trees_->waitFor(addLine(51), 15s)) << trees_->received();
+    instrument->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(51), 10s)) << trees_->received();
+}
+
+TEST_F(DeviceEndToEnd, AnFpgaWithoutDesignIsProgrammedAndARunningDesignIsKept) {
+    auto running = plug(61, {"--running"});
+    ASSERT_TRUE(trees_->waitFor(addLine(61), 15s)) << trees_->received();
+    EXPECT_EQ(outputOfTest().find("Program bitstream."), std::string::npos);
+    running->unplug();
+    ASSERT_TRUE(trees_->waitFor(removeLine(61), 10s)) << trees_->received();
+
+    auto blank = plug(62);
+    ASSERT_TRUE(trees_->waitFor(addLine(62), 15s)) << trees_->received();
+    const std::string log = outputOfTest();
+    EXPECT_NE(log.find("Program bitstream."), std::string::npos) << log;
+    EXPECT_NE(log.find("EncFX2Configure done with PIC flags 0x88"), std::string::npos) << log;
+    blank->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(62), 10s)) << trees_->received();
+}
+
+TEST_F(DeviceEndToEnd, AStaleDesignIsReplacedOnceItsHashHasBeenChecked) {
+    auto instrument = plug(71, {"--running", "--design-digest", kWrongDigest});
+    if (!waitForOutput("There is an old bitstream running!", 15s)) {
+        instrument->unplug();
+        GTEST_SKIP() << "this build does not check the running design yet";
+    }
+    EXPECT_TRUE(waitForOutput("Program bitstream.", 10s)) << outputOfTest();
+    const std::string log = outputOfTest();
+    EXPECT_LT(log.find("There is an old bitstream running!"), log.find("Program bitstream."));
+    instrument->unplug();
+}
+
+TEST_F(DeviceEndToEnd, KillingAnInstrumentInTheMiddleOfATransferEndsOnlyItsDevice) {
+    auto other = plug(80);
+    auto streaming = plug(81, {"--running", "--stream-address", "0x00f00000", "--stream-bytes", "4096",
+                               "--stream-count", "0"});
+    ASSERT_TRUE(trees_->waitFor(addLine(80), 15s)) << trees_->received();
+    ASSERT_TRUE(trees_->waitFor(addLine(81), 15s)) << trees_->received();
+    auto subscriber = test::greetedClient(server_->port());
+    EXPECT_EQ(test::ask(*subscriber, "subs /dev81/stats/bytesreceived\npwd\n", "\n"), "\n");
+    ASSERT_TRUE(subscriber->waitFor("/DEV81/STATS/BYTESRECEIVED", 5s)) << subscriber->received();
+
+    streaming->kill();
+    ASSERT_TRUE(trees_->waitFor(removeLine(81), 10s)) << trees_->received();
+    subscriber->clear();
+    subscriber->waitFor("\x01 nothing more", 500ms);
+    EXPECT_EQ(subscriber->received(), "") << "data of a removed tree";
+    EXPECT_EQ(roots(), "QV\nDEV80\n");
+    EXPECT_EQ(trees_->received().find(removeLine(80)), std::string::npos);
+    other->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(80), 10s)) << trees_->received();
+}
+
+TEST_F(DeviceEndToEnd, AnInstrumentThatCannotBeOpenedDoesNotKeepAnotherFromStarting) {
+    // Path order puts the failing one first.
+    auto failing = plug(90, {"--old-driver"});
+    auto good = plug(91);
+    ASSERT_TRUE(trees_->waitFor(addLine(91), 15s)) << trees_->received();
+    EXPECT_EQ(roots(), "QV\nDEV91\n");
+    EXPECT_NE(outputOfTest().find("Illegal hardware driver version 7436."), std::string::npos);
+    good->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(91), 10s)) << trees_->received();
+}
+
+}  // namespace
+}  // namespace tarnix

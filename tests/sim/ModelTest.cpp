@@ -1,0 +1,337 @@
+// The simulated LQ3's model: its feature list, mailbox, CPU and heartbeat.
+#include "FeatureListImage.h"
+#include "InstrumentModel.h"
+#include "SimOptions.h"
+
+#include "core/ByteOrder.h"
+#include "core/LogCapture.h"
+#include "engine/FeatureList.h"
+#include "engine/ScriptedInstrument.h"
+#include "groups/BlockChecks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace tarnix {
+namespace {
+
+using namespace sim;
+using Bytes = std::vector<uint8_t>;
+
+struct Message {
+    uint32_t address;
+    Bytes payload;
+};
+
+// A host connection that keeps what the instrument sends on the IN pipe.
+class CapturingLink : public HostLink {
+public:
+    void answer(uint8_t, uint32_t, uint32_t, const uint8_t* data, std::size_t length) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bytes_.insert(bytes_.end(), data, data + length);
+    }
+    // Everything sent so far, cut into messages.
+    std::vector<Message> take(SimInstrument& instrument) {
+        instrument.inRequest(self, 1, 1 << 20);
+        instrument.cancel(this, 1);  // nothing was waiting: drop the read again
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Message> out;
+        std::size_t p = 0;
+        while (p + 16 <= bytes_.size() && le::get16(&bytes_[p]) == 0x5A47) {
+            const uint32_t length = le::get32(&bytes_[p + 4]) & ~3u;
+            out.push_back({le::get32(&bytes_[p + 8]), Bytes(&bytes_[p + 12], &bytes_[p + 12 + length])});
+            p += 16 + length;
+        }
+        bytes_.clear();
+        return out;
+    }
+    std::shared_ptr<HostLink> self;
+
+private:
+    std::mutex mutex_;
+    Bytes bytes_;
+};
+
+class ModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        config.serial = 1234;
+        config.fpgaRunning = true;
+        config.designDigest = builtInDesignDigest();
+        instrument = std::make_shared<SimInstrument>(config);
+        link = std::make_shared<CapturingLink>();
+        link->self = link;
+    }
+    void install(const ModelOptions& options = ModelOptions()) {
+        model = std::make_unique<InstrumentModel>(instrument, options, config.designDigest);
+    }
+    Bytes readRegisters(uint32_t address, uint32_t length) {
+        Bytes out(length);
+        instrument->readRegisters(address, out.data(), length);
+        return out;
+    }
+    void writeWord(uint32_t address, uint32_t word) {
+        uint8_t p[4];
+        le::put32(p, word);
+        instrument->writeRegisters(address, p, 4);
+    }
+    // Runs one mailbox command and returns what the instrument sent back.
+    std::vector<Message> command(uint32_t code, uint32_t argument, const Bytes& payload = {}) {
+        if (!payload.empty()) instrument->writeRegisters(layout::kMailboxData, payload.data(), uint32_t(payload.size()));
+        writeWord(layout::kMailboxCommand + 4, argument);
+        writeWord(layout::kMailboxCommand, code);
+        return link->take(*instrument);
+    }
+    std::map<uint16_t, std::vector<FeatureBlock>> groupBlocks() {
+        const Bytes aperture = readRegisters(layout::kAperture, layout::kApertureBytes);
+        std::vector<FeatureRecordView> views;
+        EXPECT_EQ(FeatureListParse(aperture.data() + 12, le::get32(aperture.data() + 8), views), QV_NO_ERROR);
+        std::map<uint16_t, std::vector<FeatureBlock>> blocks;
+        for (const FeatureRecordView& v : views) {
+            EXPECT_EQ(blocks.count(v.header.code), 0u) << "one record per code";
+            auto& list = blocks[v.header.code];
+            if (v.header.code == FEATURE_IDENTITY) continue;
+            for (uint32_t at = 0; at + 16 <= v.dataLength; at += 16) list.push_back(readFeatureBlock(v.data + at));
+        }
+        return blocks;
+    }
+
+    InstrumentConfig config;
+    std::shared_ptr<SimInstrument> instrument;
+    std::shared_ptr<CapturingLink> link;
+    std::unique_ptr<InstrumentModel> model;
+};
+
+TEST_F(ModelTest, DefaultListIsOneBlockOfDisjointAlignedRegisterBlocks) {
+    install();
+    const Bytes header = readRegisters(layout::kAperture, 12);
+    EXPECT_EQ(std::string(header.begin(), header.begin() + 8), "FEATURE ");
+    EXPECT_LE(12 + le::get32(header.data() + 8), 4096u) << "the list travels as one device message";
+
+    auto blocks = groupBlocks();
+    EXPECT_EQ(blocks.size(), 18u);
+    // The two KCtrl ports (8 bytes apart) and demodulators 6 and 7 (after the six listed) take room too.
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    for (auto& entry : blocks) {
+        if (entry.first == FEATURE_KCTRLS) {
+            ASSERT_FALSE(entry.second.empty());
+            const FeatureBlock port = entry.second[0];
+            entry.second = {{port.startAddress, 0, port.modulo, 1}, {port.startAddress + 8, 0, port.modulo, 1}};
+        }
+        for (const FeatureBlock& b : entry.second) {
+            SCOPED_TRACE(entry.first);
+            EXPECT_NE(b.startAddress, 0u);
+            EXPECT_EQ(b.startAddress % 4, 0u);
+            EXPECT_EQ(b.modulo % 4, 0u);
+            EXPECT_GT(b.reps, 0u);
+            const uint64_t end = uint64_t(b.startAddress) + uint64_t(b.reps) * b.modulo;
+            EXPECT_LE(end, 0x14000000u);
+            ranges.push_back({b.startAddress, end});
+        }
+    }
+    const FeatureBlock demods = blocks[FEATURE_DEMODS][0];
+    ranges.push_back({demods.startAddress + 6ull * demods.modulo, demods.startAddress + 8ull * demods.modulo});
+    ranges.push_back({layout::kAperture, layout::kAperture + layout::kApertureBytes});
+    std::sort(ranges.begin(), ranges.end());
+    for (std::size_t i = 1; i < ranges.size(); ++i)
+        EXPECT_LE(ranges[i - 1].second, ranges[i].first) << std::hex << ranges[i].first << " overlaps";
+}
+
+TEST_F(ModelTest, DefaultListMeetsWhatEachGroupChecks) {
+    install();
+    auto blocks = groupBlocks();
+    auto reps = [&](uint16_t code, std::size_t i) { return blocks[code].at(i).reps; };
+    // Structural checks shared by every group: block counts and instance relations.
+    struct Rule {
+        uint16_t code;
+        int blocks;
+        RepsRelation relation;
+    };
+    const Rule rules[] = {{FEATURE_DEMODS, 2, RepsRelation::Twice},  {FEATURE_OSCS, 1, RepsRelation::Any},
+                          {FEATURE_MODS, 1, RepsRelation::Any},      {FEATURE_SIGINS, 1, RepsRelation::Any},
+                          {FEATURE_SIGOUTS, 2, RepsRelation::Equal}, {FEATURE_SCOPES, 2, RepsRelation::Equal},
+                          {FEATURE_AUXOUTS, 1, RepsRelation::Any},   {FEATURE_AUXINS, 2, RepsRelation::Twice},
+                          {FEATURE_DIOS, 2, RepsRelation::Twice},    {FEATURE_STATUS, 1, RepsRelation::Any},
+                          {FEATURE_SYSTEM, 1, RepsRelation::Any},    {FEATURE_CPUS, 3, RepsRelation::Equal},
+                          {FEATURE_PLLS, 1, RepsRelation::Any},      {FEATURE_FEATURES, 1, RepsRelation::Any},
+                          {FEATURE_PIDS, 3, RepsRelation::Any},      {FEATURE_MAILBOX, 2, RepsRelation::Any}};
+    for (const Rule& rule : rules) {
+        SCOPED_TRACE(rule.code);
+        std::vector<Feature> items(blocks[rule.code].size());
+        std::vector<Feature*> pointers;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            items[i].count = blocks[rule.code][i].reps;
+            pointers.push_back(&items[i]);
+        }
+        EXPECT_EQ(GroupCheckBlocks(pointers, int(pointers.size()), rule.blocks, rule.relation), QV_NO_ERROR);
+    }
+    // What the groups need beyond that.
+    EXPECT_EQ(blocks[FEATURE_FEATURES][0].modulo, 60u);
+    EXPECT_GE(blocks[FEATURE_SYSTEM][0].modulo, 12u) << "the board register at +8";
+    EXPECT_LE(reps(FEATURE_SIGOUTS, 0), 2u);
+    EXPECT_LT(blocks[FEATURE_SIGOUTS][1].modulo, 72u);
+    EXPECT_LE(reps(FEATURE_DEMODS, 0), 6u) << "demodulators 6 and 7 come with the PLLs";
+    EXPECT_GE(blocks[FEATURE_DEMODS][1].modulo, 40u) << "a 40-byte sample per slot";
+    EXPECT_EQ(reps(FEATURE_PIDS, 0), 1u);
+    EXPECT_LE(reps(FEATURE_PIDS, 1), 4u);
+    EXPECT_GE(blocks[FEATURE_PIDS][1].modulo, 0x4Cu);
+    EXPECT_GE(blocks[FEATURE_PLLS][0].modulo, 0x4Cu);
+    EXPECT_GE(blocks[FEATURE_CPUS][2].modulo, 384u) << "status area, user registers, print window";
+    EXPECT_GE(blocks[FEATURE_SCOPES][0].modulo, 28u);
+    EXPECT_GE(blocks[FEATURE_SIGINS][0].modulo, 0x1Cu);
+    EXPECT_EQ(blocks[FEATURE_MAILBOX][0].startAddress, layout::kMailboxCommand);
+    EXPECT_EQ(blocks[FEATURE_MAILBOX][1].startAddress, layout::kMailboxData);
+}
+
+TEST_F(ModelTest, TheEngineBuildsEveryGroupFromIt) {
+    ModelOptions options;
+    options.optionsMask = 0x29 | 0x80;
+    options.boardWord = 11;
+    install(options);
+    test::FakeDevice dev(1234);
+    ASSERT_EQ(DeviceStateCreate(dev), QV_NO_ERROR);
+    test::ScriptedInstrument host(dev);
+    host.setSource([this](uint32_t address, uint32_t length) { return readRegisters(address, length); });
+    test::LogCapture log;
+    host.runDiscovery();
+    host.pass();
+    EXPECT_TRUE(log.contains("FEATURELIST_DONE!"));
+    EXPECT_FALSE(log.contains("Not processed feature:"));
+    EXPECT_TRUE(dev.initialized);
+    EXPECT_EQ(dev.state().hwInfo.revision, 3u);
+    EXPECT_EQ(dev.state().cmd.dataAddress, layout::kMailboxData);
+    EXPECT_EQ(dev.state().cmd.dataSize, layout::kMailboxDataBytes);
+    std::vector<std::string> children;
+    for (const auto& child : dev.state().tree->root->children()) children.push_back(child->getName());
+    EXPECT_EQ(children, (std::vector<std::string>{"CLOCKBASE", "SYSTEM", "FEATURES", "STATUS", "STATS", "RAW",
+                                                  "DEMODS", "OSCS", "MODS", "PLLS", "PIDS", "SIGINS", "SIGOUTS",
+                                                  "SCOPES", "DIOS", "AUXINS", "AUXOUTS", "CPUS", "KCTRLS"}));
+    std::vector<std::string> pushed;
+    for (const test::OutputRecord& r : dev.takeOutput()) pushed.push_back(r.asText());
+    EXPECT_EQ(pushed, (std::vector<std::string>{"MDL\nRTC\nHFR\nXDM", "LQ3IS"})) << "board flag set: bit 4 listed";
+}
+
+TEST_F(ModelTest, MailboxAnswersEveryCommandOnceAtTheDataArea) {
+    install();
+    struct Case {
+        uint32_t code;
+        std::size_t answerBytes;
+    };
+    const Case cases[] = {{13, 256}, {14, 4}, {16, 192}, {19, 8}, {21, 4}, {22, 4}, {23, 8}, {24, 4}, {99, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        const auto messages = command(c.code, 3);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].address, layout::kMailboxData);
+        EXPECT_EQ(messages[0].payload.size(), c.answerBytes);
+    }
+    EXPECT_EQ(model->mailboxCommandsRun(), 9u);
+    EXPECT_TRUE(command(0, 0, {}).size() == 1) << "a command word of 0 still answers";
+
+    const auto status = command(19, 0);
+    EXPECT_EQ(le::get32(status[0].payload.data()), 0u) << "hardware revision";
+}
+
+TEST_F(ModelTest, MailboxKeepsTheDigestThatCommand17Stores) {
+    install();
+    const std::array<uint8_t, 16> builtIn = builtInDesignDigest();
+    EXPECT_EQ(command(18, 0)[0].payload, Bytes(builtIn.begin(), builtIn.end())) << "the running design's digest";
+    Bytes other(16);
+    for (std::size_t i = 0; i < other.size(); ++i) other[i] = uint8_t(0xA0 + i);
+    command(17, 0, other);
+    EXPECT_EQ(command(18, 0)[0].payload, other);
+}
+
+TEST_F(ModelTest, CpuRunsAndReportsRunningAgainAfterAHold) {
+    install();
+    EXPECT_EQ(le::get32(readRegisters(layout::kCpuStatus + 8, 4).data()), 3u) << "kernel running";
+    writeWord(layout::kCpuControl, 1);
+    instrument->writeRegisters(layout::kCpuStatus, Bytes(128, 0).data(), 128);
+    EXPECT_TRUE(link->take(*instrument).empty());
+    writeWord(layout::kCpuControl, 0);
+    const auto messages = link->take(*instrument);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].address, layout::kCpuStatus);
+    ASSERT_EQ(messages[0].payload.size(), 128u);
+    EXPECT_EQ(le::get32(messages[0].payload.data() + 8), 3u);
+}
+
+TEST_F(ModelTest, HeartbeatStartsOnceTheListWasReadAndKeepsItsRate) {
+    ModelOptions options;
+    options.heartbeatHz = 100;
+    install(options);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_TRUE(link->take(*instrument).empty()) << "no host has read the list yet";
+
+    readRegisters(layout::kAperture, 12);
+    link->take(*instrument);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto messages = link->take(*instrument);
+    ASSERT_GE(messages.size(), 15u);
+    EXPECT_LE(messages.size(), 45u);
+    uint64_t previous = 0;
+    for (const Message& m : messages) {
+        EXPECT_EQ(m.address, layout::kStatus);
+        ASSERT_EQ(m.payload.size(), 20u);
+        const uint64_t ticks = le::get32(m.payload.data()) | (uint64_t(le::get16(m.payload.data() + 4)) << 32);
+        EXPECT_GT(ticks, previous);
+        previous = ticks;
+    }
+    const uint64_t first = le::get32(messages.front().payload.data()) |
+                           (uint64_t(le::get16(messages.front().payload.data() + 4)) << 32);
+    const double seconds = double(previous - first) / 210e6;
+    EXPECT_GT(seconds, 0.1) << "210 MHz ticks";
+    EXPECT_LT(seconds, 0.4) << "210 MHz ticks";
+}
+
+TEST_F(ModelTest, UnreadHeartbeatsStayBounded) {
+    ModelOptions options;
+    options.heartbeatHz = 1000;
+    install(options);
+    readRegisters(layout::kAperture, 12);
+    link->take(*instrument);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const auto messages = link->take(*instrument);
+    EXPECT_LE(messages.size() * 36, InstrumentModel::kHeartbeatQueueLimit + 36);
+}
+
+TEST_F(ModelTest, PushServesAndSendsTheNewList) {
+    install();
+    const Bytes records = FeatureListWriter().record(FEATURE_SYSTEM, "SYSTEM", {{layout::kSystem, 0, 16, 1}}).bytes();
+    model->pushFeatureList(records);
+    const auto messages = link->take(*instrument);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].address, layout::kAperture);
+    EXPECT_EQ(messages[0].payload, apertureImage(records));
+    EXPECT_EQ(readRegisters(layout::kAperture, uint32_t(12 + records.size())), apertureImage(records));
+}
+
+TEST(SimModelOptions, ListsMasksAndRates) {
+    const std::string path = ::testing::TempDir() + "lq3sim-model-list.bin";
+    const Bytes records = FeatureListWriter().raw(FEATURE_IDENTITY, "LQ3", {1, 0, 0, 0}).bytes();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(records.data()), records.size());
+    const char* argv[] = {"lq3sim", "--feature-list", path.c_str(), "--push-list", path.c_str(), "--options-mask",
+                          "0x29", "--board-word", "10", "--heartbeat-hz", "20"};
+    const SimOptions options = parseSimOptions(11, argv);
+    EXPECT_EQ(options.model.featureRecords, records);
+    EXPECT_EQ(options.model.pushRecords, records);
+    EXPECT_EQ(options.model.optionsMask, 0x29u);
+    EXPECT_EQ(options.model.boardWord, 10u);
+    EXPECT_EQ(options.model.heartbeatHz, 20u);
+
+    const std::vector<std::vector<const char*>> refused = {{"lq3sim", "--options-mask", "banana"},
+                                                           {"lq3sim", "--board-word", "0x100000000"},
+                                                           {"lq3sim", "--heartbeat-hz", "5000"},
+                                                           {"lq3sim", "--feature-list", "/nonexistent/list.bin"}};
+    for (const auto& args : refused) EXPECT_ANY_THROW(parseSimOptions(int(args.size()), args.data())) << args[1];
+    std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace tarnix
