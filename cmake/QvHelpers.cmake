@@ -43,6 +43,9 @@ function(qv_test name)
                ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}")
   # gtest_discover_tests flattens property values, so a list of labels would
   # lose all but the first; extra labels are set once the tests are known.
+  if("tsan" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY QV_TSAN_TARGETS ${name})
+  endif()
   if(ARG_LABELS)
     set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
     file(WRITE ${label_script}

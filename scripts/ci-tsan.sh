@@ -1,7 +1,8 @@
 #!/bin/sh
-# Builds with ThreadSanitizer and runs the tests labelled "tsan".
+# Builds the threading tests with ThreadSanitizer and runs those labelled "tsan".
 set -e
 cd "$(dirname "$0")/.."
-scripts/build.sh build-tsan -DQV_SANITIZE=thread -DQV_BUILD_BENCH=OFF
+cmake -S . -B build-tsan -G Ninja -DQV_SANITIZE=thread -DQV_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$(nproc)" --target tsan_tests
 cd build-tsan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j "$(nproc)" -L tsan

@@ -1,7 +1,7 @@
 // Instruments coming and going, end to end: the qvServer program with lq3sim
 // processes, seen by text clients and through the client library.
+#include "BinaryTestSupport.h"
 #include "DeviceE2ESupport.h"
-#include "qvAPI.h"
 
 #include <gtest/gtest.h>
 
@@ -60,21 +60,25 @@ TEST_F(DeviceEndToEnd, UpdateRequestsFindANewInstrumentAtOnce) {
     ASSERT_TRUE(probe_->send("update\n"));
     EXPECT_TRUE(test::eventually([&] { return listed(21); }, 300ms)) << "text update";
 
-    QvHandle* handle = nullptr;
-    ASSERT_EQ(qvAPIInit(&handle), 0);
-    ASSERT_EQ(qvAPIConnect(handle, "127.0.0.1", server_->port()), 0);
+    // The binary request (type 17) is answered once the update has run.
+    auto binary = test::greetedClient(server_->port());
+    ASSERT_TRUE(binary->send("proto bin\n"));
+    ASSERT_TRUE(binary->waitFor(std::string(1, '\x95') + "\x42")) << test::hex(binary->received());
+    binary->clear();
     auto binaryFound = plug(22);
-    EXPECT_EQ(qvAPIUpdateDevices(handle), 0);
-    EXPECT_TRUE(test::eventually(
+    const test::Bytes request = test::message(wire::MSG_UPDATE_DEVICES, 7, {});
+    ASSERT_TRUE(binary->send(std::string(request.begin(), request.end())));
+    ASSERT_TRUE(test::eventually(
         [&] {
-            char text[4096] = {};
-            return qvAPIListNodes(handle, "/", text, sizeof text, 0) == 0 &&
-                   std::string(text).find("DEV22") != std::string::npos;
+            binary->waitFor("\x01 nothing more", 10ms);
+            return binary->received().size() >= wire::kHeaderSize;
         },
-        300ms))
-        << "binary update";
-    qvAPIDisconnect(handle);
-    qvAPIDestroy(handle);
+        5s));
+    const wire::BinaryMessageHeader reply =
+        wire::decodeHeader(reinterpret_cast<const uint8_t*>(binary->received().data()));
+    EXPECT_EQ(reply.type, wire::MSG_UPDATE_DEVICES_REPLY);
+    EXPECT_EQ(reply.sequenceId, 7);
+    EXPECT_TRUE(test::eventually([&] { return listed(22); }, 300ms)) << "binary update";
 }
 
 TEST_F(DeviceEndToEnd, ASilentInstrumentIsDeclaredDeadAfterAboutElevenSeconds) {
