@@ -7,7 +7,7 @@
 namespace tarnix {
 namespace logging {
 
-enum severity_level { trace = 0, info = 1, debug = 2, warning = 3, error = 4, fatal = 5, status = 6 };
+enum severity_level : int { trace = 0, info = 1, debug = 2, warning = 3, error = 4, fatal = 5, status = 6 };
 
 // Written as its name for 0..6, as its decimal number otherwise.
 std::ostream& operator<<(std::ostream& os, severity_level level);

@@ -29,7 +29,9 @@ constexpr std::array<const char*, 4> kDevTypeNames = {"DEFAULT", "LQ3LI", "LQ3IS
 
 uint32_t devTypeIndex(uint64_t mask) { return uint32_t(mask >> 6) & 3u; }
 
-uint64_t storedMask(const DeviceStateEPNode& ep) { return ep.value.size() >= kMaskBytes ? le::get64(ep.value.data()) : 0; }
+uint64_t storedMask(const DeviceStateEPNode& ep) {
+    return ep.value.size() >= kMaskBytes ? le::get64(ep.value.data()) : 0;
+}
 
 // DEVTYPE and OPTIONS keep each other's endpoint id in their byte buffers.
 EPNodePtr partnerOf(DeviceAccess& device, const DeviceStateEPNode& ep) {

@@ -20,7 +20,9 @@ struct Req {
     uint32_t length;
     bool operator==(const Req& o) const { return address == o.address && length == o.length; }
 };
-std::ostream& operator<<(std::ostream& os, const Req& r) { return os << std::hex << r.address << "/" << std::dec << r.length; }
+std::ostream& operator<<(std::ostream& os, const Req& r) {
+    return os << std::hex << r.address << "/" << std::dec << r.length;
+}
 
 std::vector<Req> requestsOf(const std::vector<DeviceEvent>& events) {
     std::vector<Req> out;

@@ -117,6 +117,7 @@ protected:
                                                    << ")";
         trees_ = greetedClient(server_->port());
         EXPECT_EQ(ask(*trees_, "subs /qv/trees\npwd\n", "\n"), "\n");
+        trees_->clear();
         probe_ = greetedClient(server_->port());
         outputMark_ = output().size();
     }

@@ -138,7 +138,9 @@ TEST_F(DeviceEndToEnd, AnFpgaWithoutDesignIsProgrammedAndARunningDesignIsKept) {
 
 TEST_F(DeviceEndToEnd, AStaleDesignIsReplacedOnceItsHashHasBeenChecked) {
     auto instrument = plug(71, {"--running", "--design-digest", kWrongDigest});
-    if (!waitForOutput("There is an old bitstream running!", 15s)) {
+    // The check runs while the device starts up, before or soon after its announcement.
+    trees_->waitFor(addLine(71), 15s);
+    if (!waitForOutput("There is an old bitstream running!", 5s)) {
         instrument->unplug();
         GTEST_SKIP() << "this build does not check the running design yet";
     }
@@ -150,7 +152,7 @@ TEST_F(DeviceEndToEnd, AStaleDesignIsReplacedOnceItsHashHasBeenChecked) {
 
 TEST_F(DeviceEndToEnd, KillingAnInstrumentInTheMiddleOfATransferEndsOnlyItsDevice) {
     auto other = plug(80);
-    auto streaming = plug(81, {"--running", "--stream-address", "0x00f00000", "--stream-bytes", "4096",
+    auto streaming = plug(81, {"--running", "--stream-address", "15728640", "--stream-bytes", "4096",
                                "--stream-count", "0"});
     ASSERT_TRUE(trees_->waitFor(addLine(80), 15s)) << trees_->received();
     ASSERT_TRUE(trees_->waitFor(addLine(81), 15s)) << trees_->received();

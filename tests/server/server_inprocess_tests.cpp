@@ -86,6 +86,14 @@ protected:
         setServerInstance(server);
         server->start();
         ASSERT_TRUE(server->impl().listener()->waitForSettingsApplied(5s));
+        // The listener may take clients a moment before the server node has
+        // built the tree "QV".
+        ASSERT_TRUE(eventually([] {
+            boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
+            NodeSet set;
+            DispatcherResolvePathList(set, "", "/qv/trees");
+            return !set.empty();
+        }));
     }
     void TearDown() override {
         server->stop();

@@ -157,6 +157,20 @@ TEST_F(OutputFixture, ParkedDataThatWaitsTooLongInvalidatesTheSession) {
     EXPECT_EQ(output.writeImportantDeferred(block, sizeof block), Result::Discarded);
 }
 
+TEST_F(OutputFixture, ParkedDataThatKeepsMovingOutlastsTheLimit) {
+    output.setWaitLimit(std::chrono::milliseconds(150));
+    fill(1000);
+    std::vector<uint8_t> block(200, 3);
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(output.writeImportantDeferred(block.data(), 200), Result::Deferred);
+    // One block moves every 60 ms: 300 ms in all, never 150 ms without progress.
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        for (uint32_t freed = 0; freed < 200;) freed += drain(200 - freed);
+        ASSERT_TRUE(output.pump()) << i;
+    }
+    EXPECT_FALSE(output.hasBacklog());
+}
+
 TEST_F(OutputFixture, ParkedDataIsBoundedByTheFifoSize) {
     fill(1000);
     std::vector<uint8_t> block(600, 1);

@@ -39,7 +39,14 @@ std::unique_ptr<ServerProcess> startServer(uint16_t& port, std::vector<std::stri
     std::vector<std::string> args{"-p", std::to_string(port), "--endless", "false"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto server = std::make_unique<ServerProcess>(args);
-    EXPECT_TRUE(eventually([&] { return TestClient(port).waitFor("\r\n", 200ms) || !server->running(); }, 10s));
+    // Ready once the tree "QV" exists: the listener may greet a moment before.
+    EXPECT_TRUE(eventually(
+        [&] {
+            TestClient probe(port);
+            return (probe.waitFor("\r\n", 200ms) && probe.send("ls\n") && probe.waitFor("QV\n", 200ms)) ||
+                   !server->running();
+        },
+        10s));
     return server;
 }
 
@@ -119,6 +126,25 @@ TEST(Program, ProgAlwaysAndOpenOverrideAreAnnouncedInOrder) {
     server->pressKey();
     EXPECT_EQ(server->waitForExit(), 0);
     EXPECT_EQ(programOutput(*server), kVersionLine + "Prog-always option set.\nOpen-override option set.\n");
+}
+
+TEST(Program, TheDebugOptionSetsTheLogThreshold) {
+    // 9 becomes 6: only "status" records; -1 stays -1: every record.
+    for (const char* debug : {"9", "-1"}) {
+        uint16_t port = 0;
+        auto server = startServer(port, {"--debug", debug});
+        TestClient client(port);
+        ASSERT_TRUE(client.waitFor("\r\n"));
+        client.send("/qv/trees ?\n/qv/debug/level 2\n");
+        EXPECT_TRUE(client.waitFor("/QV/DEBUG/LEVEL: 2\r\n"));
+        server->pressKey();
+        EXPECT_EQ(server->waitForExit(), 0);
+        const bool everything = std::string(debug) == "-1";
+        const std::string err = server->err();
+        EXPECT_EQ(err.find("[error] DATATYPE_GETVALUE: Unknown node.") != std::string::npos, everything) << debug;
+        EXPECT_EQ(err.find("[debug] Changing debug level to 2.") != std::string::npos, everything) << debug;
+        EXPECT_NE(err.find("[status] Started "), std::string::npos);
+    }
 }
 
 class QvTree : public ::testing::Test {

@@ -130,6 +130,20 @@ TEST_F(ListenerFixture, OutputAfterTheClientStoppedSendingStillArrives) {
     EXPECT_TRUE(client.waitForClose());
 }
 
+TEST_F(ListenerFixture, AClientLeavingBeforeItsRepliesEndsItsSessionQuietly) {
+    for (int i = 0; i < 5; ++i) {
+        TestClient client(port);
+        ASSERT_TRUE(client.waitFor("HELLO"));
+        client.send("big 300000\n");
+        client.close();
+    }
+    EXPECT_TRUE(eventually([&] { return sessions().empty(); }));
+    for (const std::string& m : log.messages()) {
+        EXPECT_EQ(m.find("Session error "), std::string::npos) << m;
+        EXPECT_EQ(m.find("WRITE ERROR"), std::string::npos) << m;
+    }
+}
+
 TEST_F(ListenerFixture, ASessionThreadWritingMoreThanItsFifoHoldsDoesNotWaitForItself) {
     TestClient client(port);
     ASSERT_TRUE(client.waitFor("HELLO text\n"));

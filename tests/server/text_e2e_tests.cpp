@@ -148,6 +148,7 @@ TEST_F(TextEndToEnd, TreeChangesOfASimulatedInstrument) {
     const std::string simulator = test::buildDirectory() + "/sim/lq3sim";
     if (::access(simulator.c_str(), X_OK) != 0) GTEST_SKIP() << "lq3sim is not built";
     EXPECT_EQ(ask("subs /qv/trees\npwd\n", "\n"), "\n");
+    client_->clear();
     test::ChildProcess instrument;
     ASSERT_TRUE(instrument.start({simulator, "--dir", server_->instrumentDirectory(), "--serial", "1234"}, {},
                                  server_->workDirectory() + "/lq3sim.out"));

@@ -38,7 +38,7 @@ public:
     }
     // Everything sent so far, cut into messages.
     std::vector<Message> take(SimInstrument& instrument) {
-        instrument.inRequest(self, 1, 1 << 20);
+        instrument.inRequest(self.lock(), 1, 1 << 20);
         instrument.cancel(this, 1);  // nothing was waiting: drop the read again
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<Message> out;
@@ -51,7 +51,7 @@ public:
         bytes_.clear();
         return out;
     }
-    std::shared_ptr<HostLink> self;
+    std::weak_ptr<HostLink> self;
 
 private:
     std::mutex mutex_;
@@ -83,7 +83,8 @@ protected:
     }
     // Runs one mailbox command and returns what the instrument sent back.
     std::vector<Message> command(uint32_t code, uint32_t argument, const Bytes& payload = {}) {
-        if (!payload.empty()) instrument->writeRegisters(layout::kMailboxData, payload.data(), uint32_t(payload.size()));
+        if (!payload.empty())
+            instrument->writeRegisters(layout::kMailboxData, payload.data(), uint32_t(payload.size()));
         writeWord(layout::kMailboxCommand + 4, argument);
         writeWord(layout::kMailboxCommand, code);
         return link->take(*instrument);

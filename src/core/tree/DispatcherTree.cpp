@@ -2,6 +2,11 @@
 
 namespace tarnix {
 
+WakeSignal& getDispatcherWakeSignal() {
+    static WakeSignal signal;
+    return signal;
+}
+
 boost::shared_mutex& getTreeStructureMutex() {
     static boost::shared_mutex mutex;
     return mutex;

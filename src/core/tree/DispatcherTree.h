@@ -2,6 +2,7 @@
 #include "core/tree/Endpoint.h"
 #include "core/tree/TreeId.h"
 #include "core/tree/TreeNode.h"
+#include "core/tree/WakeSignal.h"
 
 #include <boost/thread/shared_mutex.hpp>
 
@@ -41,6 +42,9 @@ struct DispatcherTree {
     std::shared_ptr<QVFifo> outputFifo;
     // ValueRecord requests written by TreeWrite; read by the tree's owner.
     std::shared_ptr<QVFifo> requestFifo;
+    // Notified after every request written by TreeWrite, so that the tree's
+    // owner can wait for requests instead of sleeping; optional.
+    std::shared_ptr<WakeSignal> requestSignal;
     // Held while a DispatcherTreeLock on this tree is open and by TreeWrite.
     std::mutex mutex;
 };
@@ -56,6 +60,9 @@ boost::shared_mutex& getTreeStructureMutex();
 boost::shared_mutex& getTreeSubscriptionMutex();
 // The registry of trees, ascending by id: the server's tree, then the devices.
 DispatcherTreeMap& getDispatcherTreeMap();
+// The dispatcher waits on it when a pass found nothing to do; writers of
+// output FIFOs notify it after a record so that it is carried on at once.
+WakeSignal& getDispatcherWakeSignal();
 
 // The endpoint with this id, or an empty pointer when the id was never handed
 // out or its endpoint was removed. Caller holds the subscription mutex.

@@ -52,6 +52,7 @@ QV_STATUS TreeWrite(DispatcherTree& tree, const uint8_t* data, uint32_t length) 
         return QV_OVERFLOW;
     }
     writer.commit(data, length);
+    if (tree.requestSignal) tree.requestSignal->notify();
     return QV_NO_ERROR;
 }
 

@@ -94,20 +94,29 @@ Socket acceptClient(SocketHandle listening) {
     }
 }
 
-PollResult pollSocket(SocketHandle fd, bool wantWrite, int timeoutMs) {
+PollResult pollSocket(SocketHandle fd, bool wantWrite, int timeoutMs, int wakeFd) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    pollfd entry{};
+    pollfd entries[2]{};
+    pollfd& entry = entries[0];
     entry.fd = fd;
     entry.events = POLLIN | (wantWrite ? POLLOUT : 0);
+    entries[1].fd = wakeFd;
+    entries[1].events = POLLIN;
+    const nfds_t watched = wakeFd >= 0 ? 2 : 1;
     PollResult result;
     int remaining = timeoutMs;
     for (;;) {
         entry.revents = 0;
-        result.count = ::poll(&entry, 1, remaining);
+        entries[1].revents = 0;
+        result.count = ::poll(entries, watched, remaining);
         if (result.count >= 0 || errno != EINTR) break;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         remaining = left > 0 ? int(left) : 0;
+    }
+    if (result.count > 0 && watched == 2) {
+        result.woken = (entries[1].revents & POLLIN) != 0;
+        if (result.woken) --result.count;
     }
     if (result.count > 0) {
         result.readable = (entry.revents & POLLIN) != 0;

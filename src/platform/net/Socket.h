@@ -58,11 +58,14 @@ struct PollResult {
     bool readable = false;
     bool writable = false;
     bool failed = false;  // error condition or hang-up on the socket
+    bool woken = false;   // the wake descriptor was readable
 };
 
 // Waits up to timeoutMs for the socket to become readable and, when asked,
 // writable. EINTR restarts the wait with the time that is left.
-PollResult pollSocket(SocketHandle fd, bool wantWrite, int timeoutMs);
+// With a wake descriptor (WakeEvent) the wait also ends when that becomes
+// readable; count then counts the socket's readiness only.
+PollResult pollSocket(SocketHandle fd, bool wantWrite, int timeoutMs, int wakeFd = -1);
 
 // recv/send with EINTR handled; send never raises SIGPIPE.
 ssize_t receiveSome(SocketHandle fd, void* buffer, size_t length);

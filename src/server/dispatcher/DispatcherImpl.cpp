@@ -50,7 +50,7 @@ void DispatcherImpl::run() {
 
     // Stream data does not count: a pass without records always rests.
     if (handled == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        getDispatcherWakeSignal().waitFor(std::chrono::milliseconds(1));
     } else if (busyCounter_ > kBusyPassLimit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         busyCounter_ = 0;

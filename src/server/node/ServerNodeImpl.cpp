@@ -69,7 +69,7 @@ void ServerNodeImpl::pre() {
 }
 
 void ServerNodeImpl::run() {
-    if (!serveOneRequest()) std::this_thread::sleep_for(kIdleSleep);
+    if (!serveOneRequest()) requestSignal_->waitFor(kIdleSleep);
 }
 
 bool ServerNodeImpl::takeControlCode(int32_t code) {
@@ -98,6 +98,7 @@ bool ServerNodeImpl::serveOneRequest() {
         }
     }
     reader.commitAll();
+    getDispatcherWakeSignal().notify();
     return true;
 }
 
@@ -245,6 +246,7 @@ void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) 
     std::memset(p + 16, 0, kTreeChangeNameSize);
     std::memcpy(p + 16, name.data(), name.size() < kTreeChangeNameSize ? name.size() : kTreeChangeNameSize);
     writer.commitAll();
+    getDispatcherWakeSignal().notify();
 }
 
 }  // namespace impl

@@ -83,6 +83,8 @@ private:
     std::atomic<int32_t> debugLevel_{3};
     std::shared_ptr<QVFifo> outputFifo_;
     std::shared_ptr<QVFifo> requestFifo_;
+    // Ends the idle wait when a request arrives.
+    std::shared_ptr<WakeSignal> requestSignal_ = std::make_shared<WakeSignal>();
     // Stream buffer of DEBUG/OUT; nothing in the server writes into it.
     std::shared_ptr<BufferFifoBase> debugOutBuffer_;
     std::weak_ptr<Listener> listener_;

@@ -18,6 +18,8 @@ namespace {
 constexpr auto kTroublePause = std::chrono::milliseconds(5);
 constexpr auto kIdlePause = std::chrono::milliseconds(1);
 constexpr int kPollTimeoutMs = 2;
+// An idle pass used to take 1 ms pause + 2 ms wait + 5 ms pause.
+constexpr int kIdleWaitMs = 8;
 // After the client shut down its sending side, output still goes out: the
 // session ends once nothing is pending and the first time has passed since
 // (replies to the last requests come through the dispatcher a little later),
@@ -98,27 +100,31 @@ void SessionImpl::run() {
             return;
         }
     }
-    if (!pending) std::this_thread::sleep_for(kIdlePause);
-
-    platform::PollResult ready = platform::pollSocket(socketHandle_, pending, kPollTimeoutMs);
+    // Without output to send, wait for input or for output that another
+    // thread queues, at most as long as an idle pass used to take.
+    platform::PollResult ready = platform::pollSocket(socketHandle_, pending, pending ? kPollTimeoutMs : kIdleWaitMs,
+                                                      outputWake_.fd());
+    if (ready.woken) outputWake_.drain();
     if (ready.count > 0) {
         if (ready.readable && !inputEnded_ && isRunning()) receive();
         if (ready.writable && pending && isRunning()) sendPending();
         if (ready.failed && isRunning()) {
-            QVLOG(logging::error) << "Session error " << socketHandle_ << ".";
+            // Once the client has stopped sending, a reset only says it is
+            // gone without waiting for the rest of the output.
+            if (!inputEnded_) {
+                QVLOG(logging::error) << "Session error " << socketHandle_ << ".";
+            }
             stop();
             pauseAfterTrouble();
         }
-    } else if (ready.count == 0) {
-        std::this_thread::sleep_for(kTroublePause);
-    } else {
+    } else if (ready.count < 0) {
         QVLOG(logging::error) << "Error " << ready.count << " in select.";
         stop();
         pauseAfterTrouble();
     }
     // After the end of input the socket stays readable, so the wait above
-    // returns at once: rest instead of spinning.
-    if (inputEnded_ && !pending) std::this_thread::sleep_for(kIdlePause);
+    // returns at once: rest instead of spinning unless output went out.
+    if (inputEnded_ && !(pending && ready.writable)) std::this_thread::sleep_for(kIdlePause);
 }
 
 void SessionImpl::receive() {
@@ -170,7 +176,9 @@ void SessionImpl::sendPending() {
         return;
     }
     reader.commit(0u);
-    QVLOG(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
+    if (!inputEnded_) {
+        QVLOG(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
+    }
     stop();
     pauseAfterTrouble();
 }
@@ -195,6 +203,7 @@ void SessionImpl::write(const uint8_t* data, uint32_t length, int32_t dataClass)
         result = output_.writeImportantDeferred(data, length);
     }
     if (result == SessionOutput::Result::Discarded && !isDroppableWriteClass(dataClass)) stop();
+    if (!onSessionThread() && result != SessionOutput::Result::Dropped) outputWake_.notify();
 }
 
 void SessionImpl::selectIFace(InterfaceType type) {

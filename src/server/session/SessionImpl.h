@@ -2,6 +2,7 @@
 #include "core/component/QVBaseImpl.h"
 #include "core/tree/SessionClient.h"
 #include "platform/net/Socket.h"
+#include "platform/net/WakeEvent.h"
 #include "server/session/IFaceData.h"
 #include "server/session/SessionOutput.h"
 
@@ -63,6 +64,8 @@ private:
     const int socketHandle_;
     std::unique_ptr<uint8_t[]> receiveBuffer_;
     SessionOutput output_;
+    // Ends the session thread's idle wait when another thread queued output.
+    platform::WakeEvent outputWake_;
 
     std::atomic<uint32_t> currentInterface_{INTERFACE_NONE};
     std::atomic<uint32_t> requestedInterface_{INTERFACE_TEXT};

@@ -143,7 +143,12 @@ bool SessionOutput::drainBacklogLocked() {
     uint32_t lastLength = 0;
     while (!backlog_.empty()) {
         const std::vector<uint8_t>& block = backlog_.front();
-        if (freeLocked() < block.size() || !copyIn(block.data(), uint32_t(block.size()))) return false;
+        if (freeLocked() < block.size() || !copyIn(block.data(), uint32_t(block.size()))) {
+            // The limit is for data that cannot be written: a client that
+            // reads, however slowly, starts the wait of the next block afresh.
+            if (lastLength != 0) backlogSince_ = Clock::now();
+            return false;
+        }
         lastLength = uint32_t(block.size());
         backlogBytes_ -= block.size();
         backlog_.pop_front();

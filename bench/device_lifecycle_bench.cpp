@@ -1,0 +1,256 @@
+// Instruments coming and going, timed against the real programs:
+//  1. from starting lq3sim (FPGA running) to the "/QV/TREES: add" line, as the
+//     server finds it by itself, and with a client asking for an update as
+//     soon as the instrument is plugged in;
+//  2. the round trip of a set and of a get on a device node
+//     (/DEV<serial>/RAW/READ/ADDRESS) through the client library.
+// Median and 99th percentile of each. Bounded: a number of plug cycles and of
+// requests, each wait with its own time limit.
+//
+//   device_lifecycle_bench [--cycles N] [--requests M]
+#include "qvAPI.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#ifndef QV_BENCH_BUILD_DIR
+#define QV_BENCH_BUILD_DIR "."
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+double millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0.0;
+    const size_t at = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
+    std::nth_element(values.begin(), values.begin() + long(at), values.end());
+    return values[at];
+}
+
+void report(const char* what, const std::vector<double>& ms) {
+    std::printf("%-44s median %9.3f ms  p99 %9.3f ms  (%zu samples)\n", what, percentile(ms, 0.5),
+                percentile(ms, 0.99), ms.size());
+}
+
+// A child program with its output in a file; ended by a signal.
+class Child {
+public:
+    Child(std::vector<std::string> arguments, const std::vector<std::string>& environment, const std::string& log) {
+        std::vector<char*> argv, envp;
+        for (std::string& a : arguments) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        std::vector<std::string> env = environment;
+        for (char** e = environ; *e; ++e) env.push_back(*e);  // the first definition of a name wins
+        for (std::string& e : env) envp.push_back(&e[0]);
+        envp.push_back(nullptr);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(out);
+    }
+    ~Child() { end(SIGTERM); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void end(int signal) {
+        if (pid_ <= 0) return;
+        ::kill(pid_, signal);
+        for (int i = 0; i < 500 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    bool running() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A text-protocol connection on the loopback address.
+class TextClient {
+public:
+    explicit TextClient(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && waitFor("\r\n", 5s);
+        text_.clear();
+    }
+    ~TextClient() { ::close(fd_); }
+    TextClient(const TextClient&) = delete;
+    TextClient& operator=(const TextClient&) = delete;
+
+    bool connected() const { return connected_; }
+    bool send(const std::string& line) { return ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size()); }
+    // Reads until `wanted` has arrived; what came up to its end is consumed.
+    bool waitFor(const std::string& wanted, Clock::duration timeout) {
+        const auto end = Clock::now() + timeout;
+        for (;;) {
+            const size_t at = text_.find(wanted);
+            if (at != std::string::npos) {
+                text_.erase(0, at + wanted.size());
+                return true;
+            }
+            const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+            pollfd p{fd_, POLLIN, 0};
+            if (left <= 0 || ::poll(&p, 1, left) <= 0) return false;
+            char buffer[4096];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) return false;
+            text_.append(buffer, size_t(n));
+        }
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+    std::string text_;
+};
+
+bool portFree(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+struct Bench {
+    std::string directory;
+    std::string instruments;
+    uint16_t port = 0;
+
+    std::string simulator() const { return std::string(QV_BENCH_BUILD_DIR) + "/sim/lq3sim"; }
+    std::string socketOf(uint32_t serial) const { return instruments + "/lq3-" + std::to_string(serial) + ".sock"; }
+
+    std::unique_ptr<Child> plug(uint32_t serial) const {
+        return std::make_unique<Child>(
+            std::vector<std::string>{simulator(), "--dir", instruments, "--serial", std::to_string(serial),
+                                     "--running"},
+            std::vector<std::string>{}, directory + "/lq3sim.out");
+    }
+    bool waitForSocket(uint32_t serial) const {
+        const std::string path = socketOf(serial);
+        for (const auto end = Clock::now() + 10s; Clock::now() < end; std::this_thread::sleep_for(200us))
+            if (::access(path.c_str(), F_OK) == 0) return true;
+        return false;
+    }
+};
+
+// Plug cycles: start lq3sim, wait for the add line, pull it, wait for removal.
+bool timePlugIn(const Bench& bench, TextClient& trees, TextClient* updater, int cycles, std::vector<double>& ms) {
+    const uint32_t serial = updater ? 2002 : 2001;
+    const std::string name = "DEV" + std::to_string(serial) + "\r\n";
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        const auto start = Clock::now();
+        const std::unique_ptr<Child> instrument = bench.plug(serial);
+        if (updater && (!bench.waitForSocket(serial) || !updater->send("update\n"))) return false;
+        if (!trees.waitFor("/QV/TREES: add " + name, 20s)) return false;
+        ms.push_back(millis(Clock::now() - start));
+        instrument->end(SIGTERM);
+        if (!trees.waitFor("/QV/TREES: remove " + name, 20s)) return false;
+    }
+    return true;
+}
+
+bool timeRoundTrips(const Bench& bench, TextClient& trees, int requests, std::vector<double>& sets,
+                    std::vector<double>& gets) {
+    const uint32_t serial = 2003;
+    const std::unique_ptr<Child> instrument = bench.plug(serial);
+    if (!trees.waitFor("/QV/TREES: add DEV" + std::to_string(serial) + "\r\n", 20s)) return false;
+    const std::string node = "/dev" + std::to_string(serial) + "/raw/read/address";
+    QvHandle* handle = nullptr;
+    QV_STATUS st = qvAPIInit(&handle);
+    if (st == QV_NO_ERROR) st = qvAPIConnect(handle, "127.0.0.1", bench.port);
+    for (int i = 0; st == QV_NO_ERROR && i < requests; ++i) {
+        const auto t0 = Clock::now();
+        st = qvAPISetValueI(handle, node.c_str(), 0x1000 + 4 * i);
+        const auto t1 = Clock::now();
+        int64_t value = 0;
+        if (st == QV_NO_ERROR) st = qvAPIGetValueI(handle, node.c_str(), &value);
+        const auto t2 = Clock::now();
+        if (st == QV_NO_ERROR && value != 0x1000 + 4 * i) st = QV_ERR_GENERAL;
+        sets.push_back(millis(t1 - t0));
+        gets.push_back(millis(t2 - t1));
+    }
+    if (handle) qvAPIDestroy(handle);
+    if (st != QV_NO_ERROR) std::printf("round trip failed: 0x%04x\n", unsigned(st));
+    return st == QV_NO_ERROR;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int cycles = 10;
+    int requests = 100;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--cycles") == 0) cycles = std::min(100, std::max(1, std::atoi(argv[i + 1])));
+        if (std::strcmp(argv[i], "--requests") == 0) requests = std::min(10000, std::max(1, std::atoi(argv[i + 1])));
+    }
+    Bench bench;
+    char pattern[] = "/tmp/qvdevbench-XXXXXX";
+    if (!::mkdtemp(pattern)) return 1;
+    bench.directory = pattern;
+    bench.instruments = bench.directory + "/instruments";
+    ::mkdir(bench.instruments.c_str(), 0700);
+    for (uint16_t candidate = uint16_t(21000 + ::getpid() % 11000), tries = 0; tries < 500 && !bench.port; ++tries)
+        if (portFree(candidate = uint16_t(21000 + (candidate - 21000 + 89) % 11000))) bench.port = candidate;
+
+    bool ok = bench.port != 0;
+    {
+        const std::string portText = std::to_string(bench.port);
+        Child server({std::string(QV_BENCH_BUILD_DIR) + "/src/server/qvServer", "-p", portText},
+                     {"QV_INSTANCE_NAME=qvdevbench-" + portText, "TMPDIR=" + bench.directory,
+                      "QV_INSTRUMENT_DIR=" + bench.instruments},
+                     bench.directory + "/server.out");
+        std::unique_ptr<TextClient> trees;
+        for (int i = 0; i < 500 && ok && !(trees && trees->connected()); ++i) {
+            std::this_thread::sleep_for(10ms);
+            trees = std::make_unique<TextClient>(bench.port);
+        }
+        ok = ok && trees->connected() && trees->send("subs /qv/trees\n");
+        TextClient updater(bench.port);
+        std::vector<double> byItself, onUpdate, sets, gets;
+        ok = ok && timePlugIn(bench, *trees, nullptr, cycles, byItself);
+        ok = ok && timePlugIn(bench, *trees, &updater, cycles, onUpdate);
+        ok = ok && timeRoundTrips(bench, *trees, requests, sets, gets);
+        std::printf("lq3sim --running started -> /QV/TREES add line, %d plug cycles each:\n", cycles);
+        report("  found by the server's own update", byItself);
+        report("  with an \"update\" request at plug-in", onUpdate);
+        std::printf("client library on /DEV2003/RAW/READ/ADDRESS, %d requests each:\n", requests);
+        report("  qvAPISetValueI", sets);
+        report("  qvAPIGetValueI", gets);
+    }
+    std::system(("rm -rf '" + bench.directory + "'").c_str());
+    if (!ok) std::fprintf(stderr, "benchmark failed (server or simulator from %s)\n", QV_BENCH_BUILD_DIR);
+    return ok ? 0 : 1;
+}

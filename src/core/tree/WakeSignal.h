@@ -1,0 +1,37 @@
+#pragma once
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace tarnix {
+
+// Lets a worker thread that has run out of work wait for new work with its
+// idle time as the upper bound, instead of sleeping that time: a producer's
+// notify ends the wait at once. A notify while nobody waits is kept for the
+// next wait.
+class WakeSignal {
+public:
+    void notify() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pending_ = true;
+        }
+        condition_.notify_one();
+    }
+
+    // True when woken by a notify, false when the time ran out.
+    template <class Rep, class Period>
+    bool waitFor(std::chrono::duration<Rep, Period> timeout) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const bool woken = condition_.wait_for(lock, timeout, [this] { return pending_; });
+        pending_ = false;
+        return woken;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable condition_;
+    bool pending_ = false;
+};
+
+}  // namespace tarnix

@@ -1,0 +1,51 @@
+// A tree's owner waits for requests on the tree's wake signal.
+#include "TreeTestSupport.h"
+#include "core/tree/RequestPosting.h"
+#include "core/tree/WakeSignal.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace tarnix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+TEST(WakeSignal, AWaitRunsItsTimeOrEndsAtANotify) {
+    WakeSignal signal;
+    auto start = Clock::now();
+    EXPECT_FALSE(signal.waitFor(20ms));
+    EXPECT_GE(Clock::now() - start, 20ms);
+
+    // A notify before the wait is kept for it, once.
+    signal.notify();
+    signal.notify();
+    EXPECT_TRUE(signal.waitFor(5s));
+    EXPECT_FALSE(signal.waitFor(1ms));
+
+    std::thread producer([&signal] {
+        std::this_thread::sleep_for(20ms);
+        signal.notify();
+    });
+    start = Clock::now();
+    EXPECT_TRUE(signal.waitFor(10s));
+    EXPECT_LT(Clock::now() - start, 5s);
+    producer.join();
+}
+
+TEST(WakeSignal, RequestsWrittenIntoATreeWakeItsOwner) {
+    test::ScopedTree tree(TreeId::device(8642));
+    auto signal = std::make_shared<WakeSignal>();
+    tree.tree()->requestSignal = signal;
+    const uint8_t record[12] = {};
+    EXPECT_FALSE(signal->waitFor(1ms));
+    ASSERT_EQ(TreeWrite(*tree.tree(), record, sizeof record), QV_NO_ERROR);
+    EXPECT_TRUE(signal->waitFor(5s));
+    EXPECT_EQ(test::drainRecords(tree.requests()).size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarnix
