@@ -8,6 +8,11 @@
 #include "engine/FeatureMap.h"
 #include "engine/NodeGroup.h"
 #include "engine/Timestamp48Extender.h"
+#include "engine/groupdata/AuxDioData.h"
+#include "engine/groupdata/ControlLoopData.h"
+#include "engine/groupdata/FrontEndData.h"
+#include "engine/groupdata/SignalPathData.h"
+#include "engine/groupdata/SystemData.h"
 
 #include <array>
 #include <cstdint>
@@ -77,6 +82,13 @@ struct DeviceStateGroupData {
 
     // The oscillator each demodulator uses: 0 to 7 at creation.
     std::array<int, 8> demodOscSelect{{0, 1, 2, 3, 4, 5, 6, 7}};
+
+    // The groups' own state, one record per family of groups.
+    SignalPathData signalPath;
+    AuxDioData auxDio;
+    FrontEndData frontEnd;
+    ControlLoopData controlLoop;
+    SystemData system;
 
 private:
     static std::array<double, 256> filled(double v) {
