@@ -54,7 +54,7 @@ private:
 
 // Log statement: QVLOG(tarnix::logging::warning) << "text";
 // The message is formatted only when the record passes the threshold.
-#define QVLOG(sev)                                                              \
-    if (!::tarnix::logging::severityFilter(static_cast<int>(sev))) {            \
-    } else                                                                      \
-        ::tarnix::logging::RecordStream(static_cast<::tarnix::logging::severity_level>(sev)).stream()
+#define QVLOG(sev)                                                                              \
+    for (bool qvLogPasses_ = ::tarnix::logging::severityFilter(static_cast<int>(sev)); qvLogPasses_;     \
+         qvLogPasses_ = false)                                                                          \
+    ::tarnix::logging::RecordStream(static_cast<::tarnix::logging::severity_level>(sev)).stream()

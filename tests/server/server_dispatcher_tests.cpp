@@ -10,6 +10,9 @@
 #include "core/tree/TreeEndpoints.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/dispatcher/DispatcherImpl.h"
+#include "server/binary/BinaryProtocol.h"
+#include "server/protocol/BinaryWire.h"
+#include "server/text/AsciiProtocol.h"
 
 #include <gtest/gtest.h>
 
@@ -238,6 +241,38 @@ TEST_F(DispatcherFixture, StreamDataAcrossTheRingEndIsJoinedUnlessItOverflowsThe
     ASSERT_EQ(s.got.size(), 2u);
     EXPECT_EQ(s.got[0].text, "/DEV4321/SAMPLE stream 800000\n");
     EXPECT_EQ(s.got[1].text, "/DEV4321/SAMPLE stream 1500000\n");
+}
+
+TEST_F(DispatcherFixture, ABurstTooLargeForOneEventArrivesWholeInSeveral) {
+    setProtocolHooks(INTERFACE_TEXT, makeAsciiProtocolHooks());
+    setProtocolHooks(INTERFACE_BINARY, makeBinaryProtocolHooks());
+    RecordingSession text(91, INTERFACE_TEXT), binary(92, INTERFACE_BINARY);
+    subscribe(text, 2);
+    subscribe(binary, 2);
+    // Two full MiB of demodulator samples: as text far more than one event
+    // holds, and in binary the event header does not fit beside them either.
+    const uint32_t samples = (2u << 20) / kDemodSampleSize;
+    appendSamples(samples * kDemodSampleSize);
+    pass(true);
+    EXPECT_EQ(stream->used(), 0u);
+
+    uint32_t textLines = 0;
+    for (const Delivery& d : text.got) {
+        for (size_t at = d.text.find("\r\n"); at != std::string::npos; at = d.text.find("\r\n", at + 2)) ++textLines;
+        --textLines;  // each event starts with its path line
+    }
+    EXPECT_GT(text.got.size(), 1u);
+    EXPECT_EQ(textLines, samples);
+
+    uint32_t binarySamples = 0;
+    for (const Delivery& d : binary.got) {
+        wire::ValueEventView event;
+        ASSERT_TRUE(wire::decodeValueEvent(reinterpret_cast<const uint8_t*>(d.text.data()), uint32_t(d.text.size()),
+                                           event));
+        EXPECT_EQ(event.dataLength, event.count * kDemodSampleSize);
+        binarySamples += event.count;
+    }
+    EXPECT_EQ(binarySamples, samples);
 }
 
 TEST_F(DispatcherFixture, AFailingConverterIsLoggedAndItsOutputStillSent) {

@@ -13,6 +13,8 @@
 
 #include <cstring>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace tarnix {
 namespace impl {
@@ -52,7 +54,9 @@ void DispatcherImpl::run() {
     if (handled == 0) {
         getDispatcherWakeSignal().waitFor(std::chrono::milliseconds(1));
     } else if (busyCounter_ > kBusyPassLimit) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Lets other threads run during a long busy spell without capping the
+        // dispatcher at about ten thousand records a second.
+        std::this_thread::yield();
         busyCounter_ = 0;
     }
     ++busyCounter_;
@@ -119,22 +123,38 @@ void DispatcherImpl::drainStream(Endpoint& endpoint) {
 }
 
 void DispatcherImpl::deliverBurst(const Endpoint& endpoint, const uint8_t* data, uint32_t length) {
+    // Convert once for every protocol among the subscribers before anything is
+    // written, so that a block too large for one event can still be split.
     for (Output& output : streamOutput_) output.converted = false;
+    std::vector<std::pair<SessionClient*, uint32_t>> receivers;
     for (SessionClient* client : endpoint.subscribers) {
         uint32_t type = 0;
         const ProtocolHooks* protocol = protocolOf(*client, type);
         if (!protocol || !protocol->streamEncode) continue;
+        receivers.emplace_back(client, type);
         Output& output = streamOutput_[type];
-        if (!output.converted) {
-            output.length = 0;
-            if (protocol->streamEncode(endpoint.path, endpoint.precision, endpoint.dataType, output.buffer.get(),
-                                       kBufferSize, output.length, data, length) != QV_NO_ERROR) {
-                QVLOG(logging::error) << "Error in conversion (burst).";
+        if (output.converted) continue;
+        output.length = 0;
+        const QV_STATUS status = protocol->streamEncode(endpoint.path, endpoint.precision, endpoint.dataType,
+                                                        output.buffer.get(), kBufferSize, output.length, data, length);
+        output.converted = true;
+        if (status == QV_BUFFER_TOO_SMALL) {
+            // The converted block does not fit one event: send it as two,
+            // cut between whole samples, instead of losing its end.
+            const uint32_t sampleSize = sampleSizeOf(endpoint.dataType);
+            if (sampleSize != 0 && length / sampleSize >= 2) {
+                const uint32_t firstHalf = (length / sampleSize / 2) * sampleSize;
+                deliverBurst(endpoint, data, firstHalf);
+                deliverBurst(endpoint, data + firstHalf, length - firstHalf);
+                return;
             }
-            if (output.length > kBufferSize) output.length = kBufferSize;
-            output.converted = true;
         }
-        client->write(output.buffer.get(), output.length, WRITE_CLASS_STREAM);
+        if (status != QV_NO_ERROR) QVLOG(logging::error) << "Error in conversion (burst).";
+        if (output.length > kBufferSize) output.length = kBufferSize;
+    }
+    for (const auto& receiver : receivers) {
+        const Output& output = streamOutput_[receiver.second];
+        receiver.first->write(output.buffer.get(), output.length, WRITE_CLASS_STREAM);
     }
 }
 
