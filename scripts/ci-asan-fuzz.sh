@@ -5,9 +5,8 @@
 set -e
 cd "$(dirname "$0")/.."
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
-CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DQV_SANITIZE=address -DQV_FUZZ=ON \
-  -DQV_BUILD_BENCH=OFF >/dev/null
-cmake --build build-asan -j "$(nproc)"
+CC=clang CXX=clang++ scripts/build.sh build-asan -DQV_SANITIZE=address -DQV_FUZZ=ON -DQV_BUILD_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$(nproc)" -LE nosan)
 for f in build-asan/fuzz/fuzz_*; do

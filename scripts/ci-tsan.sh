@@ -2,7 +2,8 @@
 # Builds the threading tests with ThreadSanitizer and runs those labelled "tsan".
 set -e
 cd "$(dirname "$0")/.."
-cmake -S . -B build-tsan -G Ninja -DQV_SANITIZE=thread -DQV_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B build-tsan -G Ninja -DQV_SANITIZE=thread -DQV_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" >/dev/null
 cmake --build build-tsan -j "$(nproc)" --target tsan_tests
 cd build-tsan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j "$(nproc)" -L tsan
