@@ -1,6 +1,7 @@
 // Routing of device data: DeviceStateHandleData over a stream of 4 KiB register
 // blocks, each covering 64 instances of one register block with four bound
 // 4-byte fields per instance (256 endpoint updates per block).
+#include "NullDevice.h"
 #include "core/ByteOrder.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
@@ -24,26 +25,7 @@ struct BenchLeaf : PlainNodeDef<BenchLeaf, 1, 252> {
     static constexpr HelpItem helpItems[] = {helpText("short", "benchmark field")};
 };
 
-// A device whose write queue goes nowhere.
-class NullDevice : public DeviceAccess {
-public:
-    NullDevice() : output_(std::make_shared<BufferFifo<65536, 1048576>>()), request_(std::make_shared<BufferFifo<1024, 65536>>()) {}
-    ~NullDevice() override { DeviceStateDestroy(*this); }
-    void queueWriteBegin(uint32_t, uint32_t) override {}
-    void queueWriteData(const uint8_t*, uint32_t) override {}
-    void queueRequestData(uint32_t, uint32_t) override {}
-    void flush() override {}
-    std::shared_ptr<QVFifo> outputFifo() override { return output_; }
-    std::shared_ptr<QVFifo> requestFifo() override { return request_; }
-    uint32_t serial() const override { return 9001; }
-    EngineTime now() const override { return EngineClock::now(); }
-    void setInitialized() override {}
-    void setNeedProgram() override {}
-
-private:
-    std::shared_ptr<QVFifo> output_;
-    std::shared_ptr<QVFifo> request_;
-};
+using tarnix::bench::NullDevice;
 
 // Stores the register word; pushes it only when it changed (none do here after
 // the first block, as for registers that are polled but steady).

@@ -31,8 +31,10 @@ constexpr uint32_t kMailboxDataBytes = 0x400;
 constexpr uint32_t kCpuControl = 0x01001000;  // hold word per CPU
 constexpr uint32_t kCpuControlStride = 0x10;
 constexpr uint32_t kCpuStatus = 0x01001100;  // status area, user registers, print window
-constexpr uint32_t kCpuStatusBytes = 0x200;
+// Status area (128 bytes), 64 user registers, the print window (last 256 bytes).
+constexpr uint32_t kCpuStatusBytes = 0x400;
 constexpr uint32_t kCpuStatusAreaBytes = 128;
+constexpr uint32_t kCpuPrintWindow = kCpuStatus + kCpuStatusBytes - 256;
 constexpr uint32_t kCpuProgram = 0x01100000;
 constexpr uint32_t kCpuProgramBytes = 0x10000;
 constexpr uint32_t kCpuCount = 1;

@@ -2,6 +2,10 @@
 
 #include "FeatureListImage.h"
 #include "core/ByteOrder.h"
+#include "model/AuxDioStreams.h"
+#include "model/FrontEndScope.h"
+#include "model/SignalPathStreams.h"
+#include "model/SystemCpuPrint.h"
 
 namespace tarnix {
 namespace sim {
@@ -18,7 +22,8 @@ InstrumentModel::InstrumentModel(std::shared_ptr<SimInstrument> instrument, cons
     instrument_->addRegion(kMailboxCommand, 8, mailbox_);
     instrument_->addRegion(kMailboxData, kMailboxDataBytes, mailbox_);
     auto cpu = std::make_shared<CpuRegion>();
-    instrument_->addRegion(kCpuControl, kCpuControlStride * kCpuCount, cpu);
+    instrument_->addRegion(kCpuControl, kCpuControlStride * kCpuCount,
+                           std::make_shared<CpuPrintRegion>(cpu, kCpuControl, kCpuControlStride, kCpuPrintWindow));
     instrument_->addRegion(kCpuStatus, kCpuStatusBytes, cpu);
 
     uint8_t word[8];
@@ -27,6 +32,15 @@ InstrumentModel::InstrumentModel(std::shared_ptr<SimInstrument> instrument, cons
     le::put64(word, options.optionsMask);
     instrument_->writeRegisters(kFeatures + kOptionsMaskOffset, word, 8);
     heartbeat_ = std::make_unique<Heartbeat>(options.heartbeatHz, [this] { beat(); });
+    // The sample streams know the blocks of the built-in list only.
+    if (options.featureRecords.empty() && options.auxDioSampleHz != 0)
+        auxDioStreams_ = std::make_unique<AuxDioStreams>(
+            instrument_, options.auxDioSampleHz, [list = list_] { return list->wasRead(); }, start_);
+    if (options.featureRecords.empty())
+        signalPathStreams_ =
+            std::make_unique<SignalPathStreams>(instrument_, [list = list_] { return list->wasRead(); }, start_);
+    if (options.featureRecords.empty())
+        scope_ = std::make_unique<FrontEndScope>(instrument_, [list = list_] { return list->wasRead(); });
 }
 
 InstrumentModel::~InstrumentModel() { heartbeat_.reset(); }

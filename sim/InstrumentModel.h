@@ -13,6 +13,10 @@
 namespace tarnix {
 namespace sim {
 
+class AuxDioStreams;
+class FrontEndScope;
+class SignalPathStreams;
+
 // The LQ3 behind the simulated FPGA: its feature list in the aperture, the
 // board register, the FEATURES block, the command mailbox, the real-time CPU
 // and, once a host has read the list, a steady stream of STATUS blocks.
@@ -39,6 +43,9 @@ private:
     std::shared_ptr<MailboxRegion> mailbox_;
     std::chrono::steady_clock::time_point start_;
     std::unique_ptr<Heartbeat> heartbeat_;
+    std::unique_ptr<AuxDioStreams> auxDioStreams_;
+    std::unique_ptr<SignalPathStreams> signalPathStreams_;
+    std::unique_ptr<FrontEndScope> scope_;
 };
 
 }  // namespace sim

@@ -16,6 +16,7 @@ struct ModelOptions {
     uint64_t optionsMask = kDefaultOptionsMask;
     uint32_t boardWord = 0;                       // bits 0-2 hardware revision, bit 3 board flag
     uint32_t heartbeatHz = kDefaultHeartbeatHz;  // STATUS blocks per second; 0: none
+    uint32_t auxDioSampleHz = 0;                  // aux-input and DIO sample packets per second; 0: none
 };
 
 }  // namespace sim

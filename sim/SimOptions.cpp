@@ -71,7 +71,8 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
         ("push-list", po::value(&pushList), "on SIGUSR1, serve the feature records in this file and send them to the host")
         ("options-mask", po::value(&optionsMask), "options mask in the FEATURES block (default 0x4B)")
         ("board-word", po::value(&boardWord), "board register word: bits 0-2 hardware revision, bit 3 board flag (default 0)")
-        ("heartbeat-hz", po::value(&options.model.heartbeatHz)->default_value(options.model.heartbeatHz), "STATUS blocks per second once a host has read the list (0: none, at most 1000)");
+        ("heartbeat-hz", po::value(&options.model.heartbeatHz)->default_value(options.model.heartbeatHz), "STATUS blocks per second once a host has read the list (0: none, at most 1000)")
+        ("aux-dio-hz", po::value(&options.model.auxDioSampleHz)->default_value(options.model.auxDioSampleHz), "aux-input and DIO sample packets per second once a host has read the list (0: none, at most 1000)");
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, description), values);
     po::notify(values);
@@ -87,6 +88,7 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
     if (!optionsMask.empty()) model.optionsMask = parseNumber(optionsMask, "options mask");
     if (!boardWord.empty()) model.boardWord = uint32_t(parseNumber(boardWord, "board word", 0xFFFFFFFFu));
     if (model.heartbeatHz > 1000) throw std::invalid_argument("the heartbeat rate is at most 1000 per second");
+    if (model.auxDioSampleHz > 1000) throw std::invalid_argument("the aux/DIO sample rate is at most 1000 per second");
     config.faults.stallOutAfter = stallOut;
     config.designDigest = digest.empty() ? builtInDesignDigest() : parseDigest(digest);
     if (options.directory.empty()) options.directory = platform::usb::instrumentDirectory();

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -49,6 +50,15 @@ public:
     // The running FPGA design is not the embedded one; the device is rebuilt
     // with programming forced once its thread has ended.
     virtual void setNeedProgram() = 0;
+    // Whether this device object configured the instrument's FPGA itself,
+    // rather than finding a design running.
+    virtual bool bitstreamProgrammed() const { return false; }
+    // The MD5 digest of the FPGA configuration built into the server; false
+    // when there is none or its bytes do not match the digest.
+    virtual bool embeddedBitstreamDigest(std::array<uint8_t, 16>& digest) const {
+        (void)digest;
+        return false;
+    }
 
     // The device state engine's record, owned by the device object.
     DeviceState* deviceState() const { return state_.get(); }

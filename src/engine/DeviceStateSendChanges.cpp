@@ -4,6 +4,8 @@
 #include "engine/FeatureBootstrap.h"
 #include "engine/MessageHandling.h"
 
+#include <boost/current_function.hpp>
+
 #include <chrono>
 #include <vector>
 
@@ -128,7 +130,7 @@ QV_STATUS DeviceStateSendChanges(DeviceAccess& device) {
 }
 
 void TAmpUpdateComplete(DeviceAccess& device, const uint8_t* reply, uint32_t length, const std::shared_ptr<void>&) {
-    QVLOG(logging::debug) << "TAmpUpdateComplete";
+    QVLOG(logging::debug) << BOOST_CURRENT_FUNCTION;
     bool busy = false;
     for (uint32_t i = 0; i < length / 4; ++i) {
         const uint32_t word = le::get32(reply + 4 * i);

@@ -7,6 +7,7 @@
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceFailure.h"
 #include "link/DeviceID.h"
+#include "link/EmbeddedResource.h"
 #include "link/FpgaConfiguration.h"
 #include "link/IOExceptions.h"
 #include "link/IOLQ3_USBImpl.h"
@@ -89,6 +90,13 @@ void DeviceEncFX2Impl::startUp() {
 }
 
 bool DeviceEncFX2Impl::isBitstreamRunning() { return tarnix::isBitstreamRunning(*usb_); }
+
+bool DeviceEncFX2Impl::embeddedBitstreamDigest(std::array<uint8_t, 16>& digest) const {
+    const EmbeddedResource* resource = findEmbeddedResource(bitstreamResourceName());
+    if (!resource || !resource->valid) return false;
+    digest = resource->expectedDigest;
+    return true;
+}
 
 void DeviceEncFX2Impl::programBitstream() {
     if (tarnix::programBitstream(*usb_)) programmed_.store(true);

@@ -86,6 +86,8 @@ public:
     EngineTime now() const override { return EngineClock::now(); }
     void setInitialized() override { initialized_.store(true); }
     void setNeedProgram() override { needProgram_.store(true); }
+    bool bitstreamProgrammed() const override { return programmed(); }
+    bool embeddedBitstreamDigest(std::array<uint8_t, 16>& digest) const override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -94,7 +96,10 @@ private:
     void pass();
     void restartAfterBadMessage();
     void takeRequests();
-    uint32_t readMessages();
+    // Reads device messages; `gaveWay` tells whether the phase ended early for
+    // waiting client requests rather than by the poll time-out.
+    uint32_t readMessages(bool& gaveWay);
+    void wakeDispatcher();
     void dispatchMessage(uint32_t address, uint32_t length, uint32_t count);
     void reportFastStats();
     void reportSlowStats();

@@ -4,6 +4,7 @@
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/fifo/QVFifo.h"
+#include "core/tree/DispatcherTree.h"
 #include "engine/DeviceState.h"
 #include "engine/FeatureBootstrap.h"
 #include "engine/MessageHandling.h"
@@ -31,8 +32,11 @@ void DeviceEncFX2Impl::pass() {
         QVLOG(logging::error) << "Can't send changes to the device.";
     }
     flush();
+    wakeDispatcher();
 
-    const uint32_t messages = readMessages();
+    bool gaveWay = false;
+    const uint32_t messages = readMessages(gaveWay);
+    wakeDispatcher();
     msgCountWindow_.add(messages);
     pollCountWindow_.add(1);
     const Clock::time_point now = Clock::now();
@@ -45,7 +49,14 @@ void DeviceEncFX2Impl::pass() {
         reportSlowStats();
         slowStatsTime_ = now;
     }
-    checkAlive(messages);
+    // A read phase cut short for client requests says nothing about whether
+    // the instrument still answers.
+    if (messages != 0 || !gaveWay) checkAlive(messages);
+}
+
+void DeviceEncFX2Impl::wakeDispatcher() {
+    // Replies and changes need not wait for the dispatcher's idle rest.
+    if (outputFifo_->used() != 0) getDispatcherWakeSignal().notify();
 }
 
 void DeviceEncFX2Impl::restartAfterBadMessage() {
@@ -66,14 +77,22 @@ void DeviceEncFX2Impl::takeRequests() {
     }
 }
 
-uint32_t DeviceEncFX2Impl::readMessages() {
+uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     uint32_t count = 0;
     const uint64_t start = IOLQ3_USBImpl::timeOfDayMicros();
+    // While client requests wait, the read phase does not wait for the
+    // instrument's next message: requests are served within about a
+    // millisecond, not after the whole poll time-out.
+    const std::function<bool()> requestsWaiting = [this, &gaveWay] {
+        gaveWay = requestFifo_->used() != 0;
+        return gaveWay;
+    };
     do {
         std::lock_guard<std::mutex> lock(messageBufferMutex_);
         uint32_t address = 0;
         uint32_t length = 0;
-        usb_->poll(&address, &length, messageBuffer_.data(), kMessageBufferSize, timing_.pollTimeoutMs, start);
+        usb_->poll(&address, &length, messageBuffer_.data(), kMessageBufferSize, timing_.pollTimeoutMs, start,
+                   requestsWaiting);
         if (length == 0) break;
         ++count;
         if (address >= kInvalidAddress) {

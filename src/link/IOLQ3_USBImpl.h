@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -123,9 +124,12 @@ public:
     // destination (null: not copied) and stores its address and payload length
     // (0: none came within `timeoutMs` of `startMicros`, a timeOfDayMicros()
     // value; timeout 0 waits without limit). A message longer than a given
-    // destination is dropped and counted as skipped.
+    // destination is dropped and counted as skipped. When `giveWay` is given
+    // and answers true while the poll would have to wait for the instrument,
+    // it ends at once with length 0; the transfer in flight stays pending for
+    // the next poll.
     void poll(uint32_t* address, uint32_t* length, uint8_t* destination, uint32_t destinationSize,
-              uint32_t timeoutMs, uint64_t startMicros);
+              uint32_t timeoutMs, uint64_t startMicros, const std::function<bool()>& giveWay = {});
     // The UTC time of day in microseconds.
     static uint64_t timeOfDayMicros();
 

@@ -12,6 +12,8 @@ namespace impl {
 namespace {
 
 constexpr uint64_t kMicrosPerDay = 86400ull * 1000000ull;
+// How often a poll that waits for the instrument asks whether to give way.
+constexpr uint32_t kGiveWayStepMs = 1;
 
 // Microseconds from `start` to `now`, both times of day; a wait that crossed
 // midnight is counted across it.
@@ -28,7 +30,7 @@ uint64_t IOLQ3_USBImpl::timeOfDayMicros() {
 }
 
 void IOLQ3_USBImpl::poll(uint32_t* address, uint32_t* length, uint8_t* destination, uint32_t destinationSize,
-                         uint32_t timeoutMs, uint64_t startMicros) {
+                         uint32_t timeoutMs, uint64_t startMicros, const std::function<bool()>& giveWay) {
     if (timeoutMs != interface_.readTimeout()) interface_.setReadTimeout(timeoutMs);
     const auto answer = [&](uint32_t messageAddress, uint64_t messageLength) {
         if (address) *address = messageAddress;
@@ -63,6 +65,16 @@ void IOLQ3_USBImpl::poll(uint32_t* address, uint32_t* length, uint8_t* destinati
             return;
         }
         if (interface_.currentRead().valid() == 0) {
+            // Between messages, waiting client requests need not wait for the
+            // instrument's next transfer.
+            if (giveWay && total == 0 && engine_.state() == StateEngineRD_USB::kSyncSearch) {
+                while (!interface_.otherRead().waitForCompletion(kGiveWayStepMs)) {
+                    if (giveWay()) {
+                        answer(0, 0);
+                        return;
+                    }
+                }
+            }
             try {
                 interface_.otherRead().waitAsync();
                 interface_.swapReadBuffers();

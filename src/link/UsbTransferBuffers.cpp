@@ -150,6 +150,12 @@ void ReadBuffer_USB_Win::waitAsync() {
     setSize(result.bytes);
 }
 
+bool ReadBuffer_USB_Win::waitForCompletion(uint32_t ms) {
+    if (!pending_ || !events_->overlapped->pending()) return true;
+    events_->event->wait(ms);
+    return !events_->overlapped->pending();
+}
+
 void ReadBuffer_USB_Win::cancel() {
     cancelPending(pending_, *events_, handle_.get());
     consumeAll();

@@ -45,6 +45,9 @@ public:
     // Completes the pending read, if any; afterwards the valid bytes are those
     // received and the cursor is at the start.
     void waitAsync();
+    // True once no read is in flight or the one in flight has finished (then
+    // waitAsync returns without waiting); waits at most `ms` for that.
+    bool waitForCompletion(uint32_t ms);
     // Sets the valid count (growing the storage when needed) and puts the cursor
     // at the start.
     void setSize(uint32_t count);

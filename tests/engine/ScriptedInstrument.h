@@ -124,14 +124,15 @@ public:
     using Source = std::function<std::vector<uint8_t>(uint32_t address, uint32_t length)>;
     void setSource(Source source) { source_ = std::move(source); }
 
-    // The data an instrument would send for a request.
+    // The data an instrument would send for a request. Registers outside the
+    // loaded regions read as zeros, as on the instrument.
     std::vector<uint8_t> answer(uint32_t address, uint32_t length) const {
         if (source_) return source_(address, length);
         auto it = regions_.upper_bound(address);
-        if (it == regions_.begin()) return {};
+        if (it == regions_.begin()) return std::vector<uint8_t>(length, 0);
         --it;
         const uint32_t offset = address - it->first;
-        if (offset >= it->second.size()) return {};
+        if (offset >= it->second.size()) return std::vector<uint8_t>(length, 0);
         const uint32_t n = std::min<uint32_t>(length, uint32_t(it->second.size() - offset));
         return std::vector<uint8_t>(it->second.begin() + offset, it->second.begin() + offset + n);
     }

@@ -267,14 +267,12 @@ TEST_F(GroupBuildTest, AGroupIsMadeOncePerDevice) {
 }
 
 TEST_F(GroupBuildTest, EmptyingAGroupClosesTheBatchItWasWaitingFor) {
-    instrument.loadList(completeList());
-    instrument.runDiscovery();
-    ASSERT_EQ(state().initCounter, 1) << "the OPTIONS value is still awaited";
-    DeviceStateNodeGroup* features = nullptr;
-    for (const auto& g : state().nodeGroups)
-        if (g->typeId == 21) features = g.get();
-    ASSERT_NE(features, nullptr);
     DispatcherTreeLocker lock(state().tree);
+    DeviceStateNodeGroup* features = nullptr;
+    ASSERT_EQ(FeatureInitMapFind(17)->getOrCreateGroup(dev, lock.getNode(), &features), QV_NO_ERROR);
+    EPNodePtr ep = DeviceStateCreateEP<test::TestLeaf>(dev, features, features->node, 4, 0, -1, 0, 0, -1);
+    ASSERT_EQ(DeviceStateRequestEP(dev, ep->epId), QV_NO_ERROR);
+    ASSERT_EQ(state().initCounter, 1) << "the group's value is awaited";
     ASSERT_EQ(DeviceStateNodeGroupClear(dev, *features), QV_NO_ERROR);
     EXPECT_EQ(state().epNodes.awaitingCount, 0u);
     EXPECT_EQ(state().initCounter, 0);

@@ -257,8 +257,14 @@ TEST_F(MessagingTest, AmplifierPollAndItsCompletion) {
     TAmpUpdateComplete(dev, reply, sizeof reply, nullptr);
     EXPECT_EQ(state().tampUpdateState, 0);
     reply[9] = 1;
+    test::LogCapture log;
     TAmpUpdateComplete(dev, reply, sizeof reply, nullptr);
     EXPECT_EQ(state().tampUpdateState, 1);
+    // Its own signature, then one line per reply word.
+    const auto lines = log.messages();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_NE(lines[0].find("TAmpUpdateComplete("), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[3], "tamp 2 state=256");
 }
 
 TEST_F(MessagingTest, DeferredSignalInputRewrite) {

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -33,15 +32,6 @@ inline std::size_t occurrences(const std::string& text, const std::string& part)
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
     return count;
-}
-
-inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
 }
 
 // One lq3sim process, plugged in once its socket exists.

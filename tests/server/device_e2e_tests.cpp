@@ -138,16 +138,18 @@ TEST_F(DeviceEndToEnd, AnFpgaWithoutDesignIsProgrammedAndARunningDesignIsKept) {
 
 TEST_F(DeviceEndToEnd, AStaleDesignIsReplacedOnceItsHashHasBeenChecked) {
     auto instrument = plug(71, {"--running", "--design-digest", kWrongDigest});
-    // The check runs while the device starts up, before or soon after its announcement.
-    trees_->waitFor(addLine(71), 15s);
-    if (!waitForOutput("There is an old bitstream running!", 5s)) {
+    if (!waitForOutput("There is an old bitstream running!", 15s)) {
         instrument->unplug();
         GTEST_SKIP() << "this build does not check the running design yet";
     }
     EXPECT_TRUE(waitForOutput("Program bitstream.", 10s)) << outputOfTest();
+    // The device made again with programming forced runs the embedded design.
+    EXPECT_TRUE(trees_->waitFor(addLine(71), 15s)) << trees_->received();
     const std::string log = outputOfTest();
     EXPECT_LT(log.find("There is an old bitstream running!"), log.find("Program bitstream."));
+    EXPECT_EQ(test::occurrences(log, "There is an old bitstream running!"), 1u);
     instrument->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(71), 10s)) << trees_->received();
 }
 
 TEST_F(DeviceEndToEnd, KillingAnInstrumentInTheMiddleOfATransferEndsOnlyItsDevice) {

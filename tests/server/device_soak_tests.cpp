@@ -1,7 +1,9 @@
 // Soak: one simulated instrument plugged in and pulled out 50 times while
 // another client keeps listing and reading. The server must stay up, every
 // cycle must reach the subscribers of /QV/TREES, and the server must end in
-// order (under AddressSanitizer: without a leak report).
+// order (under AddressSanitizer: without a leak report). A cycle takes about
+// two seconds: one for the instrument's feature list to be read, one for the
+// server's once-a-second pass to let the ended device go.
 #include "DeviceE2ESupport.h"
 
 #include <gtest/gtest.h>

@@ -7,6 +7,7 @@
 #include "core/LogCapture.h"
 #include "engine/FeatureList.h"
 #include "engine/ScriptedInstrument.h"
+#include "model/SystemCpuPrint.h"
 #include "groups/BlockChecks.h"
 
 #include <gtest/gtest.h>
@@ -214,7 +215,9 @@ TEST_F(ModelTest, TheEngineBuildsEveryGroupFromIt) {
                                                   "DEMODS", "OSCS", "MODS", "PLLS", "PIDS", "SIGINS", "SIGOUTS",
                                                   "SCOPES", "DIOS", "AUXINS", "AUXOUTS", "CPUS", "KCTRLS"}));
     std::vector<std::string> pushed;
-    for (const test::OutputRecord& r : dev.takeOutput()) pushed.push_back(r.asText());
+    // The texts of FEATURES; the settings of the other groups push their values too.
+    for (const test::OutputRecord& r : dev.takeOutput())
+        if (r.header.kind == DATATYPE_BYTEARRAY) pushed.push_back(r.asText());
     EXPECT_EQ(pushed, (std::vector<std::string>{"MDL\nRTC\nHFR\nXDM", "LQ3IS"})) << "board flag set: bit 4 listed";
 }
 
@@ -257,10 +260,17 @@ TEST_F(ModelTest, CpuRunsAndReportsRunningAgainAfterAHold) {
     EXPECT_TRUE(link->take(*instrument).empty());
     writeWord(layout::kCpuControl, 0);
     const auto messages = link->take(*instrument);
-    ASSERT_EQ(messages.size(), 1u);
+    // The status report, then the restarted program's line through the print window.
+    ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[0].address, layout::kCpuStatus);
     ASSERT_EQ(messages[0].payload.size(), 128u);
     EXPECT_EQ(le::get32(messages[0].payload.data() + 8), 3u);
+    const auto print = printMessages(layout::kCpuPrintWindow, CpuPrintRegion::kStartLine);
+    for (std::size_t i = 0; i < print.size(); ++i) {
+        EXPECT_EQ(messages[1 + i].address, layout::kCpuPrintWindow);
+        EXPECT_EQ(messages[1 + i].payload, print[i]);
+    }
+    EXPECT_EQ(le::get32(print[0].data()), layout::kCpuPrintWindow) << "a print message names its own address";
 }
 
 TEST_F(ModelTest, HeartbeatStartsOnceTheListWasReadAndKeepsItsRate) {

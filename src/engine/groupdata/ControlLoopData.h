@@ -1,10 +1,35 @@
 #pragma once
 // Per-device state of the node groups: PID controllers and phase-locked loops.
 // Kept in the device state and used only on the device thread.
+//
+// Fields of these groups that DeviceStateGroupData and DeviceState already
+// hold, and that other groups read:
+//   groups.pidCount   number of PID controllers shown (PIDS instances)
+//   groups.pllCount   number of PLLs (PLLS instances)
+//   pidStrobeEnable, pidStrobeAddress  the PID update register: after a write
+//                     of a PID register (or of a setting the controllers
+//                     depend on) the value 1 is written there
+//   pidStrobePending  set by other groups; the send pass writes the strobe once
+#include <array>
+#include <cstddef>
+#include <cstdint>
 
 namespace tarnix {
 
 struct ControlLoopData {
+    // Controllers whose RATE leaf shows the common rate register.
+    static constexpr std::size_t kPidRateSlots = 4;
+
+    // The RATE endpoint of controllers 0 to 3; -1 where there is none.
+    std::array<int32_t, kPidRateSlots> pidRateEndpoints{{-1, -1, -1, -1}};
+    // The last control update rate computed from the rate register, samples/s.
+    double pidRate = 0.0;
+
+    // Version of the PLL feature record; some PLL leaves exist only from version 2.
+    uint16_t pllFeatureVersion = 0;
+    // Register-map row of the blocks of demodulators 6 and 7 that the PLLs
+    // reach; -1 while none is registered.
+    int32_t demods67Row = -1;
 };
 
 }  // namespace tarnix

@@ -6,6 +6,8 @@ NodeProperty HelpItem::value() const {
     switch (kind) {
         case Kind::Integer:
             return NodeProperty(number);
+        case Kind::Double:
+            return NodeProperty(real);
         case Kind::Flag:
             return NodeProperty(number != 0);
         case Kind::Values:

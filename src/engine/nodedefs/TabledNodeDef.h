@@ -9,7 +9,7 @@ namespace tarnix {
 
 // One help property of a node definition, as constant data.
 struct HelpItem {
-    enum class Kind { Text, Integer, Flag, Values };
+    enum class Kind { Text, Integer, Flag, Values, Double };
     using ValueTable = const std::vector<NodeValueListEntry>& (*)();
 
     const char* key;
@@ -17,24 +17,28 @@ struct HelpItem {
     const char* text;
     int64_t number;
     ValueTable table;
+    double real = 0.0;
 
     NodeProperty value() const;
 };
 
 constexpr HelpItem helpText(const char* key, const char* text) {
-    return {key, HelpItem::Kind::Text, text, 0, nullptr};
+    return {key, HelpItem::Kind::Text, text, 0, nullptr, 0.0};
 }
 constexpr HelpItem helpInteger(const char* key, int64_t number) {
-    return {key, HelpItem::Kind::Integer, nullptr, number, nullptr};
+    return {key, HelpItem::Kind::Integer, nullptr, number, nullptr, 0.0};
+}
+constexpr HelpItem helpDouble(const char* key, double real) {
+    return {key, HelpItem::Kind::Double, nullptr, 0, nullptr, real};
 }
 constexpr HelpItem helpFlag(const char* key, bool flag) {
-    return {key, HelpItem::Kind::Flag, nullptr, flag ? 1 : 0, nullptr};
+    return {key, HelpItem::Kind::Flag, nullptr, flag ? 1 : 0, nullptr, 0.0};
 }
 // `table` returns the definition's value list, built on its first call (a
 // function-local static, so concurrent first calls wait for one build) and
 // shared by every node made from the definition.
 constexpr HelpItem helpValues(const char* key, HelpItem::ValueTable table) {
-    return {key, HelpItem::Kind::Values, nullptr, 0, table};
+    return {key, HelpItem::Kind::Values, nullptr, 0, table, 0.0};
 }
 
 // Writes the help items into the node, in order (insert or replace).

@@ -1,0 +1,50 @@
+// Oscillator and demodulator settings written over the text protocol reach
+// a simulated instrument, and its demodulator samples reach a subscriber.
+#include "server/DeviceE2ESupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tarnix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::addLine;
+
+class SignalEndToEnd : public test::DeviceServerFixture {
+protected:
+    std::string ask(const std::string& command) { return test::ask(*probe_, command + "\n", "\n"); }
+};
+
+TEST_F(SignalEndToEnd, OscillatorFrequencyReachesTheDemodulatorStream) {
+    auto instrument = plug(1401);
+    ASSERT_TRUE(trees_->waitFor(addLine(1401), 15s)) << trees_->received() << output();
+    EXPECT_EQ(ask("ls /dev1401/demods/0"),
+              "ADCSELECT\nORDER\nTIMECONSTANT\nRATE\nTRIGGER\nOSCSELECT\nHARMONIC\nPHASESHIFT\nSINC\nSAMPLE\n");
+    // The instrument's own settings replaced the placeholders: no output yet.
+    EXPECT_EQ(ask("/dev1401/demods/0/rate ?"), "/DEV1401/DEMODS/0/RATE: 0.000000\r\n");
+
+    ask("/dev1401/oscs/1/freq 1000000");
+    EXPECT_EQ(ask("/dev1401/oscs/1/freq ?"), "/DEV1401/OSCS/1/FREQ: 1000000.00000\r\n");
+    ask("/dev1401/demods/0/oscselect 1");
+    ask("/dev1401/demods/0/harmonic 2");
+    ask("/dev1401/demods/0/adcselect 2");  // an aux input: its samples need no gain table
+    EXPECT_EQ(ask("/dev1401/demods/0/rate 100"), "/DEV1401/DEMODS/0/RATE: 112.433183\r\n");
+
+    // The simulator builds its samples from the registers the server wrote.
+    auto subscriber = test::greetedClient(server_->port());
+    ASSERT_TRUE(subscriber->send("subs /dev1401/demods/0/sample\n"));
+    // X: a quarter of full scale of an aux input; F: the oscillator at harmonic 2.
+    EXPECT_TRUE(subscriber->waitFor(", X=0.5614035088, Y=0.0000000000, F=2000000.00000, Phi=", 10s))
+        << subscriber->received() << outputOfTest();
+    EXPECT_EQ(subscriber->received().rfind("/DEV1401/DEMODS/0/SAMPLE:", 0), 0u) << subscriber->received();
+
+    ASSERT_TRUE(subscriber->send("unsubs /dev1401/demods/0/sample\n"));
+    ask("/dev1401/demods/0/rate 0");
+    instrument->unplug();
+    EXPECT_TRUE(trees_->waitFor(test::removeLine(1401), 10s)) << trees_->received();
+}
+
+}  // namespace
+}  // namespace tarnix
