@@ -116,16 +116,17 @@ QV_STATUS DeviceStateFeatureInit(DeviceAccess& device) {
     return QV_NO_ERROR;
 }
 
-void DeviceStateSetStats(DeviceAccess& device, int value, double stat) {
-    if (value < 0 || value >= STATS_COUNT) return;
+bool DeviceStateSetStats(DeviceAccess& device, int value, double stat) {
+    if (value < 0 || value >= STATS_COUNT) return true;
     DeviceState& state = stateOf(device);
     EPNodePtr ep = DeviceStateEPNodesFind(state.epNodes, state.statsEPIds[std::size_t(value)]);
-    if (!ep || !ep->updateData) return;
+    if (!ep || !ep->updateData) return true;
     uint8_t bytes[8];
     le::putDouble(bytes, stat);
     const QV_STATUS s = ep->updateData(device, ep, bytes, sizeof bytes);
+    if (s == QV_NO_ERROR) return true;
     // A momentarily full output FIFO only loses this report; the next one follows.
-    if (s == QV_NO_ERROR || s == QV_OVERFLOW) return;
+    if (s == QV_OVERFLOW) return false;
     QV_THROW(QVDeviceException((boost::format("Can't get stats, error %i") % s).str()));
 }
 
@@ -153,11 +154,12 @@ QV_STATUS DeviceStateStartLedAnimation(DeviceAccess& device, DeviceState& state)
     const TreeNode::Ptr root = state.tree ? state.tree->root : TreeNode::Ptr();
     if (state.announced) return DispatcherNotifyTreeChanged(root);
     if (QV_STATUS s = DispatcherNotifyDeviceConnected(root)) return s;
+    // Marked before the LED write: an instrument pulled out right now fails
+    // that write, and the clients that saw the tree come must see it go.
+    state.announced = 1;
     device.setInitialized();
     QVLOG(logging::info) << "Start LED animation.";
-    if (QV_STATUS s = DeviceStateLedRegistersSet(device)) return s;
-    state.announced = 1;
-    return QV_NO_ERROR;
+    return DeviceStateLedRegistersSet(device);
 }
 
 QV_STATUS DeviceStateAddLedRegister(DeviceAccess& device, uint32_t address) {

@@ -182,9 +182,11 @@ QV_STATUS DeviceStateCreate(DeviceAccess& device);
 QV_STATUS DeviceStateDestroy(DeviceAccess& device);
 QV_STATUS DeviceStateFeatureInit(DeviceAccess& device);
 
-// Hands one statistic of the device loop to its node. Throws QVDeviceException
-// when the node's handler fails for another reason than a full output FIFO.
-void DeviceStateSetStats(DeviceAccess& device, int value, double stat);
+// Hands one statistic of the device loop to its node. Returns false when the
+// report was dropped because the output FIFO was full (the caller reports it
+// again later). Throws QVDeviceException when the node's handler fails for
+// another reason.
+bool DeviceStateSetStats(DeviceAccess& device, int value, double stat);
 
 QV_STATUS DeviceStateRequestEP(DeviceAccess& device, int epId);
 QV_STATUS DeviceStateClearAwaiting(DeviceAccess& device, int epId);

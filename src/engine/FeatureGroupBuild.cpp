@@ -73,11 +73,16 @@ QV_STATUS linkAndSort(DeviceAccess& device, DeviceState& state, const std::vecto
 
 // Runs `step`; an exception that a group's code throws while it builds from the
 // list (a malformed list must not end the device, let alone the server) is
-// logged and becomes 0x8010.
+// logged and becomes 0x8010. A device failure (a stalled or vanished
+// instrument met by a flush, or a group that gives the device up) still ends
+// the device: swallowed, it would leave the write queue out of step with the
+// instrument.
 template <class Step>
 QV_STATUS guarded(Step step) {
     try {
         return step();
+    } catch (const QVDeviceException&) {
+        throw;
     } catch (const std::exception&) {
         logCurrentExceptionBanner();
         return QV_BUFFER_TOO_SMALL;

@@ -124,8 +124,8 @@ void DeviceEncFX2Impl::dispatchMessage(uint32_t address, uint32_t length, uint32
 
 void DeviceEncFX2Impl::reportCounter(int statsValue, uint64_t counter, std::atomic<uint64_t>& last) {
     if (counter == last.load()) return;
-    DeviceStateSetStats(*this, statsValue, static_cast<double>(counter));
-    last.store(counter);
+    // A report dropped for a full output FIFO is made again at the next tick.
+    if (DeviceStateSetStats(*this, statsValue, static_cast<double>(counter))) last.store(counter);
 }
 
 void DeviceEncFX2Impl::reportFastStats() {

@@ -82,7 +82,7 @@ TEST_F(DeviceStateTest, InitialisationCompletesOnceAndLaterOnlyReportsChanges) {
 }
 
 TEST_F(DeviceStateTest, SetStatsReachesItsNode) {
-    DeviceStateSetStats(dev, STATS_MEAN_POLL_COUNT, 12.5);
+    EXPECT_TRUE(DeviceStateSetStats(dev, STATS_MEAN_POLL_COUNT, 12.5));
     DeviceStateSetStats(dev, 10, 1.0);  // no such statistic
     auto out = dev.takeOutput();
     ASSERT_EQ(out.size(), 1u);
@@ -92,7 +92,9 @@ TEST_F(DeviceStateTest, SetStatsReachesItsNode) {
 
 TEST_F(DeviceStateTest, SetStatsDropsAReportWhenTheFifoIsFullAndThrowsOnOtherFailures) {
     dev.fillOutput();
-    EXPECT_NO_THROW(DeviceStateSetStats(dev, STATS_SUPPLY_1V2, 1.2));
+    bool delivered = true;
+    EXPECT_NO_THROW(delivered = DeviceStateSetStats(dev, STATS_SUPPLY_1V2, 1.2));
+    EXPECT_FALSE(delivered) << "the caller must know to report it again";
     dev.takeOutput();
     EPNodePtr ep = DeviceStateEPNodesFind(state().epNodes, state().statsEPIds[STATS_TEMPERATURE]);
     ep->updateData = [](DeviceAccess&, const EPNodePtr&, const uint8_t*, uint32_t) { return QV_BUFFER_TOO_SMALL; };

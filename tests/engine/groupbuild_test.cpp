@@ -1,6 +1,7 @@
 #include "ScriptedInstrument.h"
 
 #include "core/LogCapture.h"
+#include "core/QVException.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "core/tree/TreeNotices.h"
 #include "engine/FeatureGroupBuild.h"
@@ -192,6 +193,24 @@ TEST_F(GroupBuildTest, LaterListsRebuildOnlyTheKCtrlGroup) {
     EXPECT_EQ(child("KCTRLS"), kctrls) << "rebuilt in place";
     EXPECT_EQ(child("SYSTEM"), system);
     EXPECT_EQ(deviceChildren(), kFullDevice);
+}
+
+TEST_F(GroupBuildTest, ADeviceFailureWhileTheGroupsAreBuiltEndsTheDevice) {
+    // An instrument that stops taking data: the flush of a group's init fails.
+    struct StalledDevice : test::FakeDevice {
+        using test::FakeDevice::FakeDevice;
+        void flush() override { QV_THROW(QVDeviceException("Device does no more receive write data.")); }
+    };
+    StalledDevice device(98);
+    ASSERT_EQ(DeviceStateCreate(device), QV_NO_ERROR);
+    test::ScriptedInstrument script(device);
+    script.loadList(completeList());
+    try {
+        script.runDiscovery();
+        FAIL() << "the failure was swallowed";
+    } catch (const QVDeviceException& e) {
+        EXPECT_STREQ(e.what(), "Device does no more receive write data.");
+    }
 }
 
 TEST_F(GroupBuildTest, ProcessFeatureAppendsTheRowsGroupTypeId) {

@@ -2,6 +2,8 @@
 #include "engine/FeatureBootstrap.h"
 
 #include "core/LogCapture.h"
+#include "core/QVException.h"
+#include "core/tree/TreeNotices.h"
 #include "engine/RegisterHandlers.h"
 
 #include <gtest/gtest.h>
@@ -218,6 +220,23 @@ TEST_F(MessagingTest, ArrivingDataEndsTheAwaitedRequestAndAnnouncesTheDevice) {
     EXPECT_TRUE(dev.initialized);
     EXPECT_EQ(state().announced, 1);
     EXPECT_TRUE(log.contains("Start LED animation."));
+}
+
+TEST(DeviceAnnouncement, AnInstrumentPulledOutDuringTheFirstLedWriteIsStillReportedGone) {
+    // The tree is announced, then the LED registers are written: an instrument
+    // pulled out at that moment fails the write, and the device is destroyed.
+    struct PulledOut : test::FakeDevice {
+        void flush() override { QV_THROW(QVDeviceException("Write error 1167 during waitAsync().")); }
+    };
+    PulledOut device;
+    ASSERT_EQ(DeviceStateCreate(device), QV_NO_ERROR);
+    DeviceStateAddLedRegister(device, 0x500);
+    std::vector<unsigned> codes;
+    setTreeNoticeSink([&codes](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
+    EXPECT_THROW(DeviceStateStartLedAnimation(device, stateOf(device)), QVDeviceException);
+    DeviceStateDestroy(device);
+    setTreeNoticeSink(nullptr);
+    EXPECT_EQ(codes, (std::vector<unsigned>{TREE_CHANGE_NEW, TREE_CHANGE_GONE}));
 }
 
 TEST_F(MessagingTest, LedAnimationTicks) {

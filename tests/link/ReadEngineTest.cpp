@@ -1,9 +1,11 @@
 #include "MessageStream.h"
+#include "core/LogCapture.h"
 #include "link/IOExceptions.h"
 #include "link/StateEngineRD_USB.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace tarnix {
@@ -38,6 +40,12 @@ std::vector<Decoded> decode(StateEngineRD_USB& engine, const Bytes& stream, cons
         from = to;
     }
     return messages;
+}
+
+std::size_t countStartingWith(const test::LogCapture& log, const std::string& prefix) {
+    std::size_t count = 0;
+    for (const std::string& message : log.messages()) count += message.rfind(prefix, 0) == 0;
+    return count;
 }
 
 std::vector<Decoded> decode(const Bytes& stream, const std::vector<uint32_t>& cuts = {}) {
@@ -82,7 +90,7 @@ TEST(ReadEngine, ResynchronisesWithoutLosingTheFollowingMessage) {
     struct Case {
         const char* what;
         Bytes prefix;
-        uint64_t skipped;
+        std::string skipReason;  // empty: nothing skipped
     };
     Bytes badReserved = deviceMessage(0x5000, pattern(4, 0), 1);
     badReserved[2] = 0x01;
@@ -92,21 +100,29 @@ TEST(ReadEngine, ResynchronisesWithoutLosingTheFollowingMessage) {
     badNext.push_back(0x12);
     badNext.push_back(0x34);
     const Case cases[] = {
-        {"garbage", {0x01, 0x02, 0x03}, 0},
-        {"a lone sync byte", {0x47, 0x00, 0x47}, 0},
-        {"wrong reserved word", badReserved, 1},
-        {"word before the packet count", badSpace, 1},
-        {"wrong word after a message", badNext, 1},
+        {"garbage", {0x01, 0x02, 0x03}, ""},
+        {"a lone sync byte", {0x47, 0x00, 0x47}, ""},
+        {"wrong reserved word", badReserved, "Wrong reserved word"},
+        {"word before the packet count", badSpace, "Incorrect space before packetcount"},
+        {"wrong word after a message", badNext, "validate wrong nextRD"},
     };
     for (const Case& c : cases) {
         Bytes stream = c.prefix;
         append(stream, deviceMessage(0x6000, pattern(8, 5), 2));
         append(stream, {0, 0});
         StateEngineRD_USB engine;
+        test::LogCapture log;
         const auto messages = decode(engine, stream);
         ASSERT_EQ(messages.size(), 1u) << c.what;
         EXPECT_EQ(messages[0], (Decoded{0x6000, pattern(8, 5)})) << c.what;
-        EXPECT_EQ(engine.messagesSkipped(), c.skipped) << c.what;
+        EXPECT_EQ(engine.messagesSkipped(), c.skipReason.empty() ? 0u : 1u) << c.what;
+        if (!c.skipReason.empty()) {
+            EXPECT_TRUE(log.contains("Message skipped! (" + c.skipReason + ") - 1 total.")) << c.what;
+        }
+        // Only a wrong reserved word is reported with the place and the bytes around it.
+        const bool reported = c.skipReason == "Wrong reserved word";
+        EXPECT_EQ(log.contains("Bufferpos: 4, Bytes: 2, MsgSkipped: 0, Count: 0, Address: 0"), reported) << c.what;
+        EXPECT_EQ(countStartingWith(log, "Buffer: "), reported ? 1u : 0u) << c.what;
     }
 }
 
@@ -128,7 +144,11 @@ TEST(ReadEngine, PacketCountsAreCheckedAfterTheFirst) {
     append(stream, deviceMessage(0x1000, pattern(4, 0), 10));
     append(stream, {0, 0});
     StateEngineRD_USB engine;
+    ::testing::internal::CaptureStdout();
     EXPECT_EQ(decode(engine, stream).size(), 3u);
+    const std::string report = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(report.rfind("Incorrect packet count (9, 8).\nBufferpos: ", 0), 0u) << report;
+    EXPECT_EQ(report.find("Incorrect packet count", 1), std::string::npos) << "only the gap is reported";
     EXPECT_EQ(engine.packetCounter(), 10);
     engine.resyncPacketCount();
     Bytes later = deviceMessage(0x1000, pattern(4, 0), 100);

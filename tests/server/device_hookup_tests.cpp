@@ -4,6 +4,8 @@
 #include "core/LogCapture.h"
 #include "core/QVException.h"
 #include "core/component/ExceptionCarrier.h"
+#include "core/component/QVBase.h"
+#include "core/component/QVBaseImpl.h"
 #include "link/DeviceGroupEncFX2.h"
 #include "link/IOExceptions.h"
 #include "server/device/DeviceGroup.h"
@@ -38,7 +40,36 @@ private:
     bool deviceFamily_;
 };
 
-class ServerDeviceUpdate : public ::testing::TestWithParam<bool> {
+// A device component whose thread fails at once; the group keeps it as the
+// USB group keeps its device objects and notes when only the group holds it.
+class FailingDeviceImpl : public impl::QVBaseImpl {
+public:
+    explicit FailingDeviceImpl(exception::ExceptionCarrier& carrier) : QVBaseImpl("FailingDevice", carrier) {}
+    void pre() override { QV_THROW(QVDeviceException("The instrument was pulled out.")); }
+    void run() override {}
+};
+
+class OneFailingDevice : public DeviceGroup {
+public:
+    explicit OneFailingDevice(exception::ExceptionCarrier& carrier) : carrier_(carrier) {}
+    void update(std::vector<std::shared_ptr<QVBase>>& newDevices) override {
+        if (!device) {
+            device = std::make_shared<QVBase>(std::make_shared<FailingDeviceImpl>(carrier_));
+            newDevices.push_back(device);
+        } else {
+            heldOnlyHere = device.use_count() == 1;
+        }
+    }
+    void removeEnded() override {}
+    void setProgAlways(bool) override {}
+    std::shared_ptr<QVBase> device;
+    bool heldOnlyHere = false;
+
+private:
+    exception::ExceptionCarrier& carrier_;
+};
+
+class ServerHookup : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/tmp/qvhookup-XXXXXX";
@@ -56,6 +87,8 @@ protected:
     exception::ExceptionCarrier ownCarrier;
     std::string directory_;
 };
+
+class ServerDeviceUpdate : public ServerHookup, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(ServerDeviceUpdate, AFailingFirstUpdateIsLoggedAndTheServerGoesOn) {
     auto server = std::make_shared<Server>(childCarrier, ownCarrier);
@@ -78,6 +111,19 @@ TEST_P(ServerDeviceUpdate, AFailingFirstUpdateIsLoggedAndTheServerGoesOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DeviceAndOtherFailures, ServerDeviceUpdate, ::testing::Bool());
+
+TEST_F(ServerHookup, AnUpdateLetsAFailedDeviceGoAtOnceAndKeepsChildrenNotStartedYet) {
+    // Not started: the listener, server node and dispatcher count as finished.
+    auto server = std::make_shared<Server>(childCarrier, ownCarrier);
+    auto group = std::make_shared<OneFailingDevice>(childCarrier);
+    server->impl().addDeviceGroup(group);
+    server->impl().updateDevices();
+    ASSERT_EQ(server->implementation()->childCount(), 4u);
+    ASSERT_TRUE(test::eventually([&] { return group->device->isFinished(); }, 5s));
+    server->impl().updateDevices();
+    EXPECT_TRUE(group->heldOnlyHere) << "the group could not drop the failed device in the same update";
+    EXPECT_EQ(server->implementation()->childCount(), 3u);
+}
 
 TEST(ServerDeviceGroups, TheServerRunsWithTheUsbDeviceGroup) {
     exception::ExceptionCarrier carrier;

@@ -156,9 +156,7 @@ TEST_F(TextEndToEnd, TreeChangesOfASimulatedInstrument) {
         auto probe = connect();
         const std::string roots = ask(*probe, "ls /\n", "\n");
         instrument.stop(false, SIGTERM);
-        if (roots.find("DEV1234") == std::string::npos)
-            GTEST_SKIP() << "the server built no tree for the simulated instrument";
-        FAIL() << "DEV1234 appeared without a tree-change line: " << client_->received();
+        FAIL() << "no tree-change line; the roots are:\n" << roots << "received: " << client_->received();
     }
     const std::string received = client_->received();
     const auto added = received.find("/QV/TREES: add DEV1234\r\n");
@@ -171,7 +169,7 @@ TEST_F(TextEndToEnd, TreeChangesOfASimulatedInstrument) {
 
 TEST_F(TextEndToEnd, ProtoBinAnswersTheBinaryHello) {
     registerServerProtocols();
-    if (!getProtocolHooks(INTERFACE_BINARY)) GTEST_SKIP() << "this build has no binary protocol yet";
+    ASSERT_NE(getProtocolHooks(INTERFACE_BINARY), nullptr);
     const std::string hello("\x01\x00\x00\x00\x12\x00\x00\x00\x00\x00\x00\x00\x0C\x00\x08\x00\x95\x42", 18);
     client_->clear();
     ASSERT_TRUE(client_->send("proto bin\nls\n"));

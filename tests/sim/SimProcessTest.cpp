@@ -68,7 +68,9 @@ TEST_F(SimProcessTest, ARunningDesignIsDetectedWithoutProgrammingAndAnswersThrou
     Bytes buffer(4096);
     uint32_t address = 0;
     uint32_t length = 0;
-    for (int attempt = 0; attempt < 3 && length == 0; ++attempt)
+    // The probe read at the feature-list aperture starts the design's
+    // heartbeat, whose blocks may come first.
+    for (int attempt = 0; attempt < 50 && address != 0x00401000u; ++attempt)
         usbImpl->poll(&address, &length, buffer.data(), uint32_t(buffer.size()), 500,
                       impl::IOLQ3_USBImpl::timeOfDayMicros());
     EXPECT_EQ(address, 0x00401000u);

@@ -98,8 +98,15 @@ void QVBaseImpl::setLoopStatistic(bool enabled) {
     for (const auto& child : children_) child->setLoopStatistic(enabled);
 }
 
-void QVBaseImpl::reapChildren() {
+void QVBaseImpl::reapChildren() { reap(false); }
+
+void QVBaseImpl::reapFailedChildren() { reap(true); }
+
+void QVBaseImpl::reap(bool failedOnly) {
     if (childCount_.load() == 0) return;
+    const auto ended = [failedOnly](const std::shared_ptr<QVBase>& child) {
+        return child->isFinished() && (!failedOnly || child->isIllegal());
+    };
     std::vector<std::shared_ptr<QVBase>> released;
     {
         // Upgradeable: readers may go on, but no child can be added between
@@ -110,14 +117,14 @@ void QVBaseImpl::reapChildren() {
             if (child->isIllegal()) child->stop();
         }
         for (const auto& child : children_) {
-            if (child->isFinished()) ++finished;
+            if (ended(child)) ++finished;
         }
         if (finished == 0) return;
 
         std::vector<std::shared_ptr<QVBase>> remaining;
         remaining.reserve(children_.size() - finished);
         for (const auto& child : children_) {
-            if (!child->isFinished()) remaining.push_back(child);
+            if (!ended(child)) remaining.push_back(child);
         }
         boost::upgrade_to_unique_lock<boost::shared_mutex> install(scan);
         released.swap(children_);

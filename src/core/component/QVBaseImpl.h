@@ -63,6 +63,10 @@ public:
     // Stops illegal children and removes the finished ones; called by the
     // component's own thread after every pass.
     void reapChildren();
+    // Removes only the children whose threads ended by an exception. Safe on
+    // any thread at any time: a child not started yet also counts as
+    // finished, but never as failed.
+    void reapFailedChildren();
 
     // Sets the calling thread's priority (-1 lowest, 0 normal, 1 time
     // critical; other values do nothing). A refusal is logged at "debug".
@@ -75,6 +79,8 @@ public:
 
 private:
     friend class tarnix::ThreadClass;
+
+    void reap(bool failedOnly);
 
     // Declaration order is destruction order reversed: the children lock and
     // the children go first, the thread object last.

@@ -93,6 +93,10 @@ void ServerImpl::run() {
 }
 
 void ServerImpl::updateDevices() {
+    // A device whose thread has failed leaves the child list here, not only
+    // after the server thread's pass, so that its group drops it in this very
+    // update: a client asking for an update sees a pulled instrument go at once.
+    reapFailedChildren();
     std::vector<std::shared_ptr<QVBase>> found;
     for (const std::shared_ptr<DeviceGroup>& group : deviceGroups_) group->update(found);
     for (const std::shared_ptr<QVBase>& device : found) device->start();

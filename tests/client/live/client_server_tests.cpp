@@ -192,10 +192,7 @@ TEST_F(ClientAgainstServer, TreesReportsASimulatedInstrument) {
     const auto end = std::chrono::steady_clock::now() + 15s;
     while (event->valueType == QV_VALUE_NONE && std::chrono::steady_clock::now() < end)
         ASSERT_EQ(qvAPIPollData(handle_.get(), event.get(), 500), QV_NO_ERROR);
-    if (event->valueType == QV_VALUE_NONE) {
-        instrument.stop(false, SIGTERM);
-        GTEST_SKIP() << "the server built no tree for the simulated instrument";
-    }
+    if (event->valueType == QV_VALUE_NONE) instrument.stop(false, SIGTERM);
     ASSERT_EQ(event->valueType, uint32_t(QV_VALUE_TREECHANGE));
     EXPECT_STREQ(event->path, "/QV/TREES");
     int32_t code = -1;

@@ -246,6 +246,27 @@ TEST_F(DeviceLoopTest, TransferStatisticsCountEveryWriteAndEveryReadByte) {
     EXPECT_EQ(stat(STATS_MEAN_POLL_COUNT), 1.0);
 }
 
+TEST_F(DeviceLoopTest, AByteCountDroppedForAFullOutputFifoIsReportedAtTheNextTick) {
+    DeviceLoopTiming timing = fastTiming();
+    timing.fastStatsPeriod = std::chrono::microseconds(0);
+    impl().setLoopTimingForTest(timing);
+    startWithDesignRunning();
+    const std::shared_ptr<QVFifo> output = impl().outputFifo();
+    for (uint32_t block : {4096u, 16u}) {
+        for (;;) {
+            QVFifo::DataAccessor<QVFifo::WriterPolicy> filler(output, block);
+            if (!filler.isValid()) break;
+            filler.commitAll();
+        }
+    }
+    impl().run();  // sends the 12-byte aperture request; its report finds no room
+    EXPECT_EQ(stat(STATS_BYTES_SENT), 0.0);
+    output->reset();
+    impl().run();  // nothing more sent: the count stands as it was dropped
+    EXPECT_EQ(stat(STATS_BYTES_SENT), double(impl().usb().bytesSent()));
+    EXPECT_GT(stat(STATS_BYTES_SENT), 0.0);
+}
+
 TEST_F(DeviceLoopTest, TheClassLogDumpsFlagsCountersAndTheMessageBuffer) {
     startWithDesignRunning();
     deliver(messageRun(0x2000, 1));
