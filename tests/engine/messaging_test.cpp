@@ -145,6 +145,9 @@ TEST_F(MessagingTest, FailingHandlerDoesNotBlockTheSendSet) {
     EXPECT_EQ(dev.writes()[1].address, 0x7000u) << "the PID strobe still goes out";
     EXPECT_EQ(dev.writes()[1].word(), 1u);
     EXPECT_EQ(bad->flags, 0);
+    const std::string reported = "Can't send endpoint (EPId=" + std::to_string(bad->epId) + "), status " +
+                                 std::to_string(QV_BUFFER_TOO_SMALL) + "; its pending write and request are dropped.";
+    EXPECT_TRUE(log.contains(reported)) << reported;
     EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
     EXPECT_EQ(badCalls, 1);
 }

@@ -344,5 +344,26 @@ TEST(BinaryListing, AListingBeyondTheOutputBufferIsRefusedWithAnError) {
     EXPECT_EQ(session.take(), std::string("\x03\0\0\0\x11\0\0\0\x4e\0\0\0MANY\n", 17));
 }
 
+TEST(BinaryListing, AListingLongerThan64KiBArrivesWholeWithItsFullLength) {
+    std::string names;
+    test::ScopedTree tree(TreeId::device(98), [&names](const DispatcherTreeLock& lock) {
+        TreeNode::Ptr group = test::addNode(lock.getNode(), "SOME");
+        for (int i = 0; i < 1000; ++i) {
+            std::string name = std::to_string(i);
+            name.resize(120, 'N');
+            test::addNode(group, name);
+            names += name + "\n";
+        }
+    });
+    test::FakeSession session;
+    IFaceDataBinary binary(session);
+    const Bytes request = message(wire::MSG_LIST_NODES, 79, test::withU32(pathBody("/dev98/some"), 0));
+    EXPECT_EQ(binary.input(request.data(), uint32_t(request.size())), 0);
+    const std::string reply = session.take();
+    ASSERT_EQ(reply.size(), wire::kHeaderSize + names.size());
+    EXPECT_EQ(le::get32(reinterpret_cast<const uint8_t*>(reply.data()) + 4), uint32_t(reply.size()));
+    EXPECT_EQ(reply.substr(wire::kHeaderSize), names);
+}
+
 }  // namespace
 }  // namespace tarnix

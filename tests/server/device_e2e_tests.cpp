@@ -149,6 +149,26 @@ TEST_F(DeviceEndToEnd, AStaleDesignIsReplacedOnceItsHashHasBeenChecked) {
     EXPECT_TRUE(trees_->waitFor(removeLine(71), 10s)) << trees_->received();
 }
 
+TEST_F(DeviceEndToEnd, SubscribedSessionsClosingWhileSamplesStreamLeaveTheServerServing) {
+    // Sessions leave the dispatcher's lists while it is delivering to them.
+    auto instrument = plug(82, {"--running", "--aux-dio-hz", "1000"});
+    ASSERT_TRUE(trees_->waitFor(addLine(82), 15s)) << trees_->received();
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<std::unique_ptr<test::TestClient>> subscribers;
+        for (int i = 0; i < 4; ++i) {
+            subscribers.push_back(test::greetedClient(server_->port()));
+            ASSERT_TRUE(subscribers.back()->send("subs /dev82/auxins/0/sample\nsubs /dev82/dios/0/input\n"));
+        }
+        for (auto& subscriber : subscribers)
+            ASSERT_TRUE(subscriber->waitFor("/DEV82/AUXINS/0/SAMPLE", 5s)) << subscriber->received();
+        // Gone without a word: the connections close while samples are on their way.
+    }
+    EXPECT_EQ(roots(), "QV\nDEV82\n");
+    instrument->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(82), 10s)) << trees_->received();
+}
+
 TEST_F(DeviceEndToEnd, KillingAnInstrumentInTheMiddleOfATransferEndsOnlyItsDevice) {
     auto other = plug(80);
     auto streaming = plug(81, {"--running", "--stream-address", "15728640", "--stream-bytes", "4096",
