@@ -7,6 +7,7 @@
 namespace tarnix {
 
 class QVFifo;
+class WakeSignal;
 struct DeviceState;
 
 // Clock of the device state engine. Intervals (LED ticks, re-requests, command
@@ -41,6 +42,8 @@ public:
     virtual std::shared_ptr<QVFifo> outputFifo() = 0;
     // Client requests for the device's tree, read by the device loop.
     virtual std::shared_ptr<QVFifo> requestFifo() = 0;
+    // Notified after every client request written into that FIFO (optional).
+    virtual std::shared_ptr<WakeSignal> requestSignal() { return nullptr; }
 
     virtual uint32_t serial() const = 0;
     virtual EngineTime now() const = 0;

@@ -3,6 +3,7 @@
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/fifo/BufferFifo.h"
+#include "core/tree/WakeSignal.h"
 #include "engine/DeviceState.h"
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceFailure.h"
@@ -31,6 +32,7 @@ DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::Exception
       usb_(IOLQ3_USBImpl::create(id)),
       outputFifo_(std::make_shared<OutputFifo>()),
       requestFifo_(std::make_shared<RequestFifo>()),
+      requestSignal_(std::make_shared<WakeSignal>(usb_->giveWayWaker())),
       deviceId_(id),
       fastStatsTime_(Clock::now()),
       slowStatsTime_(fastStatsTime_),

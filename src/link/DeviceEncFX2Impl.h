@@ -82,6 +82,8 @@ public:
     void queueRequestData(uint32_t address, uint32_t length) override;
     std::shared_ptr<QVFifo> outputFifo() override { return outputFifo_; }
     std::shared_ptr<QVFifo> requestFifo() override { return requestFifo_; }
+    // A client request ends the read phase's wait for the instrument at once.
+    std::shared_ptr<WakeSignal> requestSignal() override { return requestSignal_; }
     uint32_t serial() const override { return serial_.load(); }
     EngineTime now() const override { return EngineClock::now(); }
     void setInitialized() override { initialized_.store(true); }
@@ -110,6 +112,7 @@ private:
     std::shared_ptr<IOLQ3_USBImpl> usb_;
     std::shared_ptr<QVFifo> outputFifo_;
     std::shared_ptr<QVFifo> requestFifo_;
+    std::shared_ptr<WakeSignal> requestSignal_;
     std::weak_ptr<DeviceID> deviceId_;
     std::atomic<uint32_t> serial_{0};
     std::atomic<bool> progAlways_{false};

@@ -81,8 +81,9 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     uint32_t count = 0;
     const uint64_t start = IOLQ3_USBImpl::timeOfDayMicros();
     // While client requests wait, the read phase does not wait for the
-    // instrument's next message: requests are served within about a
-    // millisecond, not after the whole poll time-out.
+    // instrument's next message: a request posted to the device's tree wakes
+    // the poll (see requestSignal), so it is served at once, not after the
+    // whole poll time-out.
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
         gaveWay = requestFifo_->used() != 0;
         return gaveWay;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace tarnix {
@@ -130,6 +131,12 @@ public:
     // the next poll.
     void poll(uint32_t* address, uint32_t* length, uint8_t* destination, uint32_t destinationSize,
               uint32_t timeoutMs, uint64_t startMicros, const std::function<bool()>& giveWay = {});
+    // Callable from any thread: a poll waiting to give way asks `giveWay`
+    // again at once instead of at its next check. The callable may outlive
+    // this object.
+    std::function<void()> giveWayWaker() const;
+    // How often a poll that waits to give way asks `giveWay` unprompted.
+    void setGiveWayCheckInterval(uint32_t millis) { giveWayCheckMs_ = millis; }
     // The UTC time of day in microseconds.
     static uint64_t timeOfDayMicros();
 
@@ -153,6 +160,9 @@ private:
     // Writes the other write buffer's own bytes and counts them as sent.
     void writeOtherBuffer();
     void countSent(uint64_t bytes);
+    // Between messages: waits for the read in flight while `giveWay` answers
+    // false; true when it answered true first.
+    bool waitToGiveWay(const std::function<bool()>& giveWay);
 
     enum WriteState { kWriteIdle = 0, kWriteOpen = 1 };
 
@@ -165,6 +175,14 @@ private:
     uint32_t announced_ = 0;
     uint32_t queued_ = 0;
     StateEngineRD_USB engine_;
+    // The read a poll waits on to give way, shared with the wakers handed out.
+    struct GiveWayWait {
+        std::mutex mutex;
+        std::shared_ptr<platform::usb::Event> waitingOn;  // null while no poll waits to give way
+        void wake();
+    };
+    const std::shared_ptr<GiveWayWait> giveWayWait_ = std::make_shared<GiveWayWait>();
+    uint32_t giveWayCheckMs_ = 10;
 };
 
 }  // namespace impl

@@ -12,8 +12,6 @@ namespace impl {
 namespace {
 
 constexpr uint64_t kMicrosPerDay = 86400ull * 1000000ull;
-// How often a poll that waits for the instrument asks whether to give way.
-constexpr uint32_t kGiveWayStepMs = 1;
 
 // Microseconds from `start` to `now`, both times of day; a wait that crossed
 // midnight is counted across it.
@@ -27,6 +25,32 @@ uint64_t IOLQ3_USBImpl::timeOfDayMicros() {
     const auto sinceEpoch = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::system_clock::now().time_since_epoch());
     return static_cast<uint64_t>(sinceEpoch.count()) % kMicrosPerDay;
+}
+
+void IOLQ3_USBImpl::GiveWayWait::wake() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (waitingOn) waitingOn->set();
+}
+
+std::function<void()> IOLQ3_USBImpl::giveWayWaker() const {
+    const std::shared_ptr<GiveWayWait> wait = giveWayWait_;
+    return [wait] { wait->wake(); };
+}
+
+bool IOLQ3_USBImpl::waitToGiveWay(const std::function<bool()>& giveWay) {
+    detail::ReadBuffer_USB_Win& read = interface_.otherRead();
+    {
+        std::lock_guard<std::mutex> lock(giveWayWait_->mutex);
+        giveWayWait_->waitingOn = read.completionEvent();
+    }
+    // Wakes after the first question cannot be missed: they set the event
+    // that the wait below looks at.
+    bool gaveWay = false;
+    bool completed = read.waitForCompletion(0);
+    while (!completed && !(gaveWay = giveWay())) completed = read.waitForCompletion(giveWayCheckMs_);
+    std::lock_guard<std::mutex> lock(giveWayWait_->mutex);
+    giveWayWait_->waitingOn.reset();
+    return gaveWay;
 }
 
 void IOLQ3_USBImpl::poll(uint32_t* address, uint32_t* length, uint8_t* destination, uint32_t destinationSize,
@@ -67,13 +91,10 @@ void IOLQ3_USBImpl::poll(uint32_t* address, uint32_t* length, uint8_t* destinati
         if (interface_.currentRead().valid() == 0) {
             // Between messages, waiting client requests need not wait for the
             // instrument's next transfer.
-            if (giveWay && total == 0 && engine_.state() == StateEngineRD_USB::kSyncSearch) {
-                while (!interface_.otherRead().waitForCompletion(kGiveWayStepMs)) {
-                    if (giveWay()) {
-                        answer(0, 0);
-                        return;
-                    }
-                }
+            if (giveWay && total == 0 && engine_.state() == StateEngineRD_USB::kSyncSearch &&
+                waitToGiveWay(giveWay)) {
+                answer(0, 0);
+                return;
             }
             try {
                 interface_.otherRead().waitAsync();

@@ -48,6 +48,9 @@ public:
     // True once no read is in flight or the one in flight has finished (then
     // waitAsync returns without waiting); waits at most `ms` for that.
     bool waitForCompletion(uint32_t ms);
+    // The event that a finished read sets. Setting it from elsewhere only cuts
+    // a waitForCompletion short: every wait checks the transfer itself.
+    const std::shared_ptr<platform::usb::Event>& completionEvent() const { return events_->event; }
     // Sets the valid count (growing the storage when needed) and puts the cursor
     // at the start.
     void setSize(uint32_t count);

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <thread>
 
 namespace tarnix {
 namespace {
@@ -121,6 +124,35 @@ TEST_F(PollTest, EndsAfterTheTimeOutWhenOnlyFillBytesArrive) {
     EXPECT_GE(waited, std::chrono::milliseconds(100));
     EXPECT_LT(waited, std::chrono::milliseconds(1000));
     EXPECT_EQ(usbImpl->usbInterface().readTimeout(), 100u);
+}
+
+TEST_F(PollTest, AWakerEndsAWaitToGiveWayAtOnce) {
+    fake.device->setReadDefault(Reply{0, Completion::never, {}});
+    // Unprompted, the poll would ask again only after a minute.
+    usbImpl->setGiveWayCheckInterval(60000);
+    std::atomic<bool> requestWaiting{false};
+    std::atomic<int> asked{0};
+    const std::function<bool()> giveWay = [&] {
+        ++asked;
+        return requestWaiting.load();
+    };
+    const std::function<void()> wake = usbImpl->giveWayWaker();
+    std::thread client([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        requestWaiting.store(true);
+        wake();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    uint32_t length = 1;
+    usbImpl->poll(nullptr, &length, destination.data(), uint32_t(destination.size()), 0,
+                  impl::IOLQ3_USBImpl::timeOfDayMicros(), giveWay);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    client.join();
+    EXPECT_EQ(length, 0u);
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_EQ(asked.load(), 2) << "asked once before waiting and once when woken";
+    // A wake while no poll waits is lost harmlessly.
+    wake();
 }
 
 }  // namespace

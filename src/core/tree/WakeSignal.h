@@ -1,7 +1,9 @@
 #pragma once
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <utility>
 
 namespace tarnix {
 
@@ -11,12 +13,18 @@ namespace tarnix {
 // next wait.
 class WakeSignal {
 public:
+    WakeSignal() = default;
+    // `alsoWake` runs on every notify, for an owner that waits on something
+    // else than this signal (a device thread waiting for its instrument).
+    explicit WakeSignal(std::function<void()> alsoWake) : alsoWake_(std::move(alsoWake)) {}
+
     void notify() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             pending_ = true;
         }
         condition_.notify_one();
+        if (alsoWake_) alsoWake_();
     }
 
     // True when woken by a notify, false when the time ran out.
@@ -29,6 +37,7 @@ public:
     }
 
 private:
+    const std::function<void()> alsoWake_;
     std::mutex mutex_;
     std::condition_variable condition_;
     bool pending_ = false;
