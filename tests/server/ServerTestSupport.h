@@ -17,7 +17,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <netinet/in.h>
+#include <random>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -26,8 +28,22 @@
 namespace tarnix {
 namespace test {
 
-// A port that was free a moment ago on the loopback address.
+// A port that was free a moment ago on the loopback address. Taken from
+// 20000..32767, below the system's ephemeral ports: a port that the system
+// handed out once may go at any moment to the client side of some other
+// test's connection, and a server could then not bind it.
 inline uint16_t freePort() {
+    static std::mt19937 random(std::random_device{}());
+    static std::mutex randomMutex;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        uint16_t port;
+        {
+            std::lock_guard<std::mutex> lock(randomMutex);
+            port = uint16_t(20000 + random() % 12768);
+        }
+        platform::Socket probe = platform::createTcpSocket();
+        if (platform::bindIPv4(probe.get(), port, false)) return port;
+    }
     platform::Socket probe = platform::createTcpSocket();
     platform::bindIPv4(probe.get(), 0, false);
     return platform::boundPort(probe.get());
