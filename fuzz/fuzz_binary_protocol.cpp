@@ -5,6 +5,7 @@
 // that get correct headers, so that the fuzzer reaches every request handler
 // quickly. Every write of the protocol and every encoder output must be one
 // whole, well-formed message.
+#include "QuietLogging.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "core/tree/NodeDef.h"
@@ -13,8 +14,6 @@
 #include "server/binary/BinaryEncoders.h"
 #include "server/binary/IFaceDataBinary.h"
 #include "server/protocol/BinaryWire.h"
-
-#include <boost/log/core/core.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -164,13 +163,6 @@ void fuzzEncoders(const uint8_t* data, size_t size) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Log messages are still composed (their formatting runs under the
-    // fuzzer); only their output, millions of lines, is switched off.
-    boost::log::core::get()->set_logging_enabled(false);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0 && data[0] >= 0xF0)

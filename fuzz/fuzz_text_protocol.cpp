@@ -4,6 +4,7 @@
 // byte the input is sent as it is; with an even one, bytes from 0x80 up stand
 // for whole words of the protocol, so that the fuzzer reaches deep into the
 // grammar quickly.
+#include "QuietLogging.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "core/tree/NodeDef.h"
@@ -11,8 +12,6 @@
 #include "core/tree/TreeEndpoints.h"
 #include "server/text/AsciiEncoders.h"
 #include "server/text/IFaceDataAscii.h"
-
-#include <boost/log/core/core.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -136,13 +135,6 @@ void fuzzEncoders(const uint8_t* data, size_t size) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Log messages are still composed (their formatting runs under the
-    // fuzzer); only their output, millions of lines, is switched off.
-    boost::log::core::get()->set_logging_enabled(false);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0 && data[0] >= 0xF0)

@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint32_t kHeaderBytes = 8;  // address word, type word
 
-// What ends a conversion specification, and what fills it.
+// What ends a format directive, and what fills it.
 enum class Conversion { None, Floating, Signed, Unsigned, Text, Percent, Remove };
 
 Conversion conversionOf(char c) {
@@ -44,37 +44,37 @@ bool takesArgument(Conversion kind) {
     return kind != Conversion::None && kind != Conversion::Percent && kind != Conversion::Remove;
 }
 
-// One specification: from its "%" to its ending character, inclusive.
-struct Specification {
+// One directive: from its "%" to its ending character, inclusive.
+struct Directive {
     std::size_t begin = 0;
     std::size_t length = 0;
     Conversion kind = Conversion::None;
 };
 
-// The next specification at or after `from`; false when there is none, or
+// The next directive at or after `from`; false when there is none, or
 // when the last one runs to the end of the text without an ending character.
-bool nextSpecification(const std::string& text, std::size_t from, Specification& spec) {
+bool nextDirective(const std::string& text, std::size_t from, Directive& found) {
     const std::size_t begin = text.find('%', from);
     if (begin == std::string::npos) return false;
     for (std::size_t end = begin + 1; end < text.size(); ++end) {
         const Conversion kind = conversionOf(text[end]);
         if (kind == Conversion::None) continue;
-        spec.begin = begin;
-        spec.length = end + 1 - begin;
-        spec.kind = kind;
+        found.begin = begin;
+        found.length = end + 1 - begin;
+        found.kind = kind;
         return true;
     }
     return false;
 }
 
 // Replaces a "%...%" by "%" or removes a "%...n"; returns where to search on.
-std::size_t settleLiteral(std::string& text, const Specification& spec) {
-    if (spec.kind == Conversion::Percent) {
-        text.replace(spec.begin, spec.length, "%");
-        return spec.begin + 1;
+std::size_t settleLiteral(std::string& text, const Directive& found) {
+    if (found.kind == Conversion::Percent) {
+        text.replace(found.begin, found.length, "%");
+        return found.begin + 1;
     }
-    text.erase(spec.begin, spec.length);
-    return spec.begin;
+    text.erase(found.begin, found.length);
+    return found.begin;
 }
 
 // The first `length` bytes of a packed text of `available` bytes.
@@ -84,9 +84,9 @@ std::string restoreText(const uint8_t* packed, uint32_t available, uint32_t leng
     return std::string(reinterpret_cast<const char*>(bytes.data()), std::min(length, available));
 }
 
-// The argument of a message formatted by one specification.
-std::string formatArgument(const std::string& spec, Conversion kind, const uint8_t* payload, uint32_t length) {
-    boost::format formatter(spec);
+// The argument of a message formatted by one directive.
+std::string formatArgument(const std::string& found, Conversion kind, const uint8_t* payload, uint32_t length) {
+    boost::format formatter(found);
     switch (kind) {
         case Conversion::Floating: {
             const uint64_t bits = (uint64_t(le::get32(payload)) << 32) | le::get32(payload + 4);
@@ -134,9 +134,9 @@ void swapBytes32(uint8_t* buffer, std::size_t length) {
 
 uint32_t RTKPrintfCountConversions(const std::string& format) {
     uint32_t count = 0;
-    Specification spec;
-    for (std::size_t at = 0; nextSpecification(format, at, spec); at = spec.begin + spec.length)
-        if (takesArgument(spec.kind)) ++count;
+    Directive found;
+    for (std::size_t at = 0; nextDirective(format, at, found); at = found.begin + found.length)
+        if (takesArgument(found.kind)) ++count;
     return count;
 }
 
@@ -202,43 +202,43 @@ QV_STATUS RTKPrintfFormatMessage(RTKPrintfDecoder& decoder, const uint8_t* paylo
 QV_STATUS RTKPrintfArgument(DeviceAccess& device, RTKPrintfDecoder& decoder, const uint8_t* payload, uint32_t length,
                             uint32_t type) {
     std::string& format = decoder.format;
-    Specification spec;
+    Directive found;
     std::size_t at = std::min(decoder.filled, format.size());
     for (;;) {
-        if (!nextSpecification(format, at, spec)) {
+        if (!nextDirective(format, at, found)) {
             // Nothing to fill: the argument is dropped. What was settled on the
-            // way counts as filled in, so it is never taken for a specification.
+            // way counts as filled in, so it is never taken for a directive.
             decoder.filled = at;
             return QV_NO_ERROR;
         }
-        if (takesArgument(spec.kind)) break;
-        at = settleLiteral(format, spec);
+        if (takesArgument(found.kind)) break;
+        at = settleLiteral(format, found);
     }
-    if (!fits(spec.kind, type, payload, length)) return QV_BUFFER_TOO_SMALL;
+    if (!fits(found.kind, type, payload, length)) return QV_BUFFER_TOO_SMALL;
 
-    const std::string specText = format.substr(spec.begin, spec.length);
+    const std::string directiveText = format.substr(found.begin, found.length);
     std::string text;
     try {
-        text = formatArgument(specText, spec.kind, payload, length);
+        text = formatArgument(directiveText, found.kind, payload, length);
     } catch (const std::exception&) {
-        RTKPrintfFormatError(device, format, specText, decoder);
+        RTKPrintfFormatError(device, format, directiveText, decoder);
         return QV_BUFFER_TOO_SMALL;
     }
-    format.replace(spec.begin, spec.length, text);
-    decoder.filled = spec.begin + text.size();
+    format.replace(found.begin, found.length, text);
+    decoder.filled = found.begin + text.size();
 
     if (decoder.remaining > 0) --decoder.remaining;
     if (decoder.remaining > 0) return QV_NO_ERROR;
-    for (at = decoder.filled; nextSpecification(format, at, spec);)
-        at = takesArgument(spec.kind) ? spec.begin + spec.length : settleLiteral(format, spec);
+    for (at = decoder.filled; nextDirective(format, at, found);)
+        at = takesArgument(found.kind) ? found.begin + found.length : settleLiteral(format, found);
     decoder.state = RTKPrintfDecoder::Idle;
     return RTKPrintfEmitLine(device, decoder, format);
 }
 
-void RTKPrintfFormatError(DeviceAccess& device, const std::string& format, const std::string& specification,
+void RTKPrintfFormatError(DeviceAccess& device, const std::string& format, const std::string& directive,
                           RTKPrintfDecoder& decoder) {
     QVLOG(logging::error) << "format error in printf";
-    QVLOG(logging::debug) << "error in string \"" << format << "\" at \"" << specification << "\"";
+    QVLOG(logging::debug) << "error in string \"" << format << "\" at \"" << directive << "\"";
     RTKPrintfEmitLine(device, decoder, kRTKPrintfFormatErrorLine);
 }
 

@@ -46,7 +46,7 @@ QV_STATUS RTKPrintfArgument(DeviceAccess& device, RTKPrintfDecoder& decoder, con
 
 // The conversions of a format that take an argument (not "%%", not "%n").
 uint32_t RTKPrintfCountConversions(const std::string& format);
-void RTKPrintfFormatError(DeviceAccess& device, const std::string& format, const std::string& specification,
+void RTKPrintfFormatError(DeviceAccess& device, const std::string& format, const std::string& directive,
                           RTKPrintfDecoder& decoder);
 // Logs the line and pushes it to the OUTPUT endpoint, when there is one.
 QV_STATUS RTKPrintfEmitLine(DeviceAccess& device, RTKPrintfDecoder& decoder, const std::string& line);

@@ -34,7 +34,7 @@ constexpr uint32_t kPortBytes = 4;
 constexpr uint32_t kValueBytes = 4;
 
 // A leaf's parameter code and raw default, and how it is shown.
-struct TAmpLeafSpec {
+struct TAmpLeafEntry {
     uint32_t code;
     uint32_t raw;
     int32_t registerSize;
@@ -101,17 +101,17 @@ QV_STATUS updateRaw(DeviceAccess& device, const EPNodePtr& ep, const uint8_t* da
 // keeps its default until written or read back later).
 template <class T>
 QV_STATUS buildLeaf(DeviceAccess& device, DeviceStateNodeGroup* group, const TreeNode::Ptr& parent, Feature* port,
-                    const TAmpLeafSpec& spec) {
-    EPNodePtr ep = CreateLeaf<T>(device, group, parent, kValueBytes, spec.registerSize, port, 0, 0);
-    ep->readData = spec.read;
-    ep->writeNumber = spec.write;
-    ep->updateData = spec.update;
-    storeWord(*ep, spec.raw);
+                    const TAmpLeafEntry& entry) {
+    EPNodePtr ep = CreateLeaf<T>(device, group, parent, kValueBytes, entry.registerSize, port, 0, 0);
+    ep->readData = entry.read;
+    ep->writeNumber = entry.write;
+    ep->updateData = entry.update;
+    storeWord(*ep, entry.raw);
     uint8_t portBytes[kPortBytes];
     le::put32(portBytes, port ? KCtrlPortIndex(*port) : 0);
     if (QV_STATUS s = DeviceStateEPSetBytes(*ep, sizeof portBytes, portBytes)) return s;
-    ep->writeData = TAmpWriteData(spec.code);
-    TAmpRequestValue(device, ep, spec.code);
+    ep->writeData = TAmpWriteData(entry.code);
+    TAmpRequestValue(device, ep, entry.code);
     return QV_NO_ERROR;
 }
 

@@ -43,7 +43,7 @@ enum class Access {
 
 // One leaf of a controller: its definition, its place in the controller's
 // register block and its handlers.
-struct LeafSpec {
+struct LeafEntry {
     CreateFn create;
     int32_t offset;
     Access access;
@@ -53,7 +53,7 @@ struct LeafSpec {
 };
 
 // Leaves INPUT to ENABLE of a controller, in creation order.
-const LeafSpec kControllerLeaves[] = {
+const LeafEntry kControllerLeaves[] = {
     {&CreateLeaf<Controller::Input>, 0x00, Access::ReadWrite, PIDInputReadData, PIDInputWriteNumber,
      PIDInputUpdateData},
     {&CreateLeaf<Controller::InputChannel>, 0x00, Access::None, PIDInputChannelReadData, PIDInputChannelWriteNumber,
@@ -90,14 +90,14 @@ constexpr std::size_t kControllerLeafCount = sizeof(kControllerLeaves) / sizeof(
 constexpr std::array<std::size_t, kPidControllerListSize - 1> kListedLeaves = {0, 1, 2, 3, 8, 9, 10, 11, 13,
                                                                              14, 15, 16, 17};
 
-const LeafSpec kTipProtectEnable = {&CreateLeaf<TipProtect::Enable>, 0x38, Access::ReadWrite,
+const LeafEntry kTipProtectEnable = {&CreateLeaf<TipProtect::Enable>, 0x38, Access::ReadWrite,
                                     PIDTipProtectEnableReadData, PIDTipProtectEnableWriteNumber,
                                     PIDTipProtectEnableUpdateData};
-const LeafSpec kTipProtectPll = {&CreateLeaf<TipProtect::PLL>, 0x00, Access::None, PIDTipProtectPLLReadData,
+const LeafEntry kTipProtectPll = {&CreateLeaf<TipProtect::PLL>, 0x00, Access::None, PIDTipProtectPLLReadData,
                                  PIDTipProtectPLLWriteNumber, nullptr};
 
 // The four time-constant and threshold leaves that end a TIPPROTECT branch.
-const LeafSpec kTipProtectSettings[] = {
+const LeafEntry kTipProtectSettings[] = {
     {&CreateLeaf<TipProtect::ActiveTimeConstant>, 0x3C, Access::ReadWrite, PIDFloatReadData, PIDFloatWriteNumber,
      PIDFloatUpdateData},
     {&CreateLeaf<TipProtect::ActiveThreshold>, 0x40, Access::ReadWrite, PIDFloatReadData, PIDFloatWriteNumber,
@@ -108,21 +108,21 @@ const LeafSpec kTipProtectSettings[] = {
      PIDFloatUpdateData},
 };
 
-void installHandlers(DeviceStateEPNode& ep, const LeafSpec& spec) {
-    ep.readData = spec.read;
-    ep.writeNumber = spec.write;
-    ep.updateData = spec.update;
-    if (spec.access == Access::ReadWrite) ep.writeData = PIDWriteData;
-    if (spec.access != Access::None) ep.requestData = DeviceStateEPRequestRegisters;
+void installHandlers(DeviceStateEPNode& ep, const LeafEntry& entry) {
+    ep.readData = entry.read;
+    ep.writeNumber = entry.write;
+    ep.updateData = entry.update;
+    if (entry.access == Access::ReadWrite) ep.writeData = PIDWriteData;
+    if (entry.access != Access::None) ep.requestData = DeviceStateEPRequestRegisters;
 }
 
 // Creates a leaf with its handlers; a leaf with a register of its own starts
 // at 0 and is requested from the instrument.
 QV_STATUS createLeaf(DeviceAccess& device, DeviceStateNodeGroup* group, const TreeNode::Ptr& parent,
-                     const LeafSpec& spec, const Feature* item, int32_t instance, EPNodePtr& ep) {
-    const uint32_t size = spec.access == Access::None ? 0 : kRegisterBytes;
-    ep = spec.create(device, group, parent, size, int32_t(size), item, instance, spec.offset, -1);
-    installHandlers(*ep, spec);
+                     const LeafEntry& entry, const Feature* item, int32_t instance, EPNodePtr& ep) {
+    const uint32_t size = entry.access == Access::None ? 0 : kRegisterBytes;
+    ep = entry.create(device, group, parent, size, int32_t(size), item, instance, entry.offset, -1);
+    installHandlers(*ep, entry);
     if (size == 0) return QV_NO_ERROR;
     storeWord(*ep, 0);
     return DeviceStateRequestEP(device, ep->epId);
@@ -132,13 +132,13 @@ QV_STATUS createLeaf(DeviceAccess& device, DeviceStateNodeGroup* group, const Tr
 // others have no register of their own and read through it. Their binding
 // (`viewItem`, `viewInstance`) differs between the two leaves.
 QV_STATUS createCommonView(DeviceAccess& device, DeviceStateNodeGroup* group, const TreeNode::Ptr& parent,
-                           LeafSpec spec, bool holder, const Feature* commonBlock, const Feature* viewItem,
+                           LeafEntry entry, bool holder, const Feature* commonBlock, const Feature* viewItem,
                            int32_t viewInstance, EPNodePtr& ep) {
-    if (holder) return createLeaf(device, group, parent, spec, commonBlock, 0, ep);
-    spec.access = Access::None;
-    spec.offset = 0;
-    spec.update = nullptr;
-    return createLeaf(device, group, parent, spec, viewItem, viewInstance, ep);
+    if (holder) return createLeaf(device, group, parent, entry, commonBlock, 0, ep);
+    entry.access = Access::None;
+    entry.offset = 0;
+    entry.update = nullptr;
+    return createLeaf(device, group, parent, entry, viewItem, viewInstance, ep);
 }
 
 template <std::size_t N, std::size_t... I>
@@ -181,11 +181,11 @@ QV_STATUS buildController(BuildContext& ctx, const TreeNode::Ptr& groupNode, int
                 createLeaf(device, ctx.group, instance, kControllerLeaves[i], ctx.controllerBlock, n, leaves[i]))
             return s;
 
-    const LeafSpec rateSpec = {&CreateLeaf<Controller::Rate>, kRateOffset, Access::ReadOnly, PIDRateReadData,
+    const LeafEntry rateEntry = {&CreateLeaf<Controller::Rate>, kRateOffset, Access::ReadOnly, PIDRateReadData,
                                nullptr, PIDRateUpdateData};
     EPNodePtr rate;
     if (QV_STATUS s =
-            createCommonView(device, ctx.group, instance, rateSpec, n == 0, ctx.commonBlock, ctx.commonBlock, 0, rate))
+            createCommonView(device, ctx.group, instance, rateEntry, n == 0, ctx.commonBlock, ctx.commonBlock, 0, rate))
         return s;
     if (n == 0) loops.pidRate = 0.0;
     if (std::size_t(n) < loops.pidRateEndpoints.size()) loops.pidRateEndpoints[std::size_t(n)] = rate->epId;
@@ -204,17 +204,17 @@ QV_STATUS buildController(BuildContext& ctx, const TreeNode::Ptr& groupNode, int
     if (QV_STATUS s = shareList(device, std::array<int32_t, kPidTipProtectListSize>{{tipEnable->epId, tipPll->epId}}))
         return s;
 
-    const LeafSpec activeSpec = {&CreateLeaf<TipProtect::Active>, kTipProtectStatusOffset, Access::ReadOnly,
+    const LeafEntry activeEntry = {&CreateLeaf<TipProtect::Active>, kTipProtectStatusOffset, Access::ReadOnly,
                                  PIDTipProtectActiveReadData, nullptr, PIDTipProtectActiveUpdateData};
     EPNodePtr active;
-    if (QV_STATUS s = createCommonView(device, ctx.group, tipProtect, activeSpec, n == 0, ctx.commonBlock,
+    if (QV_STATUS s = createCommonView(device, ctx.group, tipProtect, activeEntry, n == 0, ctx.commonBlock,
                                        ctx.controllerBlock, n, active))
         return s;
     ctx.activeList[std::size_t(n)] = active->epId;
 
-    for (const LeafSpec& spec : kTipProtectSettings) {
+    for (const LeafEntry& entry : kTipProtectSettings) {
         EPNodePtr ep;
-        if (QV_STATUS s = createLeaf(device, ctx.group, tipProtect, spec, ctx.controllerBlock, n, ep)) return s;
+        if (QV_STATUS s = createLeaf(device, ctx.group, tipProtect, entry, ctx.controllerBlock, n, ep)) return s;
     }
     return QV_NO_ERROR;
 }

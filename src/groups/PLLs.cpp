@@ -55,7 +55,7 @@ enum class Start { Zero, Input, TimeConstant, Gain, ExternalOff, Harmonic };
 // The loop-gain leaves find each other through their byte buffers.
 enum class GainLink { None, Proportional, Integral, Derivative };
 
-struct LeafSpec {
+struct LeafEntry {
     CreateFn create;
     Block block;
     int32_t offset;
@@ -69,7 +69,7 @@ struct LeafSpec {
 };
 
 // The leaves of one loop, in creation order.
-const LeafSpec kLeaves[] = {
+const LeafEntry kLeaves[] = {
     {&CreateLeaf<Loop::ADCSelect>, Block::Loop, 0x00, 4, Presence::Always, Start::Input, DemodADCSelectReadData,
      PLLADCSelectWriteNumber, PLLADCSelectReceivedData},
     {&CreateLeaf<Loop::FreqCenter>, Block::Loop, 0x04, 8, Presence::Always, Start::Zero, OscFreqReadData,
@@ -194,19 +194,19 @@ QV_STATUS buildLoop(DeviceAccess& device, DeviceStateNodeGroup* group, const Tre
     const TreeNode::Ptr instance = CreateChild<Loop>(groupNode);
     int32_t pgainId = -1;
     int32_t itcId = -1;
-    for (const LeafSpec& spec : kLeaves) {
-        if (spec.presence == Presence::Version2Or3 && !fullSet) continue;
-        const Feature* block = spec.block == Block::Loop ? loopBlock : demods67;
+    for (const LeafEntry& entry : kLeaves) {
+        if (entry.presence == Presence::Version2Or3 && !fullSet) continue;
+        const Feature* block = entry.block == Block::Loop ? loopBlock : demods67;
         if (!block) continue;
-        const EPNodePtr ep = spec.create(device, group, instance, spec.size, int32_t(spec.size), block, n,
-                                         spec.offset, -1);
-        BindRegisterSetting(*ep, spec.read, spec.write, spec.update);
-        storeStart(*ep, startValue(spec.start, state));
-        if (spec.link == GainLink::Proportional) pgainId = ep->epId;
-        if (spec.link == GainLink::Integral) itcId = ep->epId;
-        if (spec.link == GainLink::Integral || spec.link == GainLink::Derivative)
+        const EPNodePtr ep = entry.create(device, group, instance, entry.size, int32_t(entry.size), block, n,
+                                         entry.offset, -1);
+        BindRegisterSetting(*ep, entry.read, entry.write, entry.update);
+        storeStart(*ep, startValue(entry.start, state));
+        if (entry.link == GainLink::Proportional) pgainId = ep->epId;
+        if (entry.link == GainLink::Integral) itcId = ep->epId;
+        if (entry.link == GainLink::Integral || entry.link == GainLink::Derivative)
             if (QV_STATUS s = LinkEndpoints(*ep, {pgainId})) return s;
-        if (spec.link == GainLink::Derivative) {
+        if (entry.link == GainLink::Derivative) {
             if (const EPNodePtr pgain = DeviceStateEPNodesFind(state.epNodes, pgainId))
                 if (QV_STATUS s = LinkEndpoints(*pgain, {itcId, ep->epId})) return s;
         }

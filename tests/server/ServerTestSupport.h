@@ -28,14 +28,15 @@
 namespace tarnix {
 namespace test {
 
-// A port that was free a moment ago on the loopback address. Taken from
-// 20000..32767, below the system's ephemeral ports: a port that the system
-// handed out once may go at any moment to the client side of some other
-// test's connection, and a server could then not bind it.
+// A loopback port in 20000..32767 that nothing held a moment ago; 0 when none
+// was found. Below the system's ephemeral ports: a port that the system handed
+// out once may go at any moment to the client side of some other test's
+// connection, and a server could then not bind it. The command line's port
+// option is a signed 16-bit number, which these ports also suit.
 inline uint16_t freePort() {
     static std::mt19937 random(std::random_device{}());
     static std::mutex randomMutex;
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
         uint16_t port;
         {
             std::lock_guard<std::mutex> lock(randomMutex);
@@ -44,9 +45,7 @@ inline uint16_t freePort() {
         platform::Socket probe = platform::createTcpSocket();
         if (platform::bindIPv4(probe.get(), port, false)) return port;
     }
-    platform::Socket probe = platform::createTcpSocket();
-    platform::bindIPv4(probe.get(), 0, false);
-    return platform::boundPort(probe.get());
+    return 0;
 }
 
 // Binding 127.0.0.2 on the port tells whether a server holds the port on
@@ -58,19 +57,6 @@ inline bool anyAddressHeld(uint16_t port) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(0x7F000002);
     return ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
-}
-
-// A free port the command line accepts: its port option is a signed 16-bit
-// number, so the system's ephemeral ports (above 32767) do not do.
-inline uint16_t freeCommandLinePort() {
-    static uint32_t state = uint32_t(::getpid()) * 2654435761u;
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        state = state * 1103515245u + 12345u;
-        const uint16_t candidate = uint16_t(20000 + (state >> 8) % 12000);
-        platform::Socket probe = platform::createTcpSocket();
-        if (platform::bindIPv4(probe.get(), candidate, false)) return candidate;
-    }
-    return 0;
 }
 
 // A line protocol: "echo TEXT", "big N" (N bytes of output at once), "get

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <random>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -37,23 +36,6 @@ inline bool serverTreeReady(uint16_t port) {
     TestClient client(port);
     return client.connected() && client.waitFor("\r\n", std::chrono::milliseconds(500)) && client.send("ls\n") &&
            client.waitFor("QV\n", std::chrono::milliseconds(200));
-}
-
-// A loopback port in 20000..32767 that nothing listens on right now.
-inline uint16_t freeSignedPort() {
-    std::mt19937 random(std::random_device{}());
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        uint16_t port = uint16_t(20000 + random() % 12768);
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (free) return port;
-    }
-    return 0;
 }
 
 // A child program with prepared arguments and environment; its standard
@@ -157,7 +139,7 @@ public:
         // try another one.
         for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
             process_.stop(false, SIGKILL);
-            port_ = freeSignedPort();
+            port_ = freePort();
             if (port_ == 0) continue;
             std::string portText = std::to_string(port_);
             process_.start({binary_, "-p", portText, "--endless", "false"},

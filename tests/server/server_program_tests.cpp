@@ -35,7 +35,7 @@ std::string programOutput(const ServerProcess& server) {
 
 // Starts a server on a free port and waits until it greets.
 std::unique_ptr<ServerProcess> startServer(uint16_t& port, std::vector<std::string> extra = {}) {
-    port = test::freeCommandLinePort();
+    port = test::freePort();
     std::vector<std::string> args{"-p", std::to_string(port), "--endless", "false"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto server = std::make_unique<ServerProcess>(args);
@@ -51,7 +51,7 @@ std::unique_ptr<ServerProcess> startServer(uint16_t& port, std::vector<std::stri
 }
 
 TEST(Program, HelpPrintsTheVersionAndTheTableAndStartsNothing) {
-    const uint16_t port = test::freeCommandLinePort();
+    const uint16_t port = test::freePort();
     ServerProcess server({"-h", "-p", std::to_string(port)});
     EXPECT_EQ(server.waitForExit(), 0) << server.err();
     const std::string out = programOutput(server);
@@ -74,7 +74,7 @@ TEST(Program, VersionPrintsTheLineTwiceAndAKeyStopsTheServerInOrder) {
 }
 
 TEST(Program, WhileEndlessAKeyDoesNothing) {
-    const uint16_t port = test::freeCommandLinePort();
+    const uint16_t port = test::freePort();
     ServerProcess server({"-p", std::to_string(port)});
     ASSERT_TRUE(eventually([&] { return TestClient(port).connected(); }, 10s));
     server.pressKey();
@@ -109,7 +109,7 @@ TEST(Program, BadCommandLinesEndWithTheErrorBannerAndExitCodeOne) {
 
 TEST(Program, APortInUseAtStartEndsTheServerWithExitCodeOne) {
     platform::Socket holder = platform::createTcpSocket();
-    const uint16_t port = test::freeCommandLinePort();
+    const uint16_t port = test::freePort();
     ASSERT_TRUE(platform::bindIPv4(holder.get(), port, false));
     ASSERT_TRUE(platform::listenOn(holder.get(), 1));
     ServerProcess server({"-p", std::to_string(port)});

@@ -242,7 +242,7 @@ TEST_F(ClientAgainstServer, FailuresAnswerTheirStatusCodes) {
         {qvAPISetValueD(handle_.get(), "/qv/nothing", 1.0), QV_VALUE_NOT_FOUND},
         {qvAPISetValueB(unconnected.get(), "/qv/about/version", bytes, 0), QV_BUFFER_TOO_SMALL},
         {qvAPIConnect(unconnected.get(), hostTooLong.c_str(), server_->port()), QV_HOST_NOT_FOUND},
-        {qvAPIConnect(unconnected.get(), "127.0.0.1", tarnix::test::freeSignedPort()), QV_SOCKET_CONNECT_FAILED},
+        {qvAPIConnect(unconnected.get(), "127.0.0.1", tarnix::test::freePort()), QV_SOCKET_CONNECT_FAILED},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
         EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i << std::hex << ": got 0x" << cases[i].first;

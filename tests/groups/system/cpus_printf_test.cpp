@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         PrintCase{"a format without conversions waits and drops arguments",
                   {format(0, "plain"), integer(1), textCount(1)}, {OK, OK, REFUSED}, {}, IDLE},
         PrintCase{"a count of zero", {textCount(0)}, {OK}, {}, IDLE},
-        PrintCase{"a refused specification", {format(1, "x%|d"), integer(1)}, {OK, REFUSED},
+        PrintCase{"a refused directive", {format(1, "x%|d"), integer(1)}, {OK, REFUSED},
                   {"[qvRTKPrintf format error]"}, IDLE}));
 
 TEST_F(PrintTest, TextWordsAreByteReversed) {
@@ -149,7 +149,7 @@ TEST_F(PrintTest, LinesAreLoggedAndWithoutAnOutputNodeOnlyLogged) {
     EXPECT_TRUE(dev.takeOutput().empty());
 }
 
-TEST_F(PrintTest, ARefusedSpecificationIsReported) {
+TEST_F(PrintTest, ARefusedDirectiveIsReported) {
     test::LogCapture log;
     send(format(1, "x%|d"));
     send(integer(1));
