@@ -19,6 +19,9 @@ enum DataType : uint16_t {
     DATATYPE_BYTEARRAY = 7,
     DATATYPE_TREECHANGE = 16,  // tree-change records of the server's own tree
     DATATYPE_GETVALUE = 64,    // read request; only in request records
+    // A request that got no value: only in output records, answered to the
+    // asking session as an error (never a value).
+    DATATYPE_REQUEST_FAILED = 65,
 };
 
 // "double", "integer", "demodsample", "scopesample", "auxinsample",

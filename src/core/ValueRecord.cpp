@@ -42,6 +42,7 @@ uint32_t valueRecordLength(uint16_t kind, uint32_t byteCount) {
             return 0;
         return kValueRecordByteArrayHeaderSize + byteCount;
     case DATATYPE_GETVALUE: return kValueRecordHeaderSize;
+    case DATATYPE_REQUEST_FAILED: return kValueRecordFailedSize;
     default: return 0;
     }
 }
@@ -93,6 +94,21 @@ void putValueRecordByteArray(uint8_t* p, ValueRecordHeader h, const void* bytes,
 
 namespace {
 
+struct ReplyWatchState {
+    bool active = false;
+    bool replied = false;
+    uint16_t sequenceTag = 0;
+    uint16_t sessionTag = 0;
+};
+
+thread_local ReplyWatchState tReplyWatch;
+
+void noteRecordWritten(const uint8_t* record) {
+    ReplyWatchState& watch = tReplyWatch;
+    if (watch.active && le::get16(record) == watch.sequenceTag && le::get16(record + 2) == watch.sessionTag)
+        watch.replied = true;
+}
+
 // Writes one record of recordLength bytes through fill(data) as a single
 // FIFO block, or reports the full FIFO in the name of the public function.
 template <class Fill>
@@ -101,6 +117,7 @@ QV_STATUS writeRecord(QVFifo& fifo, const char* function, uint32_t recordLength,
         FifoWriter writer(fifo, recordLength);
         if (writer.isValid()) {
             fill(writer.data());
+            noteRecordWritten(writer.data());
             writer.commitAll();
             return QV_NO_ERROR;
         }
@@ -181,5 +198,23 @@ QV_STATUS ReturnParamValueDIOSample(QVFifo& fifo, uint16_t sequenceTag, uint16_t
                              header(sequenceTag, sessionTag, endpointId, DATATYPE_DIOSAMPLE, flags),
                              sample, encodeDIOSample);
 }
+
+QV_STATUS ReturnParamRequestFailed(QVFifo& fifo, uint16_t sequenceTag, uint16_t sessionTag, uint32_t endpointId,
+                                   QV_STATUS failure) {
+    const ValueRecordHeader h =
+        header(sequenceTag, sessionTag, endpointId, DATATYPE_REQUEST_FAILED, VALUE_FLAG_REPLY_ONLY);
+    return writeRecord(fifo, BOOST_CURRENT_FUNCTION, kValueRecordFailedSize, [&](uint8_t* p) {
+        putValueRecordHeader(p, h);
+        le::put32(p + kValueRecordValueOffset, failure);
+    });
+}
+
+RequestReplyWatch::RequestReplyWatch(uint16_t sequenceTag, uint16_t sessionTag) {
+    tReplyWatch = ReplyWatchState{true, false, sequenceTag, sessionTag};
+}
+
+RequestReplyWatch::~RequestReplyWatch() { tReplyWatch.active = false; }
+
+bool RequestReplyWatch::replied() const { return tReplyWatch.replied; }
 
 }  // namespace tarnix

@@ -40,6 +40,8 @@ constexpr uint32_t kValueRecordNumberSize = 20;     // double or integer
 constexpr uint32_t kValueRecordByteArrayHeaderSize = 16;  // header + u32 length
 constexpr uint32_t kValueRecordByteArrayLengthOffset = 12;
 constexpr uint32_t kValueRecordValueOffset = 12;
+// A failed-request record: the header and the u32 status of the failure.
+constexpr uint32_t kValueRecordFailedSize = 16;
 
 struct ValueRecordHeader {
     uint16_t sequenceTag = 0;
@@ -102,5 +104,26 @@ QV_STATUS ReturnParamValueAuxInSample(QVFifo& fifo, uint16_t sequenceTag, uint16
 QV_STATUS ReturnParamValueDIOSample(QVFifo& fifo, uint16_t sequenceTag, uint16_t sessionTag,
                                     uint32_t endpointId, uint16_t flags,
                                     const DataDIOSample* sample);
+
+// Tells the asking session that a request got no value (kind
+// DATATYPE_REQUEST_FAILED, flags reply-only, the status at offset 12), so that
+// a client told to expect a value is not left waiting. QV_OVERFLOW when the
+// FIFO has no room.
+QV_STATUS ReturnParamRequestFailed(QVFifo& fifo, uint16_t sequenceTag, uint16_t sessionTag, uint32_t endpointId,
+                                   QV_STATUS failure);
+
+// While it lives, notes on the calling thread whether a record carrying the
+// tags of one request (a reply or a change caused by it) is written through
+// the ReturnParamValue family, so that the request's handler can be seen to
+// have answered or not. Watches do not nest.
+class RequestReplyWatch {
+public:
+    RequestReplyWatch(uint16_t sequenceTag, uint16_t sessionTag);
+    ~RequestReplyWatch();
+    RequestReplyWatch(const RequestReplyWatch&) = delete;
+    RequestReplyWatch& operator=(const RequestReplyWatch&) = delete;
+
+    bool replied() const;
+};
 
 }  // namespace tarnix

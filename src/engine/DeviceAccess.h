@@ -7,7 +7,7 @@
 namespace tarnix {
 
 class QVFifo;
-class WakeSignal;
+class RequestGate;
 struct DeviceState;
 
 // Clock of the device state engine. Intervals (LED ticks, re-requests, command
@@ -42,8 +42,9 @@ public:
     virtual std::shared_ptr<QVFifo> outputFifo() = 0;
     // Client requests for the device's tree, read by the device loop.
     virtual std::shared_ptr<QVFifo> requestFifo() = 0;
-    // Notified after every client request written into that FIFO (optional).
-    virtual std::shared_ptr<WakeSignal> requestSignal() { return nullptr; }
+    // The door of that FIFO (optional): wakes the device loop on every client
+    // request and bounds each session's share of the FIFO.
+    virtual std::shared_ptr<RequestGate> requestGate() { return nullptr; }
 
     virtual uint32_t serial() const = 0;
     virtual EngineTime now() const = 0;

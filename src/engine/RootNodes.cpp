@@ -46,7 +46,7 @@ QV_STATUS DeviceStateCreateDeviceTree(DeviceAccess& device) {
     {
         DispatcherTreeCreator creator(TreeId::device(device.serial()), device.outputFifo(), device.requestFifo());
         state.tree = creator.getTree();
-        state.tree->requestSignal = device.requestSignal();
+        state.tree->requestGate = device.requestGate();
     }
     if (QV_STATUS s = DeviceStateCreateStatsNodes(device)) return s;
     if (QV_STATUS s = DeviceStateCreateRawNodes(device)) return s;

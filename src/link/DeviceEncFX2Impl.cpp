@@ -3,7 +3,8 @@
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/fifo/BufferFifo.h"
-#include "core/tree/WakeSignal.h"
+#include "core/tree/FailedRequests.h"
+#include "core/tree/RequestGate.h"
 #include "engine/DeviceState.h"
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceFailure.h"
@@ -32,7 +33,7 @@ DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::Exception
       usb_(IOLQ3_USBImpl::create(id)),
       outputFifo_(std::make_shared<OutputFifo>()),
       requestFifo_(std::make_shared<RequestFifo>()),
-      requestSignal_(std::make_shared<WakeSignal>(usb_->giveWayWaker())),
+      requestGate_(std::make_shared<RequestGate>(usb_->giveWayWaker())),
       deviceId_(id),
       fastStatsTime_(Clock::now()),
       slowStatsTime_(fastStatsTime_),
@@ -122,6 +123,9 @@ void DeviceEncFX2Impl::clearPipesAndFail() {
 
 void DeviceEncFX2Impl::close() {
     const QV_STATUS status = DeviceStateDestroy(*this);
+    // Requests still queued are answered as failed, and no more get in.
+    requestGate_->close();
+    DispatcherFailQueuedRequests(*requestFifo_);
     if (status != QV_NO_ERROR) QV_THROW(QVException(status));
 }
 

@@ -34,6 +34,10 @@ class IOLQ3_USBImpl;
 class DeviceEncFX2Impl : public QVBaseImpl, public DeviceAccess {
 public:
     static constexpr uint32_t kMaxRequestsPerPass = 50;
+    // Room the output FIFO must have before a request is taken: the answers
+    // of one request (a reply and the changes it causes) with room to spare.
+    static constexpr uint32_t kAnswerRoomBytes = 65536;
+    static constexpr uint32_t kAnswerRoomBlocks = 64;
     static constexpr uint32_t kMaxMessagesPerPass = 500;
     // With client requests waiting the read phase gives way after this many.
     static constexpr uint32_t kMessagesBeforeRequests = 50;
@@ -83,7 +87,7 @@ public:
     std::shared_ptr<QVFifo> outputFifo() override { return outputFifo_; }
     std::shared_ptr<QVFifo> requestFifo() override { return requestFifo_; }
     // A client request ends the read phase's wait for the instrument at once.
-    std::shared_ptr<WakeSignal> requestSignal() override { return requestSignal_; }
+    std::shared_ptr<RequestGate> requestGate() override { return requestGate_; }
     uint32_t serial() const override { return serial_.load(); }
     EngineTime now() const override { return EngineClock::now(); }
     void setInitialized() override { initialized_.store(true); }
@@ -98,6 +102,8 @@ private:
     void pass();
     void restartAfterBadMessage();
     void takeRequests();
+    // Room in the output FIFO for the answers of one more request.
+    bool canQueueAnswers();
     // Reads device messages; `gaveWay` tells whether the phase ended early for
     // waiting client requests rather than by the poll time-out.
     uint32_t readMessages(bool& gaveWay);
@@ -112,7 +118,7 @@ private:
     std::shared_ptr<IOLQ3_USBImpl> usb_;
     std::shared_ptr<QVFifo> outputFifo_;
     std::shared_ptr<QVFifo> requestFifo_;
-    std::shared_ptr<WakeSignal> requestSignal_;
+    std::shared_ptr<RequestGate> requestGate_;
     std::weak_ptr<DeviceID> deviceId_;
     std::atomic<uint32_t> serial_{0};
     std::atomic<bool> progAlways_{false};

@@ -4,6 +4,7 @@
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/fifo/QVFifo.h"
+#include "core/ValueRecord.h"
 #include "core/tree/DispatcherTree.h"
 #include "engine/DeviceState.h"
 #include "engine/FeatureBootstrap.h"
@@ -65,15 +66,37 @@ void DeviceEncFX2Impl::restartAfterBadMessage() {
     gotBadMsg_.store(false);
 }
 
+bool DeviceEncFX2Impl::canQueueAnswers() {
+    if (outputFifo_->used() + kAnswerRoomBlocks > outputFifo_->capacity()) return false;
+    FifoWriter probe(*outputFifo_, kAnswerRoomBytes);
+    return probe.isValid();
+}
+
 void DeviceEncFX2Impl::takeRequests() {
     for (uint32_t count = 0; count < kMaxRequestsPerPass; ++count) {
+        // A request waits in its queue while its answer could not be queued:
+        // taken, it would be answered into a full FIFO and lost.
+        if (!canQueueAnswers()) return;
         QVFifo::DataAccessor<QVFifo::ReaderPolicy> request(requestFifo_, 0);
         if (!request.isValid()) return;
-        if (DeviceStateMsgHandler(*this, request.data(), request.length()) != QV_NO_ERROR) {
+        ValueRecordHeader header;
+        if (request.length() >= kValueRecordHeaderSize) header = getValueRecordHeader(request.data());
+        QV_STATUS status = QV_NO_ERROR;
+        bool replied = false;
+        {
+            RequestReplyWatch watch(header.sequenceTag, header.sessionTag);
+            status = DeviceStateMsgHandler(*this, request.data(), request.length());
+            replied = watch.replied();
+        }
+        if (status != QV_NO_ERROR) {
             QVLOG(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
+            // The client was told a value would come: tell it none will.
+            if (!replied)
+                ReturnParamRequestFailed(*outputFifo_, header.sequenceTag, header.sessionTag, header.endpointId, status);
         }
         // Consumed whatever the handler said: a bad request must not block the queue.
         request.commitAll();
+        requestGate_->taken(header.sessionTag);
     }
 }
 

@@ -86,6 +86,26 @@ TEST_F(BinaryEndToEnd, GetAnswersTheCountThenTheValueWithTheRequestsId) {
     EXPECT_EQ(int64_t(le::get64(event.data)), kServerRevision);
 }
 
+TEST_F(BinaryEndToEnd, EveryAnnouncedValueComesOrAnErrorInItsPlace) {
+    // TREES cannot be read: its value is answered with an error reply.
+    std::vector<test::Message> got =
+        exchange(message(wire::MSG_GET_VALUE, 0x77, pathBody("/qv/trees /qv/about/revision")), 3);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].header.type, wire::MSG_GET_VALUE_REPLY);
+    EXPECT_EQ(got[0].count(), 2u);
+    int values = 0, errors = 0;
+    for (size_t i = 1; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].header.sequenceId, 0x77);
+        if (got[i].header.type == wire::MSG_VALUE_EVENT) ++values;
+        if (got[i].header.type == wire::MSG_ERROR_REPLY) {
+            ++errors;
+            EXPECT_EQ(le::get16(got[i].bytes.data() + wire::kErrorCodeAt), wire::ERROR_NOT_FOUND);
+        }
+    }
+    EXPECT_EQ(values, 1);
+    EXPECT_EQ(errors, 1);
+}
+
 TEST_F(BinaryEndToEnd, TwoRequestsInOneSendAndOneRequestInPieces) {
     Bytes list = message(wire::MSG_LIST_NODES, 1, test::withU32(pathBody("/"), 0));
     Bytes get = message(wire::MSG_GET_VALUE, 2, pathBody("/qv/clockbase"));

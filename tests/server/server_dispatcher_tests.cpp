@@ -10,7 +10,10 @@
 #include "core/tree/TreeEndpoints.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/dispatcher/DispatcherImpl.h"
+#include "server/binary/BinaryEncoders.h"
 #include "server/binary/BinaryProtocol.h"
+#include "core/tree/FailedRequests.h"
+#include "core/tree/TreeTestSupport.h"
 #include "server/protocol/BinaryWire.h"
 #include "server/text/AsciiProtocol.h"
 
@@ -165,6 +168,53 @@ TEST_F(DispatcherFixture, UnsolicitedChangesAndClosedAskersReachOnlySubscribers)
     EXPECT_EQ(subscriber.got[0].text, "/DEV4321/OTHER seq=0 kind=2 1\n");
     EXPECT_EQ(subscriber.got[1].text, "/DEV4321/OTHER seq=0 kind=2 2\n");
     EXPECT_EQ(pass(), 0u);
+}
+
+TEST_F(DispatcherFixture, AFailedRequestIsAnsweredAsAnErrorToTheAskerOnly) {
+    // The binary protocol answers a failed request with an error reply; the
+    // text protocol says nothing.
+    ProtocolHooks binary = test::StandInProtocol::hooks(INTERFACE_BINARY);
+    binary.errorEncode = BinaryErrorEncode;
+    setProtocolHooks(INTERFACE_BINARY, binary);
+    RecordingSession asker(11, INTERFACE_BINARY), subscriber(12, INTERFACE_BINARY), text(13, INTERFACE_TEXT);
+    subscribe(subscriber, 0);
+    // An endpoint that does not exist (any more) is answered all the same.
+    ASSERT_EQ(ReturnParamRequestFailed(*output, 9, 11, 999, QV_VALUE_NOT_FOUND), QV_NO_ERROR);
+    ASSERT_EQ(ReturnParamRequestFailed(*output, 10, 11, uint32_t(ids[0]), QV_ERR_GENERAL), QV_NO_ERROR);
+    ASSERT_EQ(ReturnParamRequestFailed(*output, 3, 13, uint32_t(ids[0]), QV_ERR_GENERAL), QV_NO_ERROR);
+    // Requests left queued by an owner that ended go the same way.
+    test::SmallFifo queued;
+    uint8_t record[12];
+    ValueRecordHeader h;
+    h.sequenceTag = 12;
+    h.sessionTag = 11;
+    h.kind = DATATYPE_GETVALUE;
+    putValueRecordHeader(record, h);
+    {
+        FifoWriter writer(queued, sizeof record);
+        ASSERT_TRUE(writer.isValid());
+        writer.commit(record, sizeof record);
+    }
+    DispatcherFailQueuedRequests(queued);
+    for (int i = 0; i < 4; ++i) pass();
+
+    ASSERT_EQ(asker.got.size(), 3u);
+    struct Expected {
+        uint16_t sequence;
+        uint16_t code;
+    };
+    const Expected expected[] = {{12, wire::ERROR_NOT_FOUND}, {9, wire::ERROR_NOT_FOUND}, {10, wire::ERROR_COMMAND_FAILED}};
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string& reply = asker.got[i].text;
+        ASSERT_EQ(reply.size(), wire::kErrorReplySize);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(reply.data());
+        EXPECT_EQ(wire::decodeHeader(bytes).type, wire::MSG_ERROR_REPLY);
+        EXPECT_EQ(wire::decodeHeader(bytes).sequenceId, expected[i].sequence);
+        EXPECT_EQ(le::get16(bytes + wire::kErrorCodeAt), expected[i].code);
+        EXPECT_EQ(asker.got[i].dataClass, WRITE_CLASS_REPLY);
+    }
+    EXPECT_TRUE(subscriber.got.empty());
+    EXPECT_TRUE(text.got.empty());
 }
 
 TEST_F(DispatcherFixture, SessionsBetweenProtocolsAreSkipped) {

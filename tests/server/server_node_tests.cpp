@@ -78,6 +78,18 @@ protected:
             reader.commitAll();
         }
     }
+    // One failed-request answer per id, in order, with the request's tags.
+    void expectFailedAnswers(const std::vector<int32_t>& expected) {
+        auto all = answers();
+        ASSERT_EQ(all.size(), expected.size());
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            EXPECT_EQ(all[i].header.kind, DATATYPE_REQUEST_FAILED);
+            EXPECT_EQ(all[i].header.flags, VALUE_FLAG_REPLY_ONLY);
+            EXPECT_EQ(all[i].header.sequenceTag, 17);
+            EXPECT_EQ(all[i].header.sessionTag, 5);
+            EXPECT_EQ(all[i].header.endpointId, uint32_t(expected[i]));
+        }
+    }
     Answer single() {
         auto all = answers();
         EXPECT_EQ(all.size(), 1u);
@@ -171,10 +183,12 @@ TEST_F(ServerNodeFixture, ReadsAnswerWithRepliesOfTheRightKind) {
     read(ids.copyright);
     EXPECT_EQ(single().text(), "Copyright (C) The LQ3 host software authors");
 
+    // Nodes that cannot be read still answer, as failed requests, so a client
+    // told to expect a value is not left waiting.
     test::LogCapture log;
     read(ids.trees);
     read(ids.out);
-    EXPECT_TRUE(answers().empty());
+    expectFailedAnswers({ids.trees, ids.out});
     EXPECT_TRUE(log.contains("DATATYPE_GETVALUE: Unknown node."));
 }
 
@@ -237,18 +251,19 @@ TEST_F(ServerNodeFixture, LevelWritesSetTheThresholdAndLeaveControlCodes) {
     EXPECT_EQ(logging::logLevel(), 5);
 }
 
-TEST_F(ServerNodeFixture, OtherWritesAreDroppedWithOrWithoutALog) {
+TEST_F(ServerNodeFixture, OtherWritesAreAnsweredAsFailedWithOrWithoutALog) {
     test::LogCapture log;
     writeInteger(ids.version, 1);
     writeDouble(ids.trees, 1.0);
     writeInteger(ids.out, 1);
     EXPECT_EQ(log.messages().size(), 3u);
     EXPECT_TRUE(log.contains("Unknown node."));
+    expectFailedAnswers({ids.version, ids.trees, ids.out});
 
     std::vector<uint8_t> bytes(20);
     putValueRecordByteArray(bytes.data(), header(ids.port, 0), "1234", 4);
     post(bytes);
-    EXPECT_TRUE(answers().empty());
+    expectFailedAnswers({ids.port});
     EXPECT_EQ(log.messages().size(), 3u);
     EXPECT_EQ(listener->getPort(), Listener::kDefaultPort);
 }
@@ -278,20 +293,30 @@ TEST_F(ServerNodeFixture, TreeChangeRecordsCarryCodeAndDisplayName) {
     EXPECT_THROW(node->pushDeviceMessage(nullptr, 0), QVException);
 }
 
-TEST_F(ServerNodeFixture, AFullOutputFifoLosesNoticesAndRepliesWithoutThrowing) {
+TEST_F(ServerNodeFixture, AFullOutputFifoLosesNoticesButARequestWaitsForRoom) {
     test::LogCapture log;
     auto device = std::make_shared<TreeNode>();
     device->setName("DEV1");
     for (uint32_t i = 0; i < impl::ServerNodeImpl::kFifoBlocks; ++i) node->pushDeviceMessage(device, 1);
     EXPECT_NO_THROW(node->pushDeviceMessage(device, 0));
-    read(ids.revision);
-    read(ids.version);
-    EXPECT_EQ(answers().size(), impl::ServerNodeImpl::kFifoBlocks);
-    EXPECT_TRUE(log.contains("Can't ReturnParamValueInteger."));
-    EXPECT_TRUE(log.contains("Can't ReturnParamValueByteArray."));
     bool dropped = false;
     for (const std::string& m : log.messages()) dropped = dropped || m.find("PushDeviceMessage: output FIFO full") == 0;
     EXPECT_TRUE(dropped);
+
+    // The request is not taken while its answer could not be queued ...
+    std::vector<uint8_t> r(12);
+    putValueRecordHeader(r.data(), header(ids.revision, DATATYPE_GETVALUE));
+    FifoWriter writer(*node->impl().requestFifo(), uint32_t(r.size()));
+    ASSERT_TRUE(writer.isValid());
+    writer.commit(r.data(), uint32_t(r.size()));
+    EXPECT_FALSE(node->impl().serveOneRequest());
+    EXPECT_EQ(node->impl().requestFifo()->used(), 1u);
+    // ... and is answered once the dispatcher has made room.
+    EXPECT_EQ(answers().size(), impl::ServerNodeImpl::kFifoBlocks);
+    EXPECT_TRUE(node->impl().serveOneRequest());
+    Answer a = single();
+    EXPECT_EQ(a.header.endpointId, uint32_t(ids.revision));
+    EXPECT_EQ(a.integer(), 17045);
 }
 
 }  // namespace

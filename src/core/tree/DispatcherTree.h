@@ -1,5 +1,6 @@
 #pragma once
 #include "core/tree/Endpoint.h"
+#include "core/tree/RequestGate.h"
 #include "core/tree/TreeId.h"
 #include "core/tree/TreeNode.h"
 #include "core/tree/WakeSignal.h"
@@ -42,9 +43,10 @@ struct DispatcherTree {
     std::shared_ptr<QVFifo> outputFifo;
     // ValueRecord requests written by TreeWrite; read by the tree's owner.
     std::shared_ptr<QVFifo> requestFifo;
-    // Notified after every request written by TreeWrite, so that the tree's
-    // owner can wait for requests instead of sleeping; optional.
-    std::shared_ptr<WakeSignal> requestSignal;
+    // The door of the request FIFO, set by the tree's owner: wakes the owner
+    // on every request, bounds each session's share of the FIFO and lets
+    // posters wait for room (RequestGate). Optional.
+    std::shared_ptr<RequestGate> requestGate;
     // Held while a DispatcherTreeLock on this tree is open and by TreeWrite.
     std::mutex mutex;
 };

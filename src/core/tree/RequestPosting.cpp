@@ -3,13 +3,16 @@
 #include "core/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/QVFifo.h"
+#include "core/tree/RequestGate.h"
 
 #include <boost/current_function.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnix {
@@ -17,6 +20,10 @@ namespace tarnix {
 namespace {
 
 constexpr uint32_t kEndpointIdOffset = 4;
+constexpr uint32_t kSessionTagOffset = 2;
+// A post that found no room waits this long at most before it checks that
+// its session still runs (and lets the session send its output).
+constexpr auto kRoomWaitStep = std::chrono::milliseconds(2);
 
 ValueRecordHeader requestHeader(uint16_t sequence, const SessionClient& client, uint16_t kind) {
     ValueRecordHeader header;
@@ -43,17 +50,50 @@ std::string statusText(QV_STATUS status) {
 
 }  // namespace
 
+namespace {
+
+uint16_t sessionTagOf(const uint8_t* data, uint32_t length) {
+    return length >= kSessionTagOffset + 2 ? le::get16(data + kSessionTagOffset) : 0;
+}
+
+// One try at placing the record, through the tree's gate when it has one.
+RequestGate::PostResult writeOnce(DispatcherTree& tree, const uint8_t* data, uint32_t length) {
+    const auto write = [&] {
+        std::lock_guard<std::mutex> guard(tree.mutex);
+        FifoWriter writer(*tree.requestFifo, length);
+        if (!writer.isValid()) return false;
+        writer.commit(data, length);
+        return true;
+    };
+    if (!tree.requestGate) return write() ? RequestGate::PostResult::Posted : RequestGate::PostResult::Full;
+    return tree.requestGate->post(sessionTagOf(data, length), write);
+}
+
+}  // namespace
+
 QV_STATUS TreeWrite(DispatcherTree& tree, const uint8_t* data, uint32_t length) {
     if (!tree.requestFifo || length == 0) return QV_NO_ERROR;
-    std::lock_guard<std::mutex> guard(tree.mutex);
-    FifoWriter writer(*tree.requestFifo, length);
-    if (!writer.isValid()) {
-        std::printf("QV_OVERFLOW in %s\n", BOOST_CURRENT_FUNCTION);
-        return QV_OVERFLOW;
+    if (writeOnce(tree, data, length) == RequestGate::PostResult::Posted) return QV_NO_ERROR;
+    std::printf("QV_OVERFLOW in %s\n", BOOST_CURRENT_FUNCTION);
+    return QV_OVERFLOW;
+}
+
+QV_STATUS TreePost(DispatcherTree& tree, const uint8_t* data, uint32_t length, const PostWaitStep& waitStep) {
+    if (!tree.requestFifo || length == 0) return QV_NO_ERROR;
+    const uint16_t session = sessionTagOf(data, length);
+    for (;;) {
+        const RequestGate::PostResult result = writeOnce(tree, data, length);
+        if (result == RequestGate::PostResult::Posted) return QV_NO_ERROR;
+        if (result == RequestGate::PostResult::Closed) return QV_VALUE_NOT_FOUND;
+        // A record that does not fit into the empty FIFO never will.
+        if (!waitStep || (result == RequestGate::PostResult::Full && tree.requestFifo->used() == 0))
+            return QV_OVERFLOW;
+        if (tree.requestGate)
+            tree.requestGate->waitForRoom(session, result == RequestGate::PostResult::SessionLimit, kRoomWaitStep);
+        else
+            std::this_thread::sleep_for(kRoomWaitStep);
+        if (!waitStep()) return QV_OVERFLOW;
     }
-    writer.commit(data, length);
-    if (tree.requestSignal) tree.requestSignal->notify();
-    return QV_NO_ERROR;
 }
 
 void DispatcherPostToEndpoint(uint8_t* record, uint32_t length, const TreeNode::Ptr& node) {
@@ -72,6 +112,59 @@ void DispatcherPostToEndpoint(uint8_t* record, uint32_t length, const TreeNode::
 QV_STATUS DispatcherPostToEndpoints(uint8_t* record, uint32_t length, const NodeSet& set) {
     for (const TreeNode::Ptr& node : set) DispatcherPostToEndpoint(record, length, node);
     return QV_NO_ERROR;
+}
+
+PostTargets DispatcherPostTargets(const NodeSet& set) {
+    PostTargets targets;
+    for (const TreeNode::Ptr& node : set) {
+        const std::shared_ptr<Endpoint>& endpoint = node->endpoint();
+        if (!endpoint) continue;
+        std::shared_ptr<DispatcherTree> tree = endpoint->tree.lock();
+        if (tree) targets.push_back(PostTarget{std::move(tree), endpoint->id});
+    }
+    return targets;
+}
+
+uint32_t DispatcherPostToTargets(uint8_t* record, uint32_t length, const PostTargets& targets,
+                                 const PostWaitStep& waitStep) {
+    uint32_t failed = 0;
+    if (length < kEndpointIdOffset + 4) return uint32_t(targets.size());
+    for (const PostTarget& target : targets) {
+        le::put32(record + kEndpointIdOffset, static_cast<uint32_t>(target.endpointId));
+        if (TreePost(*target.tree, record, length, waitStep) != QV_NO_ERROR) ++failed;
+    }
+    return failed;
+}
+
+uint32_t DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
+                                  const PostWaitStep& waitStep) {
+    uint8_t record[kValueRecordHeaderSize];
+    putValueRecordHeader(record, requestHeader(sequence, client, DATATYPE_GETVALUE));
+    return DispatcherPostToTargets(record, sizeof record, targets, waitStep);
+}
+
+uint32_t DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
+                                 double value, const PostWaitStep& waitStep) {
+    uint8_t record[kValueRecordNumberSize];
+    putValueRecordDouble(record, requestHeader(sequence, client, DATATYPE_DOUBLE), value);
+    return DispatcherPostToTargets(record, sizeof record, targets, waitStep);
+}
+
+uint32_t DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
+                                  int32_t value, const PostWaitStep& waitStep) {
+    uint8_t record[kValueRecordNumberSize];
+    putValueRecordInteger(record, requestHeader(sequence, client, DATATYPE_INTEGER), int64_t(value));
+    return DispatcherPostToTargets(record, sizeof record, targets, waitStep);
+}
+
+uint32_t DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
+                                uint32_t count, const uint8_t* bytes, const PostWaitStep& waitStep) {
+    const uint64_t length = uint64_t(kValueRecordByteArrayHeaderSize) + count;
+    if (length > std::numeric_limits<uint32_t>::max() || (count > 0 && bytes == nullptr))
+        return uint32_t(targets.size());
+    std::vector<uint8_t> record(static_cast<size_t>(length));
+    putValueRecordByteArray(record.data(), requestHeader(sequence, client, DATATYPE_BYTEARRAY), bytes, count);
+    return DispatcherPostToTargets(record.data(), static_cast<uint32_t>(length), targets, waitStep);
 }
 
 QV_STATUS DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const NodeSet& set) {

@@ -5,12 +5,57 @@
 #include "core/tree/SessionClient.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
 
 // Client requests travel as ValueRecords into the request FIFO of each matched
-// endpoint's tree. The caller holds the structure mutex shared, so the nodes and
-// their trees stay alive during the call. A record that does not fit is lost for
-// that endpoint (reported on standard output); the others still get theirs.
+// endpoint's tree.
+//
+// Two ways of posting:
+// - With a NodeSet, while the caller holds the structure mutex shared (so the
+//   nodes and their trees stay alive): one try per endpoint; a record that
+//   does not fit is lost for that endpoint (reported on standard output).
+// - With PostTargets taken from the set under that lock, after the lock is
+//   released: a session waits for room in a full FIFO, or for its own
+//   earlier requests to be taken (see RequestGate), so nothing is lost.
 namespace tarnix {
+
+// Where one record goes: an endpoint's tree and the endpoint's id.
+struct PostTarget {
+    std::shared_ptr<DispatcherTree> tree;
+    int32_t endpointId = -1;
+};
+typedef std::vector<PostTarget> PostTargets;
+
+// The targets of every node of the set that has an endpoint, in set order.
+// Caller holds the structure mutex shared.
+PostTargets DispatcherPostTargets(const NodeSet& set);
+
+// Called between the waits of a post that found no room; returns false to
+// give up (the session is stopping). Runs on the posting session's thread, so
+// it can send the session's pending output meanwhile.
+typedef std::function<bool()> PostWaitStep;
+
+// Posts the record to every target, filling in each endpoint's id, waiting
+// for room as long as `waitStep` allows. Returns how many records could not
+// be posted (their tree has ended, or the session gave up).
+uint32_t DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
+                                  const PostWaitStep& waitStep);
+uint32_t DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
+                                 double value, const PostWaitStep& waitStep);
+uint32_t DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
+                                  int32_t value, const PostWaitStep& waitStep);
+uint32_t DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
+                                uint32_t count, const uint8_t* bytes, const PostWaitStep& waitStep);
+uint32_t DispatcherPostToTargets(uint8_t* record, uint32_t length, const PostTargets& targets,
+                                 const PostWaitStep& waitStep);
+
+// Writes one block into the tree's request FIFO, waiting while the FIFO is
+// full or the record's session has its share of requests waiting, as long
+// as `waitStep` returns true. 0; QV_VALUE_NOT_FOUND when the tree's owner has
+// ended; QV_OVERFLOW when the wait was given up.
+QV_STATUS TreePost(DispatcherTree& tree, const uint8_t* data, uint32_t length, const PostWaitStep& waitStep);
 
 QV_STATUS DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const NodeSet& set);
 QV_STATUS DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client, const NodeSet& set,
@@ -26,8 +71,9 @@ QV_STATUS DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client,
 QV_STATUS DispatcherPostToEndpoints(uint8_t* record, uint32_t length, const NodeSet& set);
 void DispatcherPostToEndpoint(uint8_t* record, uint32_t length, const TreeNode::Ptr& node);
 
-// Writes one block into the tree's request FIFO under the tree's mutex.
-// 0, or QV_OVERFLOW (0x4002) when the FIFO has no room.
+// Writes one block into the tree's request FIFO under the tree's mutex, in
+// one try. 0, or QV_OVERFLOW (0x4002) when the FIFO has no room, the
+// record's session has its share of requests waiting, or the owner has ended.
 QV_STATUS TreeWrite(DispatcherTree& tree, const uint8_t* data, uint32_t length);
 
 }  // namespace tarnix

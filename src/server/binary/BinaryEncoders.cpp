@@ -93,4 +93,11 @@ QV_STATUS BinaryStreamEncode(const std::string& path, uint16_t /*precision*/, ui
     return count < whole ? QV_BUFFER_TOO_SMALL : QV_NO_ERROR;
 }
 
+uint32_t BinaryErrorEncode(uint16_t sequenceId, QV_STATUS failure, uint8_t* out, uint32_t outCapacity) {
+    if (sequenceId == wire::kUnsolicitedId || outCapacity < wire::kErrorReplySize) return 0;
+    wire::encodeErrorReply(out, sequenceId,
+                           failure == QV_VALUE_NOT_FOUND ? wire::ERROR_NOT_FOUND : wire::ERROR_COMMAND_FAILED);
+    return wire::kErrorReplySize;
+}
+
 }  // namespace tarnix

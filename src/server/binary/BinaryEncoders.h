@@ -29,4 +29,11 @@ QV_STATUS BinaryValueEncode(const std::string& path, uint16_t precision, uint16_
 QV_STATUS BinaryStreamEncode(const std::string& path, uint16_t precision, uint16_t dataType, uint8_t* out,
                              uint32_t outCapacity, uint32_t& outLength, const uint8_t* data, uint32_t dataLength);
 
+// A request that got no value as MSG_ERROR_REPLY with the request's sequence
+// id, so that the client, told how many values to expect, is not left
+// waiting: code "not found" for QV_VALUE_NOT_FOUND, "command failed" for any
+// other failure. Nothing (0) for sequence id 0, whose values travel as
+// unsolicited events. Returns the bytes written.
+uint32_t BinaryErrorEncode(uint16_t sequenceId, QV_STATUS failure, uint8_t* out, uint32_t outCapacity);
+
 }  // namespace tarnix

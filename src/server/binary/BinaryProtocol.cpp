@@ -14,6 +14,7 @@ ProtocolHooks makeBinaryProtocolHooks() {
     hooks.input = InputBinaryMessage;
     hooks.valueEncode = BinaryValueEncode;
     hooks.streamEncode = BinaryStreamEncode;
+    hooks.errorEncode = BinaryErrorEncode;
     return hooks;
 }
 

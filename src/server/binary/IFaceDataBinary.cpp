@@ -170,39 +170,58 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
     SessionClient* client = getClient();
     if (!client) return QV_COMMAND_INTERNAL;
 
-    StructureLock lock(getTreeStructureMutex());
-    NodeSet set;
-    DispatcherResolvePathList(set, std::string(), request.path);
+    if (type == wire::MSG_SUBSCRIBE || type == wire::MSG_UNSUBSCRIBE) {
+        StructureLock lock(getTreeStructureMutex());
+        NodeSet set;
+        DispatcherResolvePathList(set, std::string(), request.path);
+        const bool subscribe = type == wire::MSG_SUBSCRIBE;
+        writeEmptyReply(subscribe ? wire::MSG_SUBSCRIBE_REPLY : wire::MSG_UNSUBSCRIBE_REPLY, sequenceId);
+        return DispatcherSubscribeNodeSet(client, subscribe ? 1 : 0, set);
+    }
+
+    // The targets are taken under the structure lock; the records are posted
+    // after it is released, since a post may wait for room in a full queue.
+    PostTargets targets;
+    uint32_t count = 0;
+    {
+        StructureLock lock(getTreeStructureMutex());
+        NodeSet set;
+        DispatcherResolvePathList(set, std::string(), request.path);
+        count = NodeSetCountEndpoints(set);
+        targets = DispatcherPostTargets(set);
+    }
+    const PostWaitStep waitStep = [this] { return serviceWhileWaiting(); };
     // Every reply goes out before the records are posted, so the count of a
     // get or set always precedes its value events.
+    uint32_t failed = 0;
     switch (type) {
         case wire::MSG_GET_VALUE:
         case wire::MSG_GET_VALUE_POLL:
-            writeCountReply(wire::MSG_GET_VALUE_REPLY, sequenceId, NodeSetCountEndpoints(set));
-            DispatcherPostGetRequest(type == wire::MSG_GET_VALUE ? sequenceId : wire::kUnsolicitedId, *client, set);
-            return QV_NO_ERROR;
+            writeCountReply(wire::MSG_GET_VALUE_REPLY, sequenceId, count);
+            failed = DispatcherPostGetRequest(type == wire::MSG_GET_VALUE ? sequenceId : wire::kUnsolicitedId,
+                                              *client, targets, waitStep);
+            break;
         case wire::MSG_SET_INTEGER:
         case wire::MSG_SET_INTEGER_ALT:
-            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, NodeSetCountEndpoints(set));
-            DispatcherPostSetInteger(sequenceId, *client, set, low32(request.integer));
-            return QV_NO_ERROR;
+            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, count);
+            failed = DispatcherPostSetInteger(sequenceId, *client, targets, low32(request.integer), waitStep);
+            break;
         case wire::MSG_SET_DOUBLE:
         case wire::MSG_SET_DOUBLE_ALT:
-            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, NodeSetCountEndpoints(set));
-            DispatcherPostSetDouble(sequenceId, *client, set, request.number);
-            return QV_NO_ERROR;
-        case wire::MSG_SET_BYTES:
-        case wire::MSG_SET_BYTES_ALT:
-            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, NodeSetCountEndpoints(set));
-            DispatcherPostSetBytes(sequenceId, *client, set, request.byteCount, request.bytes);
-            return QV_NO_ERROR;
-        case wire::MSG_SUBSCRIBE:
-            writeEmptyReply(wire::MSG_SUBSCRIBE_REPLY, sequenceId);
-            return DispatcherSubscribeNodeSet(client, 1, set);
+            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, count);
+            failed = DispatcherPostSetDouble(sequenceId, *client, targets, request.number, waitStep);
+            break;
         default:
-            writeEmptyReply(wire::MSG_UNSUBSCRIBE_REPLY, sequenceId);
-            return DispatcherSubscribeNodeSet(client, 0, set);
+            writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, count);
+            failed = DispatcherPostSetBytes(sequenceId, *client, targets, request.byteCount, request.bytes, waitStep);
+            break;
     }
+    // Each value announced by the count comes, or an error in its place.
+    failed += count - uint32_t(targets.size());
+    if (type != wire::MSG_GET_VALUE_POLL && sequenceId != wire::kUnsolicitedId) {
+        for (uint32_t i = 0; i < failed; ++i) writeErrorReply(sequenceId, wire::ERROR_NOT_FOUND);
+    }
+    return QV_NO_ERROR;
 }
 
 QV_STATUS IFaceDataBinary::list(const std::string& path, uint32_t flags, uint16_t sequenceId) {

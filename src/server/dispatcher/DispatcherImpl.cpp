@@ -2,9 +2,11 @@
 
 #include "core/DataTypes.h"
 #include "core/Logging.h"
+#include "core/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTree.h"
+#include "core/tree/FailedRequests.h"
 #include "core/tree/SessionClient.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/session/ProtocolTable.h"
@@ -71,6 +73,10 @@ uint32_t DispatcherImpl::pass(bool streamPass) {
     loadProtocols();
     uint32_t handled = 0;
     boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+    for (const FailedRequest& failed : DispatcherTakeFailedRequests()) {
+        answerFailure(failed.sessionTag, failed.sequenceTag, failed.status);
+        ++handled;
+    }
     for (auto& entry : getDispatcherTreeMap()) {
         DispatcherTree& tree = *entry.second;
         if (streamPass) drainStreams(tree);
@@ -164,7 +170,10 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
     if (!reader.isValid()) return false;
     const uint8_t* record = reader.data();
     const uint32_t length = reader.length();
-    if (length >= kValueRecordHeaderSize) {
+    if (length >= kValueRecordFailedSize && getValueRecordHeader(record).kind == DATATYPE_REQUEST_FAILED) {
+        const ValueRecordHeader header = getValueRecordHeader(record);
+        answerFailure(header.sessionTag, header.sequenceTag, le::get32(record + kValueRecordValueOffset));
+    } else if (length >= kValueRecordHeaderSize) {
         const ValueRecordHeader header = getValueRecordHeader(record);
         // A record for an endpoint that is gone (its group was rebuilt) is
         // consumed all the same; left in place it would block the FIFO.
@@ -191,6 +200,18 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
     }
     reader.commitAll();
     return true;
+}
+
+void DispatcherImpl::answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure) {
+    if (sessionTag == kUnsolicitedSessionTag) return;
+    boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+    SessionClient* asking = getSessionClientList().find(sessionTag);
+    if (!asking) return;
+    uint32_t type = 0;
+    const ProtocolHooks* protocol = protocolOf(*asking, type);
+    if (!protocol || !protocol->errorEncode) return;
+    const uint32_t produced = protocol->errorEncode(sequenceTag, failure, replyBuffer_.get(), kBufferSize);
+    if (produced != 0) asking->write(replyBuffer_.get(), produced, WRITE_CLASS_REPLY);
 }
 
 void DispatcherImpl::deliverReferenced(SessionClient& client, const Endpoint& endpoint, const uint8_t* record,

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/QVStatus.h"
 #include "core/component/QVBaseImpl.h"
 #include "server/session/IFaceData.h"
 
@@ -47,6 +48,8 @@ private:
     void drainStream(Endpoint& endpoint);
     void deliverBurst(const Endpoint& endpoint, const uint8_t* data, uint32_t length);
     bool handleRecord(DispatcherTree& tree);
+    // Tells the asking session that its request got no value.
+    void answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure);
     void deliverReferenced(SessionClient& client, const Endpoint& endpoint, const uint8_t* record, uint32_t length);
     void deliverNormal(SessionClient& client, const Endpoint& endpoint, const uint8_t* record, uint32_t length);
     // Converts a value record for one protocol into out; returns the bytes made.

@@ -7,6 +7,7 @@
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
+#include "core/tree/FailedRequests.h"
 #include "server/listener/Listener.h"
 #include "server/node/ServerNode.h"
 #include "server/server/ServerStrings.h"
@@ -26,6 +27,14 @@ namespace {
 typedef BufferFifo<ServerNodeImpl::kFifoBlocks, ServerNodeImpl::kFifoBytes> ServerNodeFifo;
 
 constexpr auto kIdleSleep = std::chrono::milliseconds(100);
+// How long a request waits when the output FIFO has no room for its answer:
+// the dispatcher empties that FIFO continuously.
+constexpr auto kNoRoomWait = std::chrono::milliseconds(1);
+// Room that any one answer of this tree needs: a record of the longest text
+// (copyright or version) with room to spare for tree-change records that
+// other threads write meanwhile.
+constexpr uint32_t kAnswerRoomBytes = 4096;
+constexpr uint32_t kAnswerRoomBlocks = 8;
 // How long a PORT or OPEN write waits for the listener to act on it, so that
 // the answer shows the setting actually in use.
 constexpr auto kListenerApplyWait = std::chrono::seconds(3);
@@ -58,6 +67,8 @@ ServerNodeImpl::ServerNodeImpl(exception::ExceptionCarrier& carrier)
 ServerNodeImpl::~ServerNodeImpl() {
     try {
         if (tree_) DispatcherTreeRemover remover(tree_);
+        requestGate_->close();
+        DispatcherFailQueuedRequests(*requestFifo_);
     } catch (...) {
         logCurrentExceptionBanner();
     }
@@ -69,7 +80,11 @@ void ServerNodeImpl::pre() {
 }
 
 void ServerNodeImpl::run() {
-    if (!serveOneRequest()) requestSignal_->waitFor(kIdleSleep);
+    if (serveOneRequest()) return;
+    if (requestFifo_->used() != 0)
+        std::this_thread::sleep_for(kNoRoomWait);
+    else
+        requestGate_->waitForRequests(kIdleSleep);
 }
 
 bool ServerNodeImpl::takeControlCode(int32_t code) {
@@ -77,10 +92,24 @@ bool ServerNodeImpl::takeControlCode(int32_t code) {
     return pendingControlCode_.compare_exchange_strong(expected, 0);
 }
 
+bool ServerNodeImpl::canQueueAnswer() const {
+    if (outputFifo_->used() + kAnswerRoomBlocks > outputFifo_->capacity()) return false;
+    FifoWriter probe(*outputFifo_, kAnswerRoomBytes);
+    return probe.isValid();
+}
+
 bool ServerNodeImpl::serveOneRequest() {
+    {
+        // A request is taken only when its answer can be queued: one taken
+        // and then left unanswered would leave its client waiting in vain.
+        boost::shared_lock<boost::shared_mutex> lock(nodeLock_);
+        if (!canQueueAnswer()) return false;
+    }
     FifoReader reader(*requestFifo_, 0);
     if (!reader.isValid()) return false;
     ValueRecordView record;
+    uint16_t sessionTag = 0;
+    if (reader.length() >= kValueRecordHeaderSize) sessionTag = getValueRecordHeader(reader.data()).sessionTag;
     if (parseValueRecord(reader.data(), reader.length(), record)) {
         Request request{record.header.sequenceTag, record.header.sessionTag, int32_t(record.header.endpointId)};
         switch (record.header.kind) {
@@ -94,12 +123,21 @@ bool ServerNodeImpl::serveOneRequest() {
             answerWrite(request, record.asInteger());
             break;
         default:
-            break;  // other kinds are not requests of this tree
+            // Other kinds are not requests of this tree.
+            answerFailed(request);
+            break;
         }
     }
     reader.commitAll();
+    requestGate_->taken(sessionTag);
     getDispatcherWakeSignal().notify();
     return true;
+}
+
+void ServerNodeImpl::answerFailed(const Request& request) {
+    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
+                             QV_VALUE_NOT_FOUND);
 }
 
 void ServerNodeImpl::answerRead(const Request& request) {
@@ -124,6 +162,8 @@ void ServerNodeImpl::answerRead(const Request& request) {
         sendDouble(request, double(kClockBase));
     } else {
         QVLOG(logging::error) << "DATATYPE_GETVALUE: Unknown node.";
+        ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(id),
+                                 QV_VALUE_NOT_FOUND);
     }
 }
 
@@ -136,6 +176,7 @@ void ServerNodeImpl::answerWrite(const Request& request, int64_t value) {
         writeLevel(request, value);
     } else {
         QVLOG(logging::error) << "Unknown node.";
+        answerFailed(request);
     }
 }
 
@@ -146,7 +187,10 @@ void ServerNodeImpl::awaitListener(const std::shared_ptr<Listener>& listener) co
 
 void ServerNodeImpl::writePort(const Request& request, int64_t value) {
     std::shared_ptr<Listener> listener = this->listener();
-    if (!listener) return;
+    if (!listener) {
+        answerFailed(request);
+        return;
+    }
     const int64_t port = value < kMinPort ? kMinPort : (value > kMaxPort ? kMaxPort : value);
     if (port == listener->getPort()) {
         boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
@@ -162,7 +206,10 @@ void ServerNodeImpl::writePort(const Request& request, int64_t value) {
 
 void ServerNodeImpl::writeOpen(const Request& request, int64_t value) {
     std::shared_ptr<Listener> listener = this->listener();
-    if (!listener) return;
+    if (!listener) {
+        answerFailed(request);
+        return;
+    }
     const int32_t current = listener->getOpenOverride();
     int32_t wanted = -1;
     if (value != 0 && current == 0) {

@@ -39,7 +39,9 @@ public:
 
     // Builds the tree "QV" (pre() does this on the server-node thread).
     void createTree();
-    // Answers one request of the request FIFO; false when there was none.
+    // Answers one request of the request FIFO; false when there was none, or
+    // when the output FIFO has no room for its answer (the request then stays
+    // queued until the dispatcher has made room).
     bool serveOneRequest();
 
     const std::shared_ptr<DispatcherTree>& tree() const { return tree_; }
@@ -63,6 +65,9 @@ public:
 
 private:
     struct Request;
+    // With the node lock held: room in the output FIFO for any one answer.
+    bool canQueueAnswer() const;
+    void answerFailed(const Request& request);
     void answerRead(const Request& request);
     void answerWrite(const Request& request, int64_t value);
     void writePort(const Request& request, int64_t value);
@@ -83,8 +88,9 @@ private:
     std::atomic<int32_t> debugLevel_{3};
     std::shared_ptr<QVFifo> outputFifo_;
     std::shared_ptr<QVFifo> requestFifo_;
-    // Ends the idle wait when a request arrives.
-    std::shared_ptr<WakeSignal> requestSignal_ = std::make_shared<WakeSignal>();
+    // Ends the idle wait when a request arrives; bounds each session's share
+    // of the request FIFO.
+    std::shared_ptr<RequestGate> requestGate_ = std::make_shared<RequestGate>();
     // Stream buffer of DEBUG/OUT; nothing in the server writes into it.
     std::shared_ptr<BufferFifoBase> debugOutBuffer_;
     std::weak_ptr<Listener> listener_;

@@ -42,7 +42,7 @@ void ServerNodeImpl::createTree() {
     // Other threads see the whole tree at once or not at all.
     DispatcherTreeCreator creator(TreeId::server(), outputFifo_, requestFifo_);
     const std::shared_ptr<DispatcherTree>& tree = creator.getTree();
-    tree->requestSignal = requestSignal_;
+    tree->requestGate = requestGate_;
     const TreeNode::Ptr& qv = creator.getNode();
 
     // The creator made a device root; QV is a node of its own kind.

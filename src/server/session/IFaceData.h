@@ -34,6 +34,11 @@ public:
     // Queues a block for the client. Never throws; a stopped session discards it.
     virtual void write(const uint8_t* data, uint32_t length, int32_t dataClass) = 0;
     virtual SessionClient* getClient() = 0;
+    // Called while a request of this session waits for room in a tree's
+    // request queue (the session reads no more input meanwhile, so TCP holds
+    // the client back): keeps the session's output going. False when the
+    // session is stopping and the wait should be given up.
+    virtual bool serviceWhileWaiting() { return true; }
 };
 
 // Base of the protocol objects. Forwards to the owning session, which always
@@ -52,6 +57,7 @@ public:
         session_->write(data, length, dataClass);
     }
     virtual SessionClient* getClient() { return session_->getClient(); }
+    virtual bool serviceWhileWaiting() { return session_->serviceWhileWaiting(); }
 
     SessionActionsInterface& session() const { return *session_; }
 

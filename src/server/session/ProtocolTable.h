@@ -25,6 +25,12 @@ using StreamEncodeFunc =
     std::function<QV_STATUS(const std::string& path, uint16_t precision, uint16_t dataType, uint8_t* out,
                             uint32_t outCapacity, uint32_t& outLength, const uint8_t* data, uint32_t dataLength)>;
 
+// Tells a session that a request it made got no value (a failed handler, or
+// the tree's owner ended before taking it). Writes the protocol's answer for
+// that into `out` and returns its length; 0 when the protocol says nothing.
+using ErrorEncodeFunc =
+    std::function<uint32_t(uint16_t sequenceId, QV_STATUS failure, uint8_t* out, uint32_t outCapacity)>;
+
 struct ProtocolHooks {
     // Creates the protocol object for a session.
     std::function<std::shared_ptr<IFaceDataBase>(SessionActionsInterface& session)> create;
@@ -37,6 +43,8 @@ struct ProtocolHooks {
 
     ValueEncodeFunc valueEncode;
     StreamEncodeFunc streamEncode;
+    // Optional.
+    ErrorEncodeFunc errorEncode;
 };
 
 // Installs (or with empty hooks removes) the protocol for a type. Done once at

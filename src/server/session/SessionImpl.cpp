@@ -183,6 +183,16 @@ void SessionImpl::sendPending() {
     pauseAfterTrouble();
 }
 
+bool SessionImpl::serviceWhileWaiting() {
+    if (!isRunning()) return false;
+    if (!output_.pump()) {
+        stop();
+        return false;
+    }
+    if (output_.fifo().used() != 0) sendPending();
+    return isRunning();
+}
+
 void SessionImpl::pauseAfterTrouble() { std::this_thread::sleep_for(kTroublePause); }
 
 InterfaceType SessionImpl::getInterface() const { return InterfaceType(currentInterface_.load()); }

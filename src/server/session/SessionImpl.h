@@ -39,6 +39,7 @@ public:
     void close() override;
     void write(const uint8_t* data, uint32_t length, int32_t dataClass) override;
     SessionClient* getClient() override { return &client_; }
+    bool serviceWhileWaiting() override;
 
     uint16_t sessionId() const { return client_.sessionId; }
     int socketHandle() const { return socketHandle_; }

@@ -73,13 +73,16 @@ void IFaceDataAscii::writeError(const char* text) { writeText(std::string("ERROR
 void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpointError, const Poster& post) {
     SessionClient* client = getClient();
     uint32_t endpoints = 0;
+    PostTargets targets;
     {
         StructureLock lock(getTreeStructureMutex());
         NodeSet set;
         DispatcherResolvePathList(set, currentPath_, paths);
         endpoints = NodeSetCountEndpoints(set);
-        if (endpoints > 0 && client) post(*client, set);
+        if (endpoints > 0 && client) targets = DispatcherPostTargets(set);
     }
+    // Posted after the lock is released: a post may wait for room.
+    if (!targets.empty()) post(*client, targets, [this] { return serviceWhileWaiting(); });
     if (endpoints == 0)
         writeError(noEndpointError);
     else if (!client)
@@ -88,25 +91,31 @@ void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpoin
 
 void IFaceDataAscii::get(const std::string& paths) {
     postRequest(paths, "No Node to read from",
-                [](const SessionClient& client, const NodeSet& set) { DispatcherPostGetRequest(0, client, set); });
+                [](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
+                    DispatcherPostGetRequest(0, client, targets, waitStep);
+                });
 }
 
 void IFaceDataAscii::setInteger(const std::string& paths, int64_t value) {
-    postRequest(paths, "No Node to write to", [value](const SessionClient& client, const NodeSet& set) {
-        DispatcherPostSetInteger(0, client, set, low32(value));
-    });
+    postRequest(paths, "No Node to write to",
+                [value](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
+                    DispatcherPostSetInteger(0, client, targets, low32(value), waitStep);
+                });
 }
 
 void IFaceDataAscii::setDouble(const std::string& paths, double value) {
-    postRequest(paths, "Invalid Path", [value](const SessionClient& client, const NodeSet& set) {
-        DispatcherPostSetDouble(0, client, set, value);
-    });
+    postRequest(paths, "Invalid Path",
+                [value](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
+                    DispatcherPostSetDouble(0, client, targets, value, waitStep);
+                });
 }
 
 void IFaceDataAscii::setText(const std::string& paths, const std::string& text) {
-    postRequest(paths, "Invalid Path", [&text](const SessionClient& client, const NodeSet& set) {
-        DispatcherPostSetBytes(0, client, set, uint32_t(text.size()), reinterpret_cast<const uint8_t*>(text.data()));
-    });
+    postRequest(paths, "Invalid Path",
+                [&text](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
+                    DispatcherPostSetBytes(0, client, targets, uint32_t(text.size()),
+                                           reinterpret_cast<const uint8_t*>(text.data()), waitStep);
+                });
 }
 
 void IFaceDataAscii::select(const std::string& paths) {

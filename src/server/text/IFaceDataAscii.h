@@ -1,6 +1,7 @@
 #pragma once
 #include "core/QVStatus.h"
 #include "core/tree/NodeSet.h"
+#include "core/tree/RequestPosting.h"
 #include "server/session/IFaceData.h"
 #include "server/text/AsciiCommandHandler.h"
 #include "server/text/AsciiLineAssembler.h"
@@ -54,9 +55,11 @@ private:
     bool line(const char* text, std::size_t length) override;
     void overlong() override;
 
-    typedef std::function<void(const SessionClient& client, const NodeSet& set)> Poster;
-    // Resolves the paths under the structure lock and posts to the endpoints
-    // found; without any, answers the given error.
+    typedef std::function<void(const SessionClient& client, const PostTargets& targets,
+                               const PostWaitStep& waitStep)>
+        Poster;
+    // Resolves the paths under the structure lock and, once it is released,
+    // posts to the endpoints found; without any, answers the given error.
     void postRequest(const std::string& paths, const char* noEndpointError, const Poster& post);
 
     AsciiParser& parser();

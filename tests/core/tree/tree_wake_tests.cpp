@@ -38,12 +38,12 @@ TEST(WakeSignal, AWaitRunsItsTimeOrEndsAtANotify) {
 
 TEST(WakeSignal, RequestsWrittenIntoATreeWakeItsOwner) {
     test::ScopedTree tree(TreeId::device(8642));
-    auto signal = std::make_shared<WakeSignal>();
-    tree.tree()->requestSignal = signal;
+    auto gate = std::make_shared<RequestGate>();
+    tree.tree()->requestGate = gate;
     const uint8_t record[12] = {};
-    EXPECT_FALSE(signal->waitFor(1ms));
+    EXPECT_FALSE(gate->waitForRequests(1ms));
     ASSERT_EQ(TreeWrite(*tree.tree(), record, sizeof record), QV_NO_ERROR);
-    EXPECT_TRUE(signal->waitFor(5s));
+    EXPECT_TRUE(gate->waitForRequests(5s));
     EXPECT_EQ(test::drainRecords(tree.requests()).size(), 1u);
 }
 

@@ -2,6 +2,7 @@
 // against a scripted instrument.
 #include "DeviceTestSupport.h"
 #include "core/ValueRecord.h"
+#include "core/tree/TreeTestSupport.h"
 #include "core/component/ExceptionCarrier.h"
 #include "core/fifo/QVFifo.h"
 #include "engine/DeviceState.h"
@@ -141,6 +142,49 @@ TEST_F(DeviceLoopTest, RequestsAreTakenFiftyAPassAndAFailingOneDoesNotStopTheRes
     errors = messagesStartingWith(log, "Error in DeviceStateMsgHandler, MessageCount=");
     ASSERT_EQ(errors.size(), 60u);
     EXPECT_EQ(errors.back(), "Error in DeviceStateMsgHandler, MessageCount=9");
+}
+
+TEST_F(DeviceLoopTest, ARequestWithoutAnswerIsAnsweredAsFailedAndWaitsWhileTheOutputFifoIsFull) {
+    startWithDesignRunning();
+    const std::shared_ptr<QVFifo> output = impl().outputFifo();
+    test::drainRecords(*output);
+    const auto postGet = [&](uint16_t sequence) {
+        uint8_t record[kValueRecordHeaderSize];
+        ValueRecordHeader h;
+        h.sequenceTag = sequence;
+        h.sessionTag = 77;
+        h.endpointId = 999999;  // no such endpoint
+        h.kind = DATATYPE_GETVALUE;
+        putValueRecordHeader(record, h);
+        QVFifo::DataAccessor<QVFifo::WriterPolicy> request(impl().requestFifo(), sizeof record);
+        ASSERT_TRUE(request.isValid());
+        request.commit(record, sizeof record);
+    };
+    postGet(5);
+    impl().run();
+    auto answers = test::drainRecords(*output);
+    ASSERT_EQ(answers.size(), 1u);
+    const ValueRecordHeader failed = getValueRecordHeader(answers[0].data());
+    EXPECT_EQ(failed.kind, DATATYPE_REQUEST_FAILED);
+    EXPECT_EQ(failed.sequenceTag, 5);
+    EXPECT_EQ(failed.sessionTag, 77);
+
+    // With no room for its answer the request stays queued, and is answered
+    // once room is made.
+    for (;;) {
+        QVFifo::DataAccessor<QVFifo::WriterPolicy> filler(output, 4096);
+        if (!filler.isValid()) break;
+        filler.commitAll();
+    }
+    postGet(6);
+    impl().run();
+    EXPECT_EQ(impl().requestFifo()->used(), 1u);
+    output->reset();
+    impl().run();
+    EXPECT_EQ(impl().requestFifo()->used(), 0u);
+    answers = test::drainRecords(*output);
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(getValueRecordHeader(answers[0].data()).sequenceTag, 6);
 }
 
 TEST_F(DeviceLoopTest, TheReadPhaseTakes500MessagesOrGivesWayToWaitingRequestsAfter50) {

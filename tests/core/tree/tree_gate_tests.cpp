@@ -1,0 +1,164 @@
+// The request gate of a tree: posts that find no room wait instead of being
+// lost, each session's share of the queue is bounded, and an ended owner
+// refuses posts and has its queued requests answered as failed.
+#include "TreeTestSupport.h"
+
+#include "core/ByteOrder.h"
+#include "core/ValueRecord.h"
+#include "core/tree/FailedRequests.h"
+#include "core/tree/PathResolution.h"
+#include "core/tree/RequestGate.h"
+#include "core/tree/RequestPosting.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+namespace tarnix {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kDeadline = 10s;
+
+// A device tree whose request FIFO holds `blocks` records, behind a gate that
+// lets each session have `limit` of them waiting.
+struct GatedTree {
+    GatedTree(uint32_t serial, std::shared_ptr<QVFifo> fifo, uint32_t limit)
+        : tree(TreeId::device(serial), test::ScopedTree::buildDemoDeviceDefault(), std::move(fifo)),
+          gate(std::make_shared<RequestGate>(std::function<void()>(), limit)) {
+        tree.tree()->requestGate = gate;
+    }
+    PostTargets rate() const {
+        NodeSet set;
+        DispatcherResolvePathList(set, "", "/dev" + std::to_string(tree.tree()->id.serial()) + "/demods/0/rate");
+        return DispatcherPostTargets(set);
+    }
+    // The owner's side: takes one record and says so to the gate.
+    bool takeOne() {
+        FifoReader reader(tree.requests(), 0);
+        if (!reader.isValid()) return false;
+        const uint16_t session = le::get16(reader.data() + 2);
+        reader.commitAll();
+        gate->taken(session);
+        return true;
+    }
+
+    test::ScopedTree tree;
+    std::shared_ptr<RequestGate> gate;
+};
+
+SessionClient& sessionWithId(SessionClient& client, uint16_t id) {
+    client.sessionId = id;
+    return client;
+}
+
+TEST(RequestGate, ASessionMayHaveOnlyItsShareWaitingWhileOthersStillGetIn) {
+    GatedTree device(4101, std::make_shared<test::SmallFifo>(), 3);
+    SessionClient flooder, neighbour;
+    sessionWithId(flooder, 7);
+    sessionWithId(neighbour, 8);
+    const PostTargets rate = device.rate();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(0u, DispatcherPostGetRequest(uint16_t(i + 1), flooder, rate, nullptr));
+    // Without waiting, the fourth of the same session does not get in ...
+    EXPECT_EQ(1u, DispatcherPostGetRequest(4, flooder, rate, nullptr));
+    EXPECT_EQ(3u, device.gate->waitingOf(7));
+    // ... while another session's does.
+    EXPECT_EQ(0u, DispatcherPostGetRequest(1, neighbour, rate, nullptr));
+
+    // A waiting post goes in as soon as the owner takes one of the session's.
+    std::atomic<int> steps{0};
+    auto waiting = std::async(std::launch::async, [&] {
+        return DispatcherPostGetRequest(5, flooder, rate, [&] { return ++steps < 100000; });
+    });
+    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(20ms));
+    ASSERT_TRUE(device.takeOne());
+    ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
+    EXPECT_EQ(0u, waiting.get());
+    EXPECT_EQ(3u, device.gate->waitingOf(7));
+    EXPECT_GT(steps.load(), 0);
+}
+
+TEST(RequestGate, APostIntoAFullQueueWaitsForRoomInsteadOfBeingLost) {
+    GatedTree device(4102, std::make_shared<BufferFifo<2, 1024>>(), 32);
+    SessionClient a, b;
+    sessionWithId(a, 21);
+    sessionWithId(b, 22);
+    const PostTargets rate = device.rate();
+    EXPECT_EQ(0u, DispatcherPostSetDouble(1, a, rate, 1.0, nullptr));
+    EXPECT_EQ(0u, DispatcherPostSetDouble(2, a, rate, 2.0, nullptr));
+    auto waiting = std::async(std::launch::async,
+                              [&] { return DispatcherPostSetDouble(3, b, rate, 3.0, [] { return true; }); });
+    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(20ms));
+    ASSERT_TRUE(device.takeOne());
+    ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
+    EXPECT_EQ(0u, waiting.get());
+    const auto records = test::drainRecords(device.tree.requests());
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(3, le::get16(&records[1][0]));
+}
+
+TEST(RequestGate, AWaitIsGivenUpWhenTheSessionStopsOrTheOwnerEnds) {
+    GatedTree device(4103, std::make_shared<BufferFifo<2, 1024>>(), 32);
+    SessionClient a;
+    sessionWithId(a, 31);
+    const PostTargets rate = device.rate();
+    EXPECT_EQ(0u, DispatcherPostGetRequest(1, a, rate, nullptr));
+    EXPECT_EQ(0u, DispatcherPostGetRequest(2, a, rate, nullptr));
+    // The session stops: the post gives up.
+    EXPECT_EQ(1u, DispatcherPostGetRequest(3, a, rate, [] { return false; }));
+
+    // The owner ends while a post waits: the post gives up, the queued
+    // requests are answered as failed, and later posts are refused.
+    auto waiting =
+        std::async(std::launch::async, [&] { return DispatcherPostGetRequest(4, a, rate, [] { return true; }); });
+    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(20ms));
+    device.gate->close();
+    ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
+    EXPECT_EQ(1u, waiting.get());
+    DispatcherFailQueuedRequests(device.tree.requests());
+    const std::vector<FailedRequest> failed = DispatcherTakeFailedRequests();
+    ASSERT_EQ(2u, failed.size());
+    EXPECT_EQ(1, failed[0].sequenceTag);
+    EXPECT_EQ(2, failed[1].sequenceTag);
+    EXPECT_EQ(31, failed[1].sessionTag);
+    EXPECT_EQ(1u, DispatcherPostGetRequest(5, a, rate, [] { return true; }));
+    EXPECT_TRUE(DispatcherTakeFailedRequests().empty());
+}
+
+TEST(RequestGate, ARecordLargerThanTheQueueIsRefusedAtOnce) {
+    GatedTree device(4104, std::make_shared<BufferFifo<2, 1024>>(), 32);
+    SessionClient a;
+    sessionWithId(a, 41);
+    const std::vector<uint8_t> bytes(4096, 0x55);
+    EXPECT_EQ(1u, DispatcherPostSetBytes(1, a, device.rate(), uint32_t(bytes.size()), bytes.data(),
+                                         [] { return true; }));
+    EXPECT_EQ(0u, device.tree.requests().used());
+}
+
+TEST(RequestReplyWatch, SeesWhetherARecordOfTheRequestWasWritten) {
+    test::SmallFifo fifo;
+    {
+        RequestReplyWatch watch(5, 9);
+        ReturnParamValueDouble(fifo, 0, kUnsolicitedSessionTag, 1, VALUE_FLAG_CHANGED, 1.0);
+        EXPECT_FALSE(watch.replied());
+        ReturnParamValueInteger(fifo, 5, 9, 1, VALUE_FLAG_REPLY_ONLY, 3);
+        EXPECT_TRUE(watch.replied());
+    }
+    RequestReplyWatch next(6, 9);
+    EXPECT_FALSE(next.replied());
+    EXPECT_EQ(QV_NO_ERROR, ReturnParamRequestFailed(fifo, 6, 9, 2, QV_VALUE_NOT_FOUND));
+    const auto records = test::drainRecords(fifo);
+    ASSERT_EQ(3u, records.size());
+    const ValueRecordHeader failed = getValueRecordHeader(records[2].data());
+    EXPECT_EQ(DATATYPE_REQUEST_FAILED, failed.kind);
+    EXPECT_EQ(VALUE_FLAG_REPLY_ONLY, failed.flags);
+    EXPECT_EQ(16u, records[2].size());
+    EXPECT_EQ(QV_VALUE_NOT_FOUND, le::get32(records[2].data() + 12));
+}
+
+}  // namespace
+}  // namespace tarnix
