@@ -129,6 +129,11 @@ struct DeviceState {
     uint32_t cacheChangeCounter = 0;
     AddressCache addressCache;
 
+    // The stream buffers of the endpoints, for the device loop's room check;
+    // rebuilt when the endpoint table changed since.
+    std::vector<std::shared_ptr<BufferFifoBase>> streamBuffers;
+    uint32_t streamBuffersChangeCounter = ~0u;
+
     std::array<int, STATS_COUNT> statsEPIds;
 
     uint32_t rawListenAddress = 0;

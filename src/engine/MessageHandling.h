@@ -19,6 +19,10 @@ QV_STATUS DeviceStateSendChanges(DeviceAccess& device);
 // One block of register data from the instrument, routed to the register-map
 // item and the endpoints it covers.
 QV_STATUS DeviceStateHandleData(DeviceAccess& device, uint32_t address, uint32_t length, const uint8_t* data);
+// Whether every stream buffer of the device has room for `bytes` more bytes of
+// samples. The device loop reads no more from the instrument while one has
+// not, instead of losing data it has already read.
+bool DeviceStateStreamsHaveRoom(DeviceAccess& device, uint32_t bytes);
 // Completion of the amplifier state poll (mailbox command 23).
 void TAmpUpdateComplete(DeviceAccess& device, const uint8_t* reply, uint32_t length,
                         const std::shared_ptr<void>& user);

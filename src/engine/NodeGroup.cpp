@@ -54,6 +54,8 @@ QV_STATUS DeviceStateEPAddSubfeature(DeviceAccess& device, const EPNodePtr& ep, 
 
 QV_STATUS DeviceStateBufferEP(DeviceAccess& device, const EPNodePtr& ep, uint16_t dataType) {
     ep->stream = DispatcherTreeBufferEndpoint(stateOf(device).tree, ep->epId, dataType);
+    // The device loop's list of stream buffers follows the endpoint table.
+    ++stateOf(device).epNodes.changeCounter;
     return QV_NO_ERROR;
 }
 

@@ -20,6 +20,7 @@ struct DeviceLoopTiming {
     uint32_t pollTimeoutMs = 200;                      // wait for the next device message
     std::chrono::milliseconds emptyPassPause{5};       // after a pass that brought nothing
     std::chrono::milliseconds overflowPause{5};        // after a full stream buffer
+    std::chrono::milliseconds streamsFullPause{1};     // while the stream buffers have no room
     std::chrono::microseconds fastStatsPeriod{100000};  // transfer statistics
     std::chrono::microseconds slowStatsPeriod{2000000};  // supplies and temperature
 };
@@ -46,6 +47,10 @@ public:
     // Device messages at or above this address are invalid.
     static constexpr uint32_t kInvalidAddress = 0x14000000;
     static constexpr uint32_t kMessageBufferSize = 524288;
+    // Room the stream buffers must have before messages are read: enough for
+    // the samples of several of the largest messages seen.
+    static constexpr uint32_t kStreamRoomProbe = 262144;
+    static constexpr uint32_t kStreamRoomProbeMax = 2097152;
     static constexpr uint8_t kSupplyRegister = 16;
 
     // Opens the instrument (IOLQ3_USBImpl::create); its failures leave here.
@@ -105,8 +110,12 @@ private:
     // Room in the output FIFO for the answers of one more request.
     bool canQueueAnswers();
     // Reads device messages; `gaveWay` tells whether the phase ended early for
-    // waiting client requests rather than by the poll time-out.
+    // waiting client requests, or because the stream buffers had no room,
+    // rather than by the poll time-out.
     uint32_t readMessages(bool& gaveWay);
+    // Whether the stream buffers can take the samples of the next message;
+    // checks them only when the room last seen is used up.
+    bool streamsHaveRoom();
     void wakeDispatcher();
     void dispatchMessage(uint32_t address, uint32_t length, uint32_t count);
     void reportFastStats();
@@ -139,6 +148,12 @@ private:
     // holds the mutex while it fills and dispatches one message.
     mutable std::mutex messageBufferMutex_;
     std::vector<uint8_t> messageBuffer_;
+    // Bytes of samples the stream buffers can still take since their last
+    // check, and the largest message seen (its samples take at most twice
+    // its bytes in any one buffer).
+    uint64_t streamRoom_ = 0;
+    uint32_t largestMessage_ = 4096;
+    bool streamsFull_ = false;
 };
 
 }  // namespace impl

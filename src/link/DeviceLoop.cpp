@@ -15,6 +15,8 @@
 #include <boost/format.hpp>
 #include <boost/thread/thread.hpp>
 
+#include <algorithm>
+
 namespace tarnix {
 namespace impl {
 
@@ -37,6 +39,8 @@ void DeviceEncFX2Impl::pass() {
 
     bool gaveWay = false;
     const uint32_t messages = readMessages(gaveWay);
+    // New samples in the stream buffers, or buffers that need draining.
+    if (messages != 0 || streamsFull_) getDispatcherWakeSignal().notify();
     wakeDispatcher();
     msgCountWindow_.add(messages);
     pollCountWindow_.add(1);
@@ -53,6 +57,17 @@ void DeviceEncFX2Impl::pass() {
     // A read phase cut short for client requests says nothing about whether
     // the instrument still answers.
     if (messages != 0 || !gaveWay) checkAlive(messages);
+    // The instrument keeps its data while the dispatcher makes room.
+    if (streamsFull_ && messages == 0) pause(timing_.streamsFullPause);
+}
+
+bool DeviceEncFX2Impl::streamsHaveRoom() {
+    const uint64_t perMessage = 2ull * largestMessage_;
+    if (streamRoom_ >= perMessage) return true;
+    const uint64_t probe = std::min<uint64_t>(std::max<uint64_t>(kStreamRoomProbe, 4 * perMessage), kStreamRoomProbeMax);
+    if (!DeviceStateStreamsHaveRoom(*this, uint32_t(probe))) return false;
+    streamRoom_ = probe;
+    return true;
 }
 
 void DeviceEncFX2Impl::wakeDispatcher() {
@@ -111,7 +126,15 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
         gaveWay = requestFifo_->used() != 0;
         return gaveWay;
     };
+    streamsFull_ = false;
     do {
+        // Nothing is read that the stream buffers could not take: push back
+        // on the instrument rather than lose what was read.
+        if (!streamsHaveRoom()) {
+            streamsFull_ = true;
+            gaveWay = true;
+            break;
+        }
         std::lock_guard<std::mutex> lock(messageBufferMutex_);
         uint32_t address = 0;
         uint32_t length = 0;
@@ -119,6 +142,8 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
                    requestsWaiting);
         if (length == 0) break;
         ++count;
+        streamRoom_ -= std::min<uint64_t>(streamRoom_, 2ull * length);
+        if (length > largestMessage_) largestMessage_ = length;
         if (address >= kInvalidAddress) {
             QVLOG(logging::error) << boost::format("Got invalid address 0x%08x.") % address;
             QVLOG(logging::status) << "Resetting FX2 controller.";

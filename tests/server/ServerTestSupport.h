@@ -9,6 +9,7 @@
 #include "core/tree/RequestPosting.h"
 #include "core/tree/Subscriptions.h"
 #include "platform/net/Socket.h"
+#include "server/dispatcher/StreamFeed.h"
 #include "server/session/ProtocolTable.h"
 
 #include <boost/thread/locks.hpp>
@@ -27,6 +28,28 @@
 
 namespace tarnix {
 namespace test {
+
+// The streams a test session was given by the dispatcher, read on the spot:
+// each stream message goes to `deliver` as the session would send it.
+class StreamCollector {
+public:
+    void attach(std::shared_ptr<StreamFeedReader> reader) { readers_.push_back(std::move(reader)); }
+    template <class Deliver>
+    void collect(Deliver deliver) {
+        for (const auto& reader : readers_) {
+            const uint8_t* data = nullptr;
+            uint32_t length = 0;
+            // A limit of one byte hands out one message at a time.
+            while (reader->acquire(data, length, 1)) {
+                deliver(data, length);
+                reader->release(length);
+            }
+        }
+    }
+
+private:
+    std::vector<std::shared_ptr<StreamFeedReader>> readers_;
+};
 
 // A loopback port in 20000..32767 that nothing held a moment ago; 0 when none
 // was found. Below the system's ephemeral ports: a port that the system handed

@@ -2,6 +2,7 @@
 // request goes in, its reply and value events come out as the client sees
 // them, and streamed blocks arrive merged into one event.
 #include "BinaryTestSupport.h"
+#include "ServerTestSupport.h"
 #include "core/DataTypes.h"
 #include "core/ValueRecord.h"
 #include "core/component/ExceptionCarrier.h"
@@ -55,6 +56,10 @@ public:
         classes.push_back(dataClass);
     }
     SessionClient* getClient() override { return &client; }
+    void attachStream(std::shared_ptr<StreamFeedReader> reader) override { streams.attach(std::move(reader)); }
+    void streamReady() override {
+        streams.collect([this](const uint8_t* data, uint32_t length) { write(data, length, WRITE_CLASS_STREAM); });
+    }
 
     void send(const Bytes& bytes) { EXPECT_EQ(protocol.input(bytes.data(), uint32_t(bytes.size())), 0); }
     std::vector<test::Message> take() {
@@ -69,6 +74,7 @@ public:
     IFaceDataBinary protocol;
     std::string received;
     std::vector<int32_t> classes;
+    test::StreamCollector streams;
 };
 
 constexpr uint32_t kSerial = 4321;

@@ -1,6 +1,13 @@
 #include "core/tree/SessionClient.h"
 
+#include <atomic>
+
 namespace tarnix {
+
+uint64_t SessionClient::nextSerial() {
+    static std::atomic<uint64_t> counter{0};
+    return ++counter;
+}
 
 bool SessionClientList::contains(const SessionClient& client) const {
     return client.previous != nullptr || head_ == &client;

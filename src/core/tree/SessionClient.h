@@ -42,6 +42,9 @@ struct SessionClient {
 
     // Low 16 bits of the session's socket handle; names the session in records.
     uint16_t sessionId = 0;
+    // Unique for the life of the process (session ids are reused): tells a
+    // session from a later one that got the same id or the same address.
+    const uint64_t serial = nextSerial();
     // InterfaceType; written by the session thread, read by the dispatcher.
     std::atomic<uint32_t> interfaceType{INTERFACE_TEXT};
     // Links of the process-wide list; maintained by SessionClientList only.
@@ -49,6 +52,8 @@ struct SessionClient {
     SessionClient* next = nullptr;
     SessionWriteFunction writeFunction;
     SessionActionsInterface* context = nullptr;
+
+    static uint64_t nextSerial();
 
     // Calls the write function; -1 when there is none.
     int32_t write(const uint8_t* data, uint32_t length, int32_t dataClass) const {

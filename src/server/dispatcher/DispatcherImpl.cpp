@@ -9,6 +9,7 @@
 #include "core/tree/FailedRequests.h"
 #include "core/tree/SessionClient.h"
 #include "server/dispatcher/Dispatcher.h"
+#include "server/dispatcher/StreamFeed.h"
 #include "server/session/ProtocolTable.h"
 
 #include <boost/thread/locks.hpp>
@@ -24,14 +25,14 @@ namespace impl {
 DispatcherImpl::DispatcherImpl(exception::ExceptionCarrier& carrier)
     : QVBaseImpl("Dispatcher", carrier),
       staging_(new uint8_t[kBufferSize]),
-      replyBuffer_(new uint8_t[kBufferSize]) {
+      replyBuffer_(new uint8_t[kBufferSize]),
+      streamBuffer_(new uint8_t[kBufferSize]) {
     {
         boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().clear();
     }
     for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type) {
         valueOutput_[type].buffer.reset(new uint8_t[kBufferSize]);
-        streamOutput_[type].buffer.reset(new uint8_t[kBufferSize]);
     }
 }
 
@@ -47,14 +48,17 @@ void DispatcherImpl::pre() { setPriority(TimeCritical); }
 
 void DispatcherImpl::run() {
     const auto now = std::chrono::steady_clock::now();
-    const bool streamPass = now - lastStreamTime_ >= kStreamInterval;
-    if (streamPass) lastStreamTime_ = now;
+    // Streams are drained whenever they hold data; the periodic pass also
+    // lets go of the readers of sessions that left a quiet stream.
+    const bool periodic = now - lastStreamTime_ >= kStreamInterval;
+    if (periodic) lastStreamTime_ = now;
 
-    const uint32_t handled = pass(streamPass);
+    const uint32_t handled = pass(true, periodic);
 
-    // Stream data does not count: a pass without records always rests.
-    if (handled == 0) {
-        getDispatcherWakeSignal().waitFor(std::chrono::milliseconds(1));
+    if (handled == 0 && !streamedLastPass_) {
+        // Nothing to do: sleep until a producer wakes the dispatcher, at most
+        // until the next periodic pass.
+        getDispatcherWakeSignal().waitFor(kStreamInterval);
     } else if (busyCounter_ > kBusyPassLimit) {
         // Lets other threads run during a long busy spell without capping the
         // dispatcher at about ten thousand records a second.
@@ -69,9 +73,10 @@ void DispatcherImpl::loadProtocols() {
         protocols_[type] = getProtocolHooks(InterfaceType(type));
 }
 
-uint32_t DispatcherImpl::pass(bool streamPass) {
+uint32_t DispatcherImpl::pass(bool streamPass, bool matchQuietStreams) {
     loadProtocols();
     uint32_t handled = 0;
+    streamedLastPass_ = false;
     boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
     for (const FailedRequest& failed : DispatcherTakeFailedRequests()) {
         answerFailure(failed.sessionTag, failed.sequenceTag, failed.status);
@@ -79,9 +84,10 @@ uint32_t DispatcherImpl::pass(bool streamPass) {
     }
     for (auto& entry : getDispatcherTreeMap()) {
         DispatcherTree& tree = *entry.second;
-        if (streamPass) drainStreams(tree);
+        if (streamPass) drainStreams(tree, matchQuietStreams);
         if (handleRecord(tree)) ++handled;
     }
+    if (matchQuietStreams) feeds_.prune();
     return handled;
 }
 
@@ -96,26 +102,41 @@ const ProtocolHooks* DispatcherImpl::protocolOf(const SessionClient& client, uin
     return protocols_[type].get();
 }
 
-void DispatcherImpl::drainStreams(DispatcherTree& tree) {
-    for (const std::shared_ptr<Endpoint>& endpoint : tree.bufferedEndpoints)
-        if (endpoint->buffer) drainStream(*endpoint);
+void DispatcherImpl::drainStreams(DispatcherTree& tree, bool matchQuietStreams) {
+    for (const std::shared_ptr<Endpoint>& endpoint : tree.bufferedEndpoints) {
+        if (!endpoint->buffer) continue;
+        bool drained = false;
+        for (uint32_t chunk = 0; chunk < kChunksPerPass && drainStream(endpoint); ++chunk) drained = true;
+        if (drained)
+            streamedLastPass_ = true;
+        else if (matchQuietStreams)
+            matchSubscribers(endpoint);
+    }
 }
 
-void DispatcherImpl::drainStream(Endpoint& endpoint) {
-    BufferFifoBase& buffer = *endpoint.buffer;
-    buffer.mergeBlocks(kBufferSize);
+bool DispatcherImpl::drainStream(const std::shared_ptr<Endpoint>& endpoint) {
+    BufferFifoBase& buffer = *endpoint->buffer;
+    buffer.mergeBlocks(kStreamChunk);
     FifoReader first(buffer, 0);
-    if (!first.isValid()) return;
+    if (!first.isValid()) return false;
     const uint32_t firstLength = first.length();
-    if (buffer.used() < 2 || firstLength >= kBufferSize) {
+    const uint32_t sampleSize = uint32_t(sampleSizeOf(endpoint->dataType));
+    if (sampleSize != 0 && firstLength > kStreamChunk) {
+        // A large block goes in chunks, cut between whole samples.
+        const uint32_t chunk = kStreamChunk / sampleSize * sampleSize;
+        deliverBurst(endpoint, first.data(), chunk);
+        first.commit(chunk);
+        return true;
+    }
+    if (buffer.used() < 2 || firstLength >= kStreamChunk) {
         deliverBurst(endpoint, first.data(), firstLength);
         first.commitAll();
-        return;
+        return true;
     }
     // The unread data wraps around the end of the ring: join both parts.
     std::memcpy(staging_.get(), first.data(), firstLength);
     first.commitAll();
-    const uint32_t room = kBufferSize - firstLength;
+    const uint32_t room = kStreamChunk - firstLength;
     buffer.mergeBlocks(room);
     uint32_t total = firstLength;
     FifoReader second(buffer, 0);
@@ -124,44 +145,53 @@ void DispatcherImpl::drainStream(Endpoint& endpoint) {
         total += second.length();
         second.commitAll();
     }
-    // Otherwise the second part waits for the next stream pass.
     deliverBurst(endpoint, staging_.get(), total);
+    return true;
 }
 
-void DispatcherImpl::deliverBurst(const Endpoint& endpoint, const uint8_t* data, uint32_t length) {
-    // Convert once for every protocol among the subscribers before anything is
-    // written, so that a block too large for one event can still be split.
-    for (Output& output : streamOutput_) output.converted = false;
-    std::vector<std::pair<SessionClient*, uint32_t>> receivers;
-    for (SessionClient* client : endpoint.subscribers) {
+EndpointFeeds& DispatcherImpl::matchSubscribers(const std::shared_ptr<Endpoint>& endpoint) {
+    subscribers_.clear();
+    for (SessionClient* client : endpoint->subscribers) {
         uint32_t type = 0;
         const ProtocolHooks* protocol = protocolOf(*client, type);
-        if (!protocol || !protocol->streamEncode) continue;
-        receivers.emplace_back(client, type);
-        Output& output = streamOutput_[type];
-        if (output.converted) continue;
-        output.length = 0;
-        const QV_STATUS status = protocol->streamEncode(endpoint.path, endpoint.precision, endpoint.dataType,
-                                                        output.buffer.get(), kBufferSize, output.length, data, length);
-        output.converted = true;
-        if (status == QV_BUFFER_TOO_SMALL) {
-            // The converted block does not fit one event: send it as two,
-            // cut between whole samples, instead of losing its end.
-            const uint32_t sampleSize = sampleSizeOf(endpoint.dataType);
-            if (sampleSize != 0 && length / sampleSize >= 2) {
-                const uint32_t firstHalf = (length / sampleSize / 2) * sampleSize;
-                deliverBurst(endpoint, data, firstHalf);
-                deliverBurst(endpoint, data + firstHalf, length - firstHalf);
-                return;
-            }
+        if (protocol && protocol->streamEncode) subscribers_.push_back(EndpointFeeds::Subscriber{client, type});
+    }
+    EndpointFeeds& feeds = feeds_.of(endpoint);
+    feeds.match(subscribers_);
+    return feeds;
+}
+
+void DispatcherImpl::deliverBurst(const std::shared_ptr<Endpoint>& endpoint, const uint8_t* data, uint32_t length) {
+    EndpointFeeds& feeds = matchSubscribers(endpoint);
+    if (subscribers_.empty()) return;
+    // Each protocol's messages are made once and written once, into that
+    // protocol's feed; every subscriber sends them from there.
+    for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type) {
+        StreamFeed* feed = feeds.feed(type);
+        if (feed) encodeInto(*feed, *protocols_[type], *endpoint, data, length);
+    }
+    for (const EndpointFeeds::Subscriber& s : subscribers_) s.client->context->streamReady();
+}
+
+void DispatcherImpl::encodeInto(StreamFeed& feed, const ProtocolHooks& protocol, const Endpoint& endpoint,
+                                const uint8_t* data, uint32_t length) {
+    uint32_t produced = 0;
+    const QV_STATUS status = protocol.streamEncode(endpoint.path, endpoint.precision, endpoint.dataType,
+                                                   streamBuffer_.get(), kBufferSize, produced, data, length);
+    if (status == QV_BUFFER_TOO_SMALL) {
+        // The converted block does not fit one message: send it as two, cut
+        // between whole samples, instead of losing its end.
+        const uint32_t sampleSize = sampleSizeOf(endpoint.dataType);
+        if (sampleSize != 0 && length / sampleSize >= 2) {
+            const uint32_t firstHalf = (length / sampleSize / 2) * sampleSize;
+            encodeInto(feed, protocol, endpoint, data, firstHalf);
+            encodeInto(feed, protocol, endpoint, data + firstHalf, length - firstHalf);
+            return;
         }
-        if (status != QV_NO_ERROR) QVLOG(logging::error) << "Error in conversion (burst).";
-        if (output.length > kBufferSize) output.length = kBufferSize;
     }
-    for (const auto& receiver : receivers) {
-        const Output& output = streamOutput_[receiver.second];
-        receiver.first->write(output.buffer.get(), output.length, WRITE_CLASS_STREAM);
-    }
+    if (status != QV_NO_ERROR) QVLOG(logging::error) << "Error in conversion (burst).";
+    if (produced > kBufferSize) produced = kBufferSize;
+    if (produced != 0) feed.append(streamBuffer_.get(), produced);
 }
 
 bool DispatcherImpl::handleRecord(DispatcherTree& tree) {

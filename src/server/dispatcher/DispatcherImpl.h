@@ -1,12 +1,14 @@
 #pragma once
 #include "core/QVStatus.h"
 #include "core/component/QVBaseImpl.h"
+#include "server/dispatcher/StreamFeeds.h"
 #include "server/session/IFaceData.h"
 
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace tarnix {
 
@@ -32,9 +34,16 @@ public:
     void pre() override;
     void run() override;
 
+    // Stream data is drained in chunks of this size; the chunks of one pass
+    // are bounded so that records are not held up by a busy stream.
+    static constexpr uint32_t kStreamChunk = 262144;
+    static constexpr uint32_t kChunksPerPass = 16;
+
     // One pass over every tree: the next record of each output FIFO and, in
-    // a stream pass, the stream buffers. Returns the records handled.
-    uint32_t pass(bool streamPass);
+    // a stream pass, the stream buffers' data. `matchQuietStreams` also
+    // updates the readers of streams without data (sessions that left).
+    // Returns the records handled.
+    uint32_t pass(bool streamPass, bool matchQuietStreams = true);
 
 private:
     struct Output {
@@ -44,9 +53,15 @@ private:
     };
 
     void loadProtocols();
-    void drainStreams(DispatcherTree& tree);
-    void drainStream(Endpoint& endpoint);
-    void deliverBurst(const Endpoint& endpoint, const uint8_t* data, uint32_t length);
+    void drainStreams(DispatcherTree& tree, bool matchQuietStreams);
+    // One chunk of the endpoint's stream data to its subscribers; false when
+    // the stream holds none.
+    bool drainStream(const std::shared_ptr<Endpoint>& endpoint);
+    // The endpoint's feeds with a reader for each subscriber that takes data.
+    EndpointFeeds& matchSubscribers(const std::shared_ptr<Endpoint>& endpoint);
+    void deliverBurst(const std::shared_ptr<Endpoint>& endpoint, const uint8_t* data, uint32_t length);
+    void encodeInto(StreamFeed& feed, const ProtocolHooks& protocol, const Endpoint& endpoint, const uint8_t* data,
+                    uint32_t length);
     bool handleRecord(DispatcherTree& tree);
     // Tells the asking session that its request got no value.
     void answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure);
@@ -62,10 +77,14 @@ private:
     std::chrono::steady_clock::time_point lastStreamTime_;
     std::unique_ptr<uint8_t[]> staging_;
     std::unique_ptr<uint8_t[]> replyBuffer_;
+    // Output of a stream conversion, appended to a feed.
+    std::unique_ptr<uint8_t[]> streamBuffer_;
     std::array<Output, kInterfaceTypeCount> valueOutput_;
-    std::array<Output, kInterfaceTypeCount> streamOutput_;
     std::array<std::shared_ptr<const ProtocolHooks>, kInterfaceTypeCount> protocols_;
     uint32_t busyCounter_ = 0;
+    bool streamedLastPass_ = false;
+    StreamFeeds feeds_;
+    std::vector<EndpointFeeds::Subscriber> subscribers_;
 };
 
 }  // namespace impl

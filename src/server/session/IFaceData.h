@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 // The seam between a client session and the protocol it currently speaks.
 //
@@ -10,6 +11,8 @@
 // reaches its session only through SessionActionsInterface, and the session
 // feeds the protocol through the protocol's input function.
 namespace tarnix {
+
+class StreamFeedReader;
 
 // InterfaceType (INTERFACE_NONE, INTERFACE_TEXT, INTERFACE_BINARY), the data
 // classes of a write (WRITE_CLASS_REPLY ... WRITE_CLASS_STREAM) and the
@@ -39,6 +42,12 @@ public:
     // the client back): keeps the session's output going. False when the
     // session is stopping and the wait should be given up.
     virtual bool serviceWhileWaiting() { return true; }
+    // The dispatcher hands the session its read position in a stream it
+    // subscribed to; the session sends the stream's messages from there.
+    // A session that does not take streams ignores it.
+    virtual void attachStream(std::shared_ptr<StreamFeedReader> /*reader*/) {}
+    // New stream data for the session (dispatcher thread).
+    virtual void streamReady() {}
 };
 
 // Base of the protocol objects. Forwards to the owning session, which always

@@ -4,6 +4,7 @@
 #include "core/QVException.h"
 #include "core/fifo/RingFifo.h"
 #include "core/tree/Subscriptions.h"
+#include "server/dispatcher/StreamFeed.h"
 #include "server/session/ProtocolTable.h"
 #include "server/session/Session.h"
 #include "server/session/SessionIds.h"
@@ -18,6 +19,9 @@ namespace {
 constexpr auto kTroublePause = std::chrono::milliseconds(5);
 constexpr auto kIdlePause = std::chrono::milliseconds(1);
 constexpr int kPollTimeoutMs = 2;
+constexpr int kSendRoundsPerPass = 16;
+// Most stream bytes handed to one send.
+constexpr uint32_t kStreamSendLimit = 1u << 20;
 // An idle pass used to take 1 ms pause + 2 ms wait + 5 ms pause.
 constexpr int kIdleWaitMs = 8;
 // After the client shut down its sending side, output still goes out: the
@@ -92,7 +96,9 @@ void SessionImpl::run() {
         return;
     }
 
-    const bool pending = output_.fifo().used() != 0;
+    streamWakePending_.store(false);
+    const bool streaming = updateStreams();
+    const bool pending = output_.fifo().used() != 0 || streaming;
     if (inputEnded_) {
         const auto sinceEnd = std::chrono::steady_clock::now() - inputEndedAt_;
         if ((!pending && !output_.hasBacklog() && sinceEnd >= kDrainQuietTime) || sinceEnd >= kDrainLimit) {
@@ -168,12 +174,50 @@ void SessionImpl::feedProtocol(const uint8_t* data, uint32_t length) {
 }
 
 void SessionImpl::sendPending() {
+    // Bounded, so that input is not held up by a client that reads as fast
+    // as the streams come.
+    for (int round = 0; round < kSendRoundsPerPass && isRunning(); ++round) {
+        // A message half sent goes on first: the client must get it whole.
+        StreamFeedReader* unfinished = nullptr;
+        for (const auto& stream : streams_)
+            if (stream->midEntry()) unfinished = stream.get();
+        bool all = false;
+        if (unfinished) {
+            all = sendFromStream(*unfinished);
+        } else if (fifoUnfinished_ != 0 || output_.fifo().used() != 0) {
+            // Replies and text output before stream data.
+            all = sendFromFifo();
+        } else {
+            StreamFeedReader* next = nullptr;
+            for (std::size_t i = 0; i < streams_.size() && !next; ++i) {
+                StreamFeedReader& candidate = *streams_[(nextStream_ + i) % streams_.size()];
+                if (candidate.hasData()) {
+                    next = &candidate;
+                    nextStream_ = (nextStream_ + i + 1) % streams_.size();
+                }
+            }
+            if (!next) break;
+            all = sendFromStream(*next);
+        }
+        if (!all) break;
+    }
+    reportStreamLosses();
+}
+
+bool SessionImpl::sendFromFifo() {
     FifoReader reader(output_.fifo(), 0);
-    if (!reader.isValid()) return;
-    const ssize_t sent = platform::sendSome(socketHandle_, reader.data(), reader.length());
+    if (!reader.isValid()) {
+        fifoUnfinished_ = 0;
+        return true;
+    }
+    const uint32_t offered = reader.length();
+    const ssize_t sent = platform::sendSome(socketHandle_, reader.data(), offered);
     if (sent >= 0) {
         reader.commit(uint32_t(sent));
-        return;
+        // What was offered ends with a whole message; until it is out, the
+        // client is in the middle of one.
+        fifoUnfinished_ = offered - uint32_t(sent);
+        return uint32_t(sent) == offered;
     }
     reader.commit(0u);
     if (!inputEnded_) {
@@ -181,6 +225,63 @@ void SessionImpl::sendPending() {
     }
     stop();
     pauseAfterTrouble();
+    return false;
+}
+
+bool SessionImpl::sendFromStream(StreamFeedReader& stream) {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    if (!stream.acquire(data, length, kStreamSendLimit)) return true;
+    const ssize_t sent = platform::sendSome(socketHandle_, data, length);
+    stream.release(sent > 0 ? uint32_t(sent) : 0u);
+    if (sent >= 0) return uint32_t(sent) == length;
+    if (!inputEnded_) {
+        QVLOG(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
+    }
+    stop();
+    pauseAfterTrouble();
+    return false;
+}
+
+bool SessionImpl::updateStreams() {
+    {
+        std::lock_guard<std::mutex> lock(attachedMutex_);
+        for (auto& stream : attached_) streams_.push_back(std::move(stream));
+        attached_.clear();
+    }
+    bool data = false;
+    for (auto it = streams_.begin(); it != streams_.end();) {
+        if ((*it)->detached() && !(*it)->midEntry()) {
+            streamLosses_ += (*it)->takeLostEntries();
+            it = streams_.erase(it);
+            continue;
+        }
+        data = data || (*it)->hasData();
+        ++it;
+    }
+    return data;
+}
+
+void SessionImpl::reportStreamLosses() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lossReportedAt_ < std::chrono::seconds(1)) return;
+    for (const auto& stream : streams_) streamLosses_ += stream->takeLostEntries();
+    if (streamLosses_ == 0) return;
+    lossReportedAt_ = now;
+    QVLOG(logging::warning) << boost::format(
+                                   "Session %d: %llu stream messages dropped; the client does not read them fast "
+                                   "enough.") %
+                                   socketHandle_ % (unsigned long long)streamLosses_;
+    streamLosses_ = 0;
+}
+
+void SessionImpl::attachStream(std::shared_ptr<StreamFeedReader> reader) {
+    std::lock_guard<std::mutex> lock(attachedMutex_);
+    attached_.push_back(std::move(reader));
+}
+
+void SessionImpl::streamReady() {
+    if (!streamWakePending_.exchange(true)) outputWake_.notify();
 }
 
 bool SessionImpl::serviceWhileWaiting() {
@@ -189,7 +290,8 @@ bool SessionImpl::serviceWhileWaiting() {
         stop();
         return false;
     }
-    if (output_.fifo().used() != 0) sendPending();
+    updateStreams();
+    sendPending();
     return isRunning();
 }
 

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <thread>
 
 namespace tarnix {
@@ -40,6 +42,8 @@ public:
     void write(const uint8_t* data, uint32_t length, int32_t dataClass) override;
     SessionClient* getClient() override { return &client_; }
     bool serviceWhileWaiting() override;
+    void attachStream(std::shared_ptr<StreamFeedReader> reader) override;
+    void streamReady() override;
 
     uint16_t sessionId() const { return client_.sessionId; }
     int socketHandle() const { return socketHandle_; }
@@ -54,8 +58,17 @@ private:
 
     void receive();
     void feedProtocol(const uint8_t* data, uint32_t length);
-    // Sends as much of the write FIFO as the socket takes without blocking.
+    // Sends as much of the output (write FIFO and streams) as the socket
+    // takes without blocking, whole messages in turn.
     void sendPending();
+    // One send from the write FIFO / a stream; true when the socket took all
+    // that was offered (and the session goes on).
+    bool sendFromFifo();
+    bool sendFromStream(StreamFeedReader& reader);
+    // Takes the streams the dispatcher attached and drops the ended ones;
+    // true when any of them has data to send.
+    bool updateStreams();
+    void reportStreamLosses();
     bool onSessionThread() const { return sessionThread_.load() == std::this_thread::get_id(); }
     void pauseAfterTrouble();
 
@@ -72,6 +85,20 @@ private:
     std::atomic<uint32_t> requestedInterface_{INTERFACE_TEXT};
     std::shared_ptr<const ProtocolHooks> hooks_;
     std::shared_ptr<IFaceDataBase> protocol_;
+
+    // Streams the dispatcher attached, not yet taken by the session thread.
+    std::mutex attachedMutex_;
+    std::vector<std::shared_ptr<StreamFeedReader>> attached_;
+    // The session thread's streams, sent from in turn.
+    std::vector<std::shared_ptr<StreamFeedReader>> streams_;
+    std::size_t nextStream_ = 0;
+    // Bytes of the write FIFO that must go out before anything else: the
+    // client is in the middle of one of its messages.
+    uint32_t fifoUnfinished_ = 0;
+    // Set while a wake-up for stream data is on its way.
+    std::atomic<bool> streamWakePending_{false};
+    std::chrono::steady_clock::time_point lossReportedAt_;
+    uint64_t streamLosses_ = 0;
 
     std::atomic<std::thread::id> sessionThread_{};
     // The client shut down its sending side: no more input, pending output

@@ -1,0 +1,122 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace tarnix {
+
+class StreamFeed;
+
+// One session's read position in a StreamFeed. The session's thread sends
+// straight from the feed's memory; the dispatcher never waits for it beyond
+// the moment of a send. A session that falls behind by more than the feed
+// holds loses the oldest entries, it alone, counted here.
+class StreamFeedReader {
+public:
+    StreamFeedReader(std::shared_ptr<StreamFeed> feed, uint64_t first);
+    StreamFeedReader(const StreamFeedReader&) = delete;
+    StreamFeedReader& operator=(const StreamFeedReader&) = delete;
+
+    // Session thread. The next bytes to send, whole entries back to back in
+    // memory (at most `limit` bytes unless one entry is longer), or the rest
+    // of an entry sent in part before. Pins them: the feed does not reuse
+    // their memory until `release`. False when there is nothing to send.
+    bool acquire(const uint8_t*& data, uint32_t& length, uint32_t limit);
+    // Session thread, after every successful acquire: `sent` bytes went out.
+    // The unsent rest of a partly sent entry is kept aside, so that it is sent
+    // next even when the feed reuses its memory meanwhile.
+    void release(uint32_t sent);
+    // True while the client is in the middle of an entry: nothing else may be
+    // sent to it before the entry's rest.
+    bool midEntry() const { return carryOffset_ < carry_.size(); }
+
+    // Session thread: whether acquire would find something to send.
+    bool hasData() const;
+    // Entries lost because the session fell behind; taken (reset) by the
+    // session when it reports them.
+    uint64_t takeLostEntries() { return lostEntries_.exchange(0); }
+
+    // The dispatcher ended this reader (unsubscribed, or the stream is gone).
+    // The session drops it once no entry is half sent.
+    bool detached() const { return detached_.load(std::memory_order_acquire); }
+    void detach() { detached_.store(true, std::memory_order_release); }
+
+    const StreamFeed& feed() const { return *feed_; }
+
+private:
+    friend class StreamFeed;
+    static constexpr uint64_t kNotPinned = ~uint64_t(0);
+
+    std::shared_ptr<StreamFeed> feed_;
+    // The entry the next send starts with (session thread only).
+    uint64_t next_;
+    // The first entry of what acquire returned, and one past its last.
+    uint64_t acquiredFirst_ = 0;
+    uint64_t acquiredEnd_ = 0;
+    bool acquiredCarry_ = false;
+    // Entries below this one may be reused by the feed's writer; kNotPinned
+    // when the session sends nothing from the feed.
+    std::atomic<uint64_t> pinned_{kNotPinned};
+    std::atomic<bool> detached_{false};
+    std::vector<uint8_t> carry_;
+    std::size_t carryOffset_ = 0;
+    std::atomic<uint64_t> lostEntries_{0};
+};
+
+// The encoded messages of one stream for one protocol, written once by the
+// dispatcher and read by every subscribed session through its own
+// StreamFeedReader. The writer never waits for a slow reader: it reuses the
+// oldest entries, and a reader that had not sent them yet loses them.
+//
+// Entries are whole protocol messages and never wrap around the end of the
+// memory, so a reader sends runs of entries with one call.
+class StreamFeed : public std::enable_shared_from_this<StreamFeed> {
+public:
+    // `capacity` bytes of entries; at most `slots` entries (a power of two).
+    explicit StreamFeed(uint32_t capacity, uint32_t slots = 65536);
+    ~StreamFeed();
+    StreamFeed(const StreamFeed&) = delete;
+    StreamFeed& operator=(const StreamFeed&) = delete;
+
+    // Writer (dispatcher thread only). Appends one entry; false when it is
+    // longer than the feed.
+    bool append(const uint8_t* data, uint32_t length);
+
+    // Writer thread. A reader that starts with the next entry appended.
+    std::shared_ptr<StreamFeedReader> attach();
+    // Writer thread. Ends a reader; its session drops it. Waits until the
+    // reader's session is not sending from the feed.
+    void detach(const std::shared_ptr<StreamFeedReader>& reader);
+    void detachAll();
+    std::size_t readerCount() const { return readers_.size(); }
+
+    uint32_t capacity() const { return capacity_; }
+
+private:
+    friend class StreamFeedReader;
+
+    struct Entry {
+        uint64_t position = 0;  // in the endless byte stream; offset = position % capacity
+        uint32_t length = 0;
+    };
+
+    const Entry& entry(uint64_t sequence) const { return entries_[sequence & slotMask_]; }
+    // Lets the writer reuse entries below `tail`: waits until no reader is
+    // sending from them.
+    void retireBelow(uint64_t tail);
+
+    const uint32_t capacity_;
+    const uint32_t slotMask_;
+    std::unique_ptr<uint8_t[]> memory_;
+    std::unique_ptr<Entry[]> entries_;
+    // Entries [tail, head) are readable. Written by the writer only.
+    std::atomic<uint64_t> head_{0};
+    std::atomic<uint64_t> tail_{0};
+    uint64_t writePosition_ = 0;
+    // Readers attached, for the writer's pin checks (writer thread only).
+    std::vector<std::shared_ptr<StreamFeedReader>> readers_;
+};
+
+}  // namespace tarnix

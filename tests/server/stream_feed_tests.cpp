@@ -1,0 +1,157 @@
+// The stream feed: messages written once and sent by every reader from its
+// own position; a reader that falls behind loses only its own oldest
+// messages, never a part of one, and never holds up the writer for long.
+#include "server/dispatcher/StreamFeed.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarnix {
+namespace {
+
+// A message: its length and its number, repeated, so that any mix of two
+// messages is seen.
+std::vector<uint8_t> message(uint32_t number, uint32_t length) {
+    std::vector<uint8_t> bytes(length);
+    for (uint32_t i = 0; i + 4 <= length; i += 4) std::memcpy(&bytes[i], &number, 4);
+    return bytes;
+}
+
+// Reads everything the reader has, `chunk` bytes per "send", into `out`.
+void readAll(StreamFeedReader& reader, std::string& out, uint32_t chunk = ~0u) {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    while (reader.acquire(data, length, 1 << 20)) {
+        const uint32_t sent = std::min(length, chunk);
+        out.append(reinterpret_cast<const char*>(data), sent);
+        reader.release(sent);
+    }
+}
+
+// The message numbers in a stream of messages of `length` bytes; -1 for a
+// message that is not whole.
+std::vector<int> numbers(const std::string& stream, uint32_t length) {
+    std::vector<int> found;
+    for (size_t at = 0; at + length <= stream.size(); at += length) {
+        uint32_t first = 0;
+        std::memcpy(&first, stream.data() + at, 4);
+        bool whole = true;
+        for (uint32_t i = 0; i + 4 <= length; i += 4) whole = whole && std::memcmp(stream.data() + at + i, &first, 4) == 0;
+        found.push_back(whole ? int(first) : -1);
+    }
+    if (stream.size() % length != 0) found.push_back(-1);
+    return found;
+}
+
+TEST(StreamFeed, EveryReaderGetsTheMessagesFromWhereItJoined) {
+    auto feed = std::make_shared<StreamFeed>(4096, 16);
+    auto early = feed->attach();
+    feed->append(message(1, 100).data(), 100);
+    auto late = feed->attach();
+    feed->append(message(2, 100).data(), 100);
+    std::string a, b;
+    readAll(*early, a);
+    readAll(*late, b, 7);  // in small pieces: messages still arrive whole
+    EXPECT_EQ(numbers(a, 100), (std::vector<int>{1, 2}));
+    EXPECT_EQ(numbers(b, 100), (std::vector<int>{2}));
+    EXPECT_FALSE(early->hasData());
+}
+
+TEST(StreamFeed, ASlowReaderLosesWholeOldMessagesAndFinishesTheOneItStarted) {
+    auto feed = std::make_shared<StreamFeed>(1000, 16);
+    auto slow = feed->attach();
+    feed->append(message(1, 300).data(), 300);
+    // The reader sends part of message 1 ...
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(slow->acquire(data, length, 1 << 20));
+    std::string got(reinterpret_cast<const char*>(data), 120);
+    slow->release(120);
+    EXPECT_TRUE(slow->midEntry());
+    // ... the writer goes round the feed meanwhile ...
+    for (uint32_t n = 2; n <= 8; ++n) ASSERT_TRUE(feed->append(message(n, 300).data(), 300));
+    // ... and the reader still finishes message 1, then loses 2 to 5.
+    readAll(*slow, got);
+    EXPECT_EQ(numbers(got, 300), (std::vector<int>{1, 6, 7, 8}));
+    EXPECT_EQ(slow->takeLostEntries(), 4u);
+    EXPECT_FALSE(feed->append(message(9, 1001).data(), 1001));
+}
+
+TEST(StreamFeed, MessagesNeverWrapAroundTheEndOfTheMemory) {
+    auto feed = std::make_shared<StreamFeed>(1000, 16);
+    auto reader = feed->attach();
+    std::string got;
+    for (uint32_t n = 1; n <= 20; ++n) {
+        ASSERT_TRUE(feed->append(message(n, 400).data(), 400));
+        const uint8_t* data = nullptr;
+        uint32_t length = 0;
+        ASSERT_TRUE(reader->acquire(data, length, 1 << 20));
+        EXPECT_EQ(length, 400u);
+        got.append(reinterpret_cast<const char*>(data), length);
+        reader->release(length);
+    }
+    EXPECT_EQ(numbers(got, 400).size(), 20u);
+    EXPECT_EQ(numbers(got, 400).back(), 20);
+}
+
+TEST(StreamFeed, ADetachedReaderEndsAfterTheMessageItStarted) {
+    auto feed = std::make_shared<StreamFeed>(4096, 16);
+    auto reader = feed->attach();
+    feed->append(message(1, 100).data(), 100);
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(reader->acquire(data, length, 1 << 20));
+    std::string got(reinterpret_cast<const char*>(data), 40);
+    reader->release(40);
+    feed->detach(reader);
+    feed->append(message(2, 100).data(), 100);
+    EXPECT_TRUE(reader->detached());
+    readAll(*reader, got);
+    EXPECT_EQ(numbers(got, 100), (std::vector<int>{1}));
+    EXPECT_EQ(feed->readerCount(), 0u);
+}
+
+TEST(StreamFeed, ReadersOnOtherThreadsGetWholeMessagesInOrderWhileTheWriterRuns) {
+    auto feed = std::make_shared<StreamFeed>(64 * 1024, 256);
+    constexpr uint32_t kLength = 1000;
+    constexpr uint32_t kMessages = 20000;
+    std::vector<std::shared_ptr<StreamFeedReader>> readers{feed->attach(), feed->attach(), feed->attach()};
+    std::atomic<bool> done{false};
+    std::vector<std::string> got(readers.size());
+    std::vector<std::thread> threads;
+    for (size_t r = 0; r < readers.size(); ++r) {
+        threads.emplace_back([&, r] {
+            // Reader 0 keeps up, the others dawdle and lose messages.
+            const uint32_t chunk = r == 0 ? ~0u : 333;
+            while (!done.load() || readers[r]->hasData()) {
+                readAll(*readers[r], got[r], chunk);
+                if (r != 0) std::this_thread::yield();
+            }
+        });
+    }
+    for (uint32_t n = 1; n <= kMessages; ++n) {
+        ASSERT_TRUE(feed->append(message(n, kLength).data(), kLength));
+        if (n % 64 == 0) std::this_thread::yield();
+    }
+    done.store(true);
+    for (auto& t : threads) t.join();
+    for (size_t r = 0; r < readers.size(); ++r) {
+        const std::vector<int> found = numbers(got[r], kLength);
+        ASSERT_FALSE(found.empty());
+        int last = 0;
+        for (int n : found) {
+            ASSERT_GT(n, last) << "reader " << r << ": a message out of order or not whole";
+            last = n;
+        }
+        EXPECT_EQ(found.size() + readers[r]->takeLostEntries(), kMessages) << "reader " << r;
+        EXPECT_EQ(last, int(kMessages));
+    }
+}
+
+}  // namespace
+}  // namespace tarnix
