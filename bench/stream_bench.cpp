@@ -143,7 +143,9 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
     if (!port) return failed("no free port");
     const std::string instruments = directory + "/instruments";
     ::mkdir(instruments.c_str(), 0700);
-    const std::string build = QV_BENCH_BUILD_DIR;
+    // QV_BUILD_DIR measures the programs of another build tree.
+    const char* buildOverride = std::getenv("QV_BUILD_DIR");
+    const std::string build = buildOverride && *buildOverride ? buildOverride : QV_BENCH_BUILD_DIR;
     ChildProcess server({build + "/src/server/qvServer", "-p", std::to_string(port)},
                         {"QV_INSTANCE_NAME=qvstreambench-" + std::to_string(port), "TMPDIR=" + directory,
                          "QV_INSTRUMENT_DIR=" + instruments},
