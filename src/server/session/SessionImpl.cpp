@@ -18,12 +18,15 @@ namespace {
 
 constexpr auto kTroublePause = std::chrono::milliseconds(5);
 constexpr auto kIdlePause = std::chrono::milliseconds(1);
-constexpr int kPollTimeoutMs = 2;
+// Waits of a pass: with output that the socket does not take yet, the
+// session looks again (for its write time limit) at this pace; idle, it
+// waits for input, for output that another thread queues, or for its stop,
+// each of which wakes it at once.
+constexpr int kPollTimeoutMs = 20;
 constexpr int kSendRoundsPerPass = 16;
 // Most stream bytes handed to one send.
 constexpr uint32_t kStreamSendLimit = 1u << 20;
-// An idle pass used to take 1 ms pause + 2 ms wait + 5 ms pause.
-constexpr int kIdleWaitMs = 8;
+constexpr int kIdleWaitMs = 500;
 // After the client shut down its sending side, output still goes out: the
 // session ends once nothing is pending and the first time has passed since
 // (replies to the last requests come through the dispatcher a little later),
@@ -293,6 +296,12 @@ bool SessionImpl::serviceWhileWaiting() {
     updateStreams();
     sendPending();
     return isRunning();
+}
+
+void SessionImpl::stop() {
+    QVBaseImpl::stop();
+    // Ends the session thread's idle wait, so that it leaves its loop now.
+    outputWake_.notify();
 }
 
 void SessionImpl::pauseAfterTrouble() { std::this_thread::sleep_for(kTroublePause); }

@@ -33,6 +33,7 @@ public:
 
     void pre() override;
     void run() override;
+    void stop() override;
     void logClassData() const override;
 
     // SessionActionsInterface
