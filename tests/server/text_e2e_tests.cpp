@@ -106,6 +106,16 @@ TEST_F(TextEndToEnd, GetsAndSetsAnswerWithValueLines) {
               std::string("/QV/CONFIG/OPEN: 0\r\n/QV/CLOCKBASE: 10\r\n").size());
 }
 
+TEST_F(TextEndToEnd, AnswersOfTheServerTreeKeepTheOrderOfTheRequests) {
+    // Reads of the server's tree are answered at once, but never before the
+    // answer of an earlier write of the same session.
+    const std::string answers = ask("/qv/debug/level 2\n/qv/debug/level ?\n/qv/about/revision ?\n/qv/debug/level 3\n"
+                                    "/qv/debug/level ?\n",
+                                    "/QV/DEBUG/LEVEL: 3\r\n/QV/DEBUG/LEVEL: 3\r\n");
+    EXPECT_EQ(answers, "/QV/DEBUG/LEVEL: 2\r\n/QV/DEBUG/LEVEL: 2\r\n/QV/ABOUT/REVISION: 17045\r\n"
+                       "/QV/DEBUG/LEVEL: 3\r\n/QV/DEBUG/LEVEL: 3\r\n");
+}
+
 TEST_F(TextEndToEnd, ErrorTexts) {
     const std::pair<const char*, const char*> cases[] = {
         {"/qv ?\n", "ERROR: No Node to read from\n"},

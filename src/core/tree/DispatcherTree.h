@@ -8,10 +8,12 @@
 #include <boost/thread/shared_mutex.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 namespace tarnix {
 
@@ -47,6 +49,12 @@ struct DispatcherTree {
     // on every request, bounds each session's share of the FIFO and lets
     // posters wait for room (RequestGate). Optional.
     std::shared_ptr<RequestGate> requestGate;
+    // Optional, set by an owner whose values need nothing of its own thread
+    // (the server's tree): answers a read request at once, on the asking
+    // thread, with a reply record written into `reply`. False leaves the
+    // request to the owner. Safe to call from any thread.
+    std::function<bool(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId, std::vector<uint8_t>& reply)>
+        directRead;
     // Held while a DispatcherTreeLock on this tree is open and by TreeWrite.
     std::mutex mutex;
 };

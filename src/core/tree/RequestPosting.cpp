@@ -120,41 +120,57 @@ PostTargets DispatcherPostTargets(const NodeSet& set) {
         const std::shared_ptr<Endpoint>& endpoint = node->endpoint();
         if (!endpoint) continue;
         std::shared_ptr<DispatcherTree> tree = endpoint->tree.lock();
-        if (tree) targets.push_back(PostTarget{std::move(tree), endpoint->id});
+        if (tree) targets.push_back(PostTarget{std::move(tree), endpoint->id, endpoint});
     }
     return targets;
 }
 
 uint32_t DispatcherPostToTargets(uint8_t* record, uint32_t length, const PostTargets& targets,
-                                 const PostWaitStep& waitStep) {
+                                 const PostWaitStep& waitStep, const SessionClient* client, const DirectAnswer& direct) {
     uint32_t failed = 0;
     if (length < kEndpointIdOffset + 4) return uint32_t(targets.size());
+    std::vector<uint8_t> reply;
     for (const PostTarget& target : targets) {
+        DispatcherTree& tree = *target.tree;
+        const bool answersDirectly = bool(tree.directRead) && client;
+        if (answersDirectly && direct && client->directTreeAnswersDue.load() == 0) {
+            const ValueRecordHeader header = getValueRecordHeader(record);
+            reply.clear();
+            if (tree.directRead(header.sequenceTag, header.sessionTag, target.endpointId, reply)) {
+                direct(target, reply.data(), uint32_t(reply.size()));
+                continue;
+            }
+        }
         le::put32(record + kEndpointIdOffset, static_cast<uint32_t>(target.endpointId));
-        if (TreePost(*target.tree, record, length, waitStep) != QV_NO_ERROR) ++failed;
+        // Counted before the post: the answer may be delivered at once.
+        if (answersDirectly) client->directTreeAnswersDue.fetch_add(1);
+        if (TreePost(tree, record, length, waitStep) != QV_NO_ERROR) {
+            if (answersDirectly) client->directTreeAnswersDue.fetch_sub(1);
+            ++failed;
+        }
     }
     return failed;
 }
 
 uint32_t DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
-                                  const PostWaitStep& waitStep) {
+                                  const PostWaitStep& waitStep, const DirectAnswer& direct) {
     uint8_t record[kValueRecordHeaderSize];
     putValueRecordHeader(record, requestHeader(sequence, client, DATATYPE_GETVALUE));
-    return DispatcherPostToTargets(record, sizeof record, targets, waitStep);
+    return DispatcherPostToTargets(record, sizeof record, targets, waitStep, &client, direct);
 }
 
 uint32_t DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
                                  double value, const PostWaitStep& waitStep) {
     uint8_t record[kValueRecordNumberSize];
     putValueRecordDouble(record, requestHeader(sequence, client, DATATYPE_DOUBLE), value);
-    return DispatcherPostToTargets(record, sizeof record, targets, waitStep);
+    return DispatcherPostToTargets(record, sizeof record, targets, waitStep, &client);
 }
 
 uint32_t DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
                                   int32_t value, const PostWaitStep& waitStep) {
     uint8_t record[kValueRecordNumberSize];
     putValueRecordInteger(record, requestHeader(sequence, client, DATATYPE_INTEGER), int64_t(value));
-    return DispatcherPostToTargets(record, sizeof record, targets, waitStep);
+    return DispatcherPostToTargets(record, sizeof record, targets, waitStep, &client);
 }
 
 uint32_t DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
@@ -164,7 +180,7 @@ uint32_t DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client, 
         return uint32_t(targets.size());
     std::vector<uint8_t> record(static_cast<size_t>(length));
     putValueRecordByteArray(record.data(), requestHeader(sequence, client, DATATYPE_BYTEARRAY), bytes, count);
-    return DispatcherPostToTargets(record.data(), static_cast<uint32_t>(length), targets, waitStep);
+    return DispatcherPostToTargets(record.data(), static_cast<uint32_t>(length), targets, waitStep, &client);
 }
 
 QV_STATUS DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const NodeSet& set) {

@@ -25,6 +25,7 @@ namespace tarnix {
 struct PostTarget {
     std::shared_ptr<DispatcherTree> tree;
     int32_t endpointId = -1;
+    std::shared_ptr<Endpoint> endpoint;
 };
 typedef std::vector<PostTarget> PostTargets;
 
@@ -37,11 +38,18 @@ PostTargets DispatcherPostTargets(const NodeSet& set);
 // it can send the session's pending output meanwhile.
 typedef std::function<bool()> PostWaitStep;
 
+// Takes a reply record that a tree answered at once (DispatcherTree::
+// directRead), on the posting thread, for the session's own protocol.
+typedef std::function<void(const PostTarget& target, const uint8_t* record, uint32_t length)> DirectAnswer;
+
 // Posts the record to every target, filling in each endpoint's id, waiting
 // for room as long as `waitStep` allows. Returns how many records could not
 // be posted (their tree has ended, or the session gave up).
+// A read of a tree that answers at once goes to `direct` instead of the
+// tree's owner (when given, and when the session has no answer of that tree
+// still due).
 uint32_t DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
-                                  const PostWaitStep& waitStep);
+                                  const PostWaitStep& waitStep, const DirectAnswer& direct = DirectAnswer());
 uint32_t DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
                                  double value, const PostWaitStep& waitStep);
 uint32_t DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
@@ -49,7 +57,8 @@ uint32_t DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client
 uint32_t DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
                                 uint32_t count, const uint8_t* bytes, const PostWaitStep& waitStep);
 uint32_t DispatcherPostToTargets(uint8_t* record, uint32_t length, const PostTargets& targets,
-                                 const PostWaitStep& waitStep);
+                                 const PostWaitStep& waitStep, const SessionClient* client = nullptr,
+                                 const DirectAnswer& direct = DirectAnswer());
 
 // Writes one block into the tree's request FIFO, waiting while the FIFO is
 // full or the record's session has its share of requests waiting, as long

@@ -52,6 +52,11 @@ struct SessionClient {
     SessionClient* next = nullptr;
     SessionWriteFunction writeFunction;
     SessionActionsInterface* context = nullptr;
+    // Requests of this session to a tree that answers reads at once (see
+    // DispatcherTree::directRead) whose answers the dispatcher has not
+    // delivered yet. While there are any, reads of such a tree wait their
+    // turn through the tree's owner too, so that answers keep their order.
+    mutable std::atomic<uint32_t> directTreeAnswersDue{0};
 
     static uint64_t nextSerial();
 

@@ -7,6 +7,7 @@
 #include "core/tree/Subscriptions.h"
 #include "core/tree/TreeNotices.h"
 #include "server/binary/BinaryListing.h"
+#include "server/session/DirectAnswers.h"
 #include "server/protocol/BinaryWire.h"
 #include "server/server/ServerStrings.h"
 
@@ -199,7 +200,7 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
         case wire::MSG_GET_VALUE_POLL:
             writeCountReply(wire::MSG_GET_VALUE_REPLY, sequenceId, count);
             failed = DispatcherPostGetRequest(type == wire::MSG_GET_VALUE ? sequenceId : wire::kUnsolicitedId,
-                                              *client, targets, waitStep);
+                                              *client, targets, waitStep, DirectAnswersTo(*this));
             break;
         case wire::MSG_SET_INTEGER:
         case wire::MSG_SET_INTEGER_ALT:

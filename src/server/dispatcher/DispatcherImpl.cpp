@@ -228,8 +228,19 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
             }
         }
     }
+    if (tree.directRead && length >= kValueRecordHeaderSize) noteAnswerDelivered(getValueRecordHeader(record).sessionTag);
     reader.commitAll();
     return true;
+}
+
+void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
+    if (sessionTag == kUnsolicitedSessionTag) return;
+    boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+    SessionClient* asking = getSessionClientList().find(sessionTag);
+    if (!asking) return;
+    uint32_t due = asking->directTreeAnswersDue.load();
+    while (due != 0 && !asking->directTreeAnswersDue.compare_exchange_weak(due, due - 1)) {
+    }
 }
 
 void DispatcherImpl::answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure) {

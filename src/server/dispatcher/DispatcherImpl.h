@@ -63,6 +63,9 @@ private:
     void encodeInto(StreamFeed& feed, const ProtocolHooks& protocol, const Endpoint& endpoint, const uint8_t* data,
                     uint32_t length);
     bool handleRecord(DispatcherTree& tree);
+    // One answer of a tree that also answers reads at once has reached the
+    // asking session (see SessionClient::directTreeAnswersDue).
+    void noteAnswerDelivered(uint16_t sessionTag);
     // Tells the asking session that its request got no value.
     void answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure);
     void deliverReferenced(SessionClient& client, const Endpoint& endpoint, const uint8_t* record, uint32_t length);

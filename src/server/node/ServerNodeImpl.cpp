@@ -141,29 +141,23 @@ void ServerNodeImpl::answerFailed(const Request& request) {
 }
 
 void ServerNodeImpl::answerRead(const Request& request) {
-    const int32_t id = request.endpointId;
-    std::shared_ptr<Listener> listener = this->listener();
+    const ServerTreeReads::Value value = reads_->read(request.endpointId);
     boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
-    if (id == ids_.port) {
-        sendInteger(request, VALUE_FLAG_REPLY_ONLY, listener ? listener->getPort() : 0);
-    } else if (id == ids_.open) {
-        sendInteger(request, VALUE_FLAG_REPLY_ONLY, listener && listener->getOpenOverride() == 1 ? 1 : 0);
-    } else if (id == ids_.level) {
-        sendInteger(request, VALUE_FLAG_REPLY_ONLY, debugLevel_.load());
-    } else if (id == ids_.version) {
-        sendText(request, getServerString(SERVER_STRING_VERSION));
-    } else if (id == ids_.copyright) {
-        sendText(request, getServerString(SERVER_STRING_COPYRIGHT));
-    } else if (id == ids_.revision) {
-        sendInteger(request, VALUE_FLAG_REPLY_ONLY, kServerRevision);
-    } else if (id == ids_.fwRevision) {
-        sendInteger(request, VALUE_FLAG_REPLY_ONLY, kFirmwareRevision);
-    } else if (id == ids_.clockBase) {
-        sendDouble(request, double(kClockBase));
-    } else {
-        QVLOG(logging::error) << "DATATYPE_GETVALUE: Unknown node.";
-        ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(id),
-                                 QV_VALUE_NOT_FOUND);
+    switch (value.kind) {
+        case ServerTreeReads::Kind::Integer:
+            sendInteger(request, VALUE_FLAG_REPLY_ONLY, value.integer);
+            break;
+        case ServerTreeReads::Kind::Double:
+            sendDouble(request, value.number);
+            break;
+        case ServerTreeReads::Kind::Text:
+            sendText(request, value.text);
+            break;
+        default:
+            QVLOG(logging::error) << "DATATYPE_GETVALUE: Unknown node.";
+            ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag,
+                                     uint32_t(request.endpointId), QV_VALUE_NOT_FOUND);
+            break;
     }
 }
 
@@ -232,14 +226,15 @@ void ServerNodeImpl::writeLevel(const Request& request, int64_t value) {
     // Every write leaves its low 32 bits for the server thread: negative
     // values are control codes (-99 class log, -97 loop statistics).
     pendingControlCode_.store(int32_t(uint32_t(uint64_t(value))));
-    int64_t level = value < 0 ? debugLevel_.load() : (value > kMaxDebugLevel ? kMaxDebugLevel : value);
+    std::atomic<int32_t>& debugLevel = reads_->debugLevel;
+    int64_t level = value < 0 ? debugLevel.load() : (value > kMaxDebugLevel ? kMaxDebugLevel : value);
     boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
-    if (level == debugLevel_.load()) {
+    if (level == debugLevel.load()) {
         sendInteger(request, VALUE_FLAG_REPLY_ONLY, level);
         return;
     }
     QVLOG(logging::debug) << boost::format("Changing debug level to %lld.") % level;
-    debugLevel_.store(int32_t(level));
+    debugLevel.store(int32_t(level));
     logging::setLogLevel(int(level));
     sendInteger(request, VALUE_FLAG_CHANGED, level);
 }

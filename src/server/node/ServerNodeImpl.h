@@ -2,6 +2,7 @@
 #include "core/component/QVBaseImpl.h"
 #include "core/tree/DispatcherTree.h"
 #include "core/tree/TreeNode.h"
+#include "server/node/ServerTreeReads.h"
 
 #include <boost/thread/shared_mutex.hpp>
 
@@ -35,7 +36,7 @@ public:
     void pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code);
 
     // The listener whose settings PORT and OPEN show and change.
-    void setListener(const std::shared_ptr<Listener>& listener) { listener_ = listener; }
+    void setListener(const std::shared_ptr<Listener>& listener) { reads_->listener = listener; }
 
     // Builds the tree "QV" (pre() does this on the server-node thread).
     void createTree();
@@ -47,20 +48,9 @@ public:
     const std::shared_ptr<DispatcherTree>& tree() const { return tree_; }
     const std::shared_ptr<QVFifo>& outputFifo() const { return outputFifo_; }
     const std::shared_ptr<QVFifo>& requestFifo() const { return requestFifo_; }
-    int32_t debugLevel() const { return debugLevel_.load(); }
+    int32_t debugLevel() const { return reads_->debugLevel.load(); }
 
-    struct EndpointIds {
-        int32_t trees = -1;
-        int32_t version = -1;
-        int32_t revision = -1;
-        int32_t fwRevision = -1;
-        int32_t copyright = -1;
-        int32_t port = -1;
-        int32_t open = -1;
-        int32_t clockBase = -1;
-        int32_t level = -1;
-        int32_t out = -1;
-    };
+    typedef ServerTreeEndpointIds EndpointIds;
     const EndpointIds& endpointIds() const { return ids_; }
 
 private:
@@ -77,7 +67,7 @@ private:
     void sendInteger(const Request& request, uint16_t flags, int64_t value);
     void sendText(const Request& request, const std::string& text);
     void sendDouble(const Request& request, double value);
-    std::shared_ptr<Listener> listener() const { return listener_.lock(); }
+    std::shared_ptr<Listener> listener() const { return reads_->listener.lock(); }
     // Waits (bounded) until the listener has acted on a change of its settings.
     void awaitListener(const std::shared_ptr<Listener>& listener) const;
 
@@ -85,7 +75,8 @@ private:
     std::shared_ptr<DispatcherTree> tree_;
     EndpointIds ids_;
     std::atomic<int32_t> pendingControlCode_{0};
-    std::atomic<int32_t> debugLevel_{3};
+    // Shared with the sessions, which answer reads of this tree at once.
+    std::shared_ptr<ServerTreeReads> reads_ = std::make_shared<ServerTreeReads>();
     std::shared_ptr<QVFifo> outputFifo_;
     std::shared_ptr<QVFifo> requestFifo_;
     // Ends the idle wait when a request arrives; bounds each session's share
@@ -93,7 +84,6 @@ private:
     std::shared_ptr<RequestGate> requestGate_ = std::make_shared<RequestGate>();
     // Stream buffer of DEBUG/OUT; nothing in the server writes into it.
     std::shared_ptr<BufferFifoBase> debugOutBuffer_;
-    std::weak_ptr<Listener> listener_;
 };
 
 }  // namespace impl

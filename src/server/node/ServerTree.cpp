@@ -128,6 +128,13 @@ void ServerNodeImpl::createTree() {
                         {{"short", "Provides timebase value for the server nodes"}, {"read", "integer"}}),
                 ids_.clockBase);
 
+    // Reads of this tree need nothing of the server-node thread: sessions
+    // answer them at once.
+    reads_->ids = ids_;
+    std::shared_ptr<const ServerTreeReads> reads = reads_;
+    tree->directRead = [reads](uint16_t sequenceTag, uint16_t sessionTag, int32_t id, std::vector<uint8_t>& reply) {
+        return reads->reply(sequenceTag, sessionTag, id, reply);
+    };
     tree_ = tree;
 }
 

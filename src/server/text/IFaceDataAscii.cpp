@@ -9,6 +9,7 @@
 #include "server/server/ServerStrings.h"
 #include "server/text/AsciiHelpText.h"
 #include "server/text/AsciiListing.h"
+#include "server/session/DirectAnswers.h"
 
 #include <boost/thread/shared_lock_guard.hpp>
 
@@ -91,8 +92,8 @@ void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpoin
 
 void IFaceDataAscii::get(const std::string& paths) {
     postRequest(paths, "No Node to read from",
-                [](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
-                    DispatcherPostGetRequest(0, client, targets, waitStep);
+                [this](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
+                    DispatcherPostGetRequest(0, client, targets, waitStep, DirectAnswersTo(*this));
                 });
 }
 

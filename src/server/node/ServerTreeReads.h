@@ -1,0 +1,51 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnix {
+
+class Listener;
+
+// Endpoint ids of the server's own tree.
+struct ServerTreeEndpointIds {
+    int32_t trees = -1;
+    int32_t version = -1;
+    int32_t revision = -1;
+    int32_t fwRevision = -1;
+    int32_t copyright = -1;
+    int32_t port = -1;
+    int32_t open = -1;
+    int32_t clockBase = -1;
+    int32_t level = -1;
+    int32_t out = -1;
+};
+
+// What reads of the server's tree answer. Every value is a constant or a
+// setting that any thread may read, so the server-node thread and the
+// sessions (which answer reads of this tree at once) share it.
+struct ServerTreeReads {
+    enum class Kind { None, Integer, Double, Text };
+    struct Value {
+        Kind kind = Kind::None;
+        int64_t integer = 0;
+        double number = 0.0;
+        std::string text;
+    };
+
+    // The node's value; Kind::None for a node that cannot be read.
+    Value read(int32_t endpointId) const;
+    // The reply record of a read (flags reply-only, the request's tags);
+    // false for a node that cannot be read.
+    bool reply(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId, std::vector<uint8_t>& record) const;
+
+    ServerTreeEndpointIds ids;
+    std::weak_ptr<Listener> listener;
+    // The debug level of the DEBUG/LEVEL node; written by the server-node
+    // thread only.
+    std::atomic<int32_t> debugLevel{3};
+};
+
+}  // namespace tarnix
