@@ -1,6 +1,7 @@
 // One pass of the device loop: client requests in, changed registers out,
 // device messages in, statistics, and the check that the instrument still
 // answers.
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/fifo/QVFifo.h"
@@ -29,7 +30,7 @@ void DeviceEncFX2Impl::pass() {
     restartAfterBadMessage();
     takeRequests();
     if (DeviceStateSendChanges(*this) != QV_NO_ERROR) {
-        QVLOG(logging::error) << "Can't send changes to the device.";
+        QVLOG_LIMITED(logging::error) << "Can't send changes to the device.";
     }
     flush();
     wakeDispatcher();
@@ -70,7 +71,7 @@ void DeviceEncFX2Impl::takeRequests() {
         QVFifo::DataAccessor<QVFifo::ReaderPolicy> request(requestFifo_, 0);
         if (!request.isValid()) return;
         if (DeviceStateMsgHandler(*this, request.data(), request.length()) != QV_NO_ERROR) {
-            QVLOG(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
+            QVLOG_LIMITED(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
         }
         // Consumed whatever the handler said: a bad request must not block the queue.
         request.commitAll();
@@ -97,8 +98,8 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
         if (length == 0) break;
         ++count;
         if (address >= kInvalidAddress) {
-            QVLOG(logging::error) << boost::format("Got invalid address 0x%08x.") % address;
-            QVLOG(logging::status) << "Resetting FX2 controller.";
+            QVLOG_LIMITED(logging::error) << boost::format("Got invalid address 0x%08x.") % address;
+            QVLOG_LIMITED(logging::status) << "Resetting FX2 controller.";
             gotBadMsg_.store(true);
             break;
         }
@@ -110,13 +111,13 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
 void DeviceEncFX2Impl::dispatchMessage(uint32_t address, uint32_t length, uint32_t count) {
     const QV_STATUS status = DeviceStateHandleData(*this, address, length, messageBuffer_.data());
     if (status == QV_OVERFLOW) {
-        QVLOG(logging::error) << boost::format(
+        QVLOG_LIMITED(logging::error) << boost::format(
                                      "Can't handle data -> throttle device loop, Address=%08x, Length=%u "
                                      "(MessageCount=%u)") %
                                      address % length % count;
         pause(timing_.overflowPause);
     } else if (status != QV_NO_ERROR) {
-        QVLOG(logging::error) << boost::format(
+        QVLOG_LIMITED(logging::error) << boost::format(
                                      "Can't handle data, handlerStatus=%04x, Address=%08x, Length=%u "
                                      "(MessageCount=%u)") %
                                      status % address % length % count;

@@ -1,5 +1,6 @@
 #include "link/UsbTransferBuffers.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "link/IOExceptions.h"
 
@@ -25,7 +26,7 @@ void requestCancel(HandleUSB* handle) {
     if (!handle) return;
     const uint32_t error = handle->cancelIo();
     if (error != usb::kErrorSuccess) {
-        QVLOG(logging::error) << numbered("Error %d during read cancel.", error);
+        QVLOG_LIMITED(logging::error) << numbered("Error %d during read cancel.", error);
     }
 }
 
@@ -83,7 +84,8 @@ void waitWhilePending(EventHandlerUSB& events, HandleUSB* handle, const char* ac
     uint32_t waits = 0;
     while (events.overlapped->pending()) {
         if (waits > kWaitStepsBeforeCancel) {
-            QVLOG(logging::error) << "Serious fail. Too long timeout (" << waits << "0ms) during " << activity << ".";
+            QVLOG_LIMITED(logging::error) << "Serious fail. Too long timeout (" << waits << "0ms) during " << activity
+                                          << ".";
             requestCancel(handle);
         }
         ++waits;

@@ -120,6 +120,24 @@ TEST_F(DeviceEndToEnd, AMessageAtTheInvalidAddressRestartsDiscovery) {
     EXPECT_TRUE(trees_->waitFor(removeLine(51), 10s)) << trees_->received();
 }
 
+TEST_F(DeviceEndToEnd, AnInstrumentStreamingToTheInvalidAddressLogsUnderAMegabyteAMinute) {
+    auto instrument = plug(52, {"--stream-address", "0x14000000", "--stream-bytes", "4096", "--stream-count", "0"});
+    ASSERT_TRUE(waitForOutput("Got invalid address 0x14000000.", 10s)) << outputOfTest();
+    const double before = double(outputOfTest().size());
+    const auto start = std::chrono::steady_clock::now();
+    // Thousands of invalid messages a second arrive; each second of them ends
+    // in one suppression line for each of the two lines they log.
+    EXPECT_TRUE(test::eventually(
+        [&] { return test::occurrences(outputOfTest(), "Suppressed ") >= 6; }, 15s))
+        << outputOfTest();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string log = outputOfTest();
+    EXPECT_LT((double(log.size()) - before) * 60.0 / seconds, 1e6);
+    EXPECT_NE(log.find("Suppressed "), std::string::npos);
+    EXPECT_NE(log.find("Resetting FX2 controller."), std::string::npos);
+    instrument->unplug();
+}
+
 TEST_F(DeviceEndToEnd, AnFpgaWithoutDesignIsProgrammedAndARunningDesignIsKept) {
     auto running = plug(61, {"--running"});
     ASSERT_TRUE(trees_->waitFor(addLine(61), 15s)) << trees_->received();

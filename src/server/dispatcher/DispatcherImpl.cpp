@@ -1,6 +1,7 @@
 #include "server/dispatcher/DispatcherImpl.h"
 
 #include "core/DataTypes.h"
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
@@ -84,7 +85,7 @@ const ProtocolHooks* DispatcherImpl::protocolOf(const SessionClient& client, uin
     // A session between two protocols (type 0) receives nothing.
     if (type == INTERFACE_NONE || type >= kInterfaceTypeCount) return nullptr;
     if (!client.writeFunction) {
-        QVLOG(logging::error) << "Got no writefunc.";
+        QVLOG_LIMITED(logging::error) << "Got no writefunc.";
         return nullptr;
     }
     return protocols_[type].get();
@@ -149,7 +150,7 @@ void DispatcherImpl::deliverBurst(const Endpoint& endpoint, const uint8_t* data,
                 return;
             }
         }
-        if (status != QV_NO_ERROR) QVLOG(logging::error) << "Error in conversion (burst).";
+        if (status != QV_NO_ERROR) QVLOG_LIMITED(logging::error) << "Error in conversion (burst).";
         if (output.length > kBufferSize) output.length = kBufferSize;
     }
     for (const auto& receiver : receivers) {
@@ -228,7 +229,7 @@ uint32_t DispatcherImpl::convertValue(const ProtocolHooks& protocol, const Endpo
     if (protocol.valueEncode(endpoint.path, endpoint.precision, sequenceId, header.kind, out, kBufferSize, produced,
                              record + kValueRecordHeaderSize, length - kValueRecordHeaderSize) != QV_NO_ERROR) {
         // What the converter made up to the failure is sent all the same.
-        QVLOG(logging::error) << failureText;
+        QVLOG_LIMITED(logging::error) << failureText;
     }
     return produced < kBufferSize ? produced : kBufferSize;
 }
