@@ -85,6 +85,8 @@ public:
     }
 
     bool started() const { return pid_ > 0; }
+    // Sends a signal and returns at once.
+    bool signal(int number) { return pid_ > 0 && ::kill(pid_, number) == 0; }
 
     // Writes a byte to (or just closes) standard input, or sends the signal,
     // then waits up to 10 s and kills the child after that. Returns the exit

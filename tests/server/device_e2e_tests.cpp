@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace tarnix {
 namespace {
@@ -208,6 +212,41 @@ TEST_F(DeviceEndToEnd, KillingAnInstrumentInTheMiddleOfATransferEndsOnlyItsDevic
     EXPECT_EQ(trees_->received().find(removeLine(80)), std::string::npos);
     other->unplug();
     EXPECT_TRUE(trees_->waitFor(removeLine(80), 10s)) << trees_->received();
+}
+
+// Connects to a Unix socket without waiting; -1 when it is not taken at once.
+int connectAtOnce(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+TEST_F(DeviceEndToEnd, AHungInstrumentIsDroppedAndKeepsNoOtherFromBeingFound) {
+    auto hung = plug(60);
+    ASSERT_TRUE(trees_->waitFor(addLine(60), 15s)) << trees_->received();
+    ASSERT_TRUE(hung->pause());
+    // Fill its accept queue at once, as the server's own probes would within
+    // some seconds: from then on a blocking connect to it never returns.
+    std::vector<int> queued;
+    for (int fd; queued.size() < 256 && (fd = connectAtOnce(hung->socketPath())) >= 0;) queued.push_back(fd);
+    EXPECT_LT(queued.size(), 256u) << "the accept queue did not fill";
+
+    // It stops answering its device loop: dropped like a pulled cable.
+    EXPECT_TRUE(trees_->waitFor(removeLine(60), 10s)) << trees_->received();
+    auto good = plug(61);
+    EXPECT_TRUE(trees_->waitFor(addLine(61), 10s)) << trees_->received();
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(ask(*probe_, "update\nls /\n", "QV\n"), "QV\nDEV61\n");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count(), 2.0);
+
+    for (int fd : queued) ::close(fd);
+    hung->unplug();
+    good->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(61), 10s)) << trees_->received();
 }
 
 TEST_F(DeviceEndToEnd, AnInstrumentThatCannotBeOpenedDoesNotKeepAnotherFromStarting) {
