@@ -84,9 +84,10 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     // While client requests wait, the read phase does not wait for the
     // instrument's next message: a request posted to the device's tree wakes
     // the poll (see requestSignal), so it is served at once, not after the
-    // whole poll time-out.
+    // whole poll time-out. The same holds for what a message handler queued
+    // for the instrument (the next step of the feature-list discovery, say).
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
-        gaveWay = requestFifo_->used() != 0;
+        gaveWay = requestFifo_->used() != 0 || !usb_->writeQueueEmpty();
         return gaveWay;
     };
     do {

@@ -4,12 +4,14 @@
 #include "platform/usb/SocketDevice.h"
 
 #include "platform/usb/DriverCodes.h"
+#include "platform/usb/FolderWatch.h"
 #include "platform/usb/InstrumentDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -92,6 +94,33 @@ TEST(SocketDeviceTest, AnInstrumentThatNeverAnswersACancelCountsAsPulledOut) {
     next->reset(std::make_shared<Event>());
     EXPECT_EQ(device.readFile(answer, sizeof answer, next).error, kErrorDeviceNotConnected);
     ::close(pair[1]);
+}
+
+TEST(FolderWatchTest, SeesEntriesComeAndGoButNotHiddenOnes) {
+    char pattern[] = "/tmp/qvwatch-test-XXXXXX";
+    const std::string folder = ::mkdtemp(pattern);
+    const std::string later = folder + "/later";
+    FolderWatch watch;
+    // Not there yet: the time is waited out, then the folder is watched.
+    const auto start = Clock::now();
+    EXPECT_FALSE(watch.waitForChange(later, 30ms));
+    EXPECT_GE(Clock::now() - start, 30ms);
+    ASSERT_EQ(::mkdir(later.c_str(), 0700), 0);
+    EXPECT_FALSE(watch.waitForChange(later, 0ms));
+
+    const auto changed = [&] { return watch.waitForChange(later, 2000ms); };
+    std::ofstream(later + "/.pending.sock").put('x');
+    EXPECT_FALSE(watch.waitForChange(later, 0ms)) << "a hidden entry";
+    ASSERT_EQ(::rename((later + "/.pending.sock").c_str(), (later + "/lq3-1.sock").c_str()), 0);
+    EXPECT_TRUE(changed()) << "renamed into view";
+    EXPECT_FALSE(watch.waitForChange(later, 0ms)) << "events are taken once";
+    ASSERT_EQ(::unlink((later + "/lq3-1.sock").c_str()), 0);
+    EXPECT_TRUE(changed()) << "removed";
+    std::ofstream(later + "/lq3-2.sock").put('x');
+    EXPECT_TRUE(changed()) << "created";
+    ::unlink((later + "/lq3-2.sock").c_str());
+    ::rmdir(later.c_str());
+    ::rmdir(folder.c_str());
 }
 
 }  // namespace

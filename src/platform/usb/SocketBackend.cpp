@@ -106,6 +106,11 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
     return entries;
 }
 
+bool SocketBackend::waitForChange(std::chrono::milliseconds timeout) {
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    return watch_.waitForChange(directory(), timeout);
+}
+
 std::shared_ptr<DeviceHandle> SocketBackend::open(const std::string& path) {
     const int fd = connectUnixSocket(path);
     if (fd < 0) return nullptr;

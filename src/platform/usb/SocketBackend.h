@@ -1,7 +1,9 @@
 #pragma once
+#include "platform/usb/FolderWatch.h"
 #include "platform/usb/UsbBackend.h"
 
 #include <chrono>
+#include <mutex>
 #include <string>
 
 namespace tarnix {
@@ -23,11 +25,15 @@ public:
 
     std::vector<InterfaceEntry> enumerate(const std::string& classGuid, uint32_t& error) override;
     std::shared_ptr<DeviceHandle> open(const std::string& path) override;
+    // A socket that appears in or leaves the instrument folder (inotify).
+    bool waitForChange(std::chrono::milliseconds timeout) override;
 
 private:
     std::string directory() const;
 
     std::string directory_;
+    std::mutex watchMutex_;
+    FolderWatch watch_;
 };
 
 // How long a connect waits for an instrument that does not take connections

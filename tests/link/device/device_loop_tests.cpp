@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 namespace tarnix {
 namespace {
 
@@ -157,6 +160,36 @@ TEST_F(DeviceLoopTest, TheReadPhaseTakes500MessagesOrGivesWayToWaitingRequestsAf
     before = messagesRead();
     impl().run();
     EXPECT_EQ(messagesRead() - before, 50u);
+}
+
+TEST_F(DeviceLoopTest, AFeatureListStepEndsTheReadPhaseAtOnceSoThatItsRequestGoesOut) {
+    startWithDesignRunning();
+    DeviceLoopTiming timing = fastTiming();
+    timing.pollTimeoutMs = 5000;
+    impl().setLoopTimingForTest(timing);
+    // The aperture header: the tag, then the length of the list behind it.
+    std::vector<uint8_t> header{'F', 'E', 'A', 'T', 'U', 'R', 'E', ' ', 0, 0, 0, 0};
+    le::put32(&header[8], 100);
+    std::vector<uint8_t> transfer = deviceMessage(kApertureAddress, header, 1);
+    append(transfer, {0, 0});
+    deliver(transfer);
+    // After it the instrument stays quiet: reads end only when cancelled.
+    instrument->device->setReadDefault(Reply{platform::usb::kErrorSemaphoreTimeout, Completion::never, {}});
+    std::promise<void> passDone;
+    std::future<void> passEnded = passDone.get_future();
+    std::thread pass([&] {
+        impl().run();
+        passDone.set_value();
+    });
+    const bool endedEarly = passEnded.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    while (passEnded.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        instrument->device->completeRunning(platform::usb::kErrorSemaphoreTimeout, 0);
+    pass.join();
+    EXPECT_TRUE(endedEarly) << "the read phase waited for the instrument";
+    EXPECT_EQ(messagesRead(), 2u);
+    EXPECT_EQ(readRequestsSent(kApertureAddress, 12), 1u);
+    impl().flush();
+    EXPECT_EQ(readRequestsSent(kApertureAddress, 112), 1u) << "the whole list is asked for next";
 }
 
 TEST_F(DeviceLoopTest, AnInvalidAddressEndsTheReadPhaseAndTheNextPassFetchesTheFeatureListAgain) {
