@@ -1,5 +1,6 @@
 #pragma once
 #include "core/component/QVBaseImpl.h"
+#include "core/fifo/ZeroedArray.h"
 #include "engine/DeviceAccess.h"
 #include "link/StatsWindow.h"
 
@@ -132,7 +133,7 @@ private:
     // The class log dumps the buffer from another thread; the device thread
     // holds the mutex while it fills and dispatches one message.
     mutable std::mutex messageBufferMutex_;
-    std::vector<uint8_t> messageBuffer_;
+    ZeroedArray<uint8_t> messageBuffer_;
 };
 
 }  // namespace impl

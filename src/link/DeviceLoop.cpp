@@ -94,7 +94,7 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
         std::lock_guard<std::mutex> lock(messageBufferMutex_);
         uint32_t address = 0;
         uint32_t length = 0;
-        usb_->poll(&address, &length, messageBuffer_.data(), kMessageBufferSize, timing_.pollTimeoutMs, start,
+        usb_->poll(&address, &length, messageBuffer_.get(), kMessageBufferSize, timing_.pollTimeoutMs, start,
                    requestsWaiting);
         if (length == 0) break;
         ++count;
@@ -110,7 +110,7 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
 }
 
 void DeviceEncFX2Impl::dispatchMessage(uint32_t address, uint32_t length, uint32_t count) {
-    const QV_STATUS status = DeviceStateHandleData(*this, address, length, messageBuffer_.data());
+    const QV_STATUS status = DeviceStateHandleData(*this, address, length, messageBuffer_.get());
     if (status == QV_OVERFLOW) {
         QVLOG_LIMITED(logging::error) << boost::format(
                                      "Can't handle data -> throttle device loop, Address=%08x, Length=%u "

@@ -5,6 +5,7 @@
 #include "core/component/ExceptionCarrier.h"
 #include "core/tree/TreeNotices.h"
 #include "platform/net/Socket.h"
+#include "platform/process/FreeMemory.h"
 #include "platform/usb/UsbBackend.h"
 #include "server/device/DeviceGroup.h"
 #include "server/dispatcher/Dispatcher.h"
@@ -90,6 +91,7 @@ void ServerImpl::run() {
             if (platform::usb::waitForInstrumentChange(kRestStep)) break;
         }
         if (isRunning()) updateDevices();
+        platform::returnFreeMemory();
     } catch (const QVDeviceException&) {
         // The device's thread has ended; its group drops it, the server goes on.
         logCurrentExceptionBanner();
