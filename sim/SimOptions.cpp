@@ -2,10 +2,12 @@
 
 #include "BitstreamDigest.h"  // generated with the embedded FPGA configuration
 #include "FeatureListImage.h"
+#include "NumberOption.h"
 #include "platform/usb/InstrumentDirectory.h"
 
 #include <boost/program_options.hpp>
 
+#include <cctype>
 #include <sstream>
 #include <stdexcept>
 
@@ -23,21 +25,24 @@ std::array<uint8_t, 16> parseDigest(const std::string& text) {
     return digest;
 }
 
-// A number in decimal or, with 0x, hexadecimal.
-uint64_t parseNumber(const std::string& text, const char* what, uint64_t maximum = UINT64_MAX) {
+}  // namespace
+
+uint64_t parseNumber(const std::string& text, const char* what, uint64_t maximum) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
     std::size_t used = 0;
     uint64_t value = 0;
     try {
-        value = std::stoull(text, &used, 0);
+        value = std::stoull(digits, &used, hex ? 16 : 10);
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used != text.size() || text.empty() || text[0] == '-' || value > maximum)
+    // stoull would take a sign or leading blanks; a number here has digits only.
+    const bool digitsOnly = !digits.empty() && std::isxdigit(static_cast<unsigned char>(digits[0]));
+    if (!digitsOnly || used != digits.size() || value > maximum)
         throw std::invalid_argument(std::string("not a valid ") + what + ": " + text);
     return value;
 }
-
-}  // namespace
 
 std::array<uint8_t, 16> builtInDesignDigest() { return std::array<uint8_t, 16>{QV_BITSTREAM_MD5_BYTES}; }
 
@@ -53,26 +58,26 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
         ("help,h", "show this text")
         ("dir", po::value(&options.directory), "instrument directory (default: $QV_INSTRUMENT_DIR or the temporary default)")
         ("name", po::value(&options.socketName), "socket file name (default: lq3-<serial>.sock)")
-        ("serial", po::value(&config.serial)->default_value(config.serial), "serial number")
-        ("product", po::value(&config.product)->default_value(config.product), "product number")
+        ("serial", numberValue(&config.serial), "serial number")
+        ("product", numberValue(&config.product), "product number")
         ("running", po::bool_switch(&config.fpgaRunning), "the FPGA starts with a design running")
         ("design-digest", po::value(&digest), "design hash of the running design (32 hex digits; default: the built-in configuration's MD5)")
-        ("driver-version", po::value(&driverVersion)->default_value(driverVersion), "driver version reported")
+        ("driver-version", numberValue(&driverVersion), "driver version reported")
         ("old-driver", "report driver version 7436")
         ("silent", po::bool_switch(&config.faults.silent), "fault: never send device-to-host data")
-        ("stall-out", po::value(&stallOut)->implicit_value(0), "fault: stop accepting OUT data after N transfers")
-        ("crc-failures", po::value(&config.faults.crcFailures)->implicit_value(1), "fault: N configurations end with a CRC error")
+        ("stall-out", optionalNumberValue(&stallOut)->implicit_value(NumberOption<int32_t>{0}), "fault: stop accepting OUT data after N transfers")
+        ("crc-failures", optionalNumberValue(&config.faults.crcFailures)->implicit_value(NumberOption<uint32_t>{1}), "fault: N configurations end with a CRC error")
         ("no-done", po::bool_switch(&config.faults.noDone), "fault: configurations never raise DONE")
         ("invalid-address", po::bool_switch(&config.faults.invalidAddressMessage), "fault: one message at 0x14000000 before the first read answer")
-        ("stream-address", po::value(&options.streamAddress), "stream messages to this address")
-        ("stream-bytes", po::value(&options.streamBytes), "payload bytes per streamed message")
-        ("stream-count", po::value(&options.streamCount), "number of streamed messages (0: without end)")
+        ("stream-address", optionalNumberValue(&options.streamAddress), "stream messages to this address")
+        ("stream-bytes", optionalNumberValue(&options.streamBytes), "payload bytes per streamed message")
+        ("stream-count", optionalNumberValue(&options.streamCount), "number of streamed messages (0: without end)")
         ("feature-list", po::value(&featureList), "serve the feature records in this file (raw bytes) instead of the built-in list")
         ("push-list", po::value(&pushList), "on SIGUSR1, serve the feature records in this file and send them to the host")
         ("options-mask", po::value(&optionsMask), "options mask in the FEATURES block (default 0x4B)")
         ("board-word", po::value(&boardWord), "board register word: bits 0-2 hardware revision, bit 3 board flag (default 0)")
-        ("heartbeat-hz", po::value(&options.model.heartbeatHz)->default_value(options.model.heartbeatHz), "STATUS blocks per second once a host has read the list (0: none, at most 1000)")
-        ("aux-dio-hz", po::value(&options.model.auxDioSampleHz)->default_value(options.model.auxDioSampleHz), "aux-input and DIO sample packets per second once a host has read the list (0: none, at most 1000)");
+        ("heartbeat-hz", numberValue(&options.model.heartbeatHz), "STATUS blocks per second once a host has read the list (0: none, at most 1000)")
+        ("aux-dio-hz", numberValue(&options.model.auxDioSampleHz), "aux-input and DIO sample packets per second once a host has read the list (0: none, at most 1000)");
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, description), values);
     po::notify(values);

@@ -1,6 +1,7 @@
 #include "core/ValueRecord.h"
 
 #include "core/ByteOrder.h"
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/fifo/QVFifo.h"
 
@@ -122,7 +123,7 @@ QV_STATUS writeRecord(QVFifo& fifo, const char* function, uint32_t recordLength,
             return QV_NO_ERROR;
         }
     }
-    QVLOG(logging::debug) << "QV_OVERFLOW in " << function;
+    QVLOG_LIMITED(logging::debug) << "QV_OVERFLOW in " << function;
     return QV_OVERFLOW;
 }
 

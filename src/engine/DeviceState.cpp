@@ -1,6 +1,7 @@
 #include "engine/DeviceState.h"
 
 #include "core/ByteOrder.h"
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/tree/DispatcherTreeLock.h"
@@ -95,7 +96,7 @@ QV_STATUS DeviceStateDestroy(DeviceAccess& device) {
             root = remover.getNode();
         }
         if (state->announced && DispatcherNotifyDeviceDisconnected(root) != QV_NO_ERROR) {
-            QVLOG(logging::error) << "Can't push device message!";
+            QVLOG_LIMITED(logging::error) << "Can't push device message!";
         }
         state->tree.reset();
     }

@@ -1,5 +1,6 @@
 #include "engine/DeviceStateCmd.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "engine/DeviceState.h"
 #include "engine/FeatureList.h"
@@ -85,7 +86,7 @@ QV_STATUS DeviceStateCmdComplete(DeviceAccess& device, Feature&, uint32_t, uint3
     DeviceStateCmd& cmd = stateOf(device).cmd;
     if (cmd.inFlight) {
         if (cmd.queue.empty()) {
-            QVLOG(logging::error) << "Underrun (size = " << cmd.queue.size() << ").";
+            QVLOG_LIMITED(logging::error) << "Underrun (size = " << cmd.queue.size() << ").";
             return QV_UNDERRUN;
         }
         if (cmd.timer) {

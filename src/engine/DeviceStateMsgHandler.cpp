@@ -1,3 +1,4 @@
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/ValueRecord.h"
 #include "engine/DeviceState.h"
@@ -8,8 +9,9 @@ namespace tarnix {
 
 namespace {
 
-QV_STATUS refuse(const char* what, uint32_t epId) {
-    QVLOG(logging::error) << what << epId << ").";
+// Each kind of refusal has its own rate limit (`limit`, the caller's site).
+QV_STATUS refuse(logging::RateLimit& limit, const char* what, uint32_t epId) {
+    QVLOG_LIMITED_BY(limit, logging::error) << what << epId << ").";
     return QV_VALUE_NOT_FOUND;
 }
 
@@ -17,13 +19,13 @@ QV_STATUS refuse(const char* what, uint32_t epId) {
 
 QV_STATUS DeviceStateMsgHandler(DeviceAccess& device, const uint8_t* record, uint32_t length) {
     if (!record || length < kValueRecordHeaderSize) {
-        QVLOG(logging::error) << "DeviceStateMsgHandler malformed request (length=" << length << ").";
+        QVLOG_LIMITED(logging::error) << "DeviceStateMsgHandler malformed request (length=" << length << ").";
         return QV_BUFFER_TOO_SMALL;
     }
     const ValueRecordHeader header = getValueRecordHeader(record);
     const uint32_t id = header.endpointId;
     EPNodePtr ep = DeviceStateEPNodesFind(stateOf(device).epNodes, int32_t(id));
-    if (!ep) return refuse("DeviceStateMsgHandler node not found (EPId=", id);
+    if (!ep) return refuse(QV_LOG_SITE_LIMIT(), "DeviceStateMsgHandler node not found (EPId=", id);
 
     const uint16_t kind = header.kind;
     if (kind != DATATYPE_GETVALUE && kind != DATATYPE_DOUBLE && kind != DATATYPE_INTEGER &&
@@ -32,26 +34,30 @@ QV_STATUS DeviceStateMsgHandler(DeviceAccess& device, const uint8_t* record, uin
 
     ValueRecordView view;
     if (!parseValueRecord(record, length, view)) {
-        QVLOG(logging::error) << "DeviceStateMsgHandler malformed request (EPId=" << id << ", length=" << length
-                              << ").";
+        QVLOG_LIMITED(logging::error) << "DeviceStateMsgHandler malformed request (EPId=" << id
+                                      << ", length=" << length << ").";
         return QV_BUFFER_TOO_SMALL;
     }
 
     switch (kind) {
         case DATATYPE_GETVALUE: {
-            if (!ep->readData) return refuse("DeviceStateMsgHandler node not readable - no ReadDataFunc set (EPId=", id);
+            if (!ep->readData)
+                return refuse(QV_LOG_SITE_LIMIT(),
+                              "DeviceStateMsgHandler node not readable - no ReadDataFunc set (EPId=", id);
             QV_STATUS s = ep->readData(device, ep, header.sequenceTag, header.sessionTag);
             if (s) {
                 if (s == QV_OVERFLOW) {
-                    QVLOG(logging::error) << "QV_OVERFLOW:";
+                    QVLOG_LIMITED(logging::error) << "QV_OVERFLOW:";
                 }
-                QVLOG(logging::error) << "DeviceStateMsgHandler ERROR OUT 1 (EPId=" << id << ").";
+                QVLOG_LIMITED(logging::error) << "DeviceStateMsgHandler ERROR OUT 1 (EPId=" << id << ").";
             }
             return s;
         }
         case DATATYPE_DOUBLE:
         case DATATYPE_INTEGER: {
-            if (!ep->writeNumber) return refuse("DeviceStateMsgHandler node not writeable for numbers (EPId=", id);
+            if (!ep->writeNumber)
+                return refuse(QV_LOG_SITE_LIMIT(), "DeviceStateMsgHandler node not writeable for numbers (EPId=",
+                              id);
             double value;
             int64_t integer;
             if (kind == DATATYPE_INTEGER) {
@@ -63,16 +69,17 @@ QV_STATUS DeviceStateMsgHandler(DeviceAccess& device, const uint8_t* record, uin
             }
             QV_STATUS s = ep->writeNumber(device, ep, header.sequenceTag, header.sessionTag, value, integer);
             if (s) {
-                QVLOG(logging::error) << "DeviceStateMsgHandler ERROR OUT 2.";
+                QVLOG_LIMITED(logging::error) << "DeviceStateMsgHandler ERROR OUT 2.";
             }
             return s;
         }
         default: {
             if (!ep->writeBytes)
-                return refuse("DeviceStateMsgHandler node not writeable for byte arrays (EPId=", id);
+                return refuse(QV_LOG_SITE_LIMIT(),
+                              "DeviceStateMsgHandler node not writeable for byte arrays (EPId=", id);
             QV_STATUS s = ep->writeBytes(device, ep, header.sequenceTag, header.sessionTag, view.value, view.valueLength);
             if (s) {
-                QVLOG(logging::error) << "DeviceStateMsgHandler ERROR OUT 3.";
+                QVLOG_LIMITED(logging::error) << "DeviceStateMsgHandler ERROR OUT 3.";
             }
             return s;
         }

@@ -33,7 +33,7 @@ void DeviceEncFX2Impl::logClassData() const {
     QVLOG(logging::status) << "WR fifo size:  " << requestFifo_->used();
     {
         std::lock_guard<std::mutex> lock(messageBufferMutex_);
-        QVLOG(logging::status) << "Msg buffer:    " << runLengthDump(messageBuffer_.data(), messageBuffer_.size());
+        QVLOG(logging::status) << "Msg buffer:    " << runLengthDump(messageBuffer_.get(), kMessageBufferSize);
     }
     usb_->logPicVersion();
     QVLOG(logging::status) << "-- Class Log Data End   -----------------------------";

@@ -38,7 +38,7 @@ DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::Exception
       fastStatsTime_(Clock::now()),
       slowStatsTime_(fastStatsTime_),
       // Zeroed: the class log dumps it whole, also before the first message.
-      messageBuffer_(kMessageBufferSize, 0) {}
+      messageBuffer_(allocateZeroed<uint8_t>(kMessageBufferSize)) {}
 
 DeviceEncFX2Impl::~DeviceEncFX2Impl() {
     try {

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/component/QVBaseImpl.h"
+#include "core/fifo/ZeroedArray.h"
 #include "engine/DeviceAccess.h"
 #include "link/StatsWindow.h"
 
@@ -147,7 +148,7 @@ private:
     // The class log dumps the buffer from another thread; the device thread
     // holds the mutex while it fills and dispatches one message.
     mutable std::mutex messageBufferMutex_;
-    std::vector<uint8_t> messageBuffer_;
+    ZeroedArray<uint8_t> messageBuffer_;
     // Bytes of samples the stream buffers can still take since their last
     // check, and the largest message seen (its samples take at most twice
     // its bytes in any one buffer).

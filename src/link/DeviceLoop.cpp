@@ -1,6 +1,7 @@
 // One pass of the device loop: client requests in, changed registers out,
 // device messages in, statistics, and the check that the instrument still
 // answers.
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/fifo/QVFifo.h"
@@ -32,7 +33,7 @@ void DeviceEncFX2Impl::pass() {
     restartAfterBadMessage();
     takeRequests();
     if (DeviceStateSendChanges(*this) != QV_NO_ERROR) {
-        QVLOG(logging::error) << "Can't send changes to the device.";
+        QVLOG_LIMITED(logging::error) << "Can't send changes to the device.";
     }
     flush();
     wakeDispatcher();
@@ -104,7 +105,7 @@ void DeviceEncFX2Impl::takeRequests() {
             replied = watch.replied();
         }
         if (status != QV_NO_ERROR) {
-            QVLOG(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
+            QVLOG_LIMITED(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
             // The client was told a value would come: tell it none will.
             if (!replied)
                 ReturnParamRequestFailed(*outputFifo_, header.sequenceTag, header.sessionTag, header.endpointId, status);
@@ -121,9 +122,10 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     // While client requests wait, the read phase does not wait for the
     // instrument's next message: a request posted to the device's tree wakes
     // the poll (see requestSignal), so it is served at once, not after the
-    // whole poll time-out.
+    // whole poll time-out. The same holds for what a message handler queued
+    // for the instrument (the next step of the feature-list discovery, say).
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
-        gaveWay = requestFifo_->used() != 0;
+        gaveWay = requestFifo_->used() != 0 || !usb_->writeQueueEmpty();
         return gaveWay;
     };
     streamsFull_ = false;
@@ -138,15 +140,15 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
         std::lock_guard<std::mutex> lock(messageBufferMutex_);
         uint32_t address = 0;
         uint32_t length = 0;
-        usb_->poll(&address, &length, messageBuffer_.data(), kMessageBufferSize, timing_.pollTimeoutMs, start,
+        usb_->poll(&address, &length, messageBuffer_.get(), kMessageBufferSize, timing_.pollTimeoutMs, start,
                    requestsWaiting);
         if (length == 0) break;
         ++count;
         streamRoom_ -= std::min<uint64_t>(streamRoom_, 2ull * length);
         if (length > largestMessage_) largestMessage_ = length;
         if (address >= kInvalidAddress) {
-            QVLOG(logging::error) << boost::format("Got invalid address 0x%08x.") % address;
-            QVLOG(logging::status) << "Resetting FX2 controller.";
+            QVLOG_LIMITED(logging::error) << boost::format("Got invalid address 0x%08x.") % address;
+            QVLOG_LIMITED(logging::status) << "Resetting FX2 controller.";
             gotBadMsg_.store(true);
             break;
         }
@@ -156,15 +158,15 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
 }
 
 void DeviceEncFX2Impl::dispatchMessage(uint32_t address, uint32_t length, uint32_t count) {
-    const QV_STATUS status = DeviceStateHandleData(*this, address, length, messageBuffer_.data());
+    const QV_STATUS status = DeviceStateHandleData(*this, address, length, messageBuffer_.get());
     if (status == QV_OVERFLOW) {
-        QVLOG(logging::error) << boost::format(
+        QVLOG_LIMITED(logging::error) << boost::format(
                                      "Can't handle data -> throttle device loop, Address=%08x, Length=%u "
                                      "(MessageCount=%u)") %
                                      address % length % count;
         pause(timing_.overflowPause);
     } else if (status != QV_NO_ERROR) {
-        QVLOG(logging::error) << boost::format(
+        QVLOG_LIMITED(logging::error) << boost::format(
                                      "Can't handle data, handlerStatus=%04x, Address=%08x, Length=%u "
                                      "(MessageCount=%u)") %
                                      status % address % length % count;

@@ -1,5 +1,6 @@
 #include "link/FpgaConfiguration.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "link/Bitstream.h"
 #include "link/EmbeddedResource.h"
@@ -37,7 +38,8 @@ bool isBitstreamRunning(impl::IOLQ3_USBImpl& usb) {
     usb.poll(&address, &length, nullptr, 0, kProbeTimeoutMs, impl::IOLQ3_USBImpl::timeOfDayMicros());
     usb.readEngine().resyncPacketCount();
     if (length != 0) {
-        QVLOG(logging::info) << boost::format("Got spontaneous data: address=%08x, length=%u") % address % length;
+        QVLOG_LIMITED(logging::info) << boost::format("Got spontaneous data: address=%08x, length=%u") % address %
+                                            length;
         return true;
     }
     usb.queueRequestData(kProbeAddress, kProbeLength);

@@ -1,5 +1,6 @@
 // Device-to-host messages: one large read always in flight while the other
 // buffer is parsed.
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "link/IOExceptions.h"
 #include "link/IOLQ3_USBImpl.h"
@@ -101,7 +102,7 @@ void IOLQ3_USBImpl::poll(uint32_t* address, uint32_t* length, uint8_t* destinati
                 interface_.swapReadBuffers();
                 interface_.otherRead().readAsync(detail::ReadBuffer_USB_Win::kCapacity);
             } catch (const QVIOTimeoutException& e) {
-                QVLOG(logging::info) << "Detected a timeout in poll. " << e.what();
+                QVLOG_LIMITED(logging::info) << "Detected a timeout in poll. " << e.what();
                 answer(0, 0);
                 return;
             }

@@ -1,6 +1,7 @@
 #include "link/Interface.h"
 
 #include "core/ByteOrder.h"
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "link/DeviceID.h"
 #include "link/IOExceptions.h"
@@ -132,7 +133,7 @@ void Interface::cancelAll() {
     if (!handle_) return;
     const uint32_t error = handle_->cancelIo();
     if (error != usb::kErrorSuccess) {
-        QVLOG(logging::error) << boost::format("Error %d during read cancel.") % error;
+        QVLOG_LIMITED(logging::error) << boost::format("Error %d during read cancel.") % error;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "link/StateEngineRD_USB.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "link/IOExceptions.h"
 #include "link/UsbTransferBuffers.h"
@@ -209,7 +210,7 @@ void StateEngineRD_USB::checkPacketCount(uint16_t received, const Input& in) {
     }
     int32_t expected = packetCounter() + 1;
     if (expected > 0xFFFF) expected = 0;
-    if (expected != received) {
+    if (expected != received && QV_PRINT_ADMITTED()) {
         std::printf("Incorrect packet count (%d, %d).\n", int(received), int(expected));
         std::printf("Bufferpos: %u, Bytes: %llu, MsgSkipped: %llu, Count: %u, Address: %u\n", in.cursor,
                     static_cast<unsigned long long>(bytesConsumed()),
@@ -223,10 +224,7 @@ void StateEngineRD_USB::checkPacketCount(uint16_t received, const Input& in) {
     packetCounter_.store(received, std::memory_order_relaxed);
 }
 
-void StateEngineRD_USB::reportReservedWord(const Input& in) const {
-    QVLOG(logging::error) << "Bufferpos: " << in.cursor << ", Bytes: " << bytesConsumed()
-                          << ", MsgSkipped: " << messagesSkipped()
-                          << ", Count: " << count_.load(std::memory_order_relaxed) << ", Address: " << address();
+std::string StateEngineRD_USB::reservedWordDump(const Input& in) {
     std::ostringstream dump;
     dump << "Buffer: ";
     const int64_t cursor = in.cursor;
@@ -240,12 +238,19 @@ void StateEngineRD_USB::reportReservedWord(const Input& in) const {
         else
             dump << "       ";
     }
-    QVLOG(logging::error) << dump.str();
+    return dump.str();
+}
+
+void StateEngineRD_USB::reportReservedWord(const Input& in) const {
+    QVLOG_LIMITED(logging::error) << "Bufferpos: " << in.cursor << ", Bytes: " << bytesConsumed()
+                          << ", MsgSkipped: " << messagesSkipped()
+                          << ", Count: " << count_.load(std::memory_order_relaxed) << ", Address: " << address();
+    QVLOG_LIMITED(logging::error) << reservedWordDump(in);
 }
 
 void StateEngineRD_USB::countSkipped(const char* reason) {
     messagesSkipped_.store(messagesSkipped() + 1, std::memory_order_relaxed);
-    QVLOG(logging::error) << boost::format("Message skipped! (%s) - %llu total.") % reason %
+    QVLOG_LIMITED(logging::error) << boost::format("Message skipped! (%s) - %llu total.") % reason %
                                  static_cast<unsigned long long>(messagesSkipped());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace tarnix {
 
@@ -85,6 +86,8 @@ private:
     void copyPayload(Input& in, uint8_t* destination, uint32_t destinationSize, uint32_t destinationOffset);
     void checkPacketCount(uint16_t received, const Input& in);
     void reportReservedWord(const Input& in) const;
+    // The bytes around the cursor, for the report of a reserved word.
+    static std::string reservedWordDump(const Input& in);
 
     std::atomic<uint32_t> count_{0};
     std::atomic<uint32_t> lengthWord_{0};

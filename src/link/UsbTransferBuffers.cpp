@@ -1,5 +1,6 @@
 #include "link/UsbTransferBuffers.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "link/IOExceptions.h"
 
@@ -25,7 +26,7 @@ void requestCancel(HandleUSB* handle) {
     if (!handle) return;
     const uint32_t error = handle->cancelIo();
     if (error != usb::kErrorSuccess) {
-        QVLOG(logging::error) << numbered("Error %d during read cancel.", error);
+        QVLOG_LIMITED(logging::error) << numbered("Error %d during read cancel.", error);
     }
 }
 
@@ -83,7 +84,8 @@ void waitWhilePending(EventHandlerUSB& events, HandleUSB* handle, const char* ac
     uint32_t waits = 0;
     while (events.overlapped->pending()) {
         if (waits > kWaitStepsBeforeCancel) {
-            QVLOG(logging::error) << "Serious fail. Too long timeout (" << waits << "0ms) during " << activity << ".";
+            QVLOG_LIMITED(logging::error) << "Serious fail. Too long timeout (" << waits << "0ms) during " << activity
+                                          << ".";
             requestCancel(handle);
         }
         ++waits;
@@ -93,17 +95,17 @@ void waitWhilePending(EventHandlerUSB& events, HandleUSB* handle, const char* ac
 
 // ---------------------------------------------------------------------------
 
-ReadBuffer_USB_Win::ReadBuffer_USB_Win() : events_(std::make_shared<EventHandlerUSB>()) {
-    storage_.reserve(kCapacity);
-}
+ReadBuffer_USB_Win::ReadBuffer_USB_Win()
+    : storage_(allocateZeroed<uint8_t>(kCapacity)), events_(std::make_shared<EventHandlerUSB>()) {}
 
 ReadBuffer_USB_Win::~ReadBuffer_USB_Win() { cancelInDestructor(*this); }
 
 void ReadBuffer_USB_Win::setSize(uint32_t count) {
     valid_ = count;
-    if (storage_.size() < count) {
-        QVLOG(logging::status) << "RD: Memory resize from " << storage_.size() << " to " << count;
-        storage_.resize(count, 0);
+    if (storageSize_ < count) {
+        if (count > kCapacity) QV_THROW(QVIOException("Requested a too large data package."));
+        QVLOG(logging::status) << "RD: Memory resize from " << storageSize_ << " to " << count;
+        storageSize_ = count;
     }
     cursor_ = 0;
 }
@@ -114,7 +116,7 @@ bool ReadBuffer_USB_Win::readAsync(uint32_t size) {
     if (!handle_) QV_THROW(QVIOInternalException("Invalid handle detected. Was the device disconnected?"));
     events_->prepare();
     setSize(size);
-    const usb::IoResult result = handle_->readFile(storage_.data(), size, events_->overlapped);
+    const usb::IoResult result = handle_->readFile(storage_.get(), size, events_->overlapped);
     switch (result.error) {
     case usb::kErrorSuccess:
         valid_ = result.bytes;
@@ -124,7 +126,7 @@ bool ReadBuffer_USB_Win::readAsync(uint32_t size) {
         pending_ = true;
         return false;
     case usb::kErrorSemaphoreTimeout:
-        QVLOG(logging::status) << "readAsync: Resize in timeout from " << storage_.size() << " to " << size;
+        QVLOG(logging::status) << "readAsync: Resize in timeout from " << storageSize_ << " to " << size;
         setSize(result.bytes);
         QV_THROW(QVIOTimeoutException("Read timeout during readAsync()."));
     default:

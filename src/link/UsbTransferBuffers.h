@@ -1,4 +1,5 @@
 #pragma once
+#include "core/fifo/ZeroedArray.h"
 #include "platform/usb/DeviceHandle.h"
 
 #include <cstdint>
@@ -28,7 +29,9 @@ struct EventHandlerUSB {
 void waitWhilePending(EventHandlerUSB& events, HandleUSB* handle, const char* activity);
 
 // Buffer of the device-to-host pipe: one overlapped read at a time into storage
-// that grows to the largest read and is never shrunk.
+// that grows to the largest read and is never shrunk. The storage is one
+// zero-filled mapping of kCapacity bytes: pages beyond the reads made so far
+// cost nothing, and all of it goes back to the system with the buffer.
 class ReadBuffer_USB_Win {
 public:
     static constexpr uint32_t kCapacity = 0x80000;
@@ -53,6 +56,7 @@ public:
     const std::shared_ptr<platform::usb::Event>& completionEvent() const { return events_->event; }
     // Sets the valid count (growing the storage when needed) and puts the cursor
     // at the start.
+    // Beyond kCapacity it throws QVIOException.
     void setSize(uint32_t count);
     void cancel();
 
@@ -65,12 +69,13 @@ public:
         valid_ = 0;
         cursor_ = 0;
     }
-    const uint8_t* data() const { return storage_.data(); }
-    uint8_t* data() { return storage_.data(); }
-    std::size_t storageSize() const { return storage_.size(); }
+    const uint8_t* data() const { return storage_.get(); }
+    uint8_t* data() { return storage_.get(); }
+    std::size_t storageSize() const { return storageSize_; }
 
 private:
-    std::vector<uint8_t> storage_;
+    ZeroedArray<uint8_t> storage_;
+    uint32_t storageSize_ = 0;
     bool pending_ = false;
     uint32_t valid_ = 0;
     uint32_t cursor_ = 0;

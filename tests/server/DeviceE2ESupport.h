@@ -54,8 +54,13 @@ public:
     bool plugged() const { return started_; }
     // Ends the simulator the orderly way: it removes its socket first.
     void unplug() {
+        resume();
         if (process_.started()) process_.stop(false, SIGTERM);
     }
+    // Stops the process where it is (a hung instrument) and lets it go on.
+    bool pause() { return process_.signal(SIGSTOP); }
+    bool resume() { return process_.signal(SIGCONT); }
+    const std::string& socketPath() const { return socket_; }
     // Ends it at once, in the middle of whatever it does.
     void kill() {
         if (process_.started()) process_.stop(false, SIGKILL);

@@ -85,6 +85,9 @@ public:
     }
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    // Sends a signal and returns at once.
+    bool signal(int number) { return pid_ > 0 && ::kill(pid_, number) == 0; }
 
     // Writes a byte to (or just closes) standard input, or sends the signal,
     // then waits up to 10 s and kills the child after that. Returns the exit
@@ -164,6 +167,7 @@ public:
 
     bool running() const { return process_.started() && ready_; }
     uint16_t port() const { return port_; }
+    pid_t pid() const { return process_.pid(); }
     const std::string& instrumentDirectory() const { return instrumentDir_; }
     const std::string& workDirectory() const { return workDir_; }
 

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <netinet/tcp.h>
+#include <sys/stat.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -141,6 +144,39 @@ TEST_F(BinaryEndToEnd, AnImpossibleLengthClosesOnlyThatSession) {
     test::TestClient next(server_->port());
     ASSERT_TRUE(next.connected());
     EXPECT_TRUE(next.waitFor("\r\n"));
+}
+
+TEST_F(BinaryEndToEnd, AFloodOfBadRequestsLogsUnderAMegabyteAMinute) {
+    const std::string output = server_->workDirectory() + "/server.out";
+    const auto logged = [&output] {
+        struct stat info {};
+        return ::stat(output.c_str(), &info) == 0 ? double(info.st_size) : 0.0;
+    };
+    // Each of these logs an error line, and each receive with one of them a second.
+    Bytes batch;
+    for (int i = 0; i < 50; ++i) {
+        const Bytes bad = message(wire::MSG_GET_VALUE, uint16_t(i), Bytes{1});
+        batch.insert(batch.end(), bad.begin(), bad.end());
+    }
+    const double before = logged();
+    const auto start = std::chrono::steady_clock::now();
+    int sent = 0;
+    while (std::chrono::steady_clock::now() - start < 3s && sent < 20000) {
+        ASSERT_TRUE(client_->send(asText(batch)));
+        ++sent;
+    }
+    // Served in order: once this is answered, every bad request has been seen.
+    const std::vector<test::Message> got =
+        exchange(message(wire::MSG_GET_VALUE, 0x77, pathBody("/qv/about/revision")), 2);
+    ASSERT_EQ(got.size(), 2u);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double perMinute = (logged() - before) * 60.0 / seconds;
+    EXPECT_LT(perMinute, 1e6) << sent * 50 << " bad requests in " << seconds << " s";
+    std::ifstream file(output);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Error in InputBinaryMessage (w body), error code = "), std::string::npos);
+    EXPECT_NE(text.find("Session had an error in the read handler."), std::string::npos);
+    EXPECT_NE(text.find("Suppressed "), std::string::npos);
 }
 
 }  // namespace

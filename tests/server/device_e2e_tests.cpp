@@ -2,10 +2,15 @@
 // processes, seen by text clients and through the client library.
 #include "BinaryTestSupport.h"
 #include "DeviceE2ESupport.h"
+#include "support/Sanitizers.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace tarnix {
 namespace {
@@ -81,6 +86,21 @@ TEST_F(DeviceEndToEnd, UpdateRequestsFindANewInstrumentAtOnce) {
     EXPECT_TRUE(test::eventually([&] { return listed(22); }, 300ms)) << "binary update";
 }
 
+TEST_F(DeviceEndToEnd, APluggedInstrumentIsAnnouncedWellWithinTwoSecondsWithoutBeingAskedFor) {
+    // Seen in its folder at once and set up without waiting out read phases;
+    // a scan once a second and a 200 ms wait per discovery step took 2 s.
+    // Under a sanitizer the feature list is parsed and built at a fraction of the speed.
+    const double limit = test::kSanitizerBuild ? 2.4 : 1.2;
+    for (uint32_t serial : {70u, 71u}) {
+        const auto start = std::chrono::steady_clock::now();
+        auto instrument = plug(serial, {"--running"});
+        ASSERT_TRUE(trees_->waitFor(addLine(serial), 10s)) << trees_->received();
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), limit) << serial;
+        instrument->unplug();
+        EXPECT_TRUE(trees_->waitFor(removeLine(serial), 10s)) << trees_->received();
+    }
+}
+
 TEST_F(DeviceEndToEnd, ASilentInstrumentIsDeclaredDeadAfterAboutElevenSeconds) {
     auto silent = plug(31, {"--silent"});
     ASSERT_TRUE(test::eventually([&] { return listed(31); }, 5s));
@@ -118,6 +138,24 @@ TEST_F(DeviceEndToEnd, AMessageAtTheInvalidAddressRestartsDiscovery) {
     EXPECT_TRUE(trees_->waitFor(addLine(51), 15s)) << trees_->received();
     instrument->unplug();
     EXPECT_TRUE(trees_->waitFor(removeLine(51), 10s)) << trees_->received();
+}
+
+TEST_F(DeviceEndToEnd, AnInstrumentStreamingToTheInvalidAddressLogsUnderAMegabyteAMinute) {
+    auto instrument = plug(52, {"--stream-address", "0x14000000", "--stream-bytes", "4096", "--stream-count", "0"});
+    ASSERT_TRUE(waitForOutput("Got invalid address 0x14000000.", 10s)) << outputOfTest();
+    const double before = double(outputOfTest().size());
+    const auto start = std::chrono::steady_clock::now();
+    // Thousands of invalid messages a second arrive; each second of them ends
+    // in one suppression line for each of the two lines they log.
+    EXPECT_TRUE(test::eventually(
+        [&] { return test::occurrences(outputOfTest(), "Suppressed ") >= 6; }, 15s))
+        << outputOfTest();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string log = outputOfTest();
+    EXPECT_LT((double(log.size()) - before) * 60.0 / seconds, 1e6);
+    EXPECT_NE(log.find("Suppressed "), std::string::npos);
+    EXPECT_NE(log.find("Resetting FX2 controller."), std::string::npos);
+    instrument->unplug();
 }
 
 TEST_F(DeviceEndToEnd, AnFpgaWithoutDesignIsProgrammedAndARunningDesignIsKept) {
@@ -190,6 +228,41 @@ TEST_F(DeviceEndToEnd, KillingAnInstrumentInTheMiddleOfATransferEndsOnlyItsDevic
     EXPECT_EQ(trees_->received().find(removeLine(80)), std::string::npos);
     other->unplug();
     EXPECT_TRUE(trees_->waitFor(removeLine(80), 10s)) << trees_->received();
+}
+
+// Connects to a Unix socket without waiting; -1 when it is not taken at once.
+int connectAtOnce(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+TEST_F(DeviceEndToEnd, AHungInstrumentIsDroppedAndKeepsNoOtherFromBeingFound) {
+    auto hung = plug(60);
+    ASSERT_TRUE(trees_->waitFor(addLine(60), 15s)) << trees_->received();
+    ASSERT_TRUE(hung->pause());
+    // Fill its accept queue at once, as the server's own probes would within
+    // some seconds: from then on a blocking connect to it never returns.
+    std::vector<int> queued;
+    for (int fd; queued.size() < 256 && (fd = connectAtOnce(hung->socketPath())) >= 0;) queued.push_back(fd);
+    EXPECT_LT(queued.size(), 256u) << "the accept queue did not fill";
+
+    // It stops answering its device loop: dropped like a pulled cable.
+    EXPECT_TRUE(trees_->waitFor(removeLine(60), 10s)) << trees_->received();
+    auto good = plug(61);
+    EXPECT_TRUE(trees_->waitFor(addLine(61), 10s)) << trees_->received();
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(ask(*probe_, "update\nls /\n", "QV\n"), "QV\nDEV61\n");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count(), 2.0);
+
+    for (int fd : queued) ::close(fd);
+    hung->unplug();
+    good->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(61), 10s)) << trees_->received();
 }
 
 TEST_F(DeviceEndToEnd, AnInstrumentThatCannotBeOpenedDoesNotKeepAnotherFromStarting) {

@@ -344,5 +344,43 @@ TEST(SimModelOptions, ListsMasksAndRates) {
     std::remove(path.c_str());
 }
 
+TEST(SimModelOptions, EveryNumberTakesDecimalOrHexadecimal) {
+    struct Case {
+        const char* option;
+        const char* text;
+        uint64_t (*read)(const SimOptions&);
+        uint64_t expected;
+    };
+    const Case cases[] = {
+        {"--stream-address", "0x14000000", [](const SimOptions& o) -> uint64_t { return o.streamAddress; }, 0x14000000},
+        {"--stream-address", "335544320", [](const SimOptions& o) -> uint64_t { return o.streamAddress; }, 0x14000000},
+        {"--stream-bytes", "0x1000", [](const SimOptions& o) -> uint64_t { return o.streamBytes; }, 4096},
+        {"--stream-count", "0X10", [](const SimOptions& o) -> uint64_t { return o.streamCount; }, 16},
+        {"--serial", "0x4d2", [](const SimOptions& o) -> uint64_t { return o.instrument.serial; }, 1234},
+        {"--serial", "010", [](const SimOptions& o) -> uint64_t { return o.instrument.serial; }, 10},
+        {"--product", "0xA", [](const SimOptions& o) -> uint64_t { return o.instrument.product; }, 10},
+        {"--driver-version", "0x1d0d", [](const SimOptions& o) -> uint64_t { return o.instrument.driverVersion; }, 7437},
+        {"--stall-out", "0x3", [](const SimOptions& o) -> uint64_t { return uint64_t(o.instrument.faults.stallOutAfter); }, 3},
+        {"--crc-failures", "0x2", [](const SimOptions& o) -> uint64_t { return o.instrument.faults.crcFailures; }, 2},
+        {"--heartbeat-hz", "0x14", [](const SimOptions& o) -> uint64_t { return o.model.heartbeatHz; }, 20},
+        {"--aux-dio-hz", "0x64", [](const SimOptions& o) -> uint64_t { return o.model.auxDioSampleHz; }, 100},
+        {"--options-mask", "041", [](const SimOptions& o) -> uint64_t { return o.model.optionsMask; }, 41},
+    };
+    for (const Case& c : cases) {
+        const char* argv[] = {"lq3sim", c.option, c.text};
+        EXPECT_EQ(c.read(parseSimOptions(3, argv)), c.expected) << c.option << " " << c.text;
+    }
+
+    const std::vector<std::vector<const char*>> refused = {{"lq3sim", "--stream-address", "0x100000000"},
+                                                           {"lq3sim", "--stream-bytes", "0x"},
+                                                           {"lq3sim", "--serial", "-1"},
+                                                           {"lq3sim", "--serial", "12abc"},
+                                                           {"lq3sim", "--stall-out=-1"}};
+    for (const auto& args : refused) EXPECT_ANY_THROW(parseSimOptions(int(args.size()), args.data())) << args[1];
+    // Defaults still show in the help text.
+    const char* help[] = {"lq3sim", "--help"};
+    EXPECT_NE(parseSimOptions(2, help).helpText.find("--serial arg (=1000)"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarnix

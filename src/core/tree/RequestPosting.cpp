@@ -1,6 +1,7 @@
 #include "core/tree/RequestPosting.h"
 
 #include "core/ByteOrder.h"
+#include "core/LogRateLimit.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/QVFifo.h"
 #include "core/tree/RequestGate.h"
@@ -74,7 +75,7 @@ RequestGate::PostResult writeOnce(DispatcherTree& tree, const uint8_t* data, uin
 QV_STATUS TreeWrite(DispatcherTree& tree, const uint8_t* data, uint32_t length) {
     if (!tree.requestFifo || length == 0) return QV_NO_ERROR;
     if (writeOnce(tree, data, length) == RequestGate::PostResult::Posted) return QV_NO_ERROR;
-    std::printf("QV_OVERFLOW in %s\n", BOOST_CURRENT_FUNCTION);
+    if (QV_PRINT_ADMITTED()) std::printf("QV_OVERFLOW in %s\n", BOOST_CURRENT_FUNCTION);
     return QV_OVERFLOW;
 }
 
@@ -102,7 +103,7 @@ void DispatcherPostToEndpoint(uint8_t* record, uint32_t length, const TreeNode::
     le::put32(record + kEndpointIdOffset, static_cast<uint32_t>(endpoint->id));
     const std::shared_ptr<DispatcherTree> tree = endpoint->tree.lock();
     if (!tree) return;
-    if (QV_STATUS status = TreeWrite(*tree, record, length)) {
+    if (QV_STATUS status = TreeWrite(*tree, record, length); status != QV_NO_ERROR && QV_PRINT_ADMITTED()) {
         // One call, so that lines of concurrent posters do not interleave.
         const std::string line = "Can't write to tree -> " + statusText(status) + "\n";
         std::fputs(line.c_str(), stdout);

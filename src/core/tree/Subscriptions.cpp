@@ -1,5 +1,6 @@
 #include "core/tree/Subscriptions.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/tree/DispatcherTree.h"
 
@@ -43,7 +44,7 @@ QV_STATUS DispatcherSubscribeNode(SessionClient* client, int subscribe, const Tr
         const int64_t timeoutMs = gSubscriptionLockTimeoutMs.load(std::memory_order_relaxed);
         boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex(), boost::defer_lock);
         if (!lock.try_lock_for(boost::chrono::milliseconds(timeoutMs))) {
-            QVLOG(logging::error) << "Can't get exclusive access to the tree within timeout "
+            QVLOG_LIMITED(logging::error) << "Can't get exclusive access to the tree within timeout "
                                   << boost::posix_time::to_simple_string(boost::posix_time::milliseconds(timeoutMs))
                                   << ", canceling command execution.";
             return QV_COMMAND_SERVER_FAILED;

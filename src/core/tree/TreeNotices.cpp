@@ -1,5 +1,6 @@
 #include "core/tree/TreeNotices.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/tree/DispatcherTreeLock.h"
@@ -38,7 +39,7 @@ void deliver(const Notice& notice) {
     } catch (...) {
         // A full output FIFO of the server's tree must not end the device that
         // reported the change; the notice is lost and logged.
-        QVLOG(logging::error) << "Tree-change notice " << unsigned(notice.code) << " for '"
+        QVLOG_LIMITED(logging::error) << "Tree-change notice " << unsigned(notice.code) << " for '"
                               << (notice.node ? notice.node->displayName() : std::string()) << "' lost.";
         logCurrentExceptionBanner();
     }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,27 +18,54 @@ namespace tarnix {
 namespace platform {
 namespace usb {
 
+namespace {
+
+// Pause between connect tries while an accept queue is full.
+constexpr int kConnectRetryMs = 5;
+
+}  // namespace
+
 SocketBackend::SocketBackend() = default;
 
 SocketBackend::SocketBackend(std::string directory) : directory_(std::move(directory)) {}
 
 std::string SocketBackend::directory() const { return directory_.empty() ? instrumentDirectory() : directory_; }
 
-int connectUnixSocket(const std::string& path) {
+int connectUnixSocket(const std::string& path, std::chrono::milliseconds deadline) {
     sockaddr_un address{};
     if (path.size() >= sizeof(address.sun_path)) return -1;
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
-    int result;
-    do {
-        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
+    const auto fail = [fd] {
         ::close(fd);
         return -1;
+    };
+    // A listener whose accept queue is full makes a blocking connect wait
+    // until it accepts, for ever when its process has stopped. Without
+    // blocking, such a connect fails with EAGAIN; a live instrument empties its
+    // queue within milliseconds, so a few more tries before the deadline.
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) break;
+        if (errno == EINTR) continue;
+        if (errno == EINPROGRESS) {
+            pollfd writable{fd, POLLOUT, 0};
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::poll(&writable, 1, int(std::max<long long>(0, left.count()))) != 1 ||
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+                return fail();
+            break;
+        }
+        if (errno != EAGAIN || std::chrono::steady_clock::now() >= end) return fail();
+        ::poll(nullptr, 0, kConnectRetryMs);
     }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail();
     return fd;
 }
 
@@ -75,6 +104,11 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
         if (somebodyListens(path)) entries.push_back(InterfaceEntry{path, kErrorSuccess});
     }
     return entries;
+}
+
+bool SocketBackend::waitForChange(std::chrono::milliseconds timeout) {
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    return watch_.waitForChange(directory(), timeout);
 }
 
 std::shared_ptr<DeviceHandle> SocketBackend::open(const std::string& path) {

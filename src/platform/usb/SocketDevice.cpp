@@ -68,7 +68,7 @@ IoResult SocketDevice::start(Kind kind, uint32_t timeoutMs, uint8_t* destination
         tag = nextTag_++;
         if (nextTag_ == 0) nextTag_ = 1;
         Operation operation{kind, overlapped, destination, capacity, timeoutMs != 0, Clock::time_point(), false,
-                            false};
+                            false, Clock::time_point()};
         if (operation.hasDeadline) {
             operation.deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
             if (operation.deadline < wakeAt_) {
@@ -125,8 +125,17 @@ IoResult SocketDevice::writeFile(const uint8_t* data, uint32_t length,
     return start(Kind::out, writeTimeoutMs_.load(), nullptr, 0, overlapped, wire::kOut, data, length, nullptr, 0);
 }
 
+bool SocketDevice::markCancelled(Operation& operation, Clock::time_point now) {
+    operation.cancelSent = true;
+    operation.cancelDeadline = now + std::chrono::milliseconds(kCancelGraceMs);
+    if (operation.cancelDeadline >= wakeAt_) return false;
+    wakeAt_ = operation.cancelDeadline;
+    return true;
+}
+
 uint32_t SocketDevice::cancelIo() {
     std::vector<uint32_t> tags;
+    bool mustWake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!connected_) return kErrorSuccess;
@@ -134,13 +143,14 @@ uint32_t SocketDevice::cancelIo() {
         for (auto& entry : operations_) {
             Operation& operation = entry.second;
             if (operation.cancelSent) continue;
-            operation.cancelSent = true;
             // An operation already past its time-out ends as timed out, whoever
             // noticed first.
             operation.timedOut = operation.hasDeadline && operation.deadline <= now;
+            mustWake = markCancelled(operation, now) || mustWake;
             tags.push_back(entry.first);
         }
     }
+    if (mustWake) wake();
     sendCancels(tags);
     return kErrorSuccess;
 }
@@ -168,16 +178,23 @@ void SocketDevice::receiveLoop() {
     for (;;) {
         std::vector<uint32_t> overdue;
         int waitMillis = -1;
+        bool stopped = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             const Clock::time_point now = Clock::now();
             Clock::time_point nearest = Clock::time_point::max();
             for (auto& entry : operations_) {
                 Operation& operation = entry.second;
-                if (!operation.hasDeadline || operation.cancelSent) continue;
+                if (operation.cancelSent) {
+                    stopped = stopped || operation.cancelDeadline <= now;
+                    nearest = std::min(nearest, operation.cancelDeadline);
+                    continue;
+                }
+                if (!operation.hasDeadline) continue;
                 if (operation.deadline <= now) {
-                    operation.cancelSent = true;
                     operation.timedOut = true;
+                    markCancelled(operation, now);
+                    nearest = std::min(nearest, operation.cancelDeadline);
                     overdue.push_back(entry.first);
                 } else {
                     nearest = std::min(nearest, operation.deadline);
@@ -188,6 +205,11 @@ void SocketDevice::receiveLoop() {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nearest - now).count();
                 waitMillis = static_cast<int>(std::min<long long>(left + 1, 60000));
             }
+        }
+        if (stopped) {
+            // Nothing more is taken from or sent to a hung instrument.
+            ::shutdown(fd_, SHUT_RDWR);
+            break;
         }
         if (!overdue.empty()) sendCancels(overdue);
 

@@ -19,6 +19,10 @@ namespace usb {
 // the driver's time-outs by cancelling overdue transfers. The pipe time-outs are
 // kept here, like a driver keeps them: request 0x809 sets the read time-out and
 // 0x80A the write time-out (units of 100 ns, 0 for none).
+//
+// An instrument that does not answer a cancel within kCancelGraceMs has
+// stopped (a hung process): the connection then counts as broken and every
+// operation ends with kErrorDeviceNotConnected, as when the cable is pulled.
 class SocketDevice : public DeviceHandle {
 public:
     // Takes ownership of the connected socket.
@@ -34,6 +38,8 @@ public:
 
     // Time-out of control requests in the device.
     static constexpr uint32_t kControlTimeoutMs = 1000;
+    // Time for the instrument to answer a cancel.
+    static constexpr uint32_t kCancelGraceMs = 500;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -47,6 +53,7 @@ private:
         Clock::time_point deadline;
         bool cancelSent;
         bool timedOut;
+        Clock::time_point cancelDeadline;  // while cancelSent: the answer is due by then
     };
 
     IoResult start(Kind kind, uint32_t timeoutMs, uint8_t* destination, uint32_t capacity,
@@ -56,6 +63,9 @@ private:
     bool receiveFrame();
     bool discard(std::size_t length);
     void sendCancels(const std::vector<uint32_t>& tags);
+    // Marks the operation cancelled at `now`; true when the receiver must
+    // wake earlier than planned to watch the answer's deadline. Needs mutex_.
+    bool markCancelled(Operation& operation, Clock::time_point now);
     void completeAll(uint32_t error);
     void wake();
     static uint32_t resultOf(uint32_t status, const Operation& operation);

@@ -3,6 +3,7 @@
 #include "platform/usb/SocketBackend.h"
 
 #include <mutex>
+#include <thread>
 
 namespace tarnix {
 namespace platform {
@@ -20,6 +21,13 @@ std::shared_ptr<Backend>& installedBackend() {
 }
 
 }  // namespace
+
+bool Backend::waitForChange(std::chrono::milliseconds timeout) {
+    std::this_thread::sleep_for(timeout);
+    return false;
+}
+
+bool waitForInstrumentChange(std::chrono::milliseconds timeout) { return currentBackend()->waitForChange(timeout); }
 
 std::shared_ptr<Backend> currentBackend() {
     std::lock_guard<std::mutex> lock(backendMutex());

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/usb/DeviceHandle.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,11 +32,18 @@ public:
     virtual std::vector<InterfaceEntry> enumerate(const std::string& classGuid, uint32_t& error) = 0;
     // Opens a device path; null when it cannot be opened.
     virtual std::shared_ptr<DeviceHandle> open(const std::string& path) = 0;
+    // Waits at most `timeout` for a sign that instruments came or went; true
+    // when there was one. Without such signs it waits out the time.
+    virtual bool waitForChange(std::chrono::milliseconds timeout);
 };
 
 // The back-end used by new device information sets: the one installed by a
 // ScopedBackend, else the socket back-end over the instrument directory.
 std::shared_ptr<Backend> currentBackend();
+
+// waitForChange of the current back-end: the server's periodic device update
+// rests in it, so that a plugged instrument is looked at without delay.
+bool waitForInstrumentChange(std::chrono::milliseconds timeout);
 
 // Installs a back-end for its lifetime (tests); restores the previous one.
 class ScopedBackend {

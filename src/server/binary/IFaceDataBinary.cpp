@@ -1,5 +1,6 @@
 #include "server/binary/IFaceDataBinary.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/tree/DispatcherTree.h"
 #include "core/tree/PathResolution.h"
@@ -137,9 +138,10 @@ int32_t IFaceDataBinary::input(const uint8_t* data, uint32_t length) {
         received_ = 0;
         const QV_STATUS status = messageComplete();
         if (status != QV_NO_ERROR) {
-            QVLOG(logging::error) << boost::format(withBody ? "Error in InputBinaryMessage (w body), error code = %x."
-                                                            : "Error in InputBinaryMessage (w/o body), error code = %x.") %
-                                         status;
+            QVLOG_LIMITED(logging::error)
+                << boost::format(withBody ? "Error in InputBinaryMessage (w body), error code = %x."
+                                          : "Error in InputBinaryMessage (w/o body), error code = %x.") %
+                       status;
             if (first == QV_NO_ERROR) first = status;
         }
     }
@@ -154,7 +156,7 @@ QV_STATUS IFaceDataBinary::messageComplete() {
 
 void IFaceDataBinary::refuse(uint32_t totalLength) {
     refused_ = true;
-    QVLOG(logging::error) << boost::format(
+    QVLOG_LIMITED(logging::error) << boost::format(
                                  "Binary message with a total length of %u bytes refused (allowed: %u to %u). "
                                  "Session will be closed.") %
                                  totalLength % wire::kHeaderSize % kInputBufferSize;
@@ -239,8 +241,9 @@ QV_STATUS IFaceDataBinary::list(const std::string& path, uint32_t flags, uint16_
     }
     if (!listing.complete) {
         // A cut listing would look whole to the client: refuse it instead.
-        QVLOG(logging::warning) << boost::format("Node list of '%s' exceeds %u bytes; answered with an error.") %
-                                       path % kBinaryListTextLimit;
+        QVLOG_LIMITED(logging::warning)
+            << boost::format("Node list of '%s' exceeds %u bytes; answered with an error.") % path %
+                   kBinaryListTextLimit;
         writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
         return QV_BUFFER_TOO_SMALL;
     }

@@ -1,6 +1,7 @@
 #include "server/dispatcher/DispatcherImpl.h"
 
 #include "core/DataTypes.h"
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/ByteOrder.h"
 #include "core/ValueRecord.h"
@@ -96,7 +97,7 @@ const ProtocolHooks* DispatcherImpl::protocolOf(const SessionClient& client, uin
     // A session between two protocols (type 0) receives nothing.
     if (type == INTERFACE_NONE || type >= kInterfaceTypeCount) return nullptr;
     if (!client.writeFunction) {
-        QVLOG(logging::error) << "Got no writefunc.";
+        QVLOG_LIMITED(logging::error) << "Got no writefunc.";
         return nullptr;
     }
     return protocols_[type].get();
@@ -189,7 +190,7 @@ void DispatcherImpl::encodeInto(StreamFeed& feed, const ProtocolHooks& protocol,
             return;
         }
     }
-    if (status != QV_NO_ERROR) QVLOG(logging::error) << "Error in conversion (burst).";
+    if (status != QV_NO_ERROR) QVLOG_LIMITED(logging::error) << "Error in conversion (burst).";
     if (produced > kBufferSize) produced = kBufferSize;
     if (produced != 0) feed.append(streamBuffer_.get(), produced);
 }
@@ -290,7 +291,7 @@ uint32_t DispatcherImpl::convertValue(const ProtocolHooks& protocol, const Endpo
     if (protocol.valueEncode(endpoint.path, endpoint.precision, sequenceId, header.kind, out, kBufferSize, produced,
                              record + kValueRecordHeaderSize, length - kValueRecordHeaderSize) != QV_NO_ERROR) {
         // What the converter made up to the failure is sent all the same.
-        QVLOG(logging::error) << failureText;
+        QVLOG_LIMITED(logging::error) << failureText;
     }
     return produced < kBufferSize ? produced : kBufferSize;
 }

@@ -1,5 +1,6 @@
 #include "server/listener/ListenerImpl.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "server/listener/Listener.h"
 #include "server/listener/QVSocketException.h"
@@ -66,7 +67,7 @@ void ListenerImpl::run() {
     }
     platform::PollResult ready = platform::pollSocket(listening_.get(), false, kPassWaitMs);
     if (ready.count < 0) {
-        QVLOG(logging::error) << "Listener error in select. Select return value is smaller than 0.";
+        QVLOG_LIMITED(logging::error) << "Listener error in select. Select return value is smaller than 0.";
         sleepOnePass();
         return;
     }
@@ -79,7 +80,7 @@ void ListenerImpl::acceptWaitingClients() {
         platform::Socket client = platform::acceptClient(listening_.get());
         if (!client.valid()) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            QVLOG(logging::error) << "Socket can't accept.";
+            QVLOG_LIMITED(logging::error) << "Socket can't accept.";
             sleepOnePass();
             return;
         }
@@ -87,7 +88,7 @@ void ListenerImpl::acceptWaitingClients() {
         try {
             session = std::make_shared<Session>(std::move(client), carrier());
         } catch (const QVException& failure) {
-            QVLOG(logging::error) << "Client refused: " << failure.what();
+            QVLOG_LIMITED(logging::error) << "Client refused: " << failure.what();
             continue;
         }
         addChild(session);

@@ -2,6 +2,7 @@
 
 #include "core/ByteOrder.h"
 #include "core/DataTypes.h"
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/ValueRecord.h"
@@ -154,7 +155,7 @@ void ServerNodeImpl::answerRead(const Request& request) {
             sendText(request, value.text);
             break;
         default:
-            QVLOG(logging::error) << "DATATYPE_GETVALUE: Unknown node.";
+            QVLOG_LIMITED(logging::error) << "DATATYPE_GETVALUE: Unknown node.";
             ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag,
                                      uint32_t(request.endpointId), QV_VALUE_NOT_FOUND);
             break;
@@ -169,7 +170,7 @@ void ServerNodeImpl::answerWrite(const Request& request, int64_t value) {
     } else if (request.endpointId == ids_.level) {
         writeLevel(request, value);
     } else {
-        QVLOG(logging::error) << "Unknown node.";
+        QVLOG_LIMITED(logging::error) << "Unknown node.";
         answerFailed(request);
     }
 }
@@ -242,21 +243,21 @@ void ServerNodeImpl::writeLevel(const Request& request, int64_t value) {
 void ServerNodeImpl::sendInteger(const Request& request, uint16_t flags, int64_t value) {
     if (ReturnParamValueInteger(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
                                 flags, value) != QV_NO_ERROR) {
-        QVLOG(logging::error) << "Can't ReturnParamValueInteger.";
+        QVLOG_LIMITED(logging::error) << "Can't ReturnParamValueInteger.";
     }
 }
 
 void ServerNodeImpl::sendText(const Request& request, const std::string& text) {
     if (ReturnParamValueByteArray(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
                                   VALUE_FLAG_REPLY_ONLY, text.data(), uint32_t(text.size())) != QV_NO_ERROR) {
-        QVLOG(logging::error) << "Can't ReturnParamValueByteArray.";
+        QVLOG_LIMITED(logging::error) << "Can't ReturnParamValueByteArray.";
     }
 }
 
 void ServerNodeImpl::sendDouble(const Request& request, double value) {
     if (ReturnParamValueDouble(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
                                VALUE_FLAG_REPLY_ONLY, value) != QV_NO_ERROR) {
-        QVLOG(logging::error) << "Can't ReturnParamValueDouble.";
+        QVLOG_LIMITED(logging::error) << "Can't ReturnParamValueDouble.";
     }
 }
 
@@ -270,8 +271,8 @@ void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) 
     if (!writer.isValid()) {
         // Raised on device threads and in destructors: a full FIFO loses the
         // notice, it must not end the caller.
-        QVLOG(logging::error) << boost::format("PushDeviceMessage: output FIFO full, notice '%s', %u dropped.") %
-                                     name % unsigned(code);
+        QVLOG_LIMITED(logging::error)
+            << boost::format("PushDeviceMessage: output FIFO full, notice '%s', %u dropped.") % name % unsigned(code);
         return;
     }
     uint8_t* p = writer.data();

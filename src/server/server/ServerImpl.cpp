@@ -5,6 +5,8 @@
 #include "core/component/ExceptionCarrier.h"
 #include "core/tree/TreeNotices.h"
 #include "platform/net/Socket.h"
+#include "platform/process/FreeMemory.h"
+#include "platform/usb/UsbBackend.h"
 #include "server/device/DeviceGroup.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/listener/Listener.h"
@@ -15,7 +17,6 @@
 #include "server/session/ProtocolTable.h"
 
 #include <mutex>
-#include <thread>
 
 namespace tarnix {
 namespace impl {
@@ -83,9 +84,14 @@ void ServerImpl::run() {
             QVLOG(logging::debug) << "Caught exception. Will rethrow.";
             boost::rethrow_exception(failure);
         }
+        // An instrument that comes or goes cuts the rest short; the periodic
+        // update stays for whatever the watch cannot see.
         const auto until = std::chrono::steady_clock::now() + kPassInterval;
-        while (isRunning() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(kRestStep);
+        while (isRunning() && std::chrono::steady_clock::now() < until) {
+            if (platform::usb::waitForInstrumentChange(kRestStep)) break;
+        }
         if (isRunning()) updateDevices();
+        platform::returnFreeMemory();
     } catch (const QVDeviceException&) {
         // The device's thread has ended; its group drops it, the server goes on.
         logCurrentExceptionBanner();

@@ -1,5 +1,6 @@
 #include "server/session/SessionImpl.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/fifo/RingFifo.h"
@@ -121,13 +122,13 @@ void SessionImpl::run() {
             // Once the client has stopped sending, a reset only says it is
             // gone without waiting for the rest of the output.
             if (!inputEnded_) {
-                QVLOG(logging::error) << "Session error " << socketHandle_ << ".";
+                QVLOG_LIMITED(logging::error) << "Session error " << socketHandle_ << ".";
             }
             stop();
             pauseAfterTrouble();
         }
     } else if (ready.count < 0) {
-        QVLOG(logging::error) << "Error " << ready.count << " in select.";
+        QVLOG_LIMITED(logging::error) << "Error " << ready.count << " in select.";
         stop();
         pauseAfterTrouble();
     }
@@ -147,7 +148,7 @@ void SessionImpl::receive() {
         inputEnded_ = true;
         inputEndedAt_ = std::chrono::steady_clock::now();
     } else {
-        QVLOG(logging::error) << boost::format("Session %d: READ ERROR %d.") % socketHandle_ % received;
+        QVLOG_LIMITED(logging::error) << boost::format("Session %d: READ ERROR %d.") % socketHandle_ % received;
         stop();
         pauseAfterTrouble();
     }
@@ -171,7 +172,7 @@ void SessionImpl::feedProtocol(const uint8_t* data, uint32_t length) {
         return;
     }
     if (result != 0) {
-        QVLOG(logging::error) << "Session had an error in the read handler.";
+        QVLOG_LIMITED(logging::error) << "Session had an error in the read handler.";
         pauseAfterTrouble();
     }
 }
@@ -224,7 +225,7 @@ bool SessionImpl::sendFromFifo() {
     }
     reader.commit(0u);
     if (!inputEnded_) {
-        QVLOG(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
+        QVLOG_LIMITED(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
     }
     stop();
     pauseAfterTrouble();
@@ -239,7 +240,7 @@ bool SessionImpl::sendFromStream(StreamFeedReader& stream) {
     stream.release(sent > 0 ? uint32_t(sent) : 0u);
     if (sent >= 0) return uint32_t(sent) == length;
     if (!inputEnded_) {
-        QVLOG(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
+        QVLOG_LIMITED(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
     }
     stop();
     pauseAfterTrouble();

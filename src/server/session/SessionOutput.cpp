@@ -1,5 +1,6 @@
 #include "server/session/SessionOutput.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 
 #include <boost/date_time/posix_time/posix_time_duration.hpp>
@@ -58,7 +59,7 @@ SessionOutput::Result SessionOutput::writeDroppable(const uint8_t* data, uint32_
     }
     const uint32_t old = dropCounter_++;
     if (old % 1000 == 0) {
-        QVLOG(logging::warning)
+        QVLOG_LIMITED(logging::warning)
             << (boost::format("Session overflow (%0.2f free (%0.2f if write happens), free size: %lu, block "
                               "length: %lu, warningCounter: %u). ") %
                 (double(freeSize) / capacity) % ratio % freeSize % length % old)

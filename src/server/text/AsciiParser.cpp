@@ -1,6 +1,7 @@
 #include "server/text/AsciiParser.h"
 
 #include "AsciiGrammar.hpp"
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "server/text/AsciiParseContext.h"
 #include "server/text/AsciiScannerSupport.h"
@@ -22,7 +23,7 @@ int ascii_lex(ASCII_STYPE* value, yyscan_t scanner) {
     try {
         return ascii_scan(value, scanner);
     } catch (const tarnix::impl::AsciiScannerError& e) {
-        QVLOG(tarnix::logging::warning) << "Text protocol scanner failed: " << e.what();
+        QVLOG_LIMITED(tarnix::logging::warning) << "Text protocol scanner failed: " << e.what();
         ascii_get_extra(scanner)->noteScannerFailure();
         return 0;
     }
@@ -55,7 +56,7 @@ void AsciiParser::parse(const char* text, std::size_t length) {
         ascii_restart(nullptr, scanner_.get());
         result = ascii_parse(scanner_.get(), *context_);
     } catch (const impl::AsciiScannerError& e) {
-        QVLOG(logging::warning) << "Text protocol scanner failed: " << e.what();
+        QVLOG_LIMITED(logging::warning) << "Text protocol scanner failed: " << e.what();
         context_->noteScannerFailure();
     }
     if (context_->scannerFailed()) {

@@ -1,5 +1,6 @@
 #include "server/text/IFaceDataAscii.h"
 
+#include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/tree/DispatcherTree.h"
 #include "core/tree/PathResolution.h"
@@ -181,7 +182,7 @@ void IFaceDataAscii::proto(const std::string& word) {
 void IFaceDataAscii::update() {
     QV_STATUS status = DispatcherUpdateDevices();
     if (status != QV_NO_ERROR) {
-        QVLOG(logging::debug) << "Text protocol: device update reported status " << status << ".";
+        QVLOG_LIMITED(logging::debug) << "Text protocol: device update reported status " << status << ".";
     }
 }
 

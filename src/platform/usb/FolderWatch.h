@@ -1,0 +1,36 @@
+#pragma once
+#include <chrono>
+#include <string>
+
+namespace tarnix {
+namespace platform {
+namespace usb {
+
+// Watches one folder for entries that appear, go or are renamed (inotify), so
+// that an instrument plugged into the instrument folder is seen at once rather
+// than at the next periodic scan. A folder that does not exist (yet) is
+// watched from the first wait that finds it. Used by one thread at a time.
+class FolderWatch {
+public:
+    FolderWatch();
+    ~FolderWatch();
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    // Waits at most `timeout` for a change of a visible entry of `folder`
+    // (names starting with a dot are not looked at); true when there was one.
+    // Without a watch it just waits out the time.
+    bool waitForChange(const std::string& folder, std::chrono::milliseconds timeout);
+
+private:
+    void watch(const std::string& folder);
+    bool takeEvents();
+
+    int fd_;
+    int watch_ = -1;
+    std::string folder_;
+};
+
+}  // namespace usb
+}  // namespace platform
+}  // namespace tarnix

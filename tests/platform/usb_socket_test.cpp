@@ -1,0 +1,129 @@
+// The socket layer under the USB driver interface against instruments that
+// hang: one that takes no connections, one that answers nothing.
+#include "platform/usb/SocketBackend.h"
+#include "platform/usb/SocketDevice.h"
+
+#include "platform/usb/DriverCodes.h"
+#include "platform/usb/FolderWatch.h"
+#include "platform/usb/InstrumentDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarnix {
+namespace platform {
+namespace usb {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// A listening Unix socket that never accepts: a stopped instrument.
+class DeafListener {
+public:
+    DeafListener() {
+        char pattern[] = "/tmp/qvusb-test-XXXXXX";
+        directory_ = ::mkdtemp(pattern);
+        path_ = directory_ + "/lq3-1.sock";
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        listening_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                     ::listen(fd_, 2) == 0;
+    }
+    ~DeafListener() {
+        ::close(fd_);
+        ::unlink(path_.c_str());
+        ::rmdir(directory_.c_str());
+    }
+    bool listening() const { return listening_; }
+    const std::string& path() const { return path_; }
+    const std::string& directory() const { return directory_; }
+
+private:
+    std::string directory_, path_;
+    int fd_ = -1;
+    bool listening_ = false;
+};
+
+TEST(SocketBackendTest, AnInstrumentWhoseAcceptQueueIsFullIsSkippedWithinTheDeadline) {
+    DeafListener hung;
+    ASSERT_TRUE(hung.listening());
+    std::vector<int> queued;
+    for (int fd; queued.size() < 64 && (fd = connectUnixSocket(hung.path(), 0ms)) >= 0;) queued.push_back(fd);
+    ASSERT_LT(queued.size(), 64u);
+
+    const auto start = Clock::now();
+    EXPECT_EQ(connectUnixSocket(hung.path()), -1);
+    uint32_t error = kErrorGenFailure;
+    EXPECT_TRUE(SocketBackend(hung.directory()).enumerate(kInstrumentClassGuid, error).empty());
+    EXPECT_EQ(error, kErrorSuccess);
+    EXPECT_LT(Clock::now() - start, 1s);
+    for (int fd : queued) ::close(fd);
+}
+
+TEST(SocketDeviceTest, AnInstrumentThatNeverAnswersACancelCountsAsPulledOut) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    SocketDevice device(pair[0]);
+    auto done = std::make_shared<Overlapped>();
+    auto event = std::make_shared<Event>();
+    done->reset(event);
+    uint8_t answer[8] = {};
+    const auto start = Clock::now();
+    const IoResult started =
+        device.deviceIoControl(controlCode(kFnGetVersions), nullptr, 0, answer, sizeof answer, done);
+    ASSERT_EQ(started.error, kErrorIoPending);
+    // The control time-out, then the grace for the cancel's answer.
+    EXPECT_EQ(event->wait(5000), Event::WaitResult::signalled);
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(done->status(), kErrorDeviceNotConnected);
+    EXPECT_GE(took, std::chrono::milliseconds(SocketDevice::kControlTimeoutMs + SocketDevice::kCancelGraceMs));
+    EXPECT_LT(took, 4s);
+    // Nothing more starts on it.
+    auto next = std::make_shared<Overlapped>();
+    next->reset(std::make_shared<Event>());
+    EXPECT_EQ(device.readFile(answer, sizeof answer, next).error, kErrorDeviceNotConnected);
+    ::close(pair[1]);
+}
+
+TEST(FolderWatchTest, SeesEntriesComeAndGoButNotHiddenOnes) {
+    char pattern[] = "/tmp/qvwatch-test-XXXXXX";
+    const std::string folder = ::mkdtemp(pattern);
+    const std::string later = folder + "/later";
+    FolderWatch watch;
+    // Not there yet: the time is waited out, then the folder is watched.
+    const auto start = Clock::now();
+    EXPECT_FALSE(watch.waitForChange(later, 30ms));
+    EXPECT_GE(Clock::now() - start, 30ms);
+    ASSERT_EQ(::mkdir(later.c_str(), 0700), 0);
+    EXPECT_FALSE(watch.waitForChange(later, 0ms));
+
+    const auto changed = [&] { return watch.waitForChange(later, 2000ms); };
+    std::ofstream(later + "/.pending.sock").put('x');
+    EXPECT_FALSE(watch.waitForChange(later, 0ms)) << "a hidden entry";
+    ASSERT_EQ(::rename((later + "/.pending.sock").c_str(), (later + "/lq3-1.sock").c_str()), 0);
+    EXPECT_TRUE(changed()) << "renamed into view";
+    EXPECT_FALSE(watch.waitForChange(later, 0ms)) << "events are taken once";
+    ASSERT_EQ(::unlink((later + "/lq3-1.sock").c_str()), 0);
+    EXPECT_TRUE(changed()) << "removed";
+    std::ofstream(later + "/lq3-2.sock").put('x');
+    EXPECT_TRUE(changed()) << "created";
+    ::unlink((later + "/lq3-2.sock").c_str());
+    ::rmdir(later.c_str());
+    ::rmdir(folder.c_str());
+}
+
+}  // namespace
+}  // namespace usb
+}  // namespace platform
+}  // namespace tarnix
