@@ -1,0 +1,102 @@
+#pragma once
+// The real programs for benchmarks that start them: a child process with its
+// output in a file, a free loopback port and a process's CPU time.
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace tarnix {
+namespace bench {
+
+// A child program with its output in a file; ended by a signal.
+class ChildProcess {
+public:
+    ChildProcess(std::vector<std::string> arguments, const std::vector<std::string>& environment,
+                 const std::string& log) {
+        std::vector<char*> argv, envp;
+        for (std::string& a : arguments) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        std::vector<std::string> env = environment;
+        for (char** e = environ; *e; ++e) env.push_back(*e);  // the first definition of a name wins
+        for (std::string& e : env) envp.push_back(&e[0]);
+        envp.push_back(nullptr);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(out);
+    }
+    ~ChildProcess() { end(SIGTERM); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // Signals the child and waits up to 5 s for it to end, then kills it.
+    void end(int signal) {
+        if (pid_ <= 0) return;
+        ::kill(pid_, signal);
+        for (int i = 0; i < 500 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A loopback port below the ephemeral range that nothing held a moment ago; 0
+// when none was found.
+inline uint16_t freeLoopbackPort() {
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const uint16_t port = uint16_t(20000 + random() % 12768);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (free) return port;
+    }
+    return 0;
+}
+
+// User and system CPU seconds of a process, all its threads; -1 when unknown.
+inline double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos) return -1.0;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    // After the name: state (3) ... utime (14), stime (15).
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        if (number == 14) user = std::stoull(field);
+        if (number == 15) system = std::stoull(field);
+    }
+    return double(user + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace bench
+}  // namespace tarnix

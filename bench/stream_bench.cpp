@@ -1,0 +1,236 @@
+// Streaming demodulator samples through the real programs: qvServer with one
+// lq3sim whose test stream fills the sample slots of D demodulators (two
+// samples per demodulator and message, the first four bytes counting the
+// messages), N clients subscribed to the demodulators' SAMPLE streams. For a
+// bounded time it measures per scenario:
+//  - samples/s delivered to each client (mean and slowest),
+//  - samples lost: every sample missing from a client's streams, found from
+//    the message count and the timestamps (tests/support/DemodTestStream.h),
+//  - samples/s the server read from the instrument,
+//  - the server's CPU time (/proc/<pid>/stat) per million samples read.
+//
+//   stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1]
+//
+// Scenarios: every demodulator count with every binary client count, then (with
+// --text 1) one text client with the largest demodulator count.
+#include "ProcessSupport.h"
+#include "StreamClients.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+#ifndef QV_BENCH_BUILD_DIR
+#define QV_BENCH_BUILD_DIR "."
+#endif
+
+namespace {
+
+using namespace tarnix;
+using namespace tarnix::bench;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr uint32_t kSerial = 1000;
+
+struct Scenario {
+    uint32_t demods;
+    uint32_t clients;
+    StreamClient::Protocol protocol;
+};
+
+struct Options {
+    double seconds = 3.0;
+    std::vector<uint32_t> clients{1, 10};
+    std::vector<uint32_t> demods{1, 6};
+    bool text = true;
+};
+
+std::vector<uint32_t> numberList(const char* text, uint32_t low, uint32_t high) {
+    std::vector<uint32_t> numbers;
+    for (const char* p = text; *p;) {
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(p, &end, 10);
+        if (end == p) break;
+        numbers.push_back(uint32_t(std::min<unsigned long>(high, std::max<unsigned long>(low, n))));
+        p = *end == ',' ? end + 1 : end;
+    }
+    return numbers;
+}
+
+bool parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) return false;
+        const char* value = argv[++i];
+        if (name == "--seconds")
+            options.seconds = std::min(60.0, std::max(0.5, std::atof(value)));
+        else if (name == "--clients")
+            options.clients = numberList(value, 1, 64);
+        else if (name == "--demods")
+            options.demods = numberList(value, 1, test::DemodTestStreamLayout::kMaxDemods);
+        else if (name == "--text")
+            options.text = std::atoi(value) != 0;
+        else
+            return false;
+    }
+    return !options.clients.empty() && !options.demods.empty();
+}
+
+// Reads a text connection until `wanted` arrives or the time is up.
+bool waitForText(int fd, const std::string& wanted, Clock::duration timeout) {
+    std::string text;
+    const auto end = Clock::now() + timeout;
+    while (text.find(wanted) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) return false;
+        char chunk[4096];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return false;
+        text.append(chunk, std::size_t(n));
+    }
+    return true;
+}
+
+int connectLoopback(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+struct Totals {
+    double seconds = 0;
+    double serverCpu = 0;
+    int64_t messages = 0;
+    std::vector<StreamClient::Counts> clients;
+};
+
+Totals snapshot(const ChildProcess& server, const std::vector<std::unique_ptr<StreamClient>>& clients) {
+    Totals t;
+    t.seconds = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+    t.serverCpu = cpuSeconds(server.pid());
+    for (const auto& c : clients) t.clients.push_back(c->counts());
+    t.messages = t.clients.front().message;
+    return t;
+}
+
+bool run(const Options& options, const Scenario& scenario, const std::string& directory) {
+    const bool text = scenario.protocol == StreamClient::Protocol::text;
+    const uint32_t payload = 128 * scenario.demods;
+    char label[96];
+    std::snprintf(label, sizeof label, "%u demod%s, %2u %s client%s", scenario.demods,
+                  scenario.demods == 1 ? " " : "s", scenario.clients, text ? "text  " : "binary",
+                  scenario.clients == 1 ? " " : "s");
+    const auto failed = [&](const std::string& why) {
+        std::printf("%s: failed (%s)\n", label, why.c_str());
+        return false;
+    };
+
+    const uint16_t port = freeLoopbackPort();
+    if (!port) return failed("no free port");
+    const std::string instruments = directory + "/instruments";
+    ::mkdir(instruments.c_str(), 0700);
+    const std::string build = QV_BENCH_BUILD_DIR;
+    ChildProcess server({build + "/src/server/qvServer", "-p", std::to_string(port)},
+                        {"QV_INSTANCE_NAME=qvstreambench-" + std::to_string(port), "TMPDIR=" + directory,
+                         "QV_INSTRUMENT_DIR=" + instruments},
+                        directory + "/server.out");
+    int trees = -1;
+    for (int i = 0; i < 500 && trees < 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+        trees = connectLoopback(port);
+    }
+    if (trees < 0 || !waitForText(trees, "\r\n", 5s)) return failed("server did not answer");
+    const std::string subscribeTrees = "subs /qv/trees\n";
+    ::send(trees, subscribeTrees.data(), subscribeTrees.size(), MSG_NOSIGNAL);
+    ChildProcess simulator({build + "/sim/lq3sim", "--dir", instruments, "--serial", std::to_string(kSerial),
+                            "--running", "--stream-address",
+                            std::to_string(test::DemodTestStreamLayout::kSampleBlock), "--stream-bytes",
+                            std::to_string(payload)},
+                           {}, directory + "/lq3sim.out");
+    const bool added = waitForText(trees, "/QV/TREES: add DEV" + std::to_string(kSerial), 30s);
+    ::close(trees);
+    if (!added) return failed("instrument not announced");
+
+    const std::string path = "/dev" + std::to_string(kSerial) + "/demods/" +
+                             (scenario.demods == 1 ? std::string("0") : std::string("*")) + "/sample";
+    std::vector<std::unique_ptr<StreamClient>> clients;
+    for (uint32_t i = 0; i < scenario.clients; ++i) {
+        clients.push_back(std::make_unique<StreamClient>(scenario.protocol, payload));
+        std::string why;
+        if (!clients.back()->start(port, path, why)) return failed("client: " + why);
+    }
+    // Every client receives before the clock starts; a moment more lets the
+    // streams settle.
+    const auto firstData = Clock::now() + 20s;
+    for (const auto& c : clients)
+        while (c->counts().received == 0)
+            if (Clock::now() > firstData) return failed("no samples arrived");
+            else std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(500ms);
+
+    const Totals before = snapshot(server, clients);
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+    const Totals after = snapshot(server, clients);
+    for (const auto& c : clients) c->stop();
+
+    const double seconds = after.seconds - before.seconds;
+    const test::DemodTestStreamLayout layout(payload);
+    const double produced = double(after.messages - before.messages) * layout.slots();
+    double delivered = 0, slowest = 0, lost = 0, unexpected = 0;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        const double got = double(after.clients[i].received - before.clients[i].received);
+        delivered += got;
+        slowest = i == 0 ? got : std::min(slowest, got);
+        lost += double(after.clients[i].lost - before.clients[i].lost);
+        unexpected += double(after.clients[i].unexpected - before.clients[i].unexpected);
+    }
+    const double cpu = after.serverCpu - before.serverCpu;
+    std::printf("%s: delivered %6.3f M/s per client (slowest %6.3f), lost %10.0f (%6.3f %%), read %6.3f M/s, "
+                "server %5.2f cores, %6.3f cpu-s per M samples%s\n",
+                label, delivered / clients.size() / seconds / 1e6, slowest / seconds / 1e6, lost,
+                lost + delivered > 0 ? 100.0 * lost / (lost + delivered) : 0.0, produced / seconds / 1e6,
+                cpu / seconds, produced > 0 ? cpu / (produced / 1e6) : 0.0,
+                unexpected > 0 ? (" UNEXPECTED " + std::to_string(uint64_t(unexpected))).c_str() : "");
+    std::fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1]\n");
+        return 2;
+    }
+    std::vector<Scenario> scenarios;
+    for (uint32_t d : options.demods)
+        for (uint32_t n : options.clients) scenarios.push_back({d, n, StreamClient::Protocol::binary});
+    if (options.text)
+        scenarios.push_back({*std::max_element(options.demods.begin(), options.demods.end()), 1,
+                             StreamClient::Protocol::text});
+    std::printf("%.1f s per scenario; lq3sim test stream, 2 samples per demodulator and message\n", options.seconds);
+    bool ok = true;
+    for (const Scenario& scenario : scenarios) {
+        char pattern[] = "/tmp/qvstreambench-XXXXXX";
+        if (!::mkdtemp(pattern)) return 1;
+        ok = run(options, scenario, pattern) && ok;
+        std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
+    }
+    return ok ? 0 : 1;
+}
