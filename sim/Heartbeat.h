@@ -10,13 +10,18 @@
 namespace tarnix {
 namespace sim {
 
-// Runs `beat` at a steady rate on a thread of its own until destroyed.
+// Runs `beat` at a steady rate on a thread of its own until destroyed. While
+// paused, the thread waits without waking at all.
 class Heartbeat {
 public:
-    Heartbeat(uint32_t hz, std::function<void()> beat);
+    Heartbeat(uint32_t hz, std::function<void()> beat, bool running = true);
     ~Heartbeat();
     Heartbeat(const Heartbeat&) = delete;
     Heartbeat& operator=(const Heartbeat&) = delete;
+
+    // Pauses or resumes the beats; the first beat after a resume comes one
+    // period later.
+    void setRunning(bool running);
 
 private:
     void run(std::chrono::microseconds period);
@@ -25,11 +30,15 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    bool running_ = true;
     boost::thread thread_;
 };
 
 // The instrument's 48-bit time: ticks of its 210 MHz clock since `start`.
 uint64_t deviceTicksSince(std::chrono::steady_clock::time_point start);
+
+// The same without the 48-bit wrap.
+uint64_t deviceTicks64Since(std::chrono::steady_clock::time_point start);
 
 }  // namespace sim
 }  // namespace tarnix

@@ -336,6 +336,16 @@ void SimInstrument::emitMessage(uint32_t address, const uint8_t* data, uint32_t 
     } while (offset < length);
 }
 
+void SimInstrument::addStreamSource(std::shared_ptr<StreamSource> source) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sources_.push_back(std::move(source));
+}
+
+void SimInstrument::dataDue() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serveReads();
+}
+
 void SimInstrument::sendMessage(uint32_t address, const uint8_t* payload, uint32_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
     emitMessage(address, payload, length);
@@ -353,7 +363,9 @@ bool SimInstrument::offerMessage(uint32_t address, const uint8_t* payload, uint3
 
 bool SimInstrument::hasInData() const {
     if (config_.faults.silent) return false;
-    return !inQueue_.empty() || (streaming_ && fpga_ == FpgaState::running);
+    if (!inQueue_.empty() || (streaming_ && fpga_ == FpgaState::running)) return true;
+    if (fpga_ != FpgaState::running) return false;
+    return std::any_of(sources_.begin(), sources_.end(), [](const auto& source) { return source->due(); });
 }
 
 std::vector<uint8_t> SimInstrument::buildTransfer(uint32_t maxBytes) {
@@ -379,6 +391,14 @@ std::vector<uint8_t> SimInstrument::buildTransfer(uint32_t maxBytes) {
         partialOffset_ += take;
         if (partialOffset_ == message.size()) dropFront();
         return out;
+    }
+    if (fpga_ == FpgaState::running && inQueue_.empty()) {
+        const StreamSource::Send send = [&](uint32_t address, const uint8_t* payload, uint32_t length) {
+            if (out.size() + 16 + length + 2 > maxBytes) return false;
+            appendMessage(out, length, address, payload, length);
+            return true;
+        };
+        for (const auto& source : sources_) source->produce(registers_, send);
     }
     if (streaming_ && fpga_ == FpgaState::running && inQueue_.empty()) {
         const uint32_t payload = uint32_t(streamPayload_.size());

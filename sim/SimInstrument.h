@@ -1,6 +1,7 @@
 #pragma once
 #include "InstrumentConfig.h"
 #include "RegisterSpace.h"
+#include "StreamSource.h"
 
 #include <array>
 #include <cstdint>
@@ -49,6 +50,11 @@ public:
     // nothing else waits (count 0: without end).
     void startStream(uint32_t address, uint32_t payloadBytes, uint64_t count = 0);
     void stopStream();
+    // Data that falls due at its own pace, asked for whenever the host reads
+    // and no message waits, before the test stream.
+    void addStreamSource(std::shared_ptr<StreamSource> source);
+    // Answers waiting reads with whatever the stream sources have due now.
+    void dataDue();
     // Queues one message as the FPGA would send it.
     void sendMessage(uint32_t address, const uint8_t* payload, uint32_t length);
     // Queues a periodic message only while a design runs and at most
@@ -118,6 +124,7 @@ private:
     uint16_t nextPacketCount_ = 1;
     std::deque<PendingIn> reads_;
     uint64_t readsAnswered_ = 0;
+    std::vector<std::shared_ptr<StreamSource>> sources_;
     bool invalidAddressSent_ = false;
     bool streaming_ = false;
     uint32_t streamAddress_ = 0;

@@ -1,6 +1,7 @@
 #include "model/FrontEndScope.h"
 
 #include "core/ByteOrder.h"
+#include "model/WatchedWord.h"
 
 #include <cmath>
 #include <vector>
@@ -18,20 +19,31 @@ constexpr double kPhaseStepPerWave = 0.1;
 }  // namespace
 
 FrontEndScope::FrontEndScope(std::shared_ptr<SimInstrument> instrument, std::function<bool()> hostReady)
-    : instrument_(std::move(instrument)), hostReady_(std::move(hostReady)) {
+    : instrument_(std::move(instrument)),
+      hostReady_(std::move(hostReady)),
+      heartbeat_(std::make_unique<Heartbeat>(kWavesPerSecond, [this] { beat(); }, false)),
+      switch_(std::make_shared<TriggerSwitch>()) {
+    switch_->heartbeat = heartbeat_.get();
+    const uint32_t trigger = kSettings + kTrigChannelOffset;
+    instrument_->addRegion(trigger, 4, std::make_shared<WatchedWord>(trigger, [on = switch_](uint32_t word) {
+                               std::lock_guard<std::mutex> lock(on->mutex);
+                               if (on->heartbeat) on->heartbeat->setRunning(word != kTriggerOff);
+                           }));
     uint8_t off[4];
     le::put32(off, kTriggerOff);
-    instrument_->writeRegisters(kSettings + kTrigChannelOffset, off, sizeof off);
-    heartbeat_ = std::make_unique<Heartbeat>(kWavesPerSecond, [this] { beat(); });
+    instrument_->writeRegisters(trigger, off, sizeof off);
 }
 
-FrontEndScope::~FrontEndScope() { heartbeat_.reset(); }
+FrontEndScope::~FrontEndScope() {
+    {
+        std::lock_guard<std::mutex> lock(switch_->mutex);
+        switch_->heartbeat = nullptr;
+    }
+    heartbeat_.reset();
+}
 
 void FrontEndScope::beat() {
     if (!hostReady_()) return;
-    uint8_t trigger[4] = {};
-    instrument_->readRegisters(kSettings + kTrigChannelOffset, trigger, sizeof trigger);
-    if (le::get32(trigger) == kTriggerOff) return;
 
     std::vector<uint8_t> wave(kWaveBytes);
     const double phase = kPhaseStepPerWave * wavesSent_++;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace tarnix {
 namespace sim {
@@ -12,7 +13,8 @@ namespace sim {
 // The scope of the built-in LQ3: once a host has read the feature list, it
 // sends a wave (a sine of 2048 samples whose phase moves from wave to wave)
 // at a fixed rate while its trigger is not off. The trigger starts off, so a
-// host that does not use the scope receives no waves.
+// host that does not use the scope receives no waves, and nothing runs until
+// the trigger is set.
 class FrontEndScope {
 public:
     static constexpr uint32_t kWavesPerSecond = 10;
@@ -32,12 +34,20 @@ public:
     FrontEndScope& operator=(const FrontEndScope&) = delete;
 
 private:
+    // Between the trigger register (written with the instrument locked) and the
+    // heartbeat, which goes before the register does.
+    struct TriggerSwitch {
+        std::mutex mutex;
+        Heartbeat* heartbeat = nullptr;
+    };
+
     void beat();
 
     std::shared_ptr<SimInstrument> instrument_;
     std::function<bool()> hostReady_;
     uint32_t wavesSent_ = 0;  // touched by the heartbeat thread only
     std::unique_ptr<Heartbeat> heartbeat_;
+    std::shared_ptr<TriggerSwitch> switch_;
 };
 
 }  // namespace sim

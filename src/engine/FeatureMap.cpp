@@ -41,6 +41,7 @@ QV_STATUS FeatureMapAllocate(FeatureMap& map) {
     map.sortedCount = 0;
     map.sorted = false;
     ++map.generation;
+    ++map.changes;
     return QV_NO_ERROR;
 }
 
@@ -103,6 +104,7 @@ QV_STATUS FeatureMapInsert(FeatureMap& map, uint32_t address, uint32_t count, ui
     item.inUse = true;
 
     map.sorted = false;
+    ++map.changes;
     map.items[row] = std::move(item);
     if (row == map.count) ++map.count;
     if (out) *out = &map.items[row];
@@ -113,6 +115,7 @@ QV_STATUS FeatureMapClearRow(FeatureMap& map, int row) {
     if (!validRow(map, row)) return QV_NO_ERROR;
     map.items[row] = Feature{};
     map.sorted = false;
+    ++map.changes;
     return QV_NO_ERROR;
 }
 
@@ -133,6 +136,7 @@ QV_STATUS FeatureMapAddSubfeature(FeatureMap& map, int row, int instance, uint32
         return QV_ALLOC_FAILED;
     }
     ++map.generation;
+    ++map.changes;
     map.sorted = false;
     return QV_NO_ERROR;
 }
@@ -220,6 +224,7 @@ QV_STATUS FeatureMapDestroy(FeatureMap& map) {
     map.sorted = false;
     map.maximum = 0;
     map.count = 0;
+    ++map.changes;
     return QV_NO_ERROR;
 }
 

@@ -49,6 +49,9 @@ struct FeatureMap {
     int maximum = 0;
     int count = 0;  // rows ever handed out; cleared rows below it are reused first
     uint32_t generation = 0;
+    // Every change of the rows or their subfeatures; the data path reuses its
+    // routing only while this stays as it was.
+    uint32_t changes = 0;
     bool sorted = false;
     std::vector<Feature> items;  // `maximum` rows; never reallocated after FeatureMapAllocate
     uint32_t sortedCount = 0;

@@ -207,6 +207,54 @@ TEST_F(MessagingTest, RoutingStopsWhereNoItemCovers) {
     EXPECT_EQ(calls, 1) << "routing ends at the item's end";
 }
 
+// Routing found for one block serves the following blocks at the same address,
+// and follows every change: a shorter block, an endpoint removed by a handler
+// in the middle of a block, a row cleared and another item in its place (which
+// leaves the map's generation as it was).
+TEST_F(MessagingTest, RoutingFollowsChangesBetweenAndWithinBlocks) {
+    const int row = addBlock(0x50000, 2, 0x40);
+    std::vector<int32_t> calls;
+    const auto record = [&](const EPNodePtr& ep) {
+        ep->updateData = [&](DeviceAccess&, const EPNodePtr& self, const uint8_t*, uint32_t) {
+            calls.push_back(self->epId);
+            return QV_NO_ERROR;
+        };
+    };
+    EPNodePtr a = addLeaf(row, 0, 0, 4, 4), b = addLeaf(row, 0, 8, 4, 4), c = addLeaf(row, 1, 0, 4, 4);
+    for (const EPNodePtr& ep : {a, b, c}) record(ep);
+    const std::vector<uint8_t> block(0x80);
+    const auto handle = [&](uint32_t length) {
+        calls.clear();
+        EXPECT_EQ(DeviceStateHandleData(dev, 0x50000, length, block.data()), QV_NO_ERROR);
+        return calls;
+    };
+    const std::vector<int32_t> all{a->epId, b->epId, c->epId};
+    EXPECT_EQ(handle(0x80), all);
+    EXPECT_EQ(handle(0x80), all);
+    EXPECT_EQ(handle(8), std::vector<int32_t>{a->epId}) << "b does not lie inside the shorter block";
+    EXPECT_EQ(handle(0x80), all);
+
+    a->updateData = [&](DeviceAccess&, const EPNodePtr& self, const uint8_t*, uint32_t) {
+        calls.push_back(self->epId);
+        return DeviceStateEPNodesRemove(state().epNodes, c->epId);
+    };
+    EXPECT_EQ(handle(0x80), (std::vector<int32_t>{a->epId, b->epId})) << "c went while the block was routed";
+    EXPECT_EQ(handle(0x80), (std::vector<int32_t>{a->epId, b->epId}));
+
+    const uint32_t generation = map().generation;
+    ASSERT_EQ(FeatureMapClearRow(map(), row), QV_NO_ERROR);
+    ASSERT_EQ(addBlock(0x50000, 1, 0x80), row);
+    ASSERT_EQ(map().generation, generation);
+    int itemCalls = 0;
+    map().items[std::size_t(row)].dataFunc = [&](DeviceAccess&, Feature&, uint32_t, uint32_t, const uint8_t*,
+                                                 uint32_t) {
+        ++itemCalls;
+        return QV_NO_ERROR;
+    };
+    EXPECT_EQ(handle(0x80), std::vector<int32_t>{}) << "the old row's endpoints are bound no more";
+    EXPECT_EQ(itemCalls, 1);
+}
+
 TEST_F(MessagingTest, ArrivingDataEndsTheAwaitedRequestAndAnnouncesTheDevice) {
     test::LogCapture log;
     const int row = addBlock(0x40000, 1, 0x10);

@@ -7,6 +7,7 @@
 #include "core/LogCapture.h"
 #include "engine/FeatureList.h"
 #include "engine/ScriptedInstrument.h"
+#include "model/SignalPathStreams.h"
 #include "model/SystemCpuPrint.h"
 #include "groups/BlockChecks.h"
 
@@ -37,9 +38,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.insert(bytes_.end(), data, data + length);
     }
-    // Everything sent so far, cut into messages.
-    std::vector<Message> take(SimInstrument& instrument) {
-        instrument.inRequest(self.lock(), 1, 1 << 20);
+    // Everything sent so far (or what one read of `maxBytes` gets), cut into
+    // messages.
+    std::vector<Message> take(SimInstrument& instrument, uint32_t maxBytes = 1 << 20) {
+        instrument.inRequest(self.lock(), 1, maxBytes);
         instrument.cancel(this, 1);  // nothing was waiting: drop the read again
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<Message> out;
@@ -310,6 +312,114 @@ TEST_F(ModelTest, UnreadHeartbeatsStayBounded) {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     const auto messages = link->take(*instrument);
     EXPECT_LE(messages.size() * 36, InstrumentModel::kHeartbeatQueueLimit + 36);
+}
+
+// The 48-bit times of the demodulator samples among messages, per
+// demodulator, in the order they came.
+std::map<uint32_t, std::vector<uint64_t>> demodulatorTimes(const std::vector<Message>& messages) {
+    using Streams = SignalPathStreams;
+    std::map<uint32_t, std::vector<uint64_t>> times;
+    for (const Message& m : messages) {
+        const uint32_t pair = 2 * Streams::kSampleStride;
+        if (m.address < Streams::kSamples || m.address >= Streams::kSamples + Streams::kDemods * pair) continue;
+        EXPECT_EQ((m.address - Streams::kSamples) % pair, 0u) << "into the first slot of a demodulator";
+        EXPECT_TRUE(m.payload.size() == 40 || m.payload.size() == Streams::kSampleStride + 40) << m.payload.size();
+        for (std::size_t at = 0; at + 40 <= m.payload.size(); at += Streams::kSampleStride) {
+            const uint8_t* packet = &m.payload[at];
+            EXPECT_EQ(le::get64(packet + 8), uint64_t(Streams::kSampleX));
+            EXPECT_EQ(le::get16(packet + 6), 0x80) << "harmonic 1";
+            times[(m.address - Streams::kSamples) / pair].push_back(le::get32(packet) |
+                                                                    (uint64_t(le::get16(packet + 4)) << 32));
+        }
+    }
+    return times;
+}
+
+class DemodulatorStreamTest : public ModelTest {
+protected:
+    void SetUp() override {
+        ModelTest::SetUp();
+        ModelOptions options;
+        options.heartbeatHz = 0;
+        install(options);
+        readRegisters(layout::kAperture, 12);
+        link->take(*instrument);
+    }
+    static uint32_t rateWord(uint32_t demod) {
+        return SignalPathStreams::kSettings + demod * SignalPathStreams::kSettingsStride +
+               SignalPathStreams::kRateOffset;
+    }
+    static uint64_t step(uint32_t divider) { return SignalPathStreams::kTicksPerStep * divider; }
+    // Takes until `done` holds for what came (at most 10 s).
+    std::map<uint32_t, std::vector<uint64_t>> collect(
+        const std::function<bool(std::map<uint32_t, std::vector<uint64_t>>&)>& done) {
+        std::map<uint32_t, std::vector<uint64_t>> all;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done(all) && std::chrono::steady_clock::now() < end) {
+            lastTake = std::chrono::steady_clock::now();
+            for (auto& entry : demodulatorTimes(link->take(*instrument)))
+                all[entry.first].insert(all[entry.first].end(), entry.second.begin(), entry.second.end());
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return all;
+    }
+    std::chrono::steady_clock::time_point lastTake;
+};
+
+// Every time is a step of the divider on the output clock and follows the one
+// before by exactly one step; as many samples come as the rate makes in the time.
+void expectSteps(const std::vector<uint64_t>& times, uint64_t step) {
+    ASSERT_FALSE(times.empty());
+    EXPECT_EQ(times.front() % step, 0u);
+    for (std::size_t i = 1; i < times.size(); ++i) ASSERT_EQ(times[i] - times[i - 1], step) << "sample " << i;
+}
+
+TEST_F(DemodulatorStreamTest, EachStreamsAtItsRateWithTimesOneStepApart) {
+    const auto before = std::chrono::steady_clock::now();
+    writeWord(rateWord(0), 256);   // 7195.7 samples/s
+    writeWord(rateWord(5), 4096);  // 449.7 samples/s
+    const auto written = std::chrono::steady_clock::now();
+    auto times = collect([](auto& t) { return t[0].size() >= 400 && t[5].size() >= 10; });
+    const auto end = std::chrono::steady_clock::now();
+    EXPECT_EQ(times.size(), 2u) << "only the demodulators with a rate";
+    expectSteps(times[0], step(256));
+    expectSteps(times[5], step(4096));
+    const double rate = 210e6 / double(step(256));
+    const double atMost = std::chrono::duration<double>(end - before).count() * rate + 2;
+    const double atLeast = std::chrono::duration<double>(lastTake - written).count() * rate - 2;
+    EXPECT_LE(double(times[0].size()), atMost);
+    EXPECT_GE(double(times[0].size()), atLeast);
+}
+
+TEST_F(DemodulatorStreamTest, OffStopsTheStreamAndANewRateTakesItsOwnStep) {
+    writeWord(rateWord(2), 64);
+    writeWord(rateWord(3), 2048);
+    collect([](auto& t) { return t[2].size() >= 200 && t[3].size() >= 2; });
+    writeWord(rateWord(2), SignalPathStreams::kDividerMask);
+    writeWord(rateWord(3), 512);
+    link->take(*instrument);  // what fell due before
+    auto times = collect([](auto& t) { return t[3].size() >= 20; });
+    EXPECT_EQ(times.count(2), 0u) << "switched off";
+    expectSteps(times[3], step(512));
+}
+
+TEST_F(DemodulatorStreamTest, AHostThatReadsTooSlowlyFindsTheLostSamplesAsAGapInTheTimes) {
+    writeWord(rateWord(1), 1);  // the highest rate: 1842105 samples/s
+    const double fifoSeconds = double(SignalPathStreams::kFifoSamples) * step(1) / 210e6;
+    std::vector<uint64_t> slow;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(3 * fifoSeconds);
+    while (std::chrono::steady_clock::now() < until || slow.empty()) {
+        auto times = demodulatorTimes(link->take(*instrument, 200));  // one message a millisecond
+        slow.insert(slow.end(), times[1].begin(), times[1].end());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // Then it reads all there is at once: exactly what the FIFO holds.
+    const std::vector<uint64_t> fast = demodulatorTimes(link->take(*instrument, 8 << 20)).at(1);
+    uint64_t longest = 0;
+    for (std::size_t i = 1; i < slow.size(); ++i) longest = std::max(longest, slow[i] - slow[i - 1]);
+    EXPECT_GT(longest, 100 * step(1)) << "samples were lost while the FIFO was full";
+    EXPECT_EQ(fast.size(), SignalPathStreams::kFifoSamples);
+    expectSteps(fast, step(1));
 }
 
 TEST_F(ModelTest, PushServesAndSendsTheNewList) {

@@ -4,15 +4,50 @@
 #include "core/DataTypes.h"
 #include "server/text/NumberFormat.h"
 
+#include <cstring>
+
 namespace tarnix {
 namespace {
 
 constexpr double kSecondsPerTick = 1.0 / 210000000.0;
 constexpr uint32_t kTreeChangeNameSize = 32;
 
-void putTimestamp(TextOutput& out, const uint8_t* p) {
-    out.put("TS=");
-    formatDouble(out, ticksToSeconds(le::get64(p)), 9);
+// Room for the longest text of one record sample and its line end: at most
+// five doubles of up to 10 fraction digits, and the labels.
+constexpr std::size_t kMaxRecordLine = 5 * (kMaxDoubleTextBeforeFraction + 10) + 64;
+
+char* writeText(char* at, const char* text, std::size_t length) {
+    std::memcpy(at, text, length);
+    return at + length;
+}
+
+template <std::size_t N>
+char* writeLabel(char* at, const char (&label)[N]) {
+    return writeText(at, label, N - 1);
+}
+
+char* writeTimestamp(char* at, const uint8_t* p) {
+    return writeDouble(writeLabel(at, "TS="), ticksToSeconds(le::get64(p)), 9);
+}
+
+// The text of one demodulator, aux-input or DIO sample.
+char* writeRecordSample(char* at, uint16_t dataType, const uint8_t* p) {
+    switch (dataType) {
+    case DATATYPE_DEMODSAMPLE:
+        at = writeTimestamp(at, p);
+        at = writeDouble(writeLabel(at, ", X="), le::getDouble(p + 8), 10);
+        at = writeDouble(writeLabel(at, ", Y="), le::getDouble(p + 16), 10);
+        at = writeDouble(writeLabel(at, ", F="), le::getDouble(p + 24), 5);
+        return writeDouble(writeLabel(at, ", Phi="), le::getDouble(p + 32), 5);
+    case DATATYPE_AUXINSAMPLE:
+        at = writeTimestamp(at, p);
+        at = writeDouble(writeLabel(at, ", Ch0="), le::getDouble(p + 8), 6);
+        return writeDouble(writeLabel(at, ", Ch1="), le::getDouble(p + 16), 6);
+    case DATATYPE_DIOSAMPLE:
+        at = writeTimestamp(at, p);
+        return writeUInt32(writeLabel(at, ", Val="), le::get32(p + 8));
+    default: return at;
+    }
 }
 
 // Bytes per sample of the types printed one line per sample; 0 otherwise.
@@ -27,36 +62,20 @@ uint32_t lineSampleSize(uint16_t dataType) {
     }
 }
 
-// The text of one whole sample of a type that lineSampleSize knows.
-void putSample(TextOutput& out, uint16_t dataType, unsigned precision, const uint8_t* p) {
+// The line of one whole sample of a type that lineSampleSize knows: its text
+// and "\r\n", a record sample in one piece.
+void putSampleLine(TextOutput& out, uint16_t dataType, unsigned precision, const uint8_t* p) {
     switch (dataType) {
     case DATATYPE_DOUBLE: formatDouble(out, le::getDouble(p), precision); break;
     case DATATYPE_INTEGER: formatInt64(out, static_cast<int64_t>(le::get64(p))); break;
-    case DATATYPE_DEMODSAMPLE:
-        putTimestamp(out, p);
-        out.put(", X=");
-        formatDouble(out, le::getDouble(p + 8), 10);
-        out.put(", Y=");
-        formatDouble(out, le::getDouble(p + 16), 10);
-        out.put(", F=");
-        formatDouble(out, le::getDouble(p + 24), 5);
-        out.put(", Phi=");
-        formatDouble(out, le::getDouble(p + 32), 5);
-        break;
-    case DATATYPE_AUXINSAMPLE:
-        putTimestamp(out, p);
-        out.put(", Ch0=");
-        formatDouble(out, le::getDouble(p + 8), 6);
-        out.put(", Ch1=");
-        formatDouble(out, le::getDouble(p + 16), 6);
-        break;
-    case DATATYPE_DIOSAMPLE:
-        putTimestamp(out, p);
-        out.put(", Val=");
-        formatUInt32(out, le::get32(p + 8));
-        break;
-    default: break;
+    default: {
+        char line[kMaxRecordLine];
+        char* end = writeLabel(writeRecordSample(line, dataType, p), "\r\n");
+        out.put(line, std::size_t(end - line));
+        return;
     }
+    }
+    out.put("\r\n");
 }
 
 // The bytes of every piece (u32 count, then the bytes). A count that runs past
@@ -110,8 +129,10 @@ QV_STATUS AsciiValueEncode(const std::string& path, uint16_t precision, uint16_t
     out.put(path.data(), path.size());
     out.put(": ");
     if (uint32_t size = lineSampleSize(dataType)) {
-        if (dataLength >= size) putSample(out, dataType, precision, data);
-        out.put("\r\n");
+        if (dataLength >= size)
+            putSampleLine(out, dataType, precision, data);
+        else
+            out.put("\r\n");
     } else if (dataType == DATATYPE_SCOPESAMPLE) {
         putScopeHeader(out, data, dataLength);
         out.put("\r\n");
@@ -131,10 +152,8 @@ QV_STATUS AsciiStreamEncode(const std::string& path, uint16_t precision, uint16_
     out.put(path.data(), path.size());
     out.put(":\r\n");
     if (uint32_t size = lineSampleSize(dataType)) {
-        for (uint32_t at = 0; dataLength - at >= size && !out.full(); at += size) {
-            putSample(out, dataType, precision, data + at);
-            out.put("\r\n");
-        }
+        for (uint32_t at = 0; dataLength - at >= size && !out.full(); at += size)
+            putSampleLine(out, dataType, precision, data + at);
     } else if (dataType == DATATYPE_BYTEARRAY) {
         putBytePieces(out, data, dataLength);
         out.put('\n');

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace tarnix {
 namespace {
@@ -39,6 +41,18 @@ TEST_F(SignalEndToEnd, OscillatorFrequencyReachesTheDemodulatorStream) {
     EXPECT_TRUE(subscriber->waitFor(", X=0.5614035088, Y=0.0000000000, F=2000000.00000, Phi=", 10s))
         << subscriber->received() << outputOfTest();
     EXPECT_EQ(subscriber->received().rfind("/DEV1401/DEMODS/0/SAMPLE:", 0), 0u) << subscriber->received();
+    // The samples come at the set rate: their times one step of the divider
+    // (16384 x 114 ticks of 210 MHz) apart.
+    for (const auto end = std::chrono::steady_clock::now() + 10s;
+         test::occurrences(subscriber->received(), "TS=") < 6 && std::chrono::steady_clock::now() < end;)
+        subscriber->waitFor("\x01 more lines", 50ms);
+    ASSERT_GE(test::occurrences(subscriber->received(), "TS="), 6u) << subscriber->received();
+    std::vector<double> times;
+    const std::string text = subscriber->received();
+    for (std::size_t at = text.find("TS="); at != std::string::npos; at = text.find("TS=", at + 3))
+        times.push_back(std::strtod(text.c_str() + at + 3, nullptr));
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_NEAR(times[i] - times[i - 1], 16384 * 114 / 210e6, 2e-9) << text;
 
     ASSERT_TRUE(subscriber->send("unsubs /dev1401/demods/0/sample\n"));
     ask("/dev1401/demods/0/rate 0");
