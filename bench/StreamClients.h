@@ -4,6 +4,7 @@
 // its own.
 #include "core/ByteOrder.h"
 #include "server/protocol/BinaryWire.h"
+#include "support/DemodRateTally.h"
 #include "support/DemodTestStream.h"
 
 #include <arpa/inet.h>
@@ -37,6 +38,10 @@ public:
     StreamClient(Protocol protocol, uint32_t payloadBytes) : protocol_(protocol), tally_(payloadBytes) {
         if (protocol_ == Protocol::text) text_ = std::make_unique<test::DemodTestStreamTextReader>(tally_);
     }
+    // Counts samples that the instrument makes at a set rate, one step of
+    // `stepTicks` apart (binary only).
+    StreamClient(uint64_t stepTicks)
+        : protocol_(Protocol::binary), tally_(0), rateTally_(std::make_unique<test::DemodRateTally>(stepTicks)) {}
     ~StreamClient() {
         stop();
         if (fd_ >= 0) ::close(fd_);
@@ -78,6 +83,12 @@ public:
     Counts counts() const {
         std::lock_guard<std::mutex> lock(mutex_);
         Counts c;
+        if (rateTally_) {
+            c.received = rateTally_->received();
+            c.lost = rateTally_->lost();
+            c.unexpected = rateTally_->unexpected();
+            return c;
+        }
         c.received = tally_.received();
         c.lost = tally_.lost();
         c.unexpected = tally_.unexpected() + (text_ ? text_->otherLines() : 0);
@@ -152,7 +163,10 @@ private:
                 event.dataType == wire::EVENT_DEMODSAMPLE &&
                 uint64_t(event.count) * wire::kDemodSampleSize <= event.dataLength) {
                 const int demod = test::DemodTestStreamTally::demodOfPath(event.path.text, event.path.length);
-                tally_.addBlock(demod, event.data, event.count);
+                if (rateTally_)
+                    rateTally_->addBlock(demod, event.data, event.count);
+                else
+                    tally_.addBlock(demod, event.data, event.count);
             }
             at += header.totalLength;
         }
@@ -167,6 +181,7 @@ private:
     mutable std::mutex mutex_;
     test::DemodTestStreamTally tally_;
     std::unique_ptr<test::DemodTestStreamTextReader> text_;
+    std::unique_ptr<test::DemodRateTally> rateTally_;
 };
 
 }  // namespace bench

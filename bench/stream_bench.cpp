@@ -9,12 +9,18 @@
 //  - samples/s the server read from the instrument,
 //  - the server's CPU time (/proc/<pid>/stat) per million samples read.
 //
-//   stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1]
+//   stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1] [--rate HZ]
 //
 // Scenarios: every demodulator count with every binary client count, then (with
 // --text 1) one text client with the largest demodulator count.
+//
+// The test stream goes as fast as the server reads. With --rate the simulated
+// demodulators stream at that RATE instead (binary clients only), as a real
+// instrument does; a sample missing from a client's stream then shows as a
+// longer step between two times.
 #include "ProcessSupport.h"
 #include "StreamClients.h"
+#include "groups/DemodsRate.h"
 
 #include <algorithm>
 #include <chrono>
@@ -51,6 +57,7 @@ struct Options {
     std::vector<uint32_t> clients{1, 10};
     std::vector<uint32_t> demods{1, 6};
     bool text = true;
+    double rate = 0.0;  // > 0: the demodulators' RATE instead of the test stream
 };
 
 std::vector<uint32_t> numberList(const char* text, uint32_t low, uint32_t high) {
@@ -78,6 +85,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.demods = numberList(value, 1, test::DemodTestStreamLayout::kMaxDemods);
         else if (name == "--text")
             options.text = std::atoi(value) != 0;
+        else if (name == "--rate")
+            options.rate = std::atof(value);
         else
             return false;
     }
@@ -158,20 +167,36 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
     if (trees < 0 || !waitForText(trees, "\r\n", 5s)) return failed("server did not answer");
     const std::string subscribeTrees = "subs /qv/trees\n";
     ::send(trees, subscribeTrees.data(), subscribeTrees.size(), MSG_NOSIGNAL);
-    ChildProcess simulator({build + "/sim/lq3sim", "--dir", instruments, "--serial", std::to_string(kSerial),
-                            "--running", "--stream-address",
-                            std::to_string(test::DemodTestStreamLayout::kSampleBlock), "--stream-bytes",
-                            std::to_string(payload)},
-                           {}, directory + "/lq3sim.out");
-    const bool added = waitForText(trees, "/QV/TREES: add DEV" + std::to_string(kSerial), 30s);
+    std::vector<std::string> simulatorArguments{build + "/sim/lq3sim", "--dir", instruments, "--serial",
+                                                std::to_string(kSerial), "--running"};
+    const bool paced = options.rate > 0;
+    if (!paced) {
+        for (const std::string& a : {std::string("--stream-address"),
+                                     std::to_string(test::DemodTestStreamLayout::kSampleBlock),
+                                     std::string("--stream-bytes"), std::to_string(payload)})
+            simulatorArguments.push_back(a);
+    }
+    ChildProcess simulator(simulatorArguments, {}, directory + "/lq3sim.out");
+    bool added = waitForText(trees, "/QV/TREES: add DEV" + std::to_string(kSerial), 30s);
+    if (added && paced) {
+        // The demodulators stream at the rate set; the others stay off.
+        for (uint32_t d = 0; d < scenario.demods && added; ++d) {
+            const std::string node = "/dev" + std::to_string(kSerial) + "/demods/" + std::to_string(d) + "/rate";
+            const std::string command = node + " " + std::to_string(options.rate) + "\n";
+            ::send(trees, command.data(), command.size(), MSG_NOSIGNAL);
+            added = waitForText(trees, "/RATE: ", 5s);
+        }
+    }
     ::close(trees);
     if (!added) return failed("instrument not announced");
+    const double stepTicks = 114.0 * DemodDividerOfRate(options.rate);
 
     const std::string path = "/dev" + std::to_string(kSerial) + "/demods/" +
                              (scenario.demods == 1 ? std::string("0") : std::string("*")) + "/sample";
     std::vector<std::unique_ptr<StreamClient>> clients;
     for (uint32_t i = 0; i < scenario.clients; ++i) {
-        clients.push_back(std::make_unique<StreamClient>(scenario.protocol, payload));
+        clients.push_back(paced ? std::make_unique<StreamClient>(uint64_t(stepTicks))
+                                : std::make_unique<StreamClient>(scenario.protocol, payload));
         std::string why;
         if (!clients.back()->start(port, path, why)) return failed("client: " + why);
     }
@@ -191,7 +216,8 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
 
     const double seconds = after.seconds - before.seconds;
     const test::DemodTestStreamLayout layout(payload);
-    const double produced = double(after.messages - before.messages) * layout.slots();
+    const double produced = paced ? 210e6 / stepTicks * scenario.demods * seconds
+                                  : double(after.messages - before.messages) * layout.slots();
     double delivered = 0, slowest = 0, lost = 0, unexpected = 0;
     for (std::size_t i = 0; i < clients.size(); ++i) {
         const double got = double(after.clients[i].received - before.clients[i].received);
@@ -217,16 +243,22 @@ int main(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1]\n");
+                     "usage: stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1] "
+                     "[--rate HZ]\n");
         return 2;
     }
     std::vector<Scenario> scenarios;
     for (uint32_t d : options.demods)
         for (uint32_t n : options.clients) scenarios.push_back({d, n, StreamClient::Protocol::binary});
-    if (options.text)
+    if (options.text && options.rate <= 0)
         scenarios.push_back({*std::max_element(options.demods.begin(), options.demods.end()), 1,
                              StreamClient::Protocol::text});
-    std::printf("%.1f s per scenario; lq3sim test stream, 2 samples per demodulator and message\n", options.seconds);
+    if (options.rate > 0)
+        std::printf("%.1f s per scenario; lq3sim demodulators at RATE %.0f (%.0f samples/s each)\n", options.seconds,
+                    options.rate, 210e6 / (114.0 * DemodDividerOfRate(options.rate)));
+    else
+        std::printf("%.1f s per scenario; lq3sim test stream, 2 samples per demodulator and message\n",
+                    options.seconds);
     bool ok = true;
     for (const Scenario& scenario : scenarios) {
         char pattern[] = "/tmp/qvstreambench-XXXXXX";
