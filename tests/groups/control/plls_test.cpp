@@ -295,6 +295,8 @@ protected:
         PllsTest::SetUp();
         ASSERT_EQ(buildPlls(1, 2), QV_NO_ERROR);
         settle();
+        // The instrument answers the read requests of the three gain words.
+        for (uint32_t offset : {0x2c, 0x30, 0x34}) deliver(loopAddress(0, offset), wordBytes(0));
     }
     void setGains(uint32_t p, uint32_t i, uint32_t d) {
         setWord("0/PGAIN", p);
@@ -384,17 +386,42 @@ TEST_F(LoopGainTest, GainZeroAndBack) {
     EXPECT_TRUE(std::isnan(out[1].asDouble()));
     EXPECT_TRUE(std::isnan(readDouble("0/DTIMECONSTANT")));
 
-    // Start-up: the instrument's gain arrives while all three hold 0.
+    // Away from a gain of 0 the held values are 0 and infinity.
     sendPass();
     setGains(0, 0, 0);
     deliver(loopAddress(0, 0x2c), wordBytes(mword(230)));
     EXPECT_EQ(itc(), mword(131071, 0x80000));
     EXPECT_EQ(dtc(), 0u);
     EXPECT_EQ(gainWrites(), (std::vector<uint32_t>{0x30, 0x34}));
-    // Their own words replace the re-written ones.
-    deliver(loopAddress(0, 0x30), wordBytes(mword(512)));
-    EXPECT_EQ(readDouble("0/ITIMECONSTANT"), 0.0009994568169473111);
 }
+
+// At start-up the instrument's gain may arrive a pass before its integral and
+// derivative words: the start words are not written over the instrument's own.
+class LoopGainStartUpTest : public PllsTest, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(LoopGainStartUpTest, TheGainLeavesWordsStillAwaitedAlone) {
+    ASSERT_EQ(buildPlls(1, GetParam()), QV_NO_ERROR);
+    sendPass();  // the read requests go out
+    dev.takeOutput();
+    const std::vector<OutputRecord> out = deliver(loopAddress(0, 0x2c), wordBytes(mword(230)));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].header.endpointId, uint32_t(id("0/PGAIN")));
+    EXPECT_EQ(word("0/ITIMECONSTANT"), 0u);
+    EXPECT_EQ(word("0/DTIMECONSTANT"), 0u);
+    EXPECT_TRUE(writesOfPass().empty()) << "nothing written before the instrument's own words arrived";
+
+    deliver(loopAddress(0, 0x30), wordBytes(mword(512)));
+    deliver(loopAddress(0, 0x34), wordBytes(mword(3398)));
+    EXPECT_TRUE(writesOfPass().empty());
+    EXPECT_EQ(readDouble("0/ITIMECONSTANT"), 0.0009994568169473111);
+    EXPECT_EQ(readDouble("0/DTIMECONSTANT"), 9.999549232736575e-07);
+    // Once they are in, a gain change preserves them as before.
+    deliver(loopAddress(0, 0x2c), wordBytes(mword(460)));
+    EXPECT_EQ(word("0/ITIMECONSTANT"), mword(1024));
+    EXPECT_EQ(word("0/DTIMECONSTANT"), mword(6796));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, LoopGainStartUpTest, ::testing::Values(uint16_t(2), uint16_t(3)));
 
 TEST_F(LoopGainTest, IntegralAndDerivativeWrites) {
     setGains(mword(230), mword(512), mword(3398));
