@@ -226,6 +226,23 @@ TEST_F(ModsTest, FullModulatorStreamKeepsTheSetForTheNextSample) {
     EXPECT_EQ(streamed(modLeaf(0, "SAMPLE")).size(), 1u);
 }
 
+TEST_F(ModsTest, ReservedBytesOfDemodulatorAndModulatorSamplesAreZero) {
+    const int32_t sample = modLeaf(0, "SAMPLE");
+    writeInteger(modLeaf(0, "MODE"), 1);
+    dirty(leaf(1, "SAMPLE"));
+    dirty(sample);
+    sendDemodSample(0, 2.0);
+    sendDemodSample(1, 0.5);
+    for (int32_t id : {leaf(1, "SAMPLE"), sample}) {
+        const std::vector<std::vector<uint8_t>> blocks = streamedBytes(id);
+        ASSERT_EQ(blocks.size(), 1u);
+        ASSERT_EQ(blocks[0].size(), 64u);
+        EXPECT_EQ(le::get32(blocks[0].data() + 44), 0u) << "streamed";
+        EXPECT_EQ(le::get32(ep(id)->value.data() + 44), 0u) << "kept as the value";
+        EXPECT_EQ(le::get32(blocks[0].data() + 40), 1u) << "the DIO bits before them";
+    }
+}
+
 TEST_F(ModsTest, ModulatorOffStreamsNothing) {
     sendDemodSample(0, 1.0);
     sendDemodSample(1, 1.0);
