@@ -149,8 +149,11 @@ QV_STATUS feedModulator(DeviceState& state, std::size_t d, const uint8_t* sample
     const bool complete = carrier && first && (second || row.sampleKind == MOD_SAMPLE_AMPLITUDE);
     if (!complete || !mod->stream) return QV_NO_ERROR;
 
+    // A full modulator stream loses only the derived sample: the flags stay, so
+    // the next sample of the set tries again, and the rest of the message
+    // still reaches its demodulators.
     FifoWriter block(*mod->stream, kSampleBytes);
-    if (!block) return QV_VALUE_NOT_FOUND;  // the flags stay: the next sample tries again
+    if (!block) return QV_NO_ERROR;
     combine(block.data(), set, sample, row);
     for (const Slot& slot : kSlots) le::put32(set + slot.flag, 0);
     std::memcpy(set + ModSampleLayout::kCarrier, block.data(), kSampleBytes);

@@ -203,7 +203,7 @@ TEST_F(ModsTest, FrequencyDemodulationNeedsAllThreeAndInterpolatesTheIndex) {
     EXPECT_NEAR(t.ratio[1023], 207.4, 0.1);
 }
 
-TEST_F(ModsTest, FullModulatorStreamKeepsTheSetForTheNextSample) {
+TEST_F(ModsTest, FullModulatorStreamDropsOnlyTheDerivedSample) {
     const EPNodePtr sample = ep(modLeaf(0, "SAMPLE"));
     writeInteger(modLeaf(0, "MODE"), 1);
     for (;;) {
@@ -212,11 +212,20 @@ TEST_F(ModsTest, FullModulatorStreamKeepsTheSetForTheNextSample) {
         filler.commitAll();
     }
     sendDemodSample(0, 2.0);
-    std::vector<uint8_t> packet = Packet().bytes();
-    le::put64(packet.data() + 8, uint64_t(1) << 60);
-    EXPECT_EQ(DeviceStateHandleData(dev, test::kSampleBlock + 2 * test::kSampleStride, 40, packet.data()),
-              QV_VALUE_NOT_FOUND);
-    EXPECT_EQ(streamed(leaf(1, "SAMPLE")).size(), 1u);  // the demodulator's own sample went out
+    // One message with both slots of demodulator 1 and the first of demodulator 2.
+    std::vector<uint8_t> message(4 * test::kSampleStride + 40, 0);
+    for (uint32_t slot = 0; slot < 3; ++slot) {
+        std::vector<uint8_t> packet = Packet().bytes();
+        le::put64(packet.data() + 8, uint64_t(1) << 60);
+        std::copy(packet.begin(), packet.end(), message.begin() + slot * test::kSampleStride);
+    }
+    message.resize(2 * test::kSampleStride + 40);
+    EXPECT_EQ(DeviceStateHandleData(dev, test::kSampleBlock + 2 * test::kSampleStride, uint32_t(message.size()),
+                                    message.data()),
+              QV_NO_ERROR);
+    // The demodulators' own samples went out, all of them.
+    EXPECT_EQ(streamed(leaf(1, "SAMPLE")).size(), 2u);
+    EXPECT_EQ(streamed(leaf(2, "SAMPLE")).size(), 1u);
     for (;;) {
         FifoReader drain(*sample->stream, 0);
         if (!drain) break;
