@@ -117,6 +117,12 @@ QV_STATUS SigInsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     const Feature* item = items[0];
     state.groups.signalInputCount = item->count;
     state.sigInRewriteEPIds.fill(-1);  // this build's inputs only
+    // A new round of gain data: answers still on their way from an earlier
+    // build count for nothing, and this round counts from 0 again.
+    FrontEndData& frontEnd = state.groups.frontEnd;
+    ++frontEnd.gainRequestRound;
+    frontEnd.sigInGainCalBlocks.fill(0);
+    frontEnd.gainRangeAnswerCount = 0;
     keysAsSingles(state);
     for (uint32_t i = 0; i < item->count; ++i)
         if (QV_STATUS s = makeInput(device, group, groupNode, item, i)) return s;
