@@ -200,8 +200,10 @@ QV_STATUS ProgramReadData(DeviceAccess& device, const EPNodePtr& ep, uint16_t se
 
 QV_STATUS ProgramWriteBytes(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                             const uint8_t* bytes, uint32_t length) {
+    // Without its register block nothing can be written: the reply says so
+    // (0 bytes), as for an image too long for the window.
     Feature* program = itemOfRow(stateOf(device), ep->row);
-    if (!program) return replyProgramLength(device, *ep, seq, session, length);
+    if (!program) return replyProgramLength(device, *ep, seq, session, 0);
     CPUProgramContext context;
     if (!CPUProgramContextOf(*ep, context)) return QV_BUFFER_TOO_SMALL;
     if (length > context.windowSize) return replyProgramLength(device, *ep, seq, session, 0);

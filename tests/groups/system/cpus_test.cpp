@@ -162,6 +162,18 @@ TEST_F(CPUsTest, AnImageLongerThanTheWindowIsRefusedWithoutTouchingTheCPU) {
     EXPECT_EQ(upload(std::vector<uint8_t>(kWindow, 1)).asInteger(), int64_t(kWindow));
 }
 
+TEST_F(CPUsTest, AProgramLeafWithoutItsRegisterBlockWritesNothingAndRepliesZero) {
+    ASSERT_EQ(buildCPUs(), QV_NO_ERROR);
+    mailboxReady();
+    const EPNodePtr program = DeviceStateEPNodesFind(state().epNodes, idOf("CPUS/0/PROGRAM"));
+    ASSERT_EQ(FeatureMapClearRow(state().features, program->row), QV_NO_ERROR);
+    const OutputRecord r = upload({1, 2, 3, 4});
+    EXPECT_EQ(r.asInteger(), 0);
+    EXPECT_EQ(r.header.flags, VALUE_FLAG_CHANGED);
+    EXPECT_TRUE(dev.events().empty());
+    EXPECT_TRUE(state().cmd.ready);
+}
+
 TEST_F(CPUsTest, ProgramReadsItsWindowSizeAndOutputOnlyStreams) {
     ASSERT_EQ(buildCPUs(), QV_NO_ERROR);
     EXPECT_EQ(read("CPUS/0/PROGRAM").asInteger(), int64_t(kWindow));
