@@ -116,6 +116,8 @@ QV_STATUS SigInsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     DeviceState& state = stateOf(device);
     const Feature* item = items[0];
     state.groups.signalInputCount = item->count;
+    GroupWarnBeyondTable("SIGINS", item->count, sigin::kModelInputs,
+                         "the gain model (range, coupling table, gain data, 50 Ohm forcing)");
     state.sigInRewriteEPIds.fill(-1);  // this build's inputs only
     // A new round of gain data: answers still on their way from an earlier
     // build count for nothing, and this round counts from 0 again.
