@@ -273,6 +273,41 @@ TEST_F(PllsTest, WritesStoreRegisterWordsAndReplyTheirValues) {
     EXPECT_EQ(handle(test::setDouble(id("0/FREQDELTA"), 1.0)), QV_VALUE_NOT_FOUND);
 }
 
+// A value that is not a number names no setting: the stored word stays, the
+// writer alone learns the value in force, and nothing is written. Infinities
+// are limited like any large value.
+TEST_F(PllsTest, ANaNKeepsTheSetting) {
+    ASSERT_EQ(buildPlls(1, 3), QV_NO_ERROR);
+    settle();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* leaf;
+        double before;
+        double infinite;
+        double limited;
+    };
+    const Case cases[] = {
+        {"0/FREQCENTER", 1000.0, inf, 99999999.99999964},
+        {"0/FREQRANGE", 1000.0, -inf, 0.0},
+        {"0/SETPOINT", 90.0, inf, 180.0},
+        {"0/TIMECONSTANT", 1.0, inf, 582.8884184714285},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.leaf);
+        const double inForce = writeDouble(c.leaf, c.before).asDouble();
+        EXPECT_NEAR(inForce, c.before, 0.01);
+        writesOfPass();
+        const std::vector<uint8_t> stored = ep(c.leaf)->value;
+        const OutputRecord reply = writeDouble(c.leaf, nan);
+        EXPECT_EQ(reply.asDouble(), inForce);
+        EXPECT_EQ(reply.header.flags, VALUE_FLAG_REPLY_ONLY);
+        EXPECT_EQ(ep(c.leaf)->value, stored);
+        EXPECT_TRUE(writesOfPass().empty());
+        EXPECT_EQ(writeDouble(c.leaf, c.infinite).asDouble(), c.limited);
+    }
+}
+
 TEST_F(PllsTest, ErrorIsPushedOnEveryReport) {
     ASSERT_EQ(buildPlls(1, 2), QV_NO_ERROR);
     settle();
