@@ -98,6 +98,8 @@ TEST_F(TextEndToEnd, CurrentPathFollowsSelect) {
 
 TEST_F(TextEndToEnd, GetsAndSetsAnswerWithValueLines) {
     EXPECT_EQ(ask("/qv/clockbase ?\n", "\r\n"), "/QV/CLOCKBASE: 10\r\n");
+    // A blank typed after the "?" is no syntax error.
+    EXPECT_EQ(ask("/qv/clockbase ? \n", "\r\n"), "/QV/CLOCKBASE: 10\r\n");
     EXPECT_EQ(ask("/QV/ABOUT/VERSION ?\n", "\n"), "/QV/ABOUT/VERSION: 12.08\n");
     EXPECT_EQ(ask("/qv/config/port ?\n", "\r\n"),
               "/QV/CONFIG/PORT: " + std::to_string(server_->port()) + "\r\n");

@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"unsubs *\n", {"unsubs(*)"}}, GrammarCase{"unsubs\n", {"unsubs()"}},
         GrammarCase{"proto bin\n", {"proto(bin)"}}, GrammarCase{"proto BIN\n", {"proto(BIN)"}},
         GrammarCase{"update\n", {"update"}}, GrammarCase{"help\n", {"help"}}, GrammarCase{"exit\n", {"exit"}},
-        GrammarCase{"\n", {}}, GrammarCase{" \t\n", {"syntax"}}, GrammarCase{";;;\n", {}},
+        GrammarCase{"\n", {}}, GrammarCase{" \t\n", {}}, GrammarCase{";;;\n", {}},
         GrammarCase{"?\n", {"get()"}}, GrammarCase{" ?\n", {"get()"}}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,6 +72,15 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"x (-1k)\n", {"setInteger(x|-1000)"}}, GrammarCase{"x (1/0)\n", {"setDouble(x|inf)"}},
         GrammarCase{"5\n", {"setInteger(|5)"}}, GrammarCase{"-7.25\n", {"setDouble(|-7.25)"}},
         GrammarCase{"\"text\"\n", {"setText(|text)"}}, GrammarCase{"x 12345\n", {"setInteger(x|12345)"}}));
+
+// Blanks and tabs between a command's last token and its line end are ignored.
+INSTANTIATE_TEST_SUITE_P(
+    TrailingBlanks, GrammarTest,
+    ::testing::Values(GrammarCase{"x ? \n", {"get(x)"}}, GrammarCase{"x ?\t \r\n", {"get(x)"}},
+                      GrammarCase{"x 5 \n", {"setInteger(x|5)"}}, GrammarCase{"ls  \n", {"ls()"}},
+                      GrammarCase{"ls /a \t\n", {"ls(/a)"}}, GrammarCase{"pwd ;ls\n", {"printPath", "ls()"}},
+                      GrammarCase{"x \"a \" \n", {"setText(x|a )"}}, GrammarCase{"x \n", {"syntax"}},
+                      GrammarCase{"x ?  y\n", {"syntax"}}));
 
 // Path segments that start with digits and go on with letters or digits are
 // words; numbers, with or without a unit letter, keep their meaning.
@@ -107,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"cd\n", {"syntax"}}, GrammarCase{"x\n", {"syntax"}}, GrammarCase{"x \n", {"syntax"}},
         GrammarCase{"./x ?\n", {"syntax"}}, GrammarCase{"x/. ?\n", {"syntax"}}, GrammarCase{"x 1.\n", {"syntax"}},
         GrammarCase{"x_y ?\n", {"syntax"}}, GrammarCase{"x 5ms\n", {"syntax"}}, GrammarCase{"  ls\n", {"syntax"}},
-        GrammarCase{"x ? \n", {"syntax"}}, GrammarCase{"bad bad bad\nls\n", {"syntax", "ls()"}},
+        GrammarCase{"bad bad bad\nls\n", {"syntax", "ls()"}},
         GrammarCase{"bad\nbad\nbad\n", {"syntax", "syntax", "syntax"}},
         GrammarCase{"ls x;bad bad;pwd\n", {"ls(x)", "syntax", "printPath"}},
         GrammarCase{"x \"open\n", {"syntax"}}, GrammarCase{"x =5\n", {"setInteger(x|5)"}}, GrammarCase{"x_=5\n", {"syntax"}}));
@@ -115,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Comments, GrammarTest,
     ::testing::Values(GrammarCase{"# note\nls\n", {"ls()"}}, GrammarCase{"ls # list\n", {"ls()"}},
-                      GrammarCase{"x 5 # five\n", {"syntax"}}, GrammarCase{"x 5# five\n", {"setInteger(x|5)"}},
+                      GrammarCase{"x 5 # five\n", {"setInteger(x|5)"}}, GrammarCase{"x 5# five\n", {"setInteger(x|5)"}},
                       GrammarCase{"#\r\n", {}}, GrammarCase{"x \"#\"\n", {"setText(x|#)"}}));
 
 std::string repeat(const std::string& text, std::size_t times) {
