@@ -1,5 +1,6 @@
 #include "FeatureListImage.h"
 
+#include "ModelVariants.h"
 #include "core/ByteOrder.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <string>
 
 namespace tarnix {
 namespace sim {
@@ -48,14 +50,24 @@ FeatureListWriter& FeatureListWriter::record(uint16_t code, const char* name,
     return raw(code, name, data, version);
 }
 
-std::vector<uint8_t> defaultFeatureRecords() {
+std::vector<uint8_t> featureRecords(const ModelVariant& variant) {
     using namespace layout;
+    if (variant.cpus == 0 || variant.cpus > kMaxCpus)
+        throw std::invalid_argument("a simulated LQ3 has 1 to " + std::to_string(kMaxCpus) + " CPUs");
+    if (variant.pidControllers == 0 || variant.pidControllers > kMaxPidControllers)
+        throw std::invalid_argument("a simulated LQ3 has 1 to " + std::to_string(kMaxPidControllers) +
+                                    " PID controllers");
+    if (variant.signalInputs == 0 || variant.signalInputs > 2)
+        throw std::invalid_argument("a simulated LQ3 has 1 or 2 signal inputs");
     // The KCtrl record: a block (port 1 eight bytes above port 0), then the
-    // amplifier type of each port; 0 means nothing is plugged in.
+    // amplifier type of each port.
     std::vector<uint8_t> kctrl;
-    for (uint32_t word : {0x01003C00u, 0u, 8u, 2u, 0u, 0u}) appendWord(kctrl, word);
+    for (uint32_t word : {kKCtrlPorts, 0u, 8u, 2u, variant.kctrlPorts[0], variant.kctrlPorts[1]})
+        appendWord(kctrl, word);
     std::vector<uint8_t> identity;
     appendWord(identity, 1);
+    const uint32_t pidEnd = kPidControllers + variant.pidControllers * kPidStride;
+    const uint32_t pidThird = std::max<uint32_t>(0x01003800, pidEnd);
 
     FeatureListWriter list;
     list.raw(FEATURE_IDENTITY, "LQ3", identity)
@@ -64,25 +76,30 @@ std::vector<uint8_t> defaultFeatureRecords() {
         .record(FEATURE_STATUS, "STATUS", {{kStatus, 0, kStatusBytes, 1}})
         .record(FEATURE_MAILBOX, "MAILBOX", {{kMailboxCommand, 0, 8, 1}, {kMailboxData, 0, kMailboxDataBytes, 1}})
         .record(FEATURE_CPUS, "CPUS",
-                {{kCpuControl, 0, kCpuControlStride, kCpuCount},
-                 {kCpuProgram, 0, kCpuProgramBytes, kCpuCount},
-                 {kCpuStatus, 0, kCpuStatusBytes, 1}})
+                {{kCpuControl, 0, kCpuControlStride, variant.cpus},
+                 {kCpuProgram, 0, kCpuProgramBytes, variant.cpus},
+                 {kCpuStatus, 0, kCpuStatusBytes, variant.cpus}})
         // Settings of 6 demodulators; the blocks of demodulators 6 and 7 follow
         // unlisted. Sample block: two 40-byte slots per demodulator.
-        .record(FEATURE_DEMODS, "DEMODS", {{0x01002000, 0, 0x40, 6}, {0x01002400, 0, 0x40, 12}}, 2)
+        .record(FEATURE_DEMODS, "DEMODS", {{0x01002000, 0, 0x40, 6}, {0x01002400, 0, 0x40, 12}},
+                variant.demodsVersion)
         .record(FEATURE_OSCS, "OSCS", {{0x01002800, 0, 0x10, 2}})
         .record(FEATURE_MODS, "MODS", {{0x01002900, 0, 0x20, 2}})
-        .record(FEATURE_SIGINS, "SIGINS", {{0x01002A00, 0, 0x20, 2}})
+        .record(FEATURE_SIGINS, "SIGINS", {{0x01002A00, 0, 0x20, variant.signalInputs}})
         .record(FEATURE_SIGOUTS, "SIGOUTS", {{0x01002B00, 0, 0x10, 2}, {0x01002C00, 0, 0x40, 2}})
         .record(FEATURE_SCOPES, "SCOPES", {{0x01002D00, 0, 0x20, 1}, {0x01010000, 0, 0x1000, 1}})
         .record(FEATURE_AUXOUTS, "AUXOUTS", {{0x01002E00, 0, 0x20, 4}})
         .record(FEATURE_AUXINS, "AUXINS", {{0x01003000, 0, 0x10, 1}, {0x01003100, 0, 0x10, 2}})
         .record(FEATURE_DIOS, "DIOS", {{0x01003200, 0, 0x20, 1}, {0x01003300, 0, 0x10, 2}})
-        .record(FEATURE_PIDS, "PIDS", {{0x01003400, 0, 0x10, 1}, {0x01003500, 0, 0x80, 4}, {0x01003800, 0, 0x10, 1}})
-        .record(FEATURE_PLLS, "PLLS", {{0x01003A00, 0, 0x80, 2}})
+        .record(FEATURE_PIDS, "PIDS",
+                {{0x01003400, 0, 0x10, 1}, {kPidControllers, 0, kPidStride, variant.pidControllers},
+                 {pidThird, 0, 0x10, 1}})
+        .record(FEATURE_PLLS, "PLLS", {{kPlls, 0, kPllStride, kPllCount}}, variant.pllVersion)
         .raw(FEATURE_KCTRLS, "KCTRLS", kctrl);
     return list.bytes();
 }
+
+std::vector<uint8_t> defaultFeatureRecords() { return featureRecords(modelVariants().front()); }
 
 std::vector<uint8_t> apertureImage(const std::vector<uint8_t>& records) {
     std::vector<uint8_t> image(layout::kApertureHeaderBytes);

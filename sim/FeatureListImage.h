@@ -30,14 +30,34 @@ constexpr uint32_t kMailboxData = 0x01000400;
 constexpr uint32_t kMailboxDataBytes = 0x400;
 constexpr uint32_t kCpuControl = 0x01001000;  // hold word per CPU
 constexpr uint32_t kCpuControlStride = 0x10;
-constexpr uint32_t kCpuStatus = 0x01001100;  // status area, user registers, print window
+constexpr uint32_t kCpuStatus = 0x01001100;  // per CPU: status area, user registers, print window
 // Status area (128 bytes), 64 user registers, the print window (last 256 bytes).
 constexpr uint32_t kCpuStatusBytes = 0x400;
 constexpr uint32_t kCpuStatusAreaBytes = 128;
-constexpr uint32_t kCpuPrintWindow = kCpuStatus + kCpuStatusBytes - 256;
+constexpr uint32_t kCpuPrintWindowBytes = 256;
+constexpr uint32_t kCpuPrintWindow = kCpuStatus + kCpuStatusBytes - kCpuPrintWindowBytes;  // CPU 0's
 constexpr uint32_t kCpuProgram = 0x01100000;
 constexpr uint32_t kCpuProgramBytes = 0x10000;
-constexpr uint32_t kCpuCount = 1;
+constexpr uint32_t kMaxCpus = 3;  // their status blocks end before the demodulators' settings
+
+// The status block and print window of CPU n.
+constexpr uint32_t cpuStatus(uint32_t n) { return kCpuStatus + n * kCpuStatusBytes; }
+constexpr uint32_t cpuPrintWindow(uint32_t n) { return cpuStatus(n) + kCpuStatusBytes - kCpuPrintWindowBytes; }
+
+// The PLL blocks and the offsets of their loop-gain words.
+constexpr uint32_t kPlls = 0x01003A00;
+constexpr uint32_t kPllStride = 0x80;
+constexpr uint32_t kPllCount = 2;
+constexpr uint32_t kPllGainOffset = 0x2c;
+constexpr uint32_t kPllIntegralOffset = 0x30;
+constexpr uint32_t kPllDerivativeOffset = 0x34;
+
+// The PID controllers' blocks; the third PIDS block follows them.
+constexpr uint32_t kPidControllers = 0x01003500;
+constexpr uint32_t kPidStride = 0x80;
+constexpr uint32_t kMaxPidControllers = 9;  // their blocks end before the PLLs'
+
+constexpr uint32_t kKCtrlPorts = 0x01003C00;
 
 }  // namespace layout
 
@@ -83,12 +103,17 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-// The records of the LQ3 this simulator models: 6 demodulators (room for the
-// two more that the PLL group reaches), 2 oscillators, 2 modulators, 2 signal
-// inputs and outputs (8 mixer channels), 1 scope, 4 auxiliary outputs, 1
-// auxiliary-input block and 1 digital I/O port (two sample slots each), 4 PID
-// controllers, 2 PLLs, 1 real-time CPU, the two KCtrl ports (empty), the
-// mailbox, SYSTEM, STATUS and FEATURES.
+struct ModelVariant;
+
+// The records of an LQ3 variant: 6 demodulators (room for the two more that
+// the PLL group reaches), 2 oscillators, 2 modulators, 1 or 2 signal inputs,
+// 2 signal outputs (8 mixer channels), 1 scope, 4 auxiliary outputs, 1
+// auxiliary-input block and 1 digital I/O port (two sample slots each), the
+// variant's PID controllers, 2 PLLs, its real-time CPUs, the two KCtrl ports
+// with its amplifiers, the mailbox, SYSTEM, STATUS and FEATURES. Throws
+// std::invalid_argument for a variant the register layout has no room for.
+std::vector<uint8_t> featureRecords(const ModelVariant& variant);
+// The records of the default variant.
 std::vector<uint8_t> defaultFeatureRecords();
 
 // The aperture's contents for a list: the 12-byte header, then the records.

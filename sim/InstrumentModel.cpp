@@ -3,6 +3,7 @@
 #include "FeatureListImage.h"
 #include "core/ByteOrder.h"
 #include "model/AuxDioStreams.h"
+#include "model/ControlLoopSettings.h"
 #include "model/FrontEndScope.h"
 #include "model/SignalPathStreams.h"
 #include "model/SystemCpuPrint.h"
@@ -10,29 +11,40 @@
 namespace tarnix {
 namespace sim {
 
+namespace {
+
+uint32_t boardWordOf(const ModelOptions& options) {
+    return options.boardWord.value_or(options.variant.hardwareRevision);
+}
+
+}  // namespace
+
 InstrumentModel::InstrumentModel(std::shared_ptr<SimInstrument> instrument, const ModelOptions& options,
                                  const std::array<uint8_t, 16>& storedDigest)
     : instrument_(std::move(instrument)),
       list_(std::make_shared<FeatureListRegion>(apertureImage(
-          options.featureRecords.empty() ? defaultFeatureRecords() : options.featureRecords))),
-      mailbox_(std::make_shared<MailboxRegion>(storedDigest, options.boardWord)),
+          options.featureRecords.empty() ? featureRecords(options.variant) : options.featureRecords))),
+      mailbox_(std::make_shared<MailboxRegion>(storedDigest, boardWordOf(options))),
       start_(std::chrono::steady_clock::now()) {
     using namespace layout;
     instrument_->addRegion(kAperture, kApertureBytes, list_);
     instrument_->addRegion(kMailboxCommand, 8, mailbox_);
     instrument_->addRegion(kMailboxData, kMailboxDataBytes, mailbox_);
-    auto cpu = std::make_shared<CpuRegion>();
-    instrument_->addRegion(kCpuControl, kCpuControlStride * kCpuCount,
-                           std::make_shared<CpuPrintRegion>(cpu, kCpuControl, kCpuControlStride, kCpuPrintWindow));
-    instrument_->addRegion(kCpuStatus, kCpuStatusBytes, cpu);
+    const uint32_t cpus = options.variant.cpus;
+    auto cpu = std::make_shared<CpuRegion>(cpus);
+    instrument_->addRegion(kCpuControl, kCpuControlStride * cpus,
+                           std::make_shared<CpuPrintRegion>(cpu, kCpuControl, kCpuControlStride, kCpuPrintWindow,
+                                                            kCpuStatusBytes));
+    instrument_->addRegion(kCpuStatus, kCpuStatusBytes * cpus, cpu);
+    presetControlLoops(*instrument_, options.variant);
 
     uint8_t word[8];
-    le::put32(word, options.boardWord);
+    le::put32(word, boardWordOf(options));
     instrument_->writeRegisters(kBoardRegister, word, 4);
     le::put64(word, options.optionsMask);
     instrument_->writeRegisters(kFeatures + kOptionsMaskOffset, word, 8);
     heartbeat_ = std::make_unique<Heartbeat>(options.heartbeatHz, [this] { beat(); });
-    // The sample streams know the blocks of the built-in list only.
+    // The sample streams know the blocks of the models' lists only.
     if (options.featureRecords.empty() && options.auxDioSampleHz != 0)
         auxDioStreams_ = std::make_unique<AuxDioStreams>(
             instrument_, options.auxDioSampleHz, [list = list_] { return list->wasRead(); }, start_);

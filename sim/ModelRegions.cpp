@@ -11,6 +11,8 @@ namespace sim {
 
 namespace {
 
+constexpr uint32_t kWorkloadOffset = 4;
+constexpr uint32_t kQuarterWorkload = 0x400000;  // of the full scale 0xFFFFFF
 constexpr uint32_t kKernelStateOffset = 8;
 constexpr uint32_t kKernelRunning = 3;
 
@@ -177,10 +179,13 @@ std::vector<uint8_t> MailboxRegion::answerTo(uint32_t code, uint32_t argument) {
 
 // --- CpuRegion ---------------------------------------------------------------
 
-CpuRegion::CpuRegion()
-    : ControlledRegion(layout::kCpuControl, layout::kCpuControlStride * layout::kCpuCount, layout::kCpuStatus,
-                       layout::kCpuStatusBytes) {
-    data_.setWord(kKernelStateOffset, kKernelRunning);
+CpuRegion::CpuRegion(uint32_t cpus)
+    : ControlledRegion(layout::kCpuControl, layout::kCpuControlStride * cpus, layout::kCpuStatus,
+                       layout::kCpuStatusBytes * cpus) {
+    for (uint32_t n = 0; n < cpus; ++n) {
+        data_.setWord(n * layout::kCpuStatusBytes + kWorkloadOffset, (n + 1) * kQuarterWorkload);
+        data_.setWord(n * layout::kCpuStatusBytes + kKernelStateOffset, kKernelRunning);
+    }
 }
 
 void CpuRegion::controlWritten(uint32_t address, const uint8_t* data, uint32_t length, DeviceMessageSink& sink) {
@@ -190,8 +195,10 @@ void CpuRegion::controlWritten(uint32_t address, const uint8_t* data, uint32_t l
     control_.write(address, data, length, sink);
     if (!held || control_.word(holdOffset) != 0) return;
     // Released: the kernel starts again and reports itself running.
-    data_.setWord(kKernelStateOffset, kKernelRunning);
-    sink.emitMessage(layout::kCpuStatus, data_.data(), layout::kCpuStatusAreaBytes);
+    const uint32_t block = cpu * layout::kCpuStatusBytes;
+    data_.setWord(block + kWorkloadOffset, (cpu + 1) * kQuarterWorkload);
+    data_.setWord(block + kKernelStateOffset, kKernelRunning);
+    sink.emitMessage(layout::cpuStatus(cpu), data_.data() + block, layout::kCpuStatusAreaBytes);
 }
 
 }  // namespace sim

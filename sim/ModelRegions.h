@@ -83,11 +83,12 @@ private:
     std::atomic<uint32_t> commandsRun_{0};
 };
 
-// The real-time CPUs' hold words and their status block. The kernel reports
-// itself running from the start and again whenever the host releases a hold.
+// The real-time CPUs' hold words and their status blocks, one per CPU. Each
+// kernel reports itself running from the start and again whenever the host
+// releases its hold; CPU n reports a workload of (n + 1) quarters.
 class CpuRegion : public ControlledRegion {
 public:
-    CpuRegion();
+    explicit CpuRegion(uint32_t cpus);
 
 private:
     void controlWritten(uint32_t address, const uint8_t* data, uint32_t length, DeviceMessageSink& sink) override;

@@ -52,10 +52,11 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
     uint32_t driverVersion = config.driverVersion;
     std::string digest;
     int32_t stallOut = -1;
-    std::string featureList, pushList, optionsMask, boardWord;
+    std::string featureList, pushList, optionsMask, boardWord, modelName;
     po::options_description description("lq3sim options");
     description.add_options()
         ("help,h", "show this text")
+        ("model", po::value(&modelName), "the kind of LQ3 to simulate (default: the first model listed below)")
         ("dir", po::value(&options.directory), "instrument directory (default: $QV_INSTRUMENT_DIR or the temporary default)")
         ("name", po::value(&options.socketName), "socket file name (default: lq3-<serial>.sock)")
         ("serial", numberValue(&config.serial), "serial number")
@@ -72,10 +73,10 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
         ("stream-address", optionalNumberValue(&options.streamAddress), "stream messages to this address")
         ("stream-bytes", optionalNumberValue(&options.streamBytes), "payload bytes per streamed message")
         ("stream-count", optionalNumberValue(&options.streamCount), "number of streamed messages (0: without end)")
-        ("feature-list", po::value(&featureList), "serve the feature records in this file (raw bytes) instead of the built-in list")
+        ("feature-list", po::value(&featureList), "serve the feature records in this file (raw bytes) instead of the model's list")
         ("push-list", po::value(&pushList), "on SIGUSR1, serve the feature records in this file and send them to the host")
         ("options-mask", po::value(&optionsMask), "options mask in the FEATURES block (default 0x4B)")
-        ("board-word", po::value(&boardWord), "board register word: bits 0-2 hardware revision, bit 3 board flag (default 0)")
+        ("board-word", po::value(&boardWord), "board register word: bits 0-2 hardware revision, bit 3 board flag (default: the model's hardware revision)")
         ("heartbeat-hz", numberValue(&options.model.heartbeatHz), "STATUS blocks per second once a host has read the list (0: none, at most 1000)")
         ("aux-dio-hz", numberValue(&options.model.auxDioSampleHz), "aux-input and DIO sample packets per second once a host has read the list (0: none, at most 1000)");
     po::variables_map values;
@@ -83,11 +84,12 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
     po::notify(values);
     options.help = values.count("help") != 0;
     std::ostringstream help;
-    help << description;
+    help << description << "\n" << modelVariantHelp();
     options.helpText = help.str();
 
     config.driverVersion = uint16_t(values.count("old-driver") ? 7436 : driverVersion);
     ModelOptions& model = options.model;
+    if (!modelName.empty()) model.variant = modelVariant(modelName);
     if (!featureList.empty()) model.featureRecords = readFeatureRecords(featureList);
     if (!pushList.empty()) model.pushRecords = readFeatureRecords(pushList);
     if (!optionsMask.empty()) model.optionsMask = parseNumber(optionsMask, "options mask");

@@ -41,8 +41,12 @@ std::vector<std::vector<uint8_t>> printMessages(uint32_t printWindow, const std:
 }
 
 CpuPrintRegion::CpuPrintRegion(std::shared_ptr<RegisterRegion> cpu, uint32_t controlBase, uint32_t controlStride,
-                               uint32_t printWindow)
-    : cpu_(std::move(cpu)), controlBase_(controlBase), controlStride_(controlStride), printWindow_(printWindow) {}
+                               uint32_t printWindow, uint32_t printWindowStride)
+    : cpu_(std::move(cpu)),
+      controlBase_(controlBase),
+      controlStride_(controlStride),
+      printWindow_(printWindow),
+      printWindowStride_(printWindowStride) {}
 
 void CpuPrintRegion::read(uint32_t address, uint8_t* out, uint32_t length) { cpu_->read(address, out, length); }
 
@@ -53,12 +57,14 @@ uint32_t CpuPrintRegion::holdWord(uint32_t address) {
 }
 
 void CpuPrintRegion::write(uint32_t address, const uint8_t* data, uint32_t length, DeviceMessageSink& sink) {
-    const uint32_t hold = controlBase_ + (address - controlBase_) / controlStride_ * controlStride_;
+    const uint32_t cpu = (address - controlBase_) / controlStride_;
+    const uint32_t hold = controlBase_ + cpu * controlStride_;
     const bool held = holdWord(hold) != 0;
     cpu_->write(address, data, length, sink);
     if (!held || holdWord(hold) != 0) return;
-    for (const std::vector<uint8_t>& m : printMessages(printWindow_, kStartLine))
-        sink.emitMessage(printWindow_, m.data(), uint32_t(m.size()));
+    const uint32_t window = printWindow_ + cpu * printWindowStride_;
+    for (const std::vector<uint8_t>& m : printMessages(window, kStartLine))
+        sink.emitMessage(window, m.data(), uint32_t(m.size()));
 }
 
 }  // namespace sim

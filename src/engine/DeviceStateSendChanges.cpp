@@ -107,13 +107,16 @@ QV_STATUS tickLeds(DeviceAccess& device, DeviceState& state) {
     return QV_NO_ERROR;
 }
 
+// Ends the 50 Ohm forcing: the IMP50 leaves there are (an instrument may have
+// a single input) are written again with their own settings.
 QV_STATUS rewriteSignalInputs(DeviceAccess& device, DeviceState& state) {
     if (state.sigInRewriteState != 1 || device.now() - state.sigInRewriteTime < kSigInRewriteDelay)
         return QV_NO_ERROR;
-    if (state.sigInRewriteEPIds[0] < 0 || state.sigInRewriteEPIds[1] < 0) return QV_VALUE_NOT_FOUND;
     state.sigInRewriteState = 2;
-    for (int id : state.sigInRewriteEPIds)
+    for (int id : state.sigInRewriteEPIds) {
+        if (id < 0) continue;
         if (QV_STATUS s = DeviceStateEPNodesMarkWrite(state.epNodes, id)) return s;
+    }
     return QV_NO_ERROR;
 }
 

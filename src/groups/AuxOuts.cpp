@@ -58,6 +58,8 @@ QV_STATUS AuxOutsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, 
     const Feature* block = items[0];
     data.auxOutScaleEpIdCount = 0;
     state.groups.auxOutputCount = block->count;
+    GroupWarnBeyondTable("AUXOUTS", block->count, AuxDioData::kMaxAuxOutScales,
+                         "the scales (an output beyond them ends the build)");
 
     // Selects the first demodulator; with none the field holds 0xF.
     const int64_t lastDemod = std::min<int64_t>(0, int64_t(state.groups.demodulatorCount) - 1);

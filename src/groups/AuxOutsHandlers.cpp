@@ -131,9 +131,12 @@ QV_STATUS AuxOutScaleReadData(DeviceAccess& device, const EPNodePtr& ep, uint16_
 
 QV_STATUS AuxOutScaleWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                  double value, int64_t) {
-    const uint32_t word = uint32_t(AuxOutScaleRegisterFor(device, *ep, value));
+    const std::optional<int32_t> scale = AuxOutScaleRegisterFor(device, *ep, value);
+    // While the input's gain is unknown no register stands for the value: the
+    // stored one stays, and the writer learns the value it shows.
+    if (!scale) return replyDouble(device, *ep, seq, session, VALUE_FLAG_REPLY_ONLY, AuxOutScaleOf(device, *ep));
     bool changed = false;
-    if (QV_STATUS s = WriteWordSetting(device, *ep, word, changed)) return s;
+    if (QV_STATUS s = WriteWordSetting(device, *ep, uint32_t(*scale), changed)) return s;
     return replyDouble(device, *ep, seq, session, writeReplyFlags(changed), AuxOutScaleOf(device, *ep));
 }
 

@@ -30,7 +30,7 @@ double AuxOutScaleOfWords(const DeviceState& state, int32_t scale, uint32_t sele
     return AuxOutScaleValue(scale, code, gain);
 }
 
-int32_t AuxOutScaleRegisterOfWords(const DeviceState& state, double value, uint32_t selectWord) {
+std::optional<int32_t> AuxOutScaleRegisterOfWords(const DeviceState& state, double value, uint32_t selectWord) {
     const int64_t code = AuxOutSignalCode(selectWord, state.groups.pidCount);
     const double gain = AuxOutInputGain(state, AuxOutDemodIndex(selectWord, state.groups.demodulatorCount));
     return AuxOutScaleRegister(value, code, gain);
@@ -43,7 +43,8 @@ double AuxOutScaleOf(DeviceAccess& device, const DeviceStateEPNode& scale) {
     return AuxOutScaleOfWords(stateOf(device), int32_t(storedWord(scale)), storedWord(*select));
 }
 
-int32_t AuxOutScaleRegisterFor(DeviceAccess& device, const DeviceStateEPNode& scale, double value) {
+std::optional<int32_t> AuxOutScaleRegisterFor(DeviceAccess& device, const DeviceStateEPNode& scale,
+                                              double value) {
     const EPNodePtr select = LinkedEndpoint(device, scale, auxout::kScaleToSelect);
     if (!select) return 0;
     return AuxOutScaleRegisterOfWords(stateOf(device), value, storedWord(*select));

@@ -3,6 +3,7 @@
 #include "engine/DeviceStateEPNode.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // The scale of an auxiliary output as clients see it. The SCALE register is a
@@ -26,12 +27,13 @@ double AuxOutInputGain(const DeviceState& state, uint32_t demodIndex);
 
 // The shown value of a scale register under an output-select word.
 double AuxOutScaleOfWords(const DeviceState& state, int32_t scale, uint32_t selectWord);
-// The scale register that shows `value` under an output-select word.
-int32_t AuxOutScaleRegisterOfWords(const DeviceState& state, double value, uint32_t selectWord);
+// The scale register that shows `value` under an output-select word; none
+// while the gain of the chosen input is unknown (AuxOutScaleRegister).
+std::optional<int32_t> AuxOutScaleRegisterOfWords(const DeviceState& state, double value, uint32_t selectWord);
 
 // The scale register that shows `value` on a SCALE endpoint (0 when its
-// OUTPUTSELECT is missing).
-int32_t AuxOutScaleRegisterFor(DeviceAccess& device, const DeviceStateEPNode& scale, double value);
+// OUTPUTSELECT is missing; none while the gain of the chosen input is unknown).
+std::optional<int32_t> AuxOutScaleRegisterFor(DeviceAccess& device, const DeviceStateEPNode& scale, double value);
 // The value the SCALE endpoint's stored register shows under the word of the
 // OUTPUTSELECT that it is linked to (0.0 when that is missing).
 double AuxOutScaleOf(DeviceAccess& device, const DeviceStateEPNode& scale);

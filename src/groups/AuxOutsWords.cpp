@@ -85,18 +85,18 @@ double AuxOutScaleValue(int32_t scale, int64_t code, double gain) {
     return 0.0;
 }
 
-int32_t AuxOutScaleRegister(double value, int64_t code, double gain) {
+std::optional<int32_t> AuxOutScaleRegister(double value, int64_t code, double gain) {
     if (isPll(code)) return saturatingCast<int32_t>((value * kPllScaleDenominator) / kPllScaleShift);
     if (!hasFractionScale(code)) return 0;
     const double divisor = scaleDivisor(code, gain);
+    if (!std::isfinite(divisor)) return std::nullopt;
     const double inverse = 1.0 / divisor;
     const double lo = (inverse * 2147483648.0) * -kScaleFractionUnit;
     const double hi = (2147483647.0 * inverse) * kScaleFractionUnit;
     double limited = value;
     if (lo > limited) limited = lo;
     if (limited > hi) limited = hi;
-    // An infinite divisor (gain unknown) or a NaN gives NaN here, which the
-    // saturating conversion turns into register 0.
+    // A NaN value gives NaN here, which the saturating conversion turns into register 0.
     return saturatingCast<int32_t>(std::floor((divisor * limited) * kScaleFractionFactor + 0.5));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 
 // The register words of an auxiliary output and the values clients see of
 // them. Pure conversions: no device, no state.
@@ -35,8 +36,10 @@ uint32_t AuxOutSelectWord(int64_t code, uint32_t demodIndex, uint32_t pidCount, 
 // range in V; 0 when unknown). Codes without a scale show 0.
 double AuxOutScaleValue(int32_t scale, int64_t code, double gain);
 // The register that shows `value` most closely, limited to the register's
-// range; 0 where no register can show a value (no scale, unknown gain, NaN).
-int32_t AuxOutScaleRegister(double value, int64_t code, double gain);
+// range; 0 for codes without a scale and for NaN. None for X, Y and R while
+// the input's gain is unknown: every register then shows 0, so none stands
+// for the value, and the stored one is to be kept.
+std::optional<int32_t> AuxOutScaleRegister(double value, int64_t code, double gain);
 
 // VALUE: the output level code 0..65535 spans -10..10 V.
 double AuxOutLevelVolts(uint32_t word);

@@ -1,6 +1,8 @@
 #pragma once
 #include "core/QVStatus.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tarnix {
@@ -16,5 +18,10 @@ enum class RepsRelation { Any, Equal, Twice };
 // otherwise.
 QV_STATUS GroupCheckBlocks(const std::vector<Feature*>& items, int count, int expected,
                            RepsRelation relation = RepsRelation::Any);
+
+// Logs a warning when a group's record lists more instances than a table of
+// its state keeps: the instances beyond the table go without `kept`, and the
+// log says so once, at init, instead of leaving it to the bounds checks alone.
+void GroupWarnBeyondTable(const char* group, uint64_t count, std::size_t tableSize, const char* kept);
 
 }  // namespace tarnix

@@ -102,6 +102,8 @@ QV_STATUS CPUsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     if (items[CPU_RECORD_PROGRAM]->count != items[CPU_RECORD_CONTROL]->count || status.count == 0)
         return QV_BUFFER_TOO_SMALL;
 
+    DeviceState& state = stateOf(device);
+    state.groups.system.printDecoders.assign(items[CPU_RECORD_CONTROL]->count, RTKPrintfDecoder());
     for (uint32_t cpu = 0; cpu < items[CPU_RECORD_CONTROL]->count; ++cpu) {
         const TreeNode::Ptr instance = CreateChild<LQ3::CPUs::Instance>(groupNode);
         if (QV_STATUS s = CPUInstanceInit(group, device, instance, items, int(cpu))) return s;
@@ -114,8 +116,9 @@ QV_STATUS CPUsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
 
 QV_STATUS CPUInstanceInit(DeviceStateNodeGroup* group, DeviceAccess& device, const TreeNode::Ptr& instanceNode,
                           const std::vector<Feature*>& items, int cpu) {
-    DeviceState& state = stateOf(device);
-    RTKPrintfDecoder& decoder = state.groups.system.printDecoder;
+    auto& decoders = stateOf(device).groups.system.printDecoders;
+    if (std::size_t(cpu) >= decoders.size()) decoders.resize(std::size_t(cpu) + 1);
+    RTKPrintfDecoder& decoder = decoders[std::size_t(cpu)];
     Feature* control = items[CPU_RECORD_CONTROL];
     Feature* program = items[CPU_RECORD_PROGRAM];
     Feature* status = items[CPU_RECORD_STATUS];
@@ -131,7 +134,9 @@ QV_STATUS CPUInstanceInit(DeviceStateNodeGroup* group, DeviceAccess& device, con
     CPUProgramContext context;
     context.controlRow = DeviceStateRowOf(device, control);
     context.windowSize = program->stride;
-    context.statusAddress = status->address;
+    // A hold clears the status area of this CPU's own block, where its kernel
+    // reports again.
+    context.statusAddress = uint32_t(cpu) < status->count ? status->address + uint32_t(cpu) * status->stride : 0;
     if (QV_STATUS s = CPUProgramContextStore(*programEp, context)) return s;
 
     EPNodePtr output = CreateLeaf<LQ3::CPUs::Instance::Output>(device, group, instanceNode, 0, 0, program, cpu, 0);
@@ -155,22 +160,27 @@ QV_STATUS CPUInstanceInit(DeviceStateNodeGroup* group, DeviceAccess& device, con
     return FeatureMapItemSetUserData(status, &programRow);
 }
 
-QV_STATUS CPUStatusUpdateData(DeviceAccess& device, Feature& item, uint32_t address, uint32_t, const uint8_t* data,
-                              uint32_t length) {
+QV_STATUS CPUStatusUpdateData(DeviceAccess& device, Feature& item, uint32_t address, uint32_t instance,
+                              const uint8_t* data, uint32_t length) {
     DeviceState& state = stateOf(device);
-    const uint64_t printWindow = uint64_t(item.address) + item.stride - kCPUPrintWindowBytes;
-    if (length != 0 && item.stride >= kCPUPrintWindowBytes && address >= printWindow) {
+    auto& decoders = state.groups.system.printDecoders;
+    // Block k of the record is CPU k's; a block without its CPU reports to no node.
+    const uint64_t block = uint64_t(item.address) + uint64_t(instance) * item.stride;
+    RTKPrintfDecoder* decoder = instance < decoders.size() ? &decoders[instance] : nullptr;
+    if (address < block) return QV_NO_ERROR;
+    const uint64_t offset = address - block;
+    if (length != 0 && item.stride >= kCPUPrintWindowBytes && offset >= item.stride - kCPUPrintWindowBytes) {
         // One block of the print window is one message; its failures concern
         // the printed line only.
-        RTKPrintfHandleMessage(device, data, length, state.groups.system.printDecoder, address);
+        if (decoder) RTKPrintfHandleMessage(device, data, length, *decoder, address);
         return QV_NO_ERROR;
     }
-    if (address < item.address) return QV_NO_ERROR;
-    uint32_t index = (address - item.address) / 4;
+    uint32_t index = uint32_t(offset / 4);
     for (uint32_t at = 0; at + 4 <= length && index < kStatusAreaWords; at += 4, ++index) {
         const uint32_t word = le::get32(data + at);
         if (index == kWorkloadWord) {
-            EPNodePtr workload = DeviceStateEPNodesFind(state.epNodes, state.groups.system.printDecoder.workloadEndpoint);
+            EPNodePtr workload =
+                decoder ? DeviceStateEPNodesFind(state.epNodes, decoder->workloadEndpoint) : EPNodePtr();
             if (workload && workload->updateData) {
                 if (QV_STATUS s = workload->updateData(device, workload, data + at, 4)) return s;
             }
@@ -200,8 +210,10 @@ QV_STATUS ProgramReadData(DeviceAccess& device, const EPNodePtr& ep, uint16_t se
 
 QV_STATUS ProgramWriteBytes(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                             const uint8_t* bytes, uint32_t length) {
+    // Without its register block nothing can be written: the reply says so
+    // (0 bytes), as for an image too long for the window.
     Feature* program = itemOfRow(stateOf(device), ep->row);
-    if (!program) return replyProgramLength(device, *ep, seq, session, length);
+    if (!program) return replyProgramLength(device, *ep, seq, session, 0);
     CPUProgramContext context;
     if (!CPUProgramContextOf(*ep, context)) return QV_BUFFER_TOO_SMALL;
     if (length > context.windowSize) return replyProgramLength(device, *ep, seq, session, 0);

@@ -90,7 +90,7 @@ struct CPUProgramContext {
     static constexpr uint32_t kBytes = 12;
     int32_t controlRow = -1;       // register-map row of the control block
     uint32_t windowSize = 0;       // program window size: the program block's stride
-    uint32_t statusAddress = 0;    // start of the status block
+    uint32_t statusAddress = 0;    // start of the CPU's status block; 0 when it has none
 };
 QV_STATUS CPUProgramContextStore(DeviceStateEPNode& ep, const CPUProgramContext& context);
 // False when the endpoint holds no context.
@@ -107,8 +107,9 @@ QV_STATUS CPUsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
 QV_STATUS CPUInstanceInit(DeviceStateNodeGroup* group, DeviceAccess& device, const TreeNode::Ptr& instanceNode,
                           const std::vector<Feature*>& items, int cpu);
 
-// Data handler of the status block: the print window goes to the print
-// decoder; words 1 (workload) and 2 (kernel state) of the status area act.
+// Data handler of the status record: block k belongs to CPU k. The print
+// window goes to that CPU's print decoder; words 1 (workload) and 2 (kernel
+// state) of the status area act.
 QV_STATUS CPUStatusUpdateData(DeviceAccess& device, Feature& item, uint32_t address, uint32_t instance,
                               const uint8_t* data, uint32_t length);
 

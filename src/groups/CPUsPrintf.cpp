@@ -99,7 +99,12 @@ std::string formatArgument(const std::string& found, Conversion kind, const uint
             formatter % int32_t(le::get32(payload));
             break;
         case Conversion::Unsigned:
-            formatter % le::get32(payload);
+            // A character conversion prints the character of the word's low
+            // byte, as printf does, not the number.
+            if (found.back() == 'c')
+                formatter % char(uint8_t(le::get32(payload)));
+            else
+                formatter % le::get32(payload);
             break;
         default:
             formatter % restoreText(payload + 4, length - 4, le::get32(payload));
@@ -121,6 +126,17 @@ bool fits(Conversion kind, uint32_t type, const uint8_t* payload, uint32_t lengt
         default:
             return false;
     }
+}
+
+// Every argument is filled in: settles the literal directives after the
+// filled-in part, prints the format as the line and goes idle.
+QV_STATUS emitFormat(DeviceAccess& device, RTKPrintfDecoder& decoder) {
+    std::string& format = decoder.format;
+    Directive found;
+    for (std::size_t at = std::min(decoder.filled, format.size()); nextDirective(format, at, found);)
+        at = takesArgument(found.kind) ? found.begin + found.length : settleLiteral(format, found);
+    decoder.state = RTKPrintfDecoder::Idle;
+    return RTKPrintfEmitLine(device, decoder, format);
 }
 
 }  // namespace
@@ -156,7 +172,7 @@ QV_STATUS RTKPrintfHandleMessage(DeviceAccess& device, const uint8_t* data, uint
                 if (decoder.remaining > 0) decoder.state = RTKPrintfDecoder::TextParts;
                 return QV_NO_ERROR;
             }
-            if (type == RTKPRINTF_FORMAT) return RTKPrintfFormatMessage(decoder, payload, size);
+            if (type == RTKPRINTF_FORMAT) return RTKPrintfFormatMessage(device, decoder, payload, size);
             return QV_BUFFER_TOO_SMALL;
         case RTKPrintfDecoder::TextParts:
         case RTKPrintfDecoder::Arguments: {
@@ -187,7 +203,8 @@ QV_STATUS RTKPrintfTextPart(DeviceAccess& device, RTKPrintfDecoder& decoder, con
     return RTKPrintfEmitLine(device, decoder, restoreText(payload + 4, length - 4, le::get32(payload)));
 }
 
-QV_STATUS RTKPrintfFormatMessage(RTKPrintfDecoder& decoder, const uint8_t* payload, uint32_t length) {
+QV_STATUS RTKPrintfFormatMessage(DeviceAccess& device, RTKPrintfDecoder& decoder, const uint8_t* payload,
+                                 uint32_t length) {
     if (length < 8) return QV_BUFFER_TOO_SMALL;
     decoder.remaining = le::get32(payload);
     const uint32_t textLength = le::get32(payload + 4);
@@ -195,6 +212,8 @@ QV_STATUS RTKPrintfFormatMessage(RTKPrintfDecoder& decoder, const uint8_t* paylo
     decoder.format = restoreText(payload + 8, length - 8, textLength);
     decoder.filled = 0;
     if (RTKPrintfCountConversions(decoder.format) != decoder.remaining) return QV_BUFFER_TOO_SMALL;
+    // A format without conversions waits for no argument: it is a whole line.
+    if (decoder.remaining == 0) return emitFormat(device, decoder);
     decoder.state = RTKPrintfDecoder::Arguments;
     return QV_NO_ERROR;
 }
@@ -229,10 +248,7 @@ QV_STATUS RTKPrintfArgument(DeviceAccess& device, RTKPrintfDecoder& decoder, con
 
     if (decoder.remaining > 0) --decoder.remaining;
     if (decoder.remaining > 0) return QV_NO_ERROR;
-    for (at = decoder.filled; nextDirective(format, at, found);)
-        at = takesArgument(found.kind) ? found.begin + found.length : settleLiteral(format, found);
-    decoder.state = RTKPrintfDecoder::Idle;
-    return RTKPrintfEmitLine(device, decoder, format);
+    return emitFormat(device, decoder);
 }
 
 void RTKPrintfFormatError(DeviceAccess& device, const std::string& format, const std::string& directive,

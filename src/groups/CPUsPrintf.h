@@ -40,7 +40,10 @@ QV_STATUS RTKPrintfHandleMessage(DeviceAccess& device, const uint8_t* data, uint
 
 QV_STATUS RTKPrintfTextPart(DeviceAccess& device, RTKPrintfDecoder& decoder, const uint8_t* payload,
                             uint32_t length);
-QV_STATUS RTKPrintfFormatMessage(RTKPrintfDecoder& decoder, const uint8_t* payload, uint32_t length);
+// A format whose conversions number the argument count; one without any is
+// printed at once.
+QV_STATUS RTKPrintfFormatMessage(DeviceAccess& device, RTKPrintfDecoder& decoder, const uint8_t* payload,
+                                 uint32_t length);
 QV_STATUS RTKPrintfArgument(DeviceAccess& device, RTKPrintfDecoder& decoder, const uint8_t* payload, uint32_t length,
                             uint32_t type);
 

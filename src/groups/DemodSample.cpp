@@ -25,13 +25,15 @@ constexpr uint32_t kPacketDio = 32;
 constexpr uint32_t kPacketAux0 = 36;
 constexpr uint32_t kPacketAux1 = 38;
 
-// Offsets of a DataDemodSample; bytes 44-47 are reserved and not written.
+// Offsets of a DataDemodSample; bytes 44-47 are reserved and written as zeros
+// (the block reserved in a stream buffer holds what was there before).
 constexpr uint32_t kSampleTime = 0;
 constexpr uint32_t kSampleX = 8;
 constexpr uint32_t kSampleY = 16;
 constexpr uint32_t kSampleFrequency = 24;
 constexpr uint32_t kSamplePhase = 32;
 constexpr uint32_t kSampleDio = 40;
+constexpr uint32_t kSampleReserved = 44;
 constexpr uint32_t kSampleAux0 = 48;
 constexpr uint32_t kSampleAux1 = 56;
 constexpr uint32_t kSampleBytes = uint32_t(kDemodSampleSize);
@@ -76,6 +78,7 @@ void convert(uint8_t* out, const uint8_t* packet, double gain, Timestamp48Extend
                   double(get48(packet + kPacketFrequency)) * kClockBase * kTwoPowMinus48 * harmonic);
     le::putDouble(out + kSamplePhase, double(le::get16(packet + kPacketPhase)) * kRadiansPerPhaseStep);
     le::put32(out + kSampleDio, le::get32(packet + kPacketDio));
+    le::put32(out + kSampleReserved, 0);
     le::putDouble(out + kSampleAux0, double(int16_t(le::get16(packet + kPacketAux0))) * kVoltsPerAuxStep);
     le::putDouble(out + kSampleAux1, double(int16_t(le::get16(packet + kPacketAux1))) * kVoltsPerAuxStep);
 }
@@ -119,6 +122,7 @@ void combine(uint8_t* out, const uint8_t* set, const uint8_t* latest, const ModM
     le::putDouble(out + kSampleY, sidebands);
     std::memcpy(out + kSampleFrequency, first + kSampleFrequency, 16);  // frequency and phase
     le::put32(out + kSampleDio, le::get32(latest + kSampleDio));
+    le::put32(out + kSampleReserved, 0);
     std::memcpy(out + kSampleAux0, latest + kSampleAux0, 16);  // both aux inputs
 }
 
@@ -145,8 +149,11 @@ QV_STATUS feedModulator(DeviceState& state, std::size_t d, const uint8_t* sample
     const bool complete = carrier && first && (second || row.sampleKind == MOD_SAMPLE_AMPLITUDE);
     if (!complete || !mod->stream) return QV_NO_ERROR;
 
+    // A full modulator stream loses only the derived sample: the flags stay, so
+    // the next sample of the set tries again, and the rest of the message
+    // still reaches its demodulators.
     FifoWriter block(*mod->stream, kSampleBytes);
-    if (!block) return QV_VALUE_NOT_FOUND;  // the flags stay: the next sample tries again
+    if (!block) return QV_NO_ERROR;
     combine(block.data(), set, sample, row);
     for (const Slot& slot : kSlots) le::put32(set + slot.flag, 0);
     std::memcpy(set + ModSampleLayout::kCarrier, block.data(), kSampleBytes);

@@ -172,6 +172,10 @@ QV_STATUS DemodsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     data.demodBlockRow = DeviceStateRowOf(device, settings);
     data.demodBlockStride = settings->stride;
     data.demodBlockAttribute = settings->attribute;
+    GroupWarnBeyondTable("DEMODS", settings->count, state.groups.demodOscSelect.size(),
+                         "the oscillator selection and sinc filter");
+    GroupWarnBeyondTable("DEMODS", settings->count, state.groups.demodInputIndex.size(),
+                         "the input selection (and with it the sample stream)");
 
     for (uint32_t n = 0; n < settings->count; ++n) {
         const TreeNode::Ptr node = CreateChild<LQ3::Demods::Instance>(groupNode);

@@ -216,10 +216,13 @@ QV_STATUS TAmpExtBiasReadData(DeviceAccess& device, const EPNodePtr& ep, uint16_
 
 QV_STATUS TAmpBiasOutWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                  double value, int64_t) {
+    // A NaN names no voltage: no command goes to the amplifier.
+    if (std::isnan(value)) return replyValueInForce(device, *ep, seq, session, TAmpBiasOutFromRaw(storedWord(*ep)));
     return writeRaw(device, ep, seq, session, TAmpBiasOutToRaw(value), TAmpBiasOutFromRaw);
 }
 QV_STATUS TAmpOffsetWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                 double value, int64_t) {
+    if (std::isnan(value)) return replyValueInForce(device, *ep, seq, session, TAmpOffsetFromRaw(storedWord(*ep)));
     return writeRaw(device, ep, seq, session, TAmpOffsetToRaw(value), TAmpOffsetFromRaw);
 }
 QV_STATUS TAmpCurrentGainWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,

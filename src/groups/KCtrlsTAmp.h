@@ -43,7 +43,8 @@ constexpr uint32_t kTAmpDefaultDC = 1;
 constexpr uint32_t kTAmpDefaultVoltageGain = 1;
 
 // Conversions between node values and raw words. Doubles are clamped to the
-// parameter's range (NaN counts as 0 V); integers go to the nearest allowed word.
+// parameter's range (NaN counts as 0 V, though the write handlers keep the
+// setting for a NaN); integers go to the nearest allowed word.
 double TAmpBiasOutFromRaw(uint32_t raw);
 uint32_t TAmpBiasOutToRaw(double volts);
 double TAmpOffsetFromRaw(uint32_t raw);

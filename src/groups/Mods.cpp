@@ -263,6 +263,8 @@ QV_STATUS ModsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     const Feature* record = items[0];
     state.groups.modulatorCount = record->count;
 
+    GroupWarnBeyondTable("MODS", record->count, state.groups.signalPath.modSampleEpId.size(),
+                         "the modulation mode and the derived sample stream");
     for (uint32_t n = 0; n < record->count; ++n) {
         const int32_t i = int32_t(n);
         const TreeNode::Ptr instance = CreateChild<LQ3::Mods::Instance>(groupNode);

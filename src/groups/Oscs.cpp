@@ -54,6 +54,8 @@ QV_STATUS OscsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     DeviceState& state = stateOf(device);
     const Feature* record = items[0];
     state.groups.oscillatorCount = record->count;
+    GroupWarnBeyondTable("OSCS", record->count, state.groups.signalPath.oscFreqEpId.size(),
+                         "the frequency that a demodulator's sinc filter follows");
 
     for (uint32_t i = 0; i < record->count; ++i) {
         const TreeNode::Ptr instance = CreateChild<LQ3::Oscs::Instance>(groupNode);

@@ -231,8 +231,8 @@ QV_STATUS PIDsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
 
     DeviceState& state = stateOf(device);
     uint32_t controllers = controllerBlock->count;
-    // The rate register's views are kept for at most this many controllers.
-    const uint32_t supported = uint32_t(ControlLoopData::kPidRateSlots);
+    // The TipProtect status word has a bit for each of the first 16 controllers.
+    const uint32_t supported = uint32_t(kPidActiveListSize);
     if (controllers > supported) {
         QVLOG(logging::warning) << "The instrument lists " << controllers << " PID controllers; only the first "
                                 << supported << " are shown.";
@@ -241,6 +241,7 @@ QV_STATUS PIDsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     state.pidStrobeEnable = 1;
     state.pidStrobeAddress = commonBlock->address;
     state.groups.pidCount = controllers;
+    state.groups.controlLoop.pidRateEndpoints.assign(controllers, -1);
 
     BuildContext ctx{device, group, commonBlock, controllerBlock, {}};
     ctx.activeList.fill(-1);

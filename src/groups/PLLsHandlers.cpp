@@ -47,7 +47,8 @@ int64_t signExtend(uint64_t value, uint64_t mask, uint64_t sign) {
     return (field & sign) ? int64_t(field) - int64_t(mask) - 1 : int64_t(field);
 }
 
-// A frequency limited to 0 .. 1e8 Hz; NaN passes and becomes the register 0.
+// A frequency limited to 0 .. 1e8 Hz; NaN passes (the handlers keep the
+// setting for a NaN before they get here).
 double limitFrequency(double hertz) { return std::min(std::max(hertz, 0.0), kFrequencyMax); }
 
 QV_STATUS receiveDouble64(DeviceAccess& device, const EPNodePtr& ep, const uint8_t* data, uint32_t length,
@@ -124,8 +125,8 @@ QV_STATUS PLLADCSelectReceivedData(DeviceAccess& device, const EPNodePtr& ep, co
 QV_STATUS PLLFreqCenterWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                    double value, int64_t) {
     const uint16_t version = stateOf(device).groups.controlLoop.pllFeatureVersion;
-    if (version != 2 && version != 3)
-        return replyDouble(device, *ep, seq, session, VALUE_FLAG_REPLY_ONLY, FromPhaseIncrement(storedWord64(*ep)));
+    if ((version != 2 && version != 3) || std::isnan(value))
+        return replyValueInForce(device, *ep, seq, session, FromPhaseIncrement(storedWord64(*ep)));
     const double hertz = limitFrequency(value);
     // At the upper limit the register is truncated so that it stays within 1e8 Hz.
     const PhaseRounding rounding = hertz < kFrequencyMax ? PhaseRounding::Nearest : PhaseRounding::Truncate;
@@ -140,6 +141,7 @@ QV_STATUS PLLFreqRangeReadData(DeviceAccess& device, const EPNodePtr& ep, uint16
 
 QV_STATUS PLLFreqRangeWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                   double value, int64_t) {
+    if (std::isnan(value)) return replyValueInForce(device, *ep, seq, session, PllFreqRangeOf(storedWord64(*ep)));
     bool changed = false;
     if (QV_STATUS s = storeWord64AndMark(device, *ep, PllFreqRangeWord(value), changed)) return s;
     return replyDouble(device, *ep, seq, session, writeReplyFlags(changed), PllFreqRangeOf(storedWord64(*ep)));
@@ -202,6 +204,7 @@ QV_STATUS PLLSetpointReadData(DeviceAccess& device, const EPNodePtr& ep, uint16_
 
 QV_STATUS PLLSetpointWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                  double value, int64_t) {
+    if (std::isnan(value)) return replyValueInForce(device, *ep, seq, session, PllSetpointOf(storedWord(*ep)));
     return StoreWordReplyDouble(device, ep, seq, session, PllSetpointWord(value), PllSetpointOf);
 }
 

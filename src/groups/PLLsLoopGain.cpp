@@ -142,12 +142,21 @@ QV_STATUS pushScaledWord(DeviceAccess& device, const EPNodePtr& ep, const uint8_
     return pushDouble(device, ep->epId, value(word, linkedGain(device, *ep)));
 }
 
+// Whether the leaf still waits for the instrument's answer to its read
+// request: until it arrives the leaf holds only its start word.
+bool awaitsData(const DeviceStateEPNode& ep) { return (ep.flags & (EPFlagRequest | EPFlagAwaiting)) != 0; }
+
 // Writes the held values back with the new gain: new words, marked for
-// writing, pushed where they changed. Nested writes have no requester.
+// writing, pushed where they changed. Nested writes have no requester. A leaf
+// that still waits for its first data is left alone: its start word holds no
+// value of the instrument's, and writing it would overwrite the instrument's
+// own setting, whose answer is on its way.
 QV_STATUS rewriteHeldValues(DeviceAccess& device, const HeldValues& held) {
-    if (QV_STATUS s = PLLITCWriteNumber(device, held.integral, kUnsolicitedSequenceTag, kUnsolicitedSessionTag,
-                                        held.ti, saturatingCast<int64_t>(held.ti)))
-        return s;
+    if (!awaitsData(*held.integral))
+        if (QV_STATUS s = PLLITCWriteNumber(device, held.integral, kUnsolicitedSequenceTag, kUnsolicitedSessionTag,
+                                            held.ti, saturatingCast<int64_t>(held.ti)))
+            return s;
+    if (awaitsData(*held.derivative)) return QV_NO_ERROR;
     return PLLDTCWriteNumber(device, held.derivative, kUnsolicitedSequenceTag, kUnsolicitedSessionTag, held.td,
                              saturatingCast<int64_t>(held.td));
 }

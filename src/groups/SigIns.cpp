@@ -93,14 +93,16 @@ QV_STATUS makeInput(DeviceAccess& device, DeviceStateNodeGroup* group, const Tre
     return DeviceStateAddLedRegister(device, block + sigin::kLedOffset);
 }
 
-// After the server configured the FPGA, both inputs are terminated with 50 Ohm
-// for a while; the engine's send step releases them later.
+// After the server configured the FPGA, the inputs are terminated with 50 Ohm
+// for a while; the engine's send step releases them later. An instrument with
+// a single input has one IMP50 leaf to force.
 QV_STATUS armImp50Forcing(DeviceAccess& device) {
     DeviceState& state = stateOf(device);
     if (state.sigInRewriteState != kForcingPending) return QV_NO_ERROR;
-    if (state.sigInRewriteEPIds[0] < 0 || state.sigInRewriteEPIds[1] < 0) return QV_VALUE_NOT_FOUND;
-    for (int32_t id : state.sigInRewriteEPIds)
+    for (int32_t id : state.sigInRewriteEPIds) {
+        if (id < 0) continue;
         if (QV_STATUS s = DeviceStateEPNodesMarkWrite(state.epNodes, id)) return s;
+    }
     state.sigInRewriteTime = device.now();
     state.sigInRewriteState = kForcingOn;
     return QV_NO_ERROR;
@@ -114,6 +116,15 @@ QV_STATUS SigInsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     DeviceState& state = stateOf(device);
     const Feature* item = items[0];
     state.groups.signalInputCount = item->count;
+    GroupWarnBeyondTable("SIGINS", item->count, sigin::kModelInputs,
+                         "the gain model (range, coupling table, gain data, 50 Ohm forcing)");
+    state.sigInRewriteEPIds.fill(-1);  // this build's inputs only
+    // A new round of gain data: answers still on their way from an earlier
+    // build count for nothing, and this round counts from 0 again.
+    FrontEndData& frontEnd = state.groups.frontEnd;
+    ++frontEnd.gainRequestRound;
+    frontEnd.sigInGainCalBlocks.fill(0);
+    frontEnd.gainRangeAnswerCount = 0;
     keysAsSingles(state);
     for (uint32_t i = 0; i < item->count; ++i)
         if (QV_STATUS s = makeInput(device, group, groupNode, item, i)) return s;

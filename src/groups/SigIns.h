@@ -156,6 +156,16 @@ QV_STATUS SigInCouplingChanged(DeviceAccess& device, uint32_t input, uint32_t co
 // Gain data from the instrument, requested by the init: eight calibration
 // blocks (command 13, formula mode) or the gain-range table in 32 parts
 // (command 16, table mode). Time-outs ask again, without limit.
+//
+// Every init starts a new round of requests. A request carries the block or
+// part it asks for and the round it belongs to; an answer or time-out of an
+// earlier round (a feature list processed again meanwhile) is ignored.
+struct GainRequestTag {
+    uint32_t index = 0;
+    uint32_t round = 0;
+};
+// The user data of a request of the current round.
+std::shared_ptr<void> SigInGainRequestTag(const DeviceState& state, uint32_t index);
 QV_STATUS SigInRequestGainCalibration(DeviceAccess& device);
 QV_STATUS SigInRequestGainRangeTable(DeviceAccess& device);
 void GainRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32_t length,

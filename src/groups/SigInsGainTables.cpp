@@ -46,23 +46,24 @@ double singleAt(const uint8_t* p) {
     return double(value);
 }
 
-// The index a request carries as its user data; false without one.
-bool indexOf(const std::shared_ptr<void>& user, uint32_t& index) {
+// The index a request of the current round carries as its user data; false
+// without one, and for a request of an earlier round.
+bool indexOf(DeviceAccess& device, const std::shared_ptr<void>& user, uint32_t& index) {
     if (!user) return false;
-    index = *static_cast<const uint32_t*>(user.get());
+    const auto* tag = static_cast<const GainRequestTag*>(user.get());
+    if (tag->round != stateOf(device).groups.frontEnd.gainRequestRound) return false;
+    index = tag->index;
     return true;
 }
 
-std::shared_ptr<void> indexData(uint32_t index) { return std::make_shared<uint32_t>(index); }
-
 QV_STATUS requestCalibrationBlock(DeviceAccess& device, uint32_t block) {
-    return DeviceStateCmdRequest(device, GainRequestComplete, GainRequestTimeout, indexData(block),
-                                 kCalibrationCommand, block, nullptr, 0);
+    return DeviceStateCmdRequest(device, GainRequestComplete, GainRequestTimeout,
+                                 SigInGainRequestTag(stateOf(device), block), kCalibrationCommand, block, nullptr, 0);
 }
 
 QV_STATUS requestRangeTablePart(DeviceAccess& device, uint32_t part) {
-    return DeviceStateCmdRequest(device, GainRangeRequestComplete, GainRangeRequestTimeout, indexData(part),
-                                 kRangeTableCommand, part, nullptr, 0);
+    return DeviceStateCmdRequest(device, GainRangeRequestComplete, GainRangeRequestTimeout,
+                                 SigInGainRequestTag(stateOf(device), part), kRangeTableCommand, part, nullptr, 0);
 }
 
 // A reply of the wrong size means the instrument and the server disagree on
@@ -108,6 +109,10 @@ void takeTablesIntoService(DeviceAccess& device, uint32_t input) {
 
 }  // namespace
 
+std::shared_ptr<void> SigInGainRequestTag(const DeviceState& state, uint32_t index) {
+    return std::make_shared<GainRequestTag>(GainRequestTag{index, state.groups.frontEnd.gainRequestRound});
+}
+
 QV_STATUS SigInRequestGainCalibration(DeviceAccess& device) {
     for (uint32_t block = 0; block < kCalibrationBlocks; ++block)
         if (QV_STATUS s = requestCalibrationBlock(device, block)) return s;
@@ -130,7 +135,7 @@ QV_STATUS SigInRequestGainRangeTable(DeviceAccess& device) {
 void GainRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32_t length,
                          const std::shared_ptr<void>& user) {
     uint32_t block = 0;
-    if (!indexOf(user, block) || block >= kCalibrationBlocks) return;
+    if (!indexOf(device, user, block) || block >= kCalibrationBlocks) return;
     if (length != kCalibrationReplyBytes || !reply)
         illegalLength(reply, length, BOOST_CURRENT_FUNCTION, kCalibrationLengthLine);
     DeviceState& state = stateOf(device);
@@ -143,14 +148,14 @@ void GainRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32_t le
 
 void GainRequestTimeout(DeviceAccess& device, const std::shared_ptr<void>& user) {
     uint32_t block = 0;
-    if (!indexOf(user, block)) return;
+    if (!indexOf(device, user, block)) return;
     QVLOG(logging::error) << "GainRequestTimeout, Index=" << block;
     requestCalibrationBlock(device, block);
 }
 
 void GainRangeRequestTimeout(DeviceAccess& device, const std::shared_ptr<void>& user) {
     uint32_t part = 0;
-    if (!indexOf(user, part)) return;
+    if (!indexOf(device, user, part)) return;
     requestRangeTablePart(device, part);
 }
 
@@ -158,7 +163,7 @@ void GainRangeRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32
                               const std::shared_ptr<void>& user) {
     uint32_t part = 0;
     // A part the table does not have would name inputs the server does not keep.
-    if (!indexOf(user, part) || part >= kRangeTableParts) return;
+    if (!indexOf(device, user, part) || part >= kRangeTableParts) return;
     if (length != kRangeTableReplyBytes || !reply)
         illegalLength(reply, length, BOOST_CURRENT_FUNCTION, kRangeTableLengthLine);
     DeviceState& state = stateOf(device);

@@ -16,6 +16,8 @@
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
 
+#include <boost/format.hpp>
+
 #include <algorithm>
 #include <array>
 
@@ -240,9 +242,15 @@ QV_STATUS SigOutRangeWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint
     // The instrument hears of every range write, changed or not.
     uint8_t payload[kWordBytes];
     le::put32(payload, index);
+    // An instrument without a mailbox, or whose mailbox queue is full (its CPU
+    // never reported itself running), still gets the register: the write goes
+    // on and the client gets its reply.
     if (QV_STATUS s = DeviceStateCmdRequest(device, nullptr, RangeUpdateTimeout, nullptr, sigout::kRangeCommand,
                                             uint32_t(ep->instance), payload, sizeof payload))
-        return s;
+        QVLOG(logging::warning) << boost::format(
+                                       "The range of signal output %d was not announced to the instrument "
+                                       "(command %u not queued, status 0x%04x).") %
+                                       ep->instance % sigout::kRangeCommand % s;
     DeviceState& state = stateOf(device);
     state.pidStrobePending = true;
     if (index == sigout::kRange10V && changed && squareLimitedTo1V(device)) {

@@ -25,7 +25,6 @@ namespace {
 
 // Where the failures of this group are reported.
 constexpr const char* kModule = "LQ3System";
-constexpr int kIllegalStatusLine = 200;
 constexpr int kOldBitstreamLine = 39;
 
 const std::string kRule(44, '=');
@@ -144,8 +143,9 @@ void DebugStatusRequestComplete(DeviceAccess&, const uint8_t* data, uint32_t len
         QVLOG(logging::error) << boost::format("Illegal length of debug status packet detected! Length = %u.") %
                                      length;
     }
-    throwDeviceFailure("Illegal length of debug status packet.", BOOST_CURRENT_FUNCTION, kModule,
-                       kIllegalStatusLine);
+    // The debug status is for the log only: a packet of another length is
+    // reported there and the device carries on (ending it would repeat at
+    // every re-find of the instrument).
 }
 
 void DebugStatusRequestTimeout(DeviceAccess&, const std::shared_ptr<void>&) {

@@ -340,16 +340,28 @@ TEST_F(MessagingTest, AmplifierPollAndItsCompletion) {
 TEST_F(MessagingTest, DeferredSignalInputRewrite) {
     EPNodePtr a = addLeaf(-1, 0, 0, 4, 0);
     EPNodePtr b = addLeaf(-1, 0, 0, 4, 0);
+    state().sigInRewriteEPIds = {{a->epId, b->epId}};
     state().sigInRewriteState = 1;
     state().sigInRewriteTime = dev.now();
     EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
+    EXPECT_EQ(state().sigInRewriteState, 1) << "not yet 200 ms";
     dev.advance(std::chrono::microseconds(200000));
-    EXPECT_EQ(DeviceStateSendChanges(dev), QV_VALUE_NOT_FOUND) << "ids not set";
-    state().sigInRewriteEPIds = {{a->epId, b->epId}};
     EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
     EXPECT_EQ(state().sigInRewriteState, 2);
     EXPECT_EQ(std::vector<int32_t>(state().epNodes.sendSet.begin(), state().epNodes.sendSet.end()),
               (std::vector<int32_t>{a->epId, b->epId}));
+}
+
+TEST_F(MessagingTest, DeferredSignalInputRewriteOfASingleInput) {
+    EPNodePtr a = addLeaf(-1, 0, 0, 4, 0);
+    state().sigInRewriteEPIds = {{a->epId, -1}};
+    state().sigInRewriteState = 1;
+    state().sigInRewriteTime = dev.now();
+    dev.advance(std::chrono::microseconds(200000));
+    EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
+    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(std::vector<int32_t>(state().epNodes.sendSet.begin(), state().epNodes.sendSet.end()),
+              (std::vector<int32_t>{a->epId}));
 }
 
 }  // namespace

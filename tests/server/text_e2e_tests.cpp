@@ -98,6 +98,8 @@ TEST_F(TextEndToEnd, CurrentPathFollowsSelect) {
 
 TEST_F(TextEndToEnd, GetsAndSetsAnswerWithValueLines) {
     EXPECT_EQ(ask("/qv/clockbase ?\n", "\r\n"), "/QV/CLOCKBASE: 10\r\n");
+    // A blank typed after the "?" is no syntax error.
+    EXPECT_EQ(ask("/qv/clockbase ? \n", "\r\n"), "/QV/CLOCKBASE: 10\r\n");
     EXPECT_EQ(ask("/QV/ABOUT/VERSION ?\n", "\n"), "/QV/ABOUT/VERSION: 12.08\n");
     EXPECT_EQ(ask("/qv/config/port ?\n", "\r\n"),
               "/QV/CONFIG/PORT: " + std::to_string(server_->port()) + "\r\n");
@@ -172,6 +174,10 @@ TEST_F(TextEndToEnd, TreeChangesOfASimulatedInstrument) {
     const auto added = received.find("/QV/TREES: add DEV1234\r\n");
     // Only line ends of earlier answers may come before the tree-change line.
     EXPECT_EQ(received.find_first_not_of("\r\n"), added) << received;
+    // A node whose name starts with digits is reached by its name.
+    auto probe = connect();
+    const std::string supply = ask(*probe, "/dev1234/stats/physical/1v2 ?\n", "\n");
+    EXPECT_EQ(supply.rfind("/DEV1234/STATS/PHYSICAL/1V2: ", 0), 0u) << supply;
     client_->clear();
     instrument.stop(false, SIGTERM);
     EXPECT_TRUE(client_->waitFor("/QV/TREES: remove DEV1234\r\n", 10s)) << client_->received();

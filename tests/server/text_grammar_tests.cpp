@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"unsubs *\n", {"unsubs(*)"}}, GrammarCase{"unsubs\n", {"unsubs()"}},
         GrammarCase{"proto bin\n", {"proto(bin)"}}, GrammarCase{"proto BIN\n", {"proto(BIN)"}},
         GrammarCase{"update\n", {"update"}}, GrammarCase{"help\n", {"help"}}, GrammarCase{"exit\n", {"exit"}},
-        GrammarCase{"\n", {}}, GrammarCase{" \t\n", {"syntax"}}, GrammarCase{";;;\n", {}},
+        GrammarCase{"\n", {}}, GrammarCase{" \t\n", {}}, GrammarCase{";;;\n", {}},
         GrammarCase{"?\n", {"get()"}}, GrammarCase{" ?\n", {"get()"}}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -73,6 +73,32 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"5\n", {"setInteger(|5)"}}, GrammarCase{"-7.25\n", {"setDouble(|-7.25)"}},
         GrammarCase{"\"text\"\n", {"setText(|text)"}}, GrammarCase{"x 12345\n", {"setInteger(x|12345)"}}));
 
+// Blanks and tabs between a command's last token and its line end are ignored.
+INSTANTIATE_TEST_SUITE_P(
+    TrailingBlanks, GrammarTest,
+    ::testing::Values(GrammarCase{"x ? \n", {"get(x)"}}, GrammarCase{"x ?\t \r\n", {"get(x)"}},
+                      GrammarCase{"x 5 \n", {"setInteger(x|5)"}}, GrammarCase{"ls  \n", {"ls()"}},
+                      GrammarCase{"ls /a \t\n", {"ls(/a)"}}, GrammarCase{"pwd ;ls\n", {"printPath", "ls()"}},
+                      GrammarCase{"x \"a \" \n", {"setText(x|a )"}}, GrammarCase{"x \n", {"syntax"}},
+                      GrammarCase{"x ?  y\n", {"syntax"}}));
+
+// Path segments that start with digits and go on with letters or digits are
+// words; numbers, with or without a unit letter, keep their meaning.
+INSTANTIATE_TEST_SUITE_P(
+    SegmentsStartingWithDigits, GrammarTest,
+    ::testing::Values(
+        GrammarCase{"/dev1234/stats/physical/1v2 ?\n", {"get(/dev1234/stats/physical/1v2)"}},
+        GrammarCase{"/dev1234/stats/physical/5V0 ?\n", {"get(/dev1234/stats/physical/5V0)"}},
+        GrammarCase{"3v3/x 2V5 ?\n", {"get(3v3/x 2V5)"}}, GrammarCase{"x/1* ?\n", {"get(x/1*)"}},
+        GrammarCase{"x/12ab34 ?\n", {"get(x/12ab34)"}}, GrammarCase{"x/5kg ?\n", {"get(x/5kg)"}},
+        GrammarCase{"x/0xg ?\n", {"get(x/0xg)"}}, GrammarCase{"x/1v2 3\n", {"setInteger(x/1v2|3)"}},
+        GrammarCase{"x 5k\n", {"setInteger(x|5000)"}}, GrammarCase{"x 1.5k\n", {"setDouble(x|1500)"}},
+        GrammarCase{"x 5m\n", {"setDouble(x|0.005)"}}, GrammarCase{"x 0x1F\n", {"setInteger(x|31)"}},
+        GrammarCase{"x 0b101\n", {"setInteger(x|5)"}}, GrammarCase{"x 1e3\n", {"setDouble(x|1000)"}},
+        GrammarCase{"x 2e-3\n", {"setDouble(x|0.002)"}}, GrammarCase{"x 1e3k\n", {"setDouble(x|1000000)"}},
+        GrammarCase{"x 0x1Fk\n", {"setInteger(x|31000)"}}, GrammarCase{"x 0b11M\n", {"setInteger(x|3000000)"}},
+        GrammarCase{"x/10 ?\n", {"get(x/10)"}}, GrammarCase{"x 1v2\n", {"syntax"}}));
+
 INSTANTIATE_TEST_SUITE_P(
     WrappingIntegers, GrammarTest,
     ::testing::Values(GrammarCase{"x -9223372036854775808\n", {"setInteger(x|-9223372036854775808)"}},
@@ -90,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"cd\n", {"syntax"}}, GrammarCase{"x\n", {"syntax"}}, GrammarCase{"x \n", {"syntax"}},
         GrammarCase{"./x ?\n", {"syntax"}}, GrammarCase{"x/. ?\n", {"syntax"}}, GrammarCase{"x 1.\n", {"syntax"}},
         GrammarCase{"x_y ?\n", {"syntax"}}, GrammarCase{"x 5ms\n", {"syntax"}}, GrammarCase{"  ls\n", {"syntax"}},
-        GrammarCase{"x ? \n", {"syntax"}}, GrammarCase{"bad bad bad\nls\n", {"syntax", "ls()"}},
+        GrammarCase{"bad bad bad\nls\n", {"syntax", "ls()"}},
         GrammarCase{"bad\nbad\nbad\n", {"syntax", "syntax", "syntax"}},
         GrammarCase{"ls x;bad bad;pwd\n", {"ls(x)", "syntax", "printPath"}},
         GrammarCase{"x \"open\n", {"syntax"}}, GrammarCase{"x =5\n", {"setInteger(x|5)"}}, GrammarCase{"x_=5\n", {"syntax"}}));
@@ -98,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Comments, GrammarTest,
     ::testing::Values(GrammarCase{"# note\nls\n", {"ls()"}}, GrammarCase{"ls # list\n", {"ls()"}},
-                      GrammarCase{"x 5 # five\n", {"syntax"}}, GrammarCase{"x 5# five\n", {"setInteger(x|5)"}},
+                      GrammarCase{"x 5 # five\n", {"setInteger(x|5)"}}, GrammarCase{"x 5# five\n", {"setInteger(x|5)"}},
                       GrammarCase{"#\r\n", {}}, GrammarCase{"x \"#\"\n", {"setText(x|#)"}}));
 
 std::string repeat(const std::string& text, std::size_t times) {

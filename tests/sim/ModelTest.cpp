@@ -1,6 +1,7 @@
 // The simulated LQ3's model: its feature list, mailbox, CPU and heartbeat.
 #include "FeatureListImage.h"
 #include "InstrumentModel.h"
+#include "ModelVariants.h"
 #include "SimOptions.h"
 
 #include "core/ByteOrder.h"
@@ -112,8 +113,19 @@ protected:
     std::unique_ptr<InstrumentModel> model;
 };
 
-TEST_F(ModelTest, DefaultListIsOneBlockOfDisjointAlignedRegisterBlocks) {
-    install();
+// Every named variant: one list of disjoint, aligned register blocks that
+// meets what each group checks, from which the engine builds every group.
+class VariantTest : public ModelTest, public ::testing::WithParamInterface<ModelVariant> {
+protected:
+    void installVariant() {
+        ModelOptions options;
+        options.variant = GetParam();
+        install(options);
+    }
+};
+
+TEST_P(VariantTest, ListIsOneBlockOfDisjointAlignedRegisterBlocks) {
+    installVariant();
     const Bytes header = readRegisters(layout::kAperture, 12);
     EXPECT_EQ(std::string(header.begin(), header.begin() + 8), "FEATURE ");
     EXPECT_LE(12 + le::get32(header.data() + 8), 4096u) << "the list travels as one device message";
@@ -147,8 +159,8 @@ TEST_F(ModelTest, DefaultListIsOneBlockOfDisjointAlignedRegisterBlocks) {
         EXPECT_LE(ranges[i - 1].second, ranges[i].first) << std::hex << ranges[i].first << " overlaps";
 }
 
-TEST_F(ModelTest, DefaultListMeetsWhatEachGroupChecks) {
-    install();
+TEST_P(VariantTest, ListMeetsWhatEachGroupChecks) {
+    installVariant();
     auto blocks = groupBlocks();
     auto reps = [&](uint16_t code, std::size_t i) { return blocks[code].at(i).reps; };
     // Structural checks shared by every group: block counts and instance relations.
@@ -183,7 +195,7 @@ TEST_F(ModelTest, DefaultListMeetsWhatEachGroupChecks) {
     EXPECT_LE(reps(FEATURE_DEMODS, 0), 6u) << "demodulators 6 and 7 come with the PLLs";
     EXPECT_GE(blocks[FEATURE_DEMODS][1].modulo, 40u) << "a 40-byte sample per slot";
     EXPECT_EQ(reps(FEATURE_PIDS, 0), 1u);
-    EXPECT_LE(reps(FEATURE_PIDS, 1), 4u);
+    EXPECT_LE(reps(FEATURE_PIDS, 1), 16u) << "the TipProtect status word's bits";
     EXPECT_GE(blocks[FEATURE_PIDS][1].modulo, 0x4Cu);
     EXPECT_GE(blocks[FEATURE_PLLS][0].modulo, 0x4Cu);
     EXPECT_GE(blocks[FEATURE_CPUS][2].modulo, 384u) << "status area, user registers, print window";
@@ -193,10 +205,12 @@ TEST_F(ModelTest, DefaultListMeetsWhatEachGroupChecks) {
     EXPECT_EQ(blocks[FEATURE_MAILBOX][1].startAddress, layout::kMailboxData);
 }
 
-TEST_F(ModelTest, TheEngineBuildsEveryGroupFromIt) {
+TEST_P(VariantTest, TheEngineBuildsEveryGroupFromIt) {
+    const ModelVariant& variant = GetParam();
     ModelOptions options;
+    options.variant = variant;
     options.optionsMask = 0x29 | 0x80;
-    options.boardWord = 11;
+    options.boardWord = variant.hardwareRevision | 8;  // with the board flag
     install(options);
     test::FakeDevice dev(1234);
     ASSERT_EQ(DeviceStateCreate(dev), QV_NO_ERROR);
@@ -208,20 +222,44 @@ TEST_F(ModelTest, TheEngineBuildsEveryGroupFromIt) {
     EXPECT_TRUE(log.contains("FEATURELIST_DONE!"));
     EXPECT_FALSE(log.contains("Not processed feature:"));
     EXPECT_TRUE(dev.initialized);
-    EXPECT_EQ(dev.state().hwInfo.revision, 3u);
-    EXPECT_EQ(dev.state().cmd.dataAddress, layout::kMailboxData);
-    EXPECT_EQ(dev.state().cmd.dataSize, layout::kMailboxDataBytes);
+    const DeviceState& state = dev.state();
+    EXPECT_EQ(state.hwInfo.revision, variant.hardwareRevision);
+    EXPECT_EQ(state.cmd.dataAddress, layout::kMailboxData);
+    EXPECT_EQ(state.cmd.dataSize, layout::kMailboxDataBytes);
+    EXPECT_EQ(state.groups.signalInputCount, variant.signalInputs);
+    EXPECT_EQ(state.groups.signalPath.demodsVersion, variant.demodsVersion);
+    EXPECT_EQ(state.groups.controlLoop.pllFeatureVersion, variant.pllVersion);
+    EXPECT_EQ(state.groups.pidCount, variant.pidControllers);
+    EXPECT_EQ(state.groups.system.printDecoders.size(), variant.cpus);
     std::vector<std::string> children;
-    for (const auto& child : dev.state().tree->root->children()) children.push_back(child->getName());
+    for (const auto& child : state.tree->root->children()) children.push_back(child->getName());
     EXPECT_EQ(children, (std::vector<std::string>{"CLOCKBASE", "SYSTEM", "FEATURES", "STATUS", "STATS", "RAW",
                                                   "DEMODS", "OSCS", "MODS", "PLLS", "PIDS", "SIGINS", "SIGOUTS",
                                                   "SCOPES", "DIOS", "AUXINS", "AUXOUTS", "CPUS", "KCTRLS"}));
+    std::vector<std::string> amplifiers;
+    for (const auto& child : state.tree->root->children().back()->children()) amplifiers.push_back(child->getName());
+    std::vector<std::string> expected;
+    for (std::size_t port = 0; port < 2; ++port) {
+        if (variant.kctrlPorts[port] == kTransimpedanceAmplifier) expected.push_back("TAMP" + std::to_string(port));
+        if (variant.kctrlPorts[port] == kCurrentAmplifier) expected.push_back("CAMP" + std::to_string(port));
+    }
+    EXPECT_EQ(amplifiers, expected);
     std::vector<std::string> pushed;
     // The texts of FEATURES; the settings of the other groups push their values too.
     for (const test::OutputRecord& r : dev.takeOutput())
         if (r.header.kind == DATATYPE_BYTEARRAY) pushed.push_back(r.asText());
-    EXPECT_EQ(pushed, (std::vector<std::string>{"MDL\nRTC\nHFR\nXDM", "LQ3IS"})) << "board flag set: bit 4 listed";
+    // With a hardware revision the board flag decides option 4, without one the mask.
+    const std::string optionNames = variant.hardwareRevision > 0 ? "MDL\nRTC\nHFR\nXDM" : "MDL\nRTC\nXDM";
+    EXPECT_EQ(pushed, (std::vector<std::string>{optionNames, "LQ3IS"}));
 }
+
+std::string variantName(const ::testing::TestParamInfo<ModelVariant>& info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, VariantTest, ::testing::ValuesIn(modelVariants()), variantName);
 
 TEST_F(ModelTest, MailboxAnswersEveryCommandOnceAtTheDataArea) {
     install();
@@ -273,6 +311,46 @@ TEST_F(ModelTest, CpuRunsAndReportsRunningAgainAfterAHold) {
         EXPECT_EQ(messages[1 + i].payload, print[i]);
     }
     EXPECT_EQ(le::get32(print[0].data()), layout::kCpuPrintWindow) << "a print message names its own address";
+}
+
+TEST_F(ModelTest, EachCpuReportsInItsOwnStatusBlock) {
+    ModelOptions options;
+    options.variant = modelVariant("multi-cpu");
+    install(options);
+    for (uint32_t cpu = 0; cpu < 2; ++cpu) {
+        const Bytes area = readRegisters(layout::cpuStatus(cpu), 12);
+        EXPECT_EQ(le::get32(area.data() + 4), (cpu + 1) * 0x400000u) << "workload";
+        EXPECT_EQ(le::get32(area.data() + 8), 3u) << "kernel running";
+    }
+    writeWord(layout::kCpuControl + layout::kCpuControlStride, 1);
+    writeWord(layout::kCpuControl + layout::kCpuControlStride, 0);
+    const auto messages = link->take(*instrument);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].address, layout::cpuStatus(1));
+    EXPECT_EQ(le::get32(messages[0].payload.data() + 4), 0x800000u);
+    const auto print = printMessages(layout::cpuPrintWindow(1), CpuPrintRegion::kStartLine);
+    for (std::size_t i = 0; i < print.size(); ++i) {
+        EXPECT_EQ(messages[1 + i].address, layout::cpuPrintWindow(1));
+        EXPECT_EQ(messages[1 + i].payload, print[i]);
+    }
+}
+
+TEST_F(ModelTest, PllsOfVersionsTwoAndThreeStartWithTheirLoopGains) {
+    for (const ModelVariant& variant : modelVariants()) {
+        SCOPED_TRACE(variant.name);
+        SetUp();
+        ModelOptions options;
+        options.variant = variant;
+        install(options);
+        const bool gains = variant.pllVersion == 2 || variant.pllVersion == 3;
+        for (uint32_t pll = 0; pll < layout::kPllCount; ++pll) {
+            const Bytes words = readRegisters(layout::kPlls + pll * layout::kPllStride + layout::kPllGainOffset, 12);
+            EXPECT_EQ(le::get32(words.data()), gains ? 230u : 0u);
+            EXPECT_EQ(le::get32(words.data() + 4), gains ? 512u : 0u);
+            EXPECT_EQ(le::get32(words.data() + 8), gains ? 3398u : 0u);
+        }
+        model.reset();
+    }
 }
 
 TEST_F(ModelTest, HeartbeatStartsOnceTheListWasReadAndKeepsItsRate) {
@@ -446,7 +524,16 @@ TEST(SimModelOptions, ListsMasksAndRates) {
     EXPECT_EQ(options.model.boardWord, 10u);
     EXPECT_EQ(options.model.heartbeatHz, 20u);
 
-    const std::vector<std::vector<const char*>> refused = {{"lq3sim", "--options-mask", "banana"},
+    EXPECT_EQ(options.model.variant.name, "standard") << "the default model";
+    const char* chosen[] = {"lq3sim", "--model", "single-input"};
+    const SimOptions single = parseSimOptions(3, chosen);
+    EXPECT_EQ(single.model.variant.signalInputs, 1u);
+    EXPECT_FALSE(single.model.boardWord) << "the model's hardware revision";
+    for (const ModelVariant& v : modelVariants())
+        EXPECT_NE(single.helpText.find("  " + v.name + ": " + v.summary + "\n"), std::string::npos) << v.name;
+
+    const std::vector<std::vector<const char*>> refused = {{"lq3sim", "--model", "unknown"},
+                                                           {"lq3sim", "--options-mask", "banana"},
                                                            {"lq3sim", "--board-word", "0x100000000"},
                                                            {"lq3sim", "--heartbeat-hz", "5000"},
                                                            {"lq3sim", "--feature-list", "/nonexistent/list.bin"}};

@@ -10,18 +10,16 @@
 //                     of a PID register (or of a setting the controllers
 //                     depend on) the value 1 is written there
 //   pidStrobePending  set by other groups; the send pass writes the strobe once
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace tarnix {
 
 struct ControlLoopData {
-    // Controllers whose RATE leaf shows the common rate register.
-    static constexpr std::size_t kPidRateSlots = 4;
-
-    // The RATE endpoint of controllers 0 to 3; -1 where there is none.
-    std::array<int32_t, kPidRateSlots> pidRateEndpoints{{-1, -1, -1, -1}};
+    // The RATE endpoint of each controller shown, all of which show the common
+    // rate register; sized by the PID init from the controllers it builds.
+    std::vector<int32_t> pidRateEndpoints;
     // The last control update rate computed from the rate register, samples/s.
     double pidRate = 0.0;
 

@@ -27,11 +27,13 @@ struct FrontEndData {
     std::array<uint32_t, kModelInputs> sigInRangeAuxAddress{};
     // Coupling sub-table in use: 0 = AC coupling on, 1 = AC coupling off.
     std::array<uint32_t, kModelInputs> sigInCouplingTable{};
-    // Calibration blocks received per input (four make an input complete).
+    // Round of the gain-data requests; every init of the signal inputs starts one.
+    uint32_t gainRequestRound = 0;
+    // Calibration blocks received per input in this round (four make an input complete).
     std::array<uint32_t, kModelInputs> sigInGainCalBlocks{};
     // Gain-range tables being loaded, [input * 2 + sub-table].
     std::array<std::vector<GainRangeEntry>, 2 * kModelInputs> gainRangesLoading;
-    uint32_t gainRangeAnswerCount = 0;
+    uint32_t gainRangeAnswerCount = 0;  // parts of the table received in this round
 
     // Signal outputs: the mixer channels that the outputs were given; the PID
     // controllers' output-channel selection is bounded by them.

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarnix {
 
@@ -17,7 +18,7 @@ namespace tarnix {
 struct RTKPrintfDecoder {
     enum State : uint32_t { Idle = 0, TextParts = 1, Arguments = 2 };
 
-    // WORKLOAD and OUTPUT endpoints of the CPU built last; -1 until built.
+    // WORKLOAD and OUTPUT endpoints of the decoder's CPU; -1 until built.
     // Without an OUTPUT endpoint the lines go to the log only.
     int32_t workloadEndpoint = -1;
     int32_t outputEndpoint = -1;
@@ -30,7 +31,9 @@ struct RTKPrintfDecoder {
 };
 
 struct SystemData {
-    RTKPrintfDecoder printDecoder;
+    // One per real-time CPU: block k of the CPUs' status record reports the
+    // workload of CPU k and carries the lines that CPU k prints.
+    std::vector<RTKPrintfDecoder> printDecoders;
 };
 
 }  // namespace tarnix

@@ -76,6 +76,7 @@ uint32_t ToTC(double seconds) {
 
 QV_STATUS TimeConstantWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                   double value, int64_t) {
+    if (std::isnan(value)) return replyValueInForce(device, *ep, seq, session, FromTC(storedWord(*ep)));
     bool changed = false;
     if (QV_STATUS s = storeWordAndMark(device, *ep, ToTC(value), changed)) return s;
     return replyDouble(device, *ep, seq, session, writeReplyFlags(changed), FromTC(storedWord(*ep)));

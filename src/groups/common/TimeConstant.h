@@ -22,7 +22,8 @@ uint32_t ToTC(double seconds);
 
 // The WriteNumberFunc of time-constant leaves: takes the double (seconds),
 // marks the register for writing whether or not the word changed and replies
-// the time constant of the stored word.
+// the time constant of the stored word. A NaN keeps the stored word, writes
+// nothing and replies the time constant in force (flags 1).
 QV_STATUS TimeConstantWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                   double value, int64_t integer);
 

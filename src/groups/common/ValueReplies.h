@@ -21,6 +21,14 @@ QV_STATUS replyInteger(DeviceAccess& device, const DeviceStateEPNode& ep, uint16
 QV_STATUS replyDouble(DeviceAccess& device, const DeviceStateEPNode& ep, uint16_t seq, uint16_t session,
                       uint16_t flags, double value);
 
+// The reply to a write of a value that is not a number, where a setting has
+// no word for it: nothing is stored or sent to the instrument, and the writer
+// alone learns the value in force.
+inline QV_STATUS replyValueInForce(DeviceAccess& device, const DeviceStateEPNode& ep, uint16_t seq,
+                                   uint16_t session, double inForce) {
+    return replyDouble(device, ep, seq, session, VALUE_FLAG_REPLY_ONLY, inForce);
+}
+
 // Unsolicited changes, to the subscribers of the endpoint `epId`.
 QV_STATUS pushInteger(DeviceAccess& device, int32_t epId, int64_t value);
 QV_STATUS pushDouble(DeviceAccess& device, int32_t epId, double value);

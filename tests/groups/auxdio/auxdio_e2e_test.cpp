@@ -1,8 +1,12 @@
-// The family end to end: qvServer with an lq3sim instrument whose DIO port
-// reads back its own output bits and whose aux inputs report fixed levels.
+// The family end to end: qvServer with lq3sim instruments whose DIO port reads
+// back its own output bits and whose aux inputs report fixed levels, with two
+// signal inputs and with one (the aux inputs then come right after it).
 #include "server/DeviceE2ESupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
 
 namespace tarnix {
 namespace {
@@ -11,13 +15,13 @@ using namespace std::chrono_literals;
 using test::addLine;
 using test::removeLine;
 
-class AuxDioEndToEnd : public test::DeviceServerFixture {
+class AuxDioEndToEnd : public test::DeviceServerFixture, public ::testing::WithParamInterface<const char*> {
 protected:
     std::string read(const std::string& path) { return test::ask(*probe_, path + " ?\n", "\n"); }
 };
 
-TEST_F(AuxDioEndToEnd, SettingsReachTheInstrumentAndItsSamplesStreamBack) {
-    auto instrument = plug(1500, {"--aux-dio-hz", "200"});
+TEST_P(AuxDioEndToEnd, SettingsReachTheInstrumentAndItsSamplesStreamBack) {
+    auto instrument = plug(1500, {"--aux-dio-hz", "200", "--model", GetParam()});
     ASSERT_TRUE(trees_->waitFor(addLine(1500), 15s)) << trees_->received() << output();
 
     // The start values the server asked of the instrument (all registers 0).
@@ -43,6 +47,13 @@ TEST_F(AuxDioEndToEnd, SettingsReachTheInstrumentAndItsSamplesStreamBack) {
     instrument->unplug();
     EXPECT_TRUE(trees_->waitFor(removeLine(1500), 10s)) << trees_->received();
 }
+
+INSTANTIATE_TEST_SUITE_P(Models, AuxDioEndToEnd, ::testing::Values("standard", "single-input"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 }  // namespace
 }  // namespace tarnix

@@ -273,6 +273,23 @@ TEST_F(AuxOutsTest, ScaleShowsTheFactorOnTheChosenSignal) {
     EXPECT_EQ(word(0, "SCALE"), 0u);
 }
 
+TEST_F(AuxOutsTest, AScaleWrittenWhileTheGainIsUnknownKeepsItsRegister) {
+    buildDevice(1);
+    listen(0, 0, 1.0);
+    const int32_t id = idOf(0, "SCALE");
+    ASSERT_EQ(request(test::setDouble(id, 1.0)), QV_NO_ERROR);
+    send();
+    listen(0, 0, 0.0);  // the input's range is not known (yet)
+    ASSERT_EQ(request(test::setDouble(id, 5.0)), QV_NO_ERROR);
+    const test::OutputRecord reply = only(id);
+    EXPECT_EQ(reply.asDouble(), 0.0) << "what the register shows now";
+    EXPECT_EQ(reply.header.flags, VALUE_FLAG_REPLY_ONLY);
+    EXPECT_EQ(word(0, "SCALE"), 29u);
+    EXPECT_TRUE(writesAt(send(), address(0, kScale)).empty());
+    listen(0, 0, 1.0);
+    EXPECT_EQ(readDouble(0, "SCALE"), 1.0089111328125) << "the setting survived";
+}
+
 TEST_F(AuxOutsTest, GainChangesRefreshExactlyTheAffectedScales) {
     buildDevice(3);
     listen(0, 0, 1.0);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace tarnix {
 namespace {
@@ -87,7 +88,7 @@ TEST(AuxOutWords, ScaleRegisterOfAValue) {
         double value;
         int64_t code;
         double gain;
-        int32_t scale;
+        std::optional<int32_t> scale;
     };
     const Case cases[] = {
         {1.0, -1, 0.0, 128},
@@ -104,7 +105,10 @@ TEST(AuxOutWords, ScaleRegisterOfAValue) {
         {1e12, 4, 0.0, 2147483647},
         {-1e12, 4, 0.0, -2147483648},
         {5.0, -2, 1.0, 0},
-        {5.0, 0, 0.0, 0},  // no register shows a value without the gain
+        {5.0, 0, 0.0, std::nullopt},  // every register shows 0 while the gain is unknown
+        {5.0, 2, 0.0, std::nullopt},
+        {5.0, -1, 0.0, 640},  // Manual and Theta need no gain
+        {5.0, 3, 0.0, 23040},
         {kNaN, -1, 0.0, 0},
         {kNaN, 4, 0.0, 0},
         {std::numeric_limits<double>::infinity(), -1, 0.0, 2147483647},

@@ -43,6 +43,7 @@ TEST_F(DebugLoggingTest, PllHandlersLog) {
     state().groups.signalPath.demodBlockStride = 0x40;
     ASSERT_EQ(build<LQ3::PLLs>(PLLsFeatureInit, 2, {insert(0x04001000, 1, 0x80)}), QV_NO_ERROR);
     settle();
+    for (uint32_t offset : {0x2c, 0x30, 0x34}) deliver(0x04001000 + offset, wordBytes(0));
     EXPECT_EQ(writeDouble("0/PGAIN", 1.0).asDouble(), 0.9994568169473111);
     EXPECT_EQ(writeDouble("0/ITIMECONSTANT", 0.001).asDouble(), 0.0009994568169473111);
     EXPECT_EQ(readDouble("0/ITIMECONSTANT"), 0.0009994568169473111);

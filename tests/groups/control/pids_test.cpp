@@ -2,6 +2,7 @@
 // single-precision registers with the update strobe, the rate and TipProtect.
 #include "ControlFixture.h"
 
+#include "core/LogCapture.h"
 #include "groups/PIDs.h"
 
 #include <cstring>
@@ -163,10 +164,31 @@ TEST_F(PidsTest, RecordsThatBuildNothing) {
     EXPECT_EQ(state().groups.pidCount, 0u);
 }
 
-TEST_F(PidsTest, MoreControllersThanTheRateSlotsAreNotShown) {
+TEST_F(PidsTest, MoreThanFourControllersAreShownWithTheirRateAndTipProtect) {
     ASSERT_EQ(buildPids(6), QV_NO_ERROR);
-    EXPECT_EQ(childNames("").size(), 4u);
-    EXPECT_EQ(state().groups.pidCount, 4u);
+    settle();
+    EXPECT_EQ(childNames(""), (std::vector<std::string>{"0", "1", "2", "3", "4", "5"}));
+    EXPECT_EQ(childNames("5"), kLeaves);
+    EXPECT_EQ(state().groups.pidCount, 6u);
+    // The rate reaches every controller, the status word each controller's bit.
+    std::vector<OutputRecord> pushes = deliver(kCommon + 4, wordBytes(210000000));
+    ASSERT_EQ(pushes.size(), 6u);
+    EXPECT_EQ(pushes[5].header.endpointId, uint32_t(id("5/RATE")));
+    EXPECT_EQ(readDouble("5/RATE"), 5000.0);
+    pushes = deliver(kCommon + 8, wordBytes(0x20));
+    ASSERT_EQ(pushes.size(), 1u);
+    EXPECT_EQ(pushes[0].header.endpointId, uint32_t(id("5/TIPPROTECT/ACTIVE")));
+    // Controller 5's own registers.
+    EXPECT_EQ(writeInteger("5/INPUT", 2).asInteger(), 2);
+    EXPECT_EQ(writesOfPass().front(), std::make_pair(controlAddress(5), 2u));
+}
+
+TEST_F(PidsTest, BeyondSixteenControllersOnlyTheFirstSixteenAreShown) {
+    test::LogCapture log;
+    ASSERT_EQ(buildPids(17), QV_NO_ERROR);
+    EXPECT_EQ(childNames("").size(), 16u);
+    EXPECT_EQ(state().groups.pidCount, 16u);
+    EXPECT_TRUE(log.contains("The instrument lists 17 PID controllers; only the first 16 are shown."));
 }
 
 TEST_F(PidsTest, InputAndOutputAreLimited) {

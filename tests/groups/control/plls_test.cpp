@@ -273,6 +273,41 @@ TEST_F(PllsTest, WritesStoreRegisterWordsAndReplyTheirValues) {
     EXPECT_EQ(handle(test::setDouble(id("0/FREQDELTA"), 1.0)), QV_VALUE_NOT_FOUND);
 }
 
+// A value that is not a number names no setting: the stored word stays, the
+// writer alone learns the value in force, and nothing is written. Infinities
+// are limited like any large value.
+TEST_F(PllsTest, ANaNKeepsTheSetting) {
+    ASSERT_EQ(buildPlls(1, 3), QV_NO_ERROR);
+    settle();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* leaf;
+        double before;
+        double infinite;
+        double limited;
+    };
+    const Case cases[] = {
+        {"0/FREQCENTER", 1000.0, inf, 99999999.99999964},
+        {"0/FREQRANGE", 1000.0, -inf, 0.0},
+        {"0/SETPOINT", 90.0, inf, 180.0},
+        {"0/TIMECONSTANT", 1.0, inf, 582.8884184714285},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.leaf);
+        const double inForce = writeDouble(c.leaf, c.before).asDouble();
+        EXPECT_NEAR(inForce, c.before, 0.01);
+        writesOfPass();
+        const std::vector<uint8_t> stored = ep(c.leaf)->value;
+        const OutputRecord reply = writeDouble(c.leaf, nan);
+        EXPECT_EQ(reply.asDouble(), inForce);
+        EXPECT_EQ(reply.header.flags, VALUE_FLAG_REPLY_ONLY);
+        EXPECT_EQ(ep(c.leaf)->value, stored);
+        EXPECT_TRUE(writesOfPass().empty());
+        EXPECT_EQ(writeDouble(c.leaf, c.infinite).asDouble(), c.limited);
+    }
+}
+
 TEST_F(PllsTest, ErrorIsPushedOnEveryReport) {
     ASSERT_EQ(buildPlls(1, 2), QV_NO_ERROR);
     settle();
@@ -295,6 +330,8 @@ protected:
         PllsTest::SetUp();
         ASSERT_EQ(buildPlls(1, 2), QV_NO_ERROR);
         settle();
+        // The instrument answers the read requests of the three gain words.
+        for (uint32_t offset : {0x2c, 0x30, 0x34}) deliver(loopAddress(0, offset), wordBytes(0));
     }
     void setGains(uint32_t p, uint32_t i, uint32_t d) {
         setWord("0/PGAIN", p);
@@ -384,17 +421,42 @@ TEST_F(LoopGainTest, GainZeroAndBack) {
     EXPECT_TRUE(std::isnan(out[1].asDouble()));
     EXPECT_TRUE(std::isnan(readDouble("0/DTIMECONSTANT")));
 
-    // Start-up: the instrument's gain arrives while all three hold 0.
+    // Away from a gain of 0 the held values are 0 and infinity.
     sendPass();
     setGains(0, 0, 0);
     deliver(loopAddress(0, 0x2c), wordBytes(mword(230)));
     EXPECT_EQ(itc(), mword(131071, 0x80000));
     EXPECT_EQ(dtc(), 0u);
     EXPECT_EQ(gainWrites(), (std::vector<uint32_t>{0x30, 0x34}));
-    // Their own words replace the re-written ones.
-    deliver(loopAddress(0, 0x30), wordBytes(mword(512)));
-    EXPECT_EQ(readDouble("0/ITIMECONSTANT"), 0.0009994568169473111);
 }
+
+// At start-up the instrument's gain may arrive a pass before its integral and
+// derivative words: the start words are not written over the instrument's own.
+class LoopGainStartUpTest : public PllsTest, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(LoopGainStartUpTest, TheGainLeavesWordsStillAwaitedAlone) {
+    ASSERT_EQ(buildPlls(1, GetParam()), QV_NO_ERROR);
+    sendPass();  // the read requests go out
+    dev.takeOutput();
+    const std::vector<OutputRecord> out = deliver(loopAddress(0, 0x2c), wordBytes(mword(230)));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].header.endpointId, uint32_t(id("0/PGAIN")));
+    EXPECT_EQ(word("0/ITIMECONSTANT"), 0u);
+    EXPECT_EQ(word("0/DTIMECONSTANT"), 0u);
+    EXPECT_TRUE(writesOfPass().empty()) << "nothing written before the instrument's own words arrived";
+
+    deliver(loopAddress(0, 0x30), wordBytes(mword(512)));
+    deliver(loopAddress(0, 0x34), wordBytes(mword(3398)));
+    EXPECT_TRUE(writesOfPass().empty());
+    EXPECT_EQ(readDouble("0/ITIMECONSTANT"), 0.0009994568169473111);
+    EXPECT_EQ(readDouble("0/DTIMECONSTANT"), 9.999549232736575e-07);
+    // Once they are in, a gain change preserves them as before.
+    deliver(loopAddress(0, 0x2c), wordBytes(mword(460)));
+    EXPECT_EQ(word("0/ITIMECONSTANT"), mword(1024));
+    EXPECT_EQ(word("0/DTIMECONSTANT"), mword(6796));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, LoopGainStartUpTest, ::testing::Values(uint16_t(2), uint16_t(3)));
 
 TEST_F(LoopGainTest, IntegralAndDerivativeWrites) {
     setGains(mword(230), mword(512), mword(3398));

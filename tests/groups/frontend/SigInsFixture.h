@@ -16,9 +16,9 @@ constexpr uint32_t kSigInStride = 0x40;
 
 class SigInsFixture : public FrontEndFixture {
 protected:
-    void buildSigIns(uint32_t hwRevision, uint32_t count = 2) {
+    void buildSigIns(uint32_t hwRevision, uint32_t count = 2, uint32_t block = kSigInBlock) {
         state().hwInfo.revision = hwRevision;
-        Feature* record = addBlock(kSigInBlock, count, kSigInStride);
+        Feature* record = addBlock(block, count, kSigInStride);
         ASSERT_EQ(build<NodeDefs::LQ3::SigIns>(SigInsFeatureInit, 1, {record}, &root), QV_NO_ERROR);
         send();
         dev.takeOutput();

@@ -16,8 +16,6 @@ using test::OutputRecord;
 constexpr uint32_t kFormulaMode = 0;
 constexpr uint32_t kTableMode = 1;
 
-std::shared_ptr<void> index(uint32_t i) { return std::make_shared<uint32_t>(i); }
-
 void putSingle(uint8_t* p, float v) {
     uint32_t bits;
     std::memcpy(&bits, &v, 4);
@@ -40,6 +38,9 @@ struct Record {
 
 class GainTablesTest : public test::SigInsFixture {
 protected:
+    // The user data of a request of the current round.
+    std::shared_ptr<void> index(uint32_t i) { return SigInGainRequestTag(state(), i); }
+
     // The instrument's table: entry n (bit 7 input, bit 6 sub-table, bits
     // 0-5 index) as it will answer; every other entry is empty.
     Record instrument[256];
@@ -89,6 +90,60 @@ TEST_F(GainTablesTest, CalibrationOfAnInputTakesEffectWithItsFourthBlock) {
     EXPECT_TRUE(dev.takeOutput().empty());
     EXPECT_EQ(state().groups.gainTable1[0x0A], 4.0);
 }
+
+// The group built again (a feature list processed once more): a new round of
+// requests that counts from 0, and answers of the earlier round count for nothing.
+class GainRoundsTest : public GainTablesTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(GainRoundsTest, ARebuildStartsANewRoundAndIgnoresLateAnswers) {
+    const uint32_t hwRevision = GetParam();
+    buildSigIns(hwRevision);
+    const std::shared_ptr<void> earlyBlock = index(4);
+    for (uint32_t block = 0; block < 3; ++block) GainRequestComplete(dev, factors(1.0f).data(), 256, index(block));
+    for (uint32_t part = 0; part < 31; ++part) answerPart(part);
+
+    state().cmd.queue.clear();
+    state().cmd.queuedBytes = 0;
+    {
+        DispatcherTreeLocker lock(state().tree);
+        DeviceStateNodeGroup* group = nullptr;
+        DeviceStateGetNodeGroup<NodeDefs::LQ3::SigIns>(dev, &group, lock.getNode());
+        ASSERT_EQ(DeviceStateNodeGroupClear(dev, *group), QV_NO_ERROR);
+    }
+    buildSigIns(hwRevision, 2, test::kSigInBlock + 0x1000);
+    EXPECT_EQ(state().groups.frontEnd.sigInGainCalBlocks[0], 0u);
+    EXPECT_EQ(state().groups.frontEnd.gainRangeAnswerCount, 0u);
+    ASSERT_FALSE(state().cmd.queue.empty());
+    EXPECT_NE(static_cast<const GainRequestTag*>(state().cmd.queue.front().user.get())->round,
+              static_cast<const GainRequestTag*>(earlyBlock.get())->round);
+
+    // A late answer and a late time-out of the earlier round.
+    const std::size_t queued = state().cmd.queue.size();
+    const std::vector<uint8_t> doubled = factors(2.0f);
+    GainRequestComplete(dev, doubled.data(), 256, earlyBlock);
+    GainRangeRequestComplete(dev, std::vector<uint8_t>(192, 0).data(), 192, earlyBlock);
+    GainRequestTimeout(dev, earlyBlock);
+    GainRangeRequestTimeout(dev, earlyBlock);
+    EXPECT_EQ(state().groups.frontEnd.sigInGainCalBlocks[1], 0u);
+    EXPECT_EQ(state().groups.frontEnd.gainRangeAnswerCount, 0u);
+    EXPECT_EQ(state().groups.gainTable1[0x0A], 1.0) << "its factors are not taken";
+    EXPECT_EQ(state().cmd.queue.size(), queued) << "nor asked for again";
+
+    if (hwRevision == kFormulaMode) {
+        // The new round's four blocks of input 1 calibrate it.
+        writeDouble(id(1, "RANGE"), 1.0);
+        for (uint32_t block = 4; block < 8; ++block) GainRequestComplete(dev, doubled.data(), 256, index(block));
+        EXPECT_EQ(state().groups.frontEnd.sigInGainCalBlocks[1], 4u);
+        EXPECT_EQ(gain(1), SigInFormulaGain(0x0A) * 2.0);
+    } else {
+        instrument[0] = {0.5f, 1, 1, 1.0f};
+        answerAll();
+        EXPECT_EQ(state().groups.frontEnd.gainRangeAnswerCount, 32u);
+        ASSERT_EQ(table(0, 0).size(), 1u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, GainRoundsTest, ::testing::Values(kFormulaMode, kTableMode));
 
 TEST_F(GainTablesTest, FactorsOfOneChangeNoRange) {
     buildSigIns(kFormulaMode);

@@ -251,6 +251,24 @@ TEST_F(SigInsTest, FiftyOhmIsForcedForAWhileAfterTheFpgaWasConfigured) {
     EXPECT_EQ(writesAt(send(), address(1, 8))[0].word(), 1u);
 }
 
+TEST_F(SigInsTest, ASingleInputIsForcedAndReleasedAlone) {
+    state().sigInRewriteState = 0;
+    buildSigIns(kFormulaMode, 1);  // the init succeeds with one IMP50 leaf
+    EXPECT_EQ(state().sigInRewriteState, 1);
+    EXPECT_EQ(state().sigInRewriteEPIds[1], -1);
+    writeInteger(id(0, "IMP50"), 0);
+    const std::vector<DeviceEvent> forced = writesAt(send(), address(0, 8));
+    ASSERT_EQ(forced.size(), 1u);
+    EXPECT_EQ(forced[0].word(), 1u);
+
+    dev.advance(std::chrono::milliseconds(250));
+    send();
+    EXPECT_EQ(state().sigInRewriteState, 2);
+    const std::vector<DeviceEvent> writes = send();
+    ASSERT_EQ(writesAt(writes, address(0, 8)).size(), 1u);
+    EXPECT_EQ(writesAt(writes, address(0, 8))[0].word(), 0u) << "the stored setting once released";
+}
+
 TEST_F(SigInsTest, NoForcingWhenTheFpgaWasAlreadyRunning) {
     buildSigIns(kFormulaMode);
     EXPECT_EQ(state().sigInRewriteState, 2);

@@ -1,6 +1,9 @@
 #include "groups/SigOuts.h"
 
+#include <boost/format.hpp>
+
 #include <cmath>
+#include <functional>
 
 #include "FrontEndFixture.h"
 #include "core/LogCapture.h"
@@ -186,13 +189,47 @@ TEST_F(SigOutsTest, RepeatedRangeWriteIsStillSentAnnouncedAndStrobed) {
     }
 }
 
-TEST_F(SigOutsTest, RangeCommandThatCannotBeQueuedEndsTheWriteWithoutReply) {
-    buildSigOuts();
-    state().cmd.dataSize = 0;  // the mailbox takes no payload
-    EXPECT_TRUE(writeDouble(id(0, "RANGE"), 10.0).empty());
-    EXPECT_EQ(lastStatus, QV_BUFFER_TOO_SMALL);
-    EXPECT_EQ(storedU32(id(0, "RANGE")), 3u);
-    EXPECT_EQ(writesAt(send(), outputAddress(0, 8)).size(), 1u);
+TEST_F(SigOutsTest, RangeCommandThatCannotBeQueuedIsLoggedAndTheWriteGoesOn) {
+    Layout layout;
+    layout.hwRevision = 3;
+    buildSigOuts(layout);
+    writeInteger(id(0, "WAVEFORMS/4"), 1);
+    struct Case {
+        const char* what;
+        std::function<void()> cut;
+        QV_STATUS status;
+    };
+    const Case cases[] = {
+        {"no mailbox", [this] { state().cmd.dataSize = 0; }, QV_BUFFER_TOO_SMALL},
+        {"a queue that never empties (the CPU never ran)",
+         [this] {
+             state().cmd.dataSize = 0x400;
+             state().cmd.ready = false;
+             while (state().cmd.queue.size() < DeviceStateCmd::kMaxEntries)
+                 DeviceStateCmdRequest(dev, nullptr, nullptr, nullptr, 99, 0, nullptr, 0);
+         },
+         QV_OVERFLOW},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.cut();
+        writeDouble(id(0, "RANGE"), 0.1);
+        state().pidStrobePending = false;
+        test::LogCapture log;
+        const std::vector<OutputRecord> out = writeDouble(id(0, "RANGE"), 10.0);
+        EXPECT_EQ(lastStatus, QV_NO_ERROR);
+        EXPECT_TRUE(log.contains((boost::format("The range of signal output 0 was not announced to the instrument "
+                                                "(command 14 not queued, status 0x%04x).") %
+                                  c.status)
+                                     .str()));
+        EXPECT_TRUE(state().pidStrobePending);
+        // The 10 V range sets every waveform back to sine (revision 3), then the writer hears of it.
+        ASSERT_EQ(on(out, id(0, "RANGE")).size(), 1u);
+        EXPECT_EQ(on(out, id(0, "RANGE"))[0].asDouble(), 10.0);
+        EXPECT_EQ(storedU32(id(0, "WAVEFORMS/4")), 0u);
+        EXPECT_EQ(writesAt(send(), outputAddress(0, 8)).size(), 1u);
+        writeInteger(id(0, "WAVEFORMS/4"), 1);
+    }
 }
 
 TEST_F(SigOutsTest, RangeWordFromTheInstrumentIsKeptAsItCame) {

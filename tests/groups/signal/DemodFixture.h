@@ -7,6 +7,8 @@
 #include "groups/Demods.h"
 #include "groups/Oscs.h"
 
+#include <algorithm>
+
 namespace tarnix {
 namespace test {
 
@@ -51,6 +53,32 @@ protected:
             reader.commitAll();
         }
         return out;
+    }
+
+    // The blocks the stream buffer of a leaf holds, taken out as they are.
+    std::vector<std::vector<uint8_t>> streamedBytes(int32_t id) {
+        std::vector<std::vector<uint8_t>> out;
+        for (;;) {
+            FifoReader reader(*ep(id)->stream, 0);
+            if (!reader) break;
+            out.emplace_back(reader.data(), reader.data() + reader.length());
+            reader.commitAll();
+        }
+        return out;
+    }
+    // Runs the stream buffer of a leaf once round with bytes 0xFF, so that the
+    // next block lands on old bytes.
+    void dirty(int32_t id) {
+        QVFifo& stream = *ep(id)->stream;
+        for (uint32_t size : {65536u, 64u, 16u}) {
+            for (;;) {
+                FifoWriter block(stream, size);
+                if (!block) break;
+                std::fill(block.data(), block.data() + size, uint8_t(0xFF));
+                block.commitAll();
+            }
+        }
+        streamedBytes(id);
     }
 
     TreeNode::Ptr oscs;

@@ -203,7 +203,7 @@ TEST_F(ModsTest, FrequencyDemodulationNeedsAllThreeAndInterpolatesTheIndex) {
     EXPECT_NEAR(t.ratio[1023], 207.4, 0.1);
 }
 
-TEST_F(ModsTest, FullModulatorStreamKeepsTheSetForTheNextSample) {
+TEST_F(ModsTest, FullModulatorStreamDropsOnlyTheDerivedSample) {
     const EPNodePtr sample = ep(modLeaf(0, "SAMPLE"));
     writeInteger(modLeaf(0, "MODE"), 1);
     for (;;) {
@@ -212,11 +212,20 @@ TEST_F(ModsTest, FullModulatorStreamKeepsTheSetForTheNextSample) {
         filler.commitAll();
     }
     sendDemodSample(0, 2.0);
-    std::vector<uint8_t> packet = Packet().bytes();
-    le::put64(packet.data() + 8, uint64_t(1) << 60);
-    EXPECT_EQ(DeviceStateHandleData(dev, test::kSampleBlock + 2 * test::kSampleStride, 40, packet.data()),
-              QV_VALUE_NOT_FOUND);
-    EXPECT_EQ(streamed(leaf(1, "SAMPLE")).size(), 1u);  // the demodulator's own sample went out
+    // One message with both slots of demodulator 1 and the first of demodulator 2.
+    std::vector<uint8_t> message(4 * test::kSampleStride + 40, 0);
+    for (uint32_t slot = 0; slot < 3; ++slot) {
+        std::vector<uint8_t> packet = Packet().bytes();
+        le::put64(packet.data() + 8, uint64_t(1) << 60);
+        std::copy(packet.begin(), packet.end(), message.begin() + slot * test::kSampleStride);
+    }
+    message.resize(2 * test::kSampleStride + 40);
+    EXPECT_EQ(DeviceStateHandleData(dev, test::kSampleBlock + 2 * test::kSampleStride, uint32_t(message.size()),
+                                    message.data()),
+              QV_NO_ERROR);
+    // The demodulators' own samples went out, all of them.
+    EXPECT_EQ(streamed(leaf(1, "SAMPLE")).size(), 2u);
+    EXPECT_EQ(streamed(leaf(2, "SAMPLE")).size(), 1u);
     for (;;) {
         FifoReader drain(*sample->stream, 0);
         if (!drain) break;
@@ -224,6 +233,23 @@ TEST_F(ModsTest, FullModulatorStreamKeepsTheSetForTheNextSample) {
     }
     sendDemodSample(2, 0.5);  // any sample of the set completes it now
     EXPECT_EQ(streamed(modLeaf(0, "SAMPLE")).size(), 1u);
+}
+
+TEST_F(ModsTest, ReservedBytesOfDemodulatorAndModulatorSamplesAreZero) {
+    const int32_t sample = modLeaf(0, "SAMPLE");
+    writeInteger(modLeaf(0, "MODE"), 1);
+    dirty(leaf(1, "SAMPLE"));
+    dirty(sample);
+    sendDemodSample(0, 2.0);
+    sendDemodSample(1, 0.5);
+    for (int32_t id : {leaf(1, "SAMPLE"), sample}) {
+        const std::vector<std::vector<uint8_t>> blocks = streamedBytes(id);
+        ASSERT_EQ(blocks.size(), 1u);
+        ASSERT_EQ(blocks[0].size(), 64u);
+        EXPECT_EQ(le::get32(blocks[0].data() + 44), 0u) << "streamed";
+        EXPECT_EQ(le::get32(ep(id)->value.data() + 44), 0u) << "kept as the value";
+        EXPECT_EQ(le::get32(blocks[0].data() + 40), 1u) << "the DIO bits before them";
+    }
 }
 
 TEST_F(ModsTest, ModulatorOffStreamsNothing) {

@@ -57,7 +57,7 @@ protected:
                   QV_NO_ERROR);
         dev.takeOutput();
     }
-    RTKPrintfDecoder& decoder() { return state().groups.system.printDecoder; }
+    RTKPrintfDecoder& decoder() { return state().groups.system.printDecoders.at(0); }
     QV_STATUS send(const Bytes& m) { return RTKPrintfHandleMessage(dev, m.data(), uint32_t(m.size()), decoder(), kPrintWindow); }
     // The lines pushed to CPUS/0/OUTPUT.
     std::vector<std::string> lines() {
@@ -122,8 +122,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {textCount(2), textPart("a"), message(RTKPRINTF_TEXT_PART, words({1}) + packed("x"), 0x1234),
                    textPart("b")},
                   {OK, OK, OK, OK}, {"a", "b"}, IDLE},
-        PrintCase{"a format without conversions waits and drops arguments",
-                  {format(0, "plain"), integer(1), textCount(1)}, {OK, OK, REFUSED}, {}, IDLE},
+        PrintCase{"a format without conversions is printed at once",
+                  {format(0, "plain 100%%"), textCount(1), textPart("next")}, {OK, OK, OK},
+                  {"plain 100%", "next"}, IDLE},
+        PrintCase{"an argument after a format without conversions is refused",
+                  {format(0, "plain"), integer(1)}, {OK, REFUSED}, {"plain"}, IDLE},
+        PrintCase{"characters", {format(3, "%c%3c%c"), integer('A'), integer('B'), integer(0x141)}, {OK, OK, OK, OK},
+                  {"A  BA"}, IDLE},
         PrintCase{"a count of zero", {textCount(0)}, {OK}, {}, IDLE},
         PrintCase{"a refused directive", {format(1, "x%|d"), integer(1)}, {OK, REFUSED},
                   {"[qvRTKPrintf format error]"}, IDLE}));

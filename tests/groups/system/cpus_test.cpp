@@ -77,7 +77,10 @@ TEST_F(CPUsTest, BuildsEachCPUAndAsksForTheStatusArea) {
     EXPECT_EQ(node("CPUS/0/USERREGS/5")->nodeTypeId(), 186);
     EXPECT_EQ(childNames("CPUS/1/USERREGS").size(), 0u) << "CPU 1 has no status block of its own";
     EXPECT_DOUBLE_EQ(node("CPUS/0/WORKLOAD")->properties().at("to").get<double>(), 1.0);
-    EXPECT_EQ(state().groups.system.printDecoder.outputEndpoint, idOf("CPUS/1/OUTPUT"));
+    const auto& decoders = state().groups.system.printDecoders;
+    ASSERT_EQ(decoders.size(), 2u) << "one print decoder per CPU";
+    EXPECT_EQ(decoders[0].outputEndpoint, idOf("CPUS/0/OUTPUT"));
+    EXPECT_EQ(decoders[1].workloadEndpoint, idOf("CPUS/1/WORKLOAD"));
 
     const std::vector<DeviceEvent> events = dev.events();
     ASSERT_GE(events.size(), 2u);
@@ -103,23 +106,59 @@ TEST_F(CPUsTest, TheStatusAreaReportsWorkloadAndMakesTheMailboxReady) {
     EXPECT_TRUE(log.contains("LQ3_RTKFLAG_INDEX_STATUS: LQ3_RTKSTATUS_RUNNING."));
     std::vector<OutputRecord> out = dev.takeOutput();
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].header.endpointId, uint32_t(idOf("CPUS/1/WORKLOAD"))) << "the CPU built last";
+    EXPECT_EQ(out[0].header.endpointId, uint32_t(idOf("CPUS/0/WORKLOAD"))) << "block 0 is CPU 0's";
     EXPECT_DOUBLE_EQ(out[0].asDouble(), 8388608.0 / 16777215.0);
 
     ASSERT_EQ(status(4, words({0x800000})), QV_NO_ERROR);
     EXPECT_TRUE(dev.takeOutput().empty()) << "an equal word pushes nothing";
     ASSERT_EQ(status(4, words({0xFFFFFF, 7})), QV_NO_ERROR);
     ASSERT_EQ(dev.takeOutput().size(), 1u);
-    EXPECT_DOUBLE_EQ(read("CPUS/1/WORKLOAD").asDouble(), 1.0);
-    EXPECT_EQ(read("CPUS/0/WORKLOAD").asDouble(), 0.0);
+    EXPECT_DOUBLE_EQ(read("CPUS/0/WORKLOAD").asDouble(), 1.0);
+    EXPECT_EQ(read("CPUS/1/WORKLOAD").asDouble(), 0.0) << "CPU 1 has no status block";
     int stateLines = 0;
     for (const std::string& m : log.messages())
         if (m.rfind("LQ3_RTKFLAG_INDEX_STATUS", 0) == 0) ++stateLines;
     EXPECT_EQ(stateLines, 1) << "a kernel state of 7 logs nothing";
 }
 
+// With a status block per CPU, each block reports to its own CPU's nodes.
+TEST_F(CPUsTest, EachStatusBlockReportsItsOwnCPU) {
+    ASSERT_EQ(buildCPUs(3, 1024, 3), QV_NO_ERROR);
+    dev.takeOutput();
+    // One message over blocks 1 and 2: both status areas.
+    std::vector<uint8_t> blocks12(1024 + 12, 0);
+    le::put32(blocks12.data() + 4, 0x400000);
+    le::put32(blocks12.data() + 1024 + 4, 0xFFFFFF);
+    ASSERT_EQ(status(1024, blocks12), QV_NO_ERROR);
+    EXPECT_EQ(dev.takeOutput().size(), 2u);
+    EXPECT_EQ(read("CPUS/0/WORKLOAD").asDouble(), 0.0);
+    EXPECT_DOUBLE_EQ(read("CPUS/1/WORKLOAD").asDouble(), 4194304.0 / 16777215.0);
+    EXPECT_DOUBLE_EQ(read("CPUS/2/WORKLOAD").asDouble(), 1.0);
+
+    // Lines printed through the print windows of blocks 2 and 0, interleaved.
+    auto print = [&](uint32_t cpu, const std::vector<uint32_t>& message) {
+        const uint32_t window = kStatus + cpu * 1024 + 1024 - 256;
+        std::vector<uint8_t> bytes = words({window});
+        for (uint32_t w : message) {
+            const std::vector<uint8_t> b = words({w});
+            bytes.insert(bytes.end(), b.begin(), b.end());
+        }
+        return status(cpu * 1024 + 1024 - 256, bytes);
+    };
+    ASSERT_EQ(print(2, {0x10000020, 1}), QV_NO_ERROR);
+    ASSERT_EQ(print(0, {0x10000020, 1}), QV_NO_ERROR);
+    ASSERT_EQ(print(2, {0x10000021, 4, 0x74776F21}), QV_NO_ERROR);  // "two!" as the CPU packs it
+    ASSERT_EQ(print(0, {0x10000021, 3, 0x6F6E6500}), QV_NO_ERROR);
+    std::vector<OutputRecord> out = dev.takeOutput();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].header.endpointId, uint32_t(idOf("CPUS/2/OUTPUT")));
+    EXPECT_EQ(out[0].asText(), "two!");
+    EXPECT_EQ(out[1].header.endpointId, uint32_t(idOf("CPUS/0/OUTPUT")));
+    EXPECT_EQ(out[1].asText(), "one");
+}
+
 TEST_F(CPUsTest, AProgramIsWrittenWhileTheCPUIsHeld) {
-    ASSERT_EQ(buildCPUs(2), QV_NO_ERROR);
+    ASSERT_EQ(buildCPUs(2, 1024, 2), QV_NO_ERROR);
     mailboxReady();
     const OutputRecord r = upload({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 1);
     EXPECT_EQ(r.asInteger(), 10);
@@ -128,7 +167,7 @@ TEST_F(CPUsTest, AProgramIsWrittenWhileTheCPUIsHeld) {
 
     const std::vector<DeviceEvent> events = dev.events();
     ASSERT_EQ(events.size(), 7u);
-    EXPECT_EQ(events[0].address, kStatus);
+    EXPECT_EQ(events[0].address, kStatus + 1024) << "the status area of CPU 1's block";
     EXPECT_EQ(events[0].payload, std::vector<uint8_t>(128, 0));
     EXPECT_EQ(events[1].address, kControl + kControlStride);
     EXPECT_EQ(events[1].payload, words({1}));
@@ -140,8 +179,8 @@ TEST_F(CPUsTest, AProgramIsWrittenWhileTheCPUIsHeld) {
     EXPECT_EQ(events[5].payload, words({0}));
     EXPECT_EQ(events[6].kind, DeviceEvent::Flush);
 
-    ASSERT_EQ(status(0, words({0, 0, 3})), QV_NO_ERROR);
-    EXPECT_TRUE(state().cmd.ready);
+    ASSERT_EQ(status(1024, words({0, 0, 3})), QV_NO_ERROR);
+    EXPECT_TRUE(state().cmd.ready) << "CPU 1 reports itself running";
 }
 
 TEST_F(CPUsTest, ALargeImageGoesOutInWritesOfAtMost256Bytes) {
@@ -160,6 +199,18 @@ TEST_F(CPUsTest, AnImageLongerThanTheWindowIsRefusedWithoutTouchingTheCPU) {
     EXPECT_TRUE(dev.events().empty());
     EXPECT_TRUE(state().cmd.ready);
     EXPECT_EQ(upload(std::vector<uint8_t>(kWindow, 1)).asInteger(), int64_t(kWindow));
+}
+
+TEST_F(CPUsTest, AProgramLeafWithoutItsRegisterBlockWritesNothingAndRepliesZero) {
+    ASSERT_EQ(buildCPUs(), QV_NO_ERROR);
+    mailboxReady();
+    const EPNodePtr program = DeviceStateEPNodesFind(state().epNodes, idOf("CPUS/0/PROGRAM"));
+    ASSERT_EQ(FeatureMapClearRow(state().features, program->row), QV_NO_ERROR);
+    const OutputRecord r = upload({1, 2, 3, 4});
+    EXPECT_EQ(r.asInteger(), 0);
+    EXPECT_EQ(r.header.flags, VALUE_FLAG_CHANGED);
+    EXPECT_TRUE(dev.events().empty());
+    EXPECT_TRUE(state().cmd.ready);
 }
 
 TEST_F(CPUsTest, ProgramReadsItsWindowSizeAndOutputOnlyStreams) {

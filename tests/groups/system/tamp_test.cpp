@@ -111,6 +111,26 @@ TEST_F(TAmpTest, EveryWriteSendsTheParameterAndAsksForAPoll) {
     EXPECT_EQ(queued().size(), 3u) << "no second poll while one is in flight";
 }
 
+TEST_F(TAmpTest, ANaNKeepsTheVoltageAndInfinitiesClamp) {
+    write("KCTRLS/TAMP0/BIASOUT", 5.0);
+    write("KCTRLS/TAMP0/1/OFFSET", 0.01);
+    sendPass();
+    dropQueue();
+    for (const char* leaf : {"KCTRLS/TAMP0/BIASOUT", "KCTRLS/TAMP0/1/OFFSET"}) {
+        SCOPED_TRACE(leaf);
+        const double before = read(leaf).asDouble();
+        const OutputRecord r = write(leaf, std::numeric_limits<double>::quiet_NaN());
+        EXPECT_EQ(r.asDouble(), before);
+        EXPECT_EQ(r.header.flags, VALUE_FLAG_REPLY_ONLY);
+        EXPECT_EQ(read(leaf).asDouble(), before);
+    }
+    sendPass();
+    EXPECT_TRUE(queued().empty()) << "nothing goes to the amplifier";
+
+    EXPECT_EQ(write("KCTRLS/TAMP0/BIASOUT", -std::numeric_limits<double>::infinity()).asDouble(), -10.0);
+    EXPECT_EQ(write("KCTRLS/TAMP0/1/OFFSET", std::numeric_limits<double>::infinity()).asDouble(), 0.01);
+}
+
 TEST_F(TAmpTest, ExternalBiasRepliesIntegersToWritesAndADoubleToReads) {
     const OutputRecord w = write("KCTRLS/TAMP0/EXTBIAS", int64_t(1));
     EXPECT_EQ(w.header.kind, DATATYPE_INTEGER);

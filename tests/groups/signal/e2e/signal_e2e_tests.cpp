@@ -1,5 +1,6 @@
 // Oscillator and demodulator settings written over the text protocol reach
-// a simulated instrument, and its demodulator samples reach a subscriber.
+// simulated instruments (demodulators of feature versions 2 and 1), and their
+// demodulator samples reach a subscriber.
 #include "server/DeviceE2ESupport.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,27 @@ TEST_F(SignalEndToEnd, OscillatorFrequencyReachesTheDemodulatorStream) {
     ask("/dev1401/demods/0/rate 0");
     instrument->unplug();
     EXPECT_TRUE(trees_->waitFor(test::removeLine(1401), 10s)) << trees_->received();
+}
+
+// Demodulators of feature version 1: the input is fixed by the demodulator's
+// index; demodulator 0 listens to signal input 0 with oscillator 0.
+TEST_F(SignalEndToEnd, VersionOneDemodulatorsStreamFromTheirFixedInputAndOscillator) {
+    auto instrument = plug(1402, {"--model", "single-input"});
+    ASSERT_TRUE(trees_->waitFor(addLine(1402), 15s)) << trees_->received() << output();
+    EXPECT_EQ(ask("/dev1402/demods/3/adcselect ?"), "/DEV1402/DEMODS/3/ADCSELECT: 1\r\n");
+
+    ask("/dev1402/sigins/0/range 1");  // a gain-table entry of 1 V: the samples in volts as they come
+    ask("/dev1402/oscs/0/freq 1000000");
+    EXPECT_EQ(ask("/dev1402/demods/0/rate 100"), "/DEV1402/DEMODS/0/RATE: 112.433183\r\n");
+    auto subscriber = test::greetedClient(server_->port());
+    ASSERT_TRUE(subscriber->send("subs /dev1402/demods/0/sample\n"));
+    EXPECT_TRUE(subscriber->waitFor(", X=0.5614035088, Y=0.0000000000, F=1000000.00000, Phi=", 10s))
+        << subscriber->received() << outputOfTest();
+
+    ASSERT_TRUE(subscriber->send("unsubs /dev1402/demods/0/sample\n"));
+    ask("/dev1402/demods/0/rate 0");
+    instrument->unplug();
+    EXPECT_TRUE(trees_->waitFor(test::removeLine(1402), 10s)) << trees_->received();
 }
 
 }  // namespace
