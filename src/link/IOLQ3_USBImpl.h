@@ -182,7 +182,9 @@ private:
         void wake();
     };
     const std::shared_ptr<GiveWayWait> giveWayWait_ = std::make_shared<GiveWayWait>();
-    uint32_t giveWayCheckMs_ = 10;
+    // Requests wake the wait (see giveWayWaker); the check at this pace only
+    // bounds a wake-up that went astray.
+    uint32_t giveWayCheckMs_ = 250;
 };
 
 }  // namespace impl

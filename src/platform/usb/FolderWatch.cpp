@@ -52,18 +52,31 @@ bool FolderWatch::takeEvents() {
     }
 }
 
-bool FolderWatch::waitForChange(const std::string& folder, std::chrono::milliseconds timeout) {
-    watch(folder);
-    if (watch_ < 0) {
+bool waitForReadable(int fd, std::chrono::milliseconds timeout) {
+    if (fd < 0) {
         std::this_thread::sleep_for(timeout);
         return false;
     }
-    pollfd readable{fd_, POLLIN, 0};
+    pollfd readable{fd, POLLIN, 0};
     int ready;
     do {
         ready = ::poll(&readable, 1, int(timeout.count()));
     } while (ready < 0 && errno == EINTR);
-    return ready > 0 && takeEvents();
+    return ready > 0;
+}
+
+bool FolderWatch::waitForChange(const std::string& folder, std::chrono::milliseconds timeout, int wakeFd) {
+    watch(folder);
+    if (watch_ < 0) {
+        waitForReadable(wakeFd, timeout);
+        return false;
+    }
+    pollfd readable[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    int ready;
+    do {
+        ready = ::poll(readable, wakeFd >= 0 ? 2 : 1, int(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (readable[0].revents & POLLIN) != 0 && takeEvents();
 }
 
 }  // namespace usb

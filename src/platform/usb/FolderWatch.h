@@ -6,6 +6,10 @@ namespace tarnix {
 namespace platform {
 namespace usb {
 
+// Waits at most `timeout` for `fd` to become readable (just waits when fd is
+// -1); true when it did.
+bool waitForReadable(int fd, std::chrono::milliseconds timeout);
+
 // Watches one folder for entries that appear, go or are renamed (inotify), so
 // that an instrument plugged into the instrument folder is seen at once rather
 // than at the next periodic scan. A folder that does not exist (yet) is
@@ -19,8 +23,9 @@ public:
 
     // Waits at most `timeout` for a change of a visible entry of `folder`
     // (names starting with a dot are not looked at); true when there was one.
-    // Without a watch it just waits out the time.
-    bool waitForChange(const std::string& folder, std::chrono::milliseconds timeout);
+    // Without a watch it just waits out the time. A readable `wakeFd` (when
+    // not -1) ends the wait early, with false.
+    bool waitForChange(const std::string& folder, std::chrono::milliseconds timeout, int wakeFd = -1);
 
 private:
     void watch(const std::string& folder);

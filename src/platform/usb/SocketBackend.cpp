@@ -106,9 +106,9 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
     return entries;
 }
 
-bool SocketBackend::waitForChange(std::chrono::milliseconds timeout) {
+bool SocketBackend::waitForChange(std::chrono::milliseconds timeout, int wakeFd) {
     std::lock_guard<std::mutex> lock(watchMutex_);
-    return watch_.waitForChange(directory(), timeout);
+    return watch_.waitForChange(directory(), timeout, wakeFd);
 }
 
 std::shared_ptr<DeviceHandle> SocketBackend::open(const std::string& path) {

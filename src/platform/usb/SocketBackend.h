@@ -26,7 +26,7 @@ public:
     std::vector<InterfaceEntry> enumerate(const std::string& classGuid, uint32_t& error) override;
     std::shared_ptr<DeviceHandle> open(const std::string& path) override;
     // A socket that appears in or leaves the instrument folder (inotify).
-    bool waitForChange(std::chrono::milliseconds timeout) override;
+    bool waitForChange(std::chrono::milliseconds timeout, int wakeFd = -1) override;
 
 private:
     std::string directory() const;

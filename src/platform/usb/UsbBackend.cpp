@@ -1,5 +1,6 @@
 #include "platform/usb/UsbBackend.h"
 
+#include "platform/usb/FolderWatch.h"
 #include "platform/usb/SocketBackend.h"
 
 #include <mutex>
@@ -22,12 +23,14 @@ std::shared_ptr<Backend>& installedBackend() {
 
 }  // namespace
 
-bool Backend::waitForChange(std::chrono::milliseconds timeout) {
-    std::this_thread::sleep_for(timeout);
+bool Backend::waitForChange(std::chrono::milliseconds timeout, int wakeFd) {
+    waitForReadable(wakeFd, timeout);
     return false;
 }
 
-bool waitForInstrumentChange(std::chrono::milliseconds timeout) { return currentBackend()->waitForChange(timeout); }
+bool waitForInstrumentChange(std::chrono::milliseconds timeout, int wakeFd) {
+    return currentBackend()->waitForChange(timeout, wakeFd);
+}
 
 std::shared_ptr<Backend> currentBackend() {
     std::lock_guard<std::mutex> lock(backendMutex());

@@ -33,8 +33,9 @@ public:
     // Opens a device path; null when it cannot be opened.
     virtual std::shared_ptr<DeviceHandle> open(const std::string& path) = 0;
     // Waits at most `timeout` for a sign that instruments came or went; true
-    // when there was one. Without such signs it waits out the time.
-    virtual bool waitForChange(std::chrono::milliseconds timeout);
+    // when there was one. Without such signs it waits out the time. The wait
+    // also ends, with false, when `wakeFd` (if not -1) becomes readable.
+    virtual bool waitForChange(std::chrono::milliseconds timeout, int wakeFd = -1);
 };
 
 // The back-end used by new device information sets: the one installed by a
@@ -43,7 +44,7 @@ std::shared_ptr<Backend> currentBackend();
 
 // waitForChange of the current back-end: the server's periodic device update
 // rests in it, so that a plugged instrument is looked at without delay.
-bool waitForInstrumentChange(std::chrono::milliseconds timeout);
+bool waitForInstrumentChange(std::chrono::milliseconds timeout, int wakeFd = -1);
 
 // Installs a back-end for its lifetime (tests); restores the previous one.
 class ScopedBackend {

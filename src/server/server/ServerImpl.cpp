@@ -23,9 +23,6 @@ namespace impl {
 namespace {
 
 constexpr auto kPassInterval = std::chrono::seconds(1);
-// The one-second rest of a pass is cut into steps so that a stop request
-// does not wait for the whole second.
-constexpr auto kRestStep = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -86,9 +83,13 @@ void ServerImpl::run() {
         }
         // An instrument that comes or goes cuts the rest short; the periodic
         // update stays for whatever the watch cannot see.
+        // A stop ends the rest at once too.
         const auto until = std::chrono::steady_clock::now() + kPassInterval;
-        while (isRunning() && std::chrono::steady_clock::now() < until) {
-            if (platform::usb::waitForInstrumentChange(kRestStep)) break;
+        for (auto now = std::chrono::steady_clock::now(); isRunning() && now < until;
+             now = std::chrono::steady_clock::now()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
+                              std::chrono::milliseconds(1);
+            if (platform::usb::waitForInstrumentChange(left, stopWake_.fd())) break;
         }
         if (isRunning()) updateDevices();
         platform::returnFreeMemory();
@@ -96,6 +97,11 @@ void ServerImpl::run() {
         // The device's thread has ended; its group drops it, the server goes on.
         logCurrentExceptionBanner();
     }
+}
+
+void ServerImpl::stop() {
+    QVBaseImpl::stop();
+    stopWake_.notify();
 }
 
 void ServerImpl::updateDevices() {

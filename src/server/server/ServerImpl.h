@@ -1,5 +1,6 @@
 #pragma once
 #include "core/component/QVBaseImpl.h"
+#include "platform/net/WakeEvent.h"
 
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,8 @@ public:
 
     void pre() override;
     void run() override;
+    // Also ends the rest between two passes at once.
+    void stop() override;
 
     void configure(uint16_t port, bool progAlways, int32_t openOverride);
     // Asks every device group for new devices, starts them and makes them
@@ -42,6 +45,7 @@ private:
     exception::ExceptionCarrier& childCarrier_;
     std::shared_ptr<ServerNode> serverNode_;
     std::shared_ptr<Listener> listener_;
+    platform::WakeEvent stopWake_;
 };
 
 }  // namespace impl
