@@ -19,7 +19,7 @@
 // instrument does; a sample missing from a client's stream then shows as a
 // longer step between two times.
 #include "ProcessSupport.h"
-#include "StreamClients.h"
+#include "support/StreamClient.h"
 #include "groups/DemodsRate.h"
 
 #include <algorithm>
@@ -41,6 +41,7 @@ namespace {
 
 using namespace tarnix;
 using namespace tarnix::bench;
+using tarnix::test::StreamClient;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 

@@ -64,6 +64,15 @@ bool StreamFeedReader::acquire(const uint8_t*& data, uint32_t& length, uint32_t 
     return true;
 }
 
+uint64_t StreamFeedReader::takeLostEntries() {
+    const uint64_t tail = feed_->tail_.load(std::memory_order_acquire);
+    if (next_ < tail) {
+        lostEntries_.fetch_add(tail - next_);
+        next_ = tail;
+    }
+    return lostEntries_.exchange(0);
+}
+
 void StreamFeedReader::release(uint32_t sent) {
     if (acquiredCarry_) {
         acquiredCarry_ = false;
@@ -111,19 +120,30 @@ std::shared_ptr<StreamFeedReader> StreamFeed::attach() {
 void StreamFeed::detach(const std::shared_ptr<StreamFeedReader>& reader) {
     reader->detached_.store(true, std::memory_order_seq_cst);
     while (reader->pinned_.load(std::memory_order_seq_cst) != StreamFeedReader::kNotPinned) std::this_thread::yield();
-    readers_.erase(std::remove(readers_.begin(), readers_.end(), reader), readers_.end());
+    readers_.erase(std::remove_if(readers_.begin(), readers_.end(),
+                                  [&](const std::weak_ptr<StreamFeedReader>& r) {
+                                      const std::shared_ptr<StreamFeedReader> held = r.lock();
+                                      return !held || held == reader;
+                                  }),
+                   readers_.end());
 }
 
 void StreamFeed::detachAll() {
     while (!readers_.empty()) {
-        const std::shared_ptr<StreamFeedReader> reader = readers_.back();
-        detach(reader);
+        const std::shared_ptr<StreamFeedReader> reader = readers_.back().lock();
+        if (reader)
+            detach(reader);
+        else
+            readers_.pop_back();
     }
 }
 
 void StreamFeed::retireBelow(uint64_t tail) {
     tail_.store(tail, std::memory_order_seq_cst);
-    for (const std::shared_ptr<StreamFeedReader>& reader : readers_) {
+    for (const std::weak_ptr<StreamFeedReader>& weak : readers_) {
+        // A reader that is gone sends nothing any more.
+        const std::shared_ptr<StreamFeedReader> reader = weak.lock();
+        if (!reader) continue;
         for (;;) {
             const uint64_t pinned = reader->pinned_.load(std::memory_order_seq_cst);
             if (pinned == StreamFeedReader::kNotPinned || pinned >= tail) break;

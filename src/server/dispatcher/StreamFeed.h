@@ -34,9 +34,9 @@ public:
 
     // Session thread: whether acquire would find something to send.
     bool hasData() const;
-    // Entries lost because the session fell behind; taken (reset) by the
-    // session when it reports them.
-    uint64_t takeLostEntries() { return lostEntries_.exchange(0); }
+    // Entries lost because the session fell behind, also while it could not
+    // send at all; taken (reset) by the session when it reports them.
+    uint64_t takeLostEntries();
 
     // The dispatcher ended this reader (unsubscribed, or the stream is gone).
     // The session drops it once no entry is half sent.
@@ -115,8 +115,10 @@ private:
     std::atomic<uint64_t> head_{0};
     std::atomic<uint64_t> tail_{0};
     uint64_t writePosition_ = 0;
-    // Readers attached, for the writer's pin checks (writer thread only).
-    std::vector<std::shared_ptr<StreamFeedReader>> readers_;
+    // Readers attached, for the writer's pin checks (writer thread only). A
+    // reader keeps its feed; the feed only looks at its readers while they
+    // exist.
+    std::vector<std::weak_ptr<StreamFeedReader>> readers_;
 };
 
 }  // namespace tarnix

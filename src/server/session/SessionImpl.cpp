@@ -102,6 +102,7 @@ void SessionImpl::run() {
 
     streamWakePending_.store(false);
     const bool streaming = updateStreams();
+    reportStreamLosses();
     const bool pending = output_.fifo().used() != 0 || streaming;
     if (inputEnded_) {
         const auto sinceEnd = std::chrono::steady_clock::now() - inputEndedAt_;
@@ -205,7 +206,6 @@ void SessionImpl::sendPending() {
         }
         if (!all) break;
     }
-    reportStreamLosses();
 }
 
 bool SessionImpl::sendFromFifo() {

@@ -22,7 +22,7 @@
 #include <vector>
 
 namespace tarnix {
-namespace bench {
+namespace test {
 
 class StreamClient {
 public:
@@ -184,5 +184,5 @@ private:
     std::unique_ptr<test::DemodRateTally> rateTally_;
 };
 
-}  // namespace bench
+}  // namespace test
 }  // namespace tarnix
