@@ -1,6 +1,8 @@
 #pragma once
 // The real programs for benchmarks that start them: a child process with its
-// output in a file, a free loopback port and a process's CPU time.
+// output in a file, a text-protocol client, a free loopback port and a
+// process's CPU time.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -8,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <random>
 #include <sstream>
 #include <string>
@@ -19,6 +22,8 @@
 
 namespace tarnix {
 namespace bench {
+
+using Clock = std::chrono::steady_clock;
 
 // A child program with its output in a file; ended by a signal.
 class ChildProcess {
@@ -63,20 +68,83 @@ private:
     pid_t pid_ = -1;
 };
 
+// A text-protocol connection on the loopback address that has read the
+// greeting.
+class TextClient {
+public:
+    explicit TextClient(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     waitFor("\r\n", std::chrono::seconds(5));
+        text_.clear();
+    }
+    ~TextClient() { ::close(fd_); }
+    TextClient(const TextClient&) = delete;
+    TextClient& operator=(const TextClient&) = delete;
+
+    bool connected() const { return connected_; }
+    int fd() const { return fd_; }
+    bool send(const std::string& line) {
+        return ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size());
+    }
+    // Reads until `wanted` has arrived; what came up to its end is consumed.
+    bool waitFor(const std::string& wanted, Clock::duration timeout) {
+        return waitForAll(std::vector<std::string>{wanted}, timeout);
+    }
+    // Reads until each of `wanted` has arrived, in any order; what came up to
+    // the end of the last one is consumed.
+    bool waitForAll(const std::vector<std::string>& wanted, Clock::duration timeout) {
+        const auto end = Clock::now() + timeout;
+        for (;;) {
+            size_t consumed = 0;
+            bool all = true;
+            for (const std::string& w : wanted) {
+                const size_t at = text_.find(w);
+                all = all && at != std::string::npos;
+                if (all) consumed = std::max(consumed, at + w.size());
+            }
+            if (all) {
+                text_.erase(0, consumed);
+                return true;
+            }
+            const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+            pollfd p{fd_, POLLIN, 0};
+            if (left <= 0 || ::poll(&p, 1, left) <= 0) return false;
+            char buffer[4096];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) return false;
+            text_.append(buffer, size_t(n));
+        }
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+    std::string text_;
+};
+
+// Whether nothing holds the loopback port now.
+inline bool portFree(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
 // A loopback port below the ephemeral range that nothing held a moment ago; 0
 // when none was found.
 inline uint16_t freeLoopbackPort() {
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const uint16_t port = uint16_t(20000 + random() % 12768);
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (free) return port;
+        if (portFree(port)) return port;
     }
     return 0;
 }

@@ -8,7 +8,7 @@
 // requests, each wait with its own time limit.
 //
 //   device_lifecycle_bench [--cycles N] [--requests M]
-#include "BenchProcess.h"
+#include "ProcessSupport.h"
 #include "qvAPI.h"
 
 #include <algorithm>
@@ -36,10 +36,10 @@
 
 namespace {
 
-using bench::Child;
-using bench::Clock;
-using bench::TextClient;
-using bench::portFree;
+using tarnix::bench::ChildProcess;
+using tarnix::bench::Clock;
+using tarnix::bench::TextClient;
+using tarnix::bench::portFree;
 using namespace std::chrono_literals;
 
 double millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -64,8 +64,8 @@ struct Bench {
     std::string simulator() const { return std::string(QV_BENCH_BUILD_DIR) + "/sim/lq3sim"; }
     std::string socketOf(uint32_t serial) const { return instruments + "/lq3-" + std::to_string(serial) + ".sock"; }
 
-    std::unique_ptr<Child> plug(uint32_t serial) const {
-        return std::make_unique<Child>(
+    std::unique_ptr<ChildProcess> plug(uint32_t serial) const {
+        return std::make_unique<ChildProcess>(
             std::vector<std::string>{simulator(), "--dir", instruments, "--serial", std::to_string(serial),
                                      "--running"},
             std::vector<std::string>{}, directory + "/lq3sim.out");
@@ -84,7 +84,7 @@ bool timePlugIn(const Bench& bench, TextClient& trees, TextClient* updater, int 
     const std::string name = "DEV" + std::to_string(serial) + "\r\n";
     for (int cycle = 0; cycle < cycles; ++cycle) {
         const auto start = Clock::now();
-        const std::unique_ptr<Child> instrument = bench.plug(serial);
+        const std::unique_ptr<ChildProcess> instrument = bench.plug(serial);
         if (updater && (!bench.waitForSocket(serial) || !updater->send("update\n"))) return false;
         if (!trees.waitFor("/QV/TREES: add " + name, 20s)) return false;
         ms.push_back(millis(Clock::now() - start));
@@ -97,7 +97,7 @@ bool timePlugIn(const Bench& bench, TextClient& trees, TextClient* updater, int 
 bool timeRoundTrips(const Bench& bench, TextClient& trees, int requests, std::vector<double>& sets,
                     std::vector<double>& gets) {
     const uint32_t serial = 2003;
-    const std::unique_ptr<Child> instrument = bench.plug(serial);
+    const std::unique_ptr<ChildProcess> instrument = bench.plug(serial);
     if (!trees.waitFor("/QV/TREES: add DEV" + std::to_string(serial) + "\r\n", 20s)) return false;
     const std::string node = "/dev" + std::to_string(serial) + "/raw/read/address";
     QvHandle* handle = nullptr;
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     bool ok = bench.port != 0;
     {
         const std::string portText = std::to_string(bench.port);
-        Child server({std::string(QV_BENCH_BUILD_DIR) + "/src/server/qvServer", "-p", portText},
+        ChildProcess server({std::string(QV_BENCH_BUILD_DIR) + "/src/server/qvServer", "-p", portText},
                      {"QV_INSTANCE_NAME=qvdevbench-" + portText, "TMPDIR=" + bench.directory,
                       "QV_INSTRUMENT_DIR=" + bench.instruments},
                      bench.directory + "/server.out");

@@ -9,7 +9,7 @@
 //
 //   memory_churn_bench [--connections N] [--plugs M] [--idle K]
 // The programs come from $QV_BUILD_DIR, else from this build tree.
-#include "BenchProcess.h"
+#include "ProcessSupport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -30,9 +30,9 @@
 
 namespace {
 
-using bench::Child;
-using bench::Clock;
-using bench::TextClient;
+using tarnix::bench::ChildProcess;
+using tarnix::bench::Clock;
+using tarnix::bench::TextClient;
 using namespace std::chrono_literals;
 
 std::string buildDirectory() {
@@ -88,9 +88,9 @@ bool plugCycles(const std::string& instruments, const std::string& log, TextClie
     const std::string simulator = buildDirectory() + "/sim/lq3sim";
     for (int done = 0; done < cycles;) {
         const int count = std::min(batch, cycles - done);
-        std::vector<std::unique_ptr<Child>> plugged;
+        std::vector<std::unique_ptr<ChildProcess>> plugged;
         for (int i = 0; i < count; ++i)
-            plugged.push_back(std::make_unique<Child>(
+            plugged.push_back(std::make_unique<ChildProcess>(
                 std::vector<std::string>{simulator, "--dir", instruments, "--serial", std::to_string(3000 + i),
                                          "--running"},
                 std::vector<std::string>{}, log));
@@ -139,12 +139,12 @@ int main(int argc, char** argv) {
     ::mkdir(instruments.c_str(), 0700);
     uint16_t port = 0;
     for (uint16_t candidate = uint16_t(21000 + ::getpid() % 11000), tries = 0; tries < 500 && !port; ++tries)
-        if (bench::portFree(candidate = uint16_t(21000 + (candidate - 21000 + 97) % 11000))) port = candidate;
+        if (tarnix::bench::portFree(candidate = uint16_t(21000 + (candidate - 21000 + 97) % 11000))) port = candidate;
 
     bool ok = port != 0;
     {
         const std::string portText = std::to_string(port);
-        Child server({buildDirectory() + "/src/server/qvServer", "-p", portText},
+        ChildProcess server({buildDirectory() + "/src/server/qvServer", "-p", portText},
                      {"QV_INSTANCE_NAME=qvmembench-" + portText, "TMPDIR=" + directory,
                       "QV_INSTRUMENT_DIR=" + instruments},
                      directory + "/server.out");

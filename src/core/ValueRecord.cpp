@@ -95,25 +95,31 @@ void putValueRecordByteArray(uint8_t* p, ValueRecordHeader h, const void* bytes,
 
 namespace {
 
-struct ReplyWatchState {
-    bool active = false;
-    bool replied = false;
-    uint16_t sequenceTag = 0;
-    uint16_t sessionTag = 0;
-};
+thread_local detail::ReplyWatchState tReplyWatch;
 
-thread_local ReplyWatchState tReplyWatch;
+bool ofWatchedRequest(const detail::ReplyWatchState& watch, const uint8_t* record) {
+    return watch.active && le::get16(record) == watch.sequenceTag && le::get16(record + 2) == watch.sessionTag;
+}
 
 void noteRecordWritten(const uint8_t* record) {
-    ReplyWatchState& watch = tReplyWatch;
-    if (watch.active && le::get16(record) == watch.sequenceTag && le::get16(record + 2) == watch.sessionTag)
-        watch.replied = true;
+    if (ofWatchedRequest(tReplyWatch, record)) tReplyWatch.replied = true;
 }
 
 // Writes one record of recordLength bytes through fill(data) as a single
 // FIFO block, or reports the full FIFO in the name of the public function.
+// A reply that the thread's capture keeps aside does not go into the FIFO.
 template <class Fill>
 QV_STATUS writeRecord(QVFifo& fifo, const char* function, uint32_t recordLength, Fill fill) {
+    detail::ReplyWatchState& watch = tReplyWatch;
+    if (watch.capture && recordLength >= kValueRecordHeaderSize) {
+        std::vector<uint8_t> record(recordLength);
+        fill(record.data());
+        if (ofWatchedRequest(watch, record.data()) && le::get16(record.data() + 10) == VALUE_FLAG_REPLY_ONLY) {
+            watch.replied = true;
+            watch.captured.push_back(std::move(record));
+            return QV_NO_ERROR;
+        }
+    }
     if (recordLength != 0) {
         FifoWriter writer(fifo, recordLength);
         if (writer.isValid()) {
@@ -210,8 +216,18 @@ QV_STATUS ReturnParamRequestFailed(QVFifo& fifo, uint16_t sequenceTag, uint16_t 
     });
 }
 
+namespace detail {
+ReplyWatchState& replyWatch() { return tReplyWatch; }
+}  // namespace detail
+
 RequestReplyWatch::RequestReplyWatch(uint16_t sequenceTag, uint16_t sessionTag) {
-    tReplyWatch = ReplyWatchState{true, false, sequenceTag, sessionTag};
+    detail::ReplyWatchState& watch = tReplyWatch;
+    watch.active = true;
+    watch.replied = false;
+    watch.sequenceTag = sequenceTag;
+    watch.sessionTag = sessionTag;
+    watch.capture = false;
+    watch.captured.clear();
 }
 
 RequestReplyWatch::~RequestReplyWatch() { tReplyWatch.active = false; }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // The record of every request into a tree, and of every reply and value change
 // out of it, carried as one block of the tree's FIFOs. Little-endian, no gaps:
@@ -125,5 +126,19 @@ public:
 
     bool replied() const;
 };
+
+namespace detail {
+// The thread's watch of one request (RequestReplyWatch, DirectReplyCapture).
+struct ReplyWatchState {
+    bool active = false;
+    bool replied = false;
+    uint16_t sequenceTag = 0;
+    uint16_t sessionTag = 0;
+    // Reply-only records of the request are kept here instead of the FIFO.
+    bool capture = false;
+    std::vector<std::vector<uint8_t>> captured;
+};
+ReplyWatchState& replyWatch();
+}  // namespace detail
 
 }  // namespace tarnix

@@ -15,6 +15,7 @@ namespace tarnix {
 
 class DeviceID;
 class QVFifo;
+struct Endpoint;
 
 // The waits of the device loop. Tests shorten them; the server never does.
 struct DeviceLoopTiming {
@@ -110,6 +111,8 @@ private:
     void takeRequests();
     // Room in the output FIFO for the answers of one more request.
     bool canQueueAnswers();
+    // An endpoint of the device's tree, read on the device thread.
+    const Endpoint* ownEndpoint(uint32_t id);
     // Reads device messages; `gaveWay` tells whether the phase ended early for
     // waiting client requests, or because the stream buffers had no room,
     // rather than by the poll time-out.

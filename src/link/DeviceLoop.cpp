@@ -6,6 +6,7 @@
 #include "core/QVException.h"
 #include "core/fifo/QVFifo.h"
 #include "core/ValueRecord.h"
+#include "core/tree/DirectReplies.h"
 #include "core/tree/DispatcherTree.h"
 #include "engine/DeviceState.h"
 #include "engine/FeatureBootstrap.h"
@@ -82,6 +83,12 @@ void DeviceEncFX2Impl::restartAfterBadMessage() {
     gotBadMsg_.store(false);
 }
 
+const Endpoint* DeviceEncFX2Impl::ownEndpoint(uint32_t id) {
+    const std::shared_ptr<DispatcherTree>& tree = stateOf(*this).tree;
+    // Only this thread changes the device's tree, so it reads it without lock.
+    return tree ? DispatcherTreeFindEndpoint(*tree, int32_t(id)).get() : nullptr;
+}
+
 bool DeviceEncFX2Impl::canQueueAnswers() {
     if (outputFifo_->used() + kAnswerRoomBlocks > outputFifo_->capacity()) return false;
     FifoWriter probe(*outputFifo_, kAnswerRoomBytes);
@@ -100,9 +107,15 @@ void DeviceEncFX2Impl::takeRequests() {
         QV_STATUS status = QV_NO_ERROR;
         bool replied = false;
         {
-            RequestReplyWatch watch(header.sequenceTag, header.sessionTag);
+            // A reply goes straight to its session when nothing queued before
+            // it could be overtaken: the dispatcher has delivered everything.
+            DirectReplyCapture capture(header.sequenceTag, header.sessionTag, outputFifo_->used() == 0);
             status = DeviceStateMsgHandler(*this, request.data(), request.length());
-            replied = watch.replied();
+            replied = capture.replied();
+            if (capture.captured()) {
+                const bool delivered = outputFifo_->used() == 0 && capture.deliver(ownEndpoint(header.endpointId));
+                if (!delivered) capture.queue(*outputFifo_);
+            }
         }
         if (status != QV_NO_ERROR) {
             QVLOG_LIMITED(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;

@@ -75,7 +75,8 @@ DispatcherTreeMap& getDispatcherTreeMap();
 WakeSignal& getDispatcherWakeSignal();
 
 // The endpoint with this id, or an empty pointer when the id was never handed
-// out or its endpoint was removed. Caller holds the subscription mutex.
+// out or its endpoint was removed. Caller holds the subscription mutex, or is
+// the tree's owner, the only thread that changes the tree.
 std::shared_ptr<Endpoint> DispatcherTreeFindEndpoint(const DispatcherTree& tree, int32_t id);
 
 }  // namespace tarnix

@@ -194,6 +194,16 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
         targets = DispatcherPostTargets(set);
     }
     const PostWaitStep waitStep = [this] { return serviceWhileWaiting(); };
+    // The values come from other threads; the count waits for them, so that
+    // the client gets all in one piece. Answers given at once, and posts that
+    // failed, are taken back.
+    uint32_t direct = 0;
+    const DirectAnswer answer = DirectAnswersTo(*this);
+    const DirectAnswer counted = [&](const PostTarget& target, const uint8_t* record, uint32_t length) {
+        ++direct;
+        answer(target, record, length);
+    };
+    expectAnswers(int32_t(targets.size()));
     // Every reply goes out before the records are posted, so the count of a
     // get or set always precedes its value events.
     uint32_t failed = 0;
@@ -202,7 +212,7 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
         case wire::MSG_GET_VALUE_POLL:
             writeCountReply(wire::MSG_GET_VALUE_REPLY, sequenceId, count);
             failed = DispatcherPostGetRequest(type == wire::MSG_GET_VALUE ? sequenceId : wire::kUnsolicitedId,
-                                              *client, targets, waitStep, DirectAnswersTo(*this));
+                                              *client, targets, waitStep, counted);
             break;
         case wire::MSG_SET_INTEGER:
         case wire::MSG_SET_INTEGER_ALT:
@@ -219,6 +229,7 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
             failed = DispatcherPostSetBytes(sequenceId, *client, targets, request.byteCount, request.bytes, waitStep);
             break;
     }
+    expectAnswers(-int32_t(failed + direct));
     // Each value announced by the count comes, or an error in its place.
     failed += count - uint32_t(targets.size());
     if (type != wire::MSG_GET_VALUE_POLL && sequenceId != wire::kUnsolicitedId) {

@@ -8,6 +8,7 @@
 #include "platform/process/FreeMemory.h"
 #include "platform/usb/UsbBackend.h"
 #include "server/device/DeviceGroup.h"
+#include "server/dispatcher/DirectReplyDelivery.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/listener/Listener.h"
 #include "server/node/ServerNode.h"
@@ -33,6 +34,7 @@ ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::Exc
     // only turn a send into an error, never end the process.
     platform::ignoreBrokenPipeSignal();
     registerServerProtocols();
+    installDirectReplyDelivery();
 
     listener_ = std::make_shared<Listener>(childCarrier_);
     serverNode_ = std::make_shared<ServerNode>(childCarrier_);
@@ -45,6 +47,7 @@ ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::Exc
 }
 
 ServerImpl::~ServerImpl() {
+    removeDirectReplyDelivery();
     childCarrier_.close();
     listener_.reset();
     serverNode_.reset();

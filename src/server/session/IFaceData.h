@@ -44,6 +44,12 @@ public:
     virtual bool serviceWhileWaiting() { return true; }
     // The dispatcher hands the session its read position in a stream it
     // subscribed to; the session sends the stream's messages from there.
+    // The values of a request just answered with their count (`count` of
+    // them) are on their way from other threads; the session may hold its
+    // output back for a moment, so that the client gets the count and the
+    // values in one piece. `count` may be negative to take back values that
+    // will not come that way.
+    virtual void expectAnswers(int32_t /*count*/) {}
     // A session that does not take streams ignores it.
     virtual void attachStream(std::shared_ptr<StreamFeedReader> /*reader*/) {}
     // New stream data for the session (dispatcher thread).
@@ -67,6 +73,7 @@ public:
     }
     virtual SessionClient* getClient() { return session_->getClient(); }
     virtual bool serviceWhileWaiting() { return session_->serviceWhileWaiting(); }
+    virtual void expectAnswers(int32_t count) { session_->expectAnswers(count); }
 
     SessionActionsInterface& session() const { return *session_; }
 

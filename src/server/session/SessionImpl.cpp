@@ -13,6 +13,8 @@
 #include <boost/format.hpp>
 #include <boost/thread/locks.hpp>
 
+#include <algorithm>
+
 namespace tarnix {
 namespace impl {
 namespace {
@@ -27,6 +29,10 @@ constexpr int kPollTimeoutMs = 20;
 constexpr int kSendRoundsPerPass = 16;
 // Most stream bytes handed to one send.
 constexpr uint32_t kStreamSendLimit = 1u << 20;
+// How long the output waits for the values that follow a count reply: the
+// client takes count and values in one piece, and a value that is late is
+// not held up by more than this.
+constexpr auto kAnswerHold = std::chrono::milliseconds(2);
 constexpr int kIdleWaitMs = 500;
 // After the client shut down its sending side, output still goes out: the
 // session ends once nothing is pending and the first time has passed since
@@ -103,7 +109,18 @@ void SessionImpl::run() {
     streamWakePending_.store(false);
     const bool streaming = updateStreams();
     reportStreamLosses();
-    const bool pending = output_.fifo().used() != 0 || streaming;
+    bool pending = output_.fifo().used() != 0 || streaming;
+    int waitMs = pending ? kPollTimeoutMs : kIdleWaitMs;
+    if (pending && answersExpected_.load() > 0) {
+        if (std::chrono::steady_clock::now() < holdUntil_) {
+            // The count goes out together with its values.
+            pending = false;
+            waitMs = 1;
+        } else {
+            // Values that did not come in time do not hold up later output.
+            answersExpected_.store(0);
+        }
+    }
     if (inputEnded_) {
         const auto sinceEnd = std::chrono::steady_clock::now() - inputEndedAt_;
         if ((!pending && !output_.hasBacklog() && sinceEnd >= kDrainQuietTime) || sinceEnd >= kDrainLimit) {
@@ -113,12 +130,17 @@ void SessionImpl::run() {
     }
     // Without output to send, wait for input or for output that another
     // thread queues, at most as long as an idle pass used to take.
-    platform::PollResult ready = platform::pollSocket(socketHandle_, pending, pending ? kPollTimeoutMs : kIdleWaitMs,
-                                                      outputWake_.fd());
+    platform::PollResult ready = platform::pollSocket(socketHandle_, pending, waitMs, outputWake_.fd());
     if (ready.woken) outputWake_.drain();
     if (ready.count > 0) {
-        if (ready.readable && !inputEnded_ && isRunning()) receive();
-        if (ready.writable && pending && isRunning()) sendPending();
+        if (ready.readable && !inputEnded_ && isRunning()) {
+            receive();
+            // What the input produced goes out at once unless it waits for
+            // its values; a socket that takes nothing now just takes nothing.
+            if (answersExpected_.load() <= 0 && isRunning()) sendPending();
+        } else if (ready.writable && pending && isRunning()) {
+            sendPending();
+        }
         if (ready.failed && isRunning()) {
             // Once the client has stopped sending, a reset only says it is
             // gone without waiting for the rest of the output.
@@ -284,6 +306,13 @@ void SessionImpl::attachStream(std::shared_ptr<StreamFeedReader> reader) {
     attached_.push_back(std::move(reader));
 }
 
+void SessionImpl::expectAnswers(int32_t count) {
+    if (count > 0) holdUntil_ = std::chrono::steady_clock::now() + kAnswerHold;
+    int32_t expected = answersExpected_.load();
+    while (!answersExpected_.compare_exchange_weak(expected, std::max(0, expected + count))) {
+    }
+}
+
 void SessionImpl::streamReady() {
     if (!streamWakePending_.exchange(true)) outputWake_.notify();
 }
@@ -325,7 +354,9 @@ void SessionImpl::write(const uint8_t* data, uint32_t length, int32_t dataClass)
         result = output_.writeImportantDeferred(data, length);
     }
     if (result == SessionOutput::Result::Discarded && !isDroppableWriteClass(dataClass)) stop();
-    if (!onSessionThread() && result != SessionOutput::Result::Dropped) outputWake_.notify();
+    if (onSessionThread() || result == SessionOutput::Result::Dropped) return;
+    if (dataClass == WRITE_CLASS_REPLY) expectAnswers(-1);
+    outputWake_.notify();
 }
 
 void SessionImpl::selectIFace(InterfaceType type) {

@@ -44,6 +44,7 @@ public:
     SessionClient* getClient() override { return &client_; }
     bool serviceWhileWaiting() override;
     void attachStream(std::shared_ptr<StreamFeedReader> reader) override;
+    void expectAnswers(int32_t count) override;
     void streamReady() override;
 
     uint16_t sessionId() const { return client_.sessionId; }
@@ -96,6 +97,10 @@ private:
     // Bytes of the write FIFO that must go out before anything else: the
     // client is in the middle of one of its messages.
     uint32_t fifoUnfinished_ = 0;
+    // Answers that other threads still owe the client for the request whose
+    // count went out last, and until when the output may wait for them.
+    std::atomic<int32_t> answersExpected_{0};
+    std::chrono::steady_clock::time_point holdUntil_;
     // Set while a wake-up for stream data is on its way.
     std::atomic<bool> streamWakePending_{false};
     std::chrono::steady_clock::time_point lossReportedAt_;

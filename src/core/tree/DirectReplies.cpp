@@ -1,0 +1,83 @@
+#include "core/tree/DirectReplies.h"
+
+#include "core/ValueRecord.h"
+#include "core/fifo/QVFifo.h"
+
+#include <memory>
+#include <mutex>
+
+namespace tarnix {
+
+namespace {
+
+struct DelivererSlot {
+    std::mutex mutex;
+    std::shared_ptr<const DirectReplyDeliverer> deliverer;
+};
+
+DelivererSlot& slot() {
+    static DelivererSlot instance;
+    return instance;
+}
+
+std::shared_ptr<const DirectReplyDeliverer> currentDeliverer() {
+    std::lock_guard<std::mutex> lock(slot().mutex);
+    return slot().deliverer;
+}
+
+}  // namespace
+
+void setDirectReplyDeliverer(DirectReplyDeliverer deliverer) {
+    std::lock_guard<std::mutex> lock(slot().mutex);
+    slot().deliverer = deliverer ? std::make_shared<const DirectReplyDeliverer>(std::move(deliverer)) : nullptr;
+}
+
+DirectReplyCapture::DirectReplyCapture(uint16_t sequenceTag, uint16_t sessionTag, bool active) {
+    detail::ReplyWatchState& watch = detail::replyWatch();
+    watch.active = true;
+    watch.replied = false;
+    watch.sequenceTag = sequenceTag;
+    watch.sessionTag = sessionTag;
+    watch.capture = active;
+    watch.captured.clear();
+}
+
+DirectReplyCapture::~DirectReplyCapture() {
+    detail::ReplyWatchState& watch = detail::replyWatch();
+    watch.active = false;
+    watch.capture = false;
+    watch.captured.clear();
+}
+
+bool DirectReplyCapture::replied() const { return detail::replyWatch().replied; }
+
+bool DirectReplyCapture::captured() const { return !detail::replyWatch().captured.empty(); }
+
+bool DirectReplyCapture::deliver(const Endpoint* endpoint) {
+    detail::ReplyWatchState& watch = detail::replyWatch();
+    const std::shared_ptr<const DirectReplyDeliverer> deliverer = currentDeliverer();
+    if (!deliverer || !endpoint) return false;
+    while (!watch.captured.empty()) {
+        const std::vector<uint8_t>& record = watch.captured.front();
+        if (!(*deliverer)(*endpoint, record.data(), uint32_t(record.size()))) return false;
+        watch.captured.erase(watch.captured.begin());
+    }
+    return true;
+}
+
+bool DirectReplyCapture::queue(QVFifo& fifo) {
+    detail::ReplyWatchState& watch = detail::replyWatch();
+    bool all = true;
+    for (const std::vector<uint8_t>& record : watch.captured) {
+        FifoWriter writer(fifo, uint32_t(record.size()));
+        if (!writer.isValid()) {
+            all = false;
+            continue;
+        }
+        writer.commit(record.data(), uint32_t(record.size()));
+    }
+    watch.captured.clear();
+    return all;
+}
+
+}  // namespace tarnix

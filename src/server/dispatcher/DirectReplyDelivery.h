@@ -1,0 +1,11 @@
+#pragma once
+
+namespace tarnix {
+
+// Lets the owners of trees hand replies straight to the asking session
+// (DirectReplyDeliverer), converted for its protocol as the dispatcher would.
+// Installed while the server runs.
+void installDirectReplyDelivery();
+void removeDirectReplyDelivery();
+
+}  // namespace tarnix
