@@ -59,6 +59,8 @@ void DeviceEncFX2Impl::pass() {
     // A read phase cut short for client requests says nothing about whether
     // the instrument still answers.
     if (messages != 0 || !gaveWay) checkAlive(messages);
+    // Timers and statistics may have answered or pushed values too.
+    wakeDispatcher();
     // The instrument keeps its data while the dispatcher makes room.
     if (streamsFull_ && messages == 0) pause(timing_.streamsFullPause);
 }

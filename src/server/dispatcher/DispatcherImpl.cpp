@@ -47,6 +47,11 @@ DispatcherImpl::~DispatcherImpl() {
 
 void DispatcherImpl::pre() { setPriority(TimeCritical); }
 
+void DispatcherImpl::stop() {
+    QVBaseImpl::stop();
+    getDispatcherWakeSignal().notify();
+}
+
 void DispatcherImpl::run() {
     const auto now = std::chrono::steady_clock::now();
     // Streams are drained whenever they hold data; the periodic pass also

@@ -24,7 +24,10 @@ class DispatcherImpl : public QVBaseImpl {
 public:
     // Size of every staging and conversion buffer.
     static constexpr uint32_t kBufferSize = 2097152;
-    static constexpr std::chrono::milliseconds kStreamInterval{50};
+    // Streams are drained as soon as their data arrives; the quiet ones are
+    // looked at on this beat for sessions that left, which is also the
+    // longest idle wait.
+    static constexpr std::chrono::milliseconds kStreamInterval{1000};
     // Passes in a row that handle records before one sleeps 1 ms.
     static constexpr uint32_t kBusyPassLimit = 10;
 
@@ -33,6 +36,7 @@ public:
 
     void pre() override;
     void run() override;
+    void stop() override;
 
     // Stream data is drained in chunks of this size; the chunks of one pass
     // are bounded so that records are not held up by a busy stream.

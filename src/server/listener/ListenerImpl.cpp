@@ -5,6 +5,7 @@
 #include "server/listener/Listener.h"
 #include "server/listener/QVSocketException.h"
 #include "server/session/Session.h"
+#include "server/session/SessionImpl.h"
 
 #include <boost/format.hpp>
 #include <boost/thread/locks.hpp>
@@ -56,6 +57,11 @@ ListenerImpl::~ListenerImpl() {
 
 void ListenerImpl::pre() { setPriority(Lowest); }
 
+void ListenerImpl::stop() {
+    QVBaseImpl::stop();
+    wake_.notify();
+}
+
 void ListenerImpl::run() {
     if (settingsCounter_.load() > appliedCounter_.load()) {
         boost::unique_lock<boost::shared_mutex> lock(settingsLock_);
@@ -65,7 +71,10 @@ void ListenerImpl::run() {
         sleepOnePass();
         return;
     }
-    platform::PollResult ready = platform::pollSocket(listening_.get(), false, kPassWaitMs);
+    // While a session is ending, the next pass comes soon to reap it.
+    platform::PollResult ready =
+        platform::pollSocket(listening_.get(), false, childrenEnding() ? kPassWaitMs / 10 : kIdleWaitMs, wake_.fd());
+    if (ready.woken) wake_.drain();
     if (ready.count < 0) {
         QVLOG_LIMITED(logging::error) << "Listener error in select. Select return value is smaller than 0.";
         sleepOnePass();
@@ -73,6 +82,12 @@ void ListenerImpl::run() {
     }
     if (ready.count == 0 || !ready.readable) return;
     acceptWaitingClients();
+}
+
+bool ListenerImpl::childrenEnding() const {
+    for (const std::shared_ptr<QVBase>& child : children())
+        if (!child->implementation()->isRunning()) return true;
+    return false;
 }
 
 void ListenerImpl::acceptWaitingClients() {
@@ -87,6 +102,7 @@ void ListenerImpl::acceptWaitingClients() {
         std::shared_ptr<Session> session;
         try {
             session = std::make_shared<Session>(std::move(client), carrier());
+            session->impl().setStopNotice([this] { wake_.notify(); });
         } catch (const QVException& failure) {
             QVLOG_LIMITED(logging::error) << "Client refused: " << failure.what();
             continue;
@@ -160,6 +176,7 @@ void ListenerImpl::setOpenOverride(int32_t value) {
     if (value != openOverride_) {
         openOverride_ = value;
         settingsCounter_.fetch_add(1);
+        wake_.notify();
     }
 }
 
@@ -168,6 +185,7 @@ void ListenerImpl::setPort(uint16_t port) {
     if (port != port_) {
         port_ = port;
         settingsCounter_.fetch_add(1);
+        wake_.notify();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/component/QVBaseImpl.h"
+#include "platform/net/WakeEvent.h"
 #include "platform/net/Socket.h"
 
 #include <boost/thread/shared_mutex.hpp>
@@ -15,9 +16,11 @@ namespace impl {
 
 class ListenerImpl : public QVBaseImpl {
 public:
-    // Longest wait of one pass for a client; also how soon a change of the
-    // settings takes effect.
+    // Wait after a failure before the next try.
     static constexpr int kPassWaitMs = 100;
+    // Longest wait of an idle pass for a client; a change of the settings or
+    // a stop ends it at once.
+    static constexpr int kIdleWaitMs = 1000;
     // Room for many clients connecting at once: a full backlog makes the
     // system drop connection attempts, which clients retry only after
     // seconds.
@@ -28,6 +31,7 @@ public:
 
     void pre() override;
     void run() override;
+    void stop() override;
 
     void setOpenOverride(int32_t value);
     void setPort(uint16_t port);
@@ -40,12 +44,16 @@ public:
     void openSocket();
 
 private:
+    // Whether a session has stopped and waits to be reaped.
+    bool childrenEnding() const;
     // With the settings lock held exclusively.
     void applySettingsLocked();
     void acceptWaitingClients();
     void markApplied(uint32_t counter);
 
     mutable boost::shared_mutex settingsLock_;
+    // Ends the idle wait for a change of the settings or a stop.
+    platform::WakeEvent wake_;
     std::atomic<uint32_t> settingsCounter_{1};
     std::atomic<uint32_t> appliedCounter_{0};
     int32_t openOverride_ = 0;

@@ -27,7 +27,8 @@ namespace {
 
 typedef BufferFifo<ServerNodeImpl::kFifoBlocks, ServerNodeImpl::kFifoBytes> ServerNodeFifo;
 
-constexpr auto kIdleSleep = std::chrono::milliseconds(100);
+// Posts and a stop end the idle wait at once.
+constexpr auto kIdleSleep = std::chrono::milliseconds(1000);
 // How long a request waits when the output FIFO has no room for its answer:
 // the dispatcher empties that FIFO continuously.
 constexpr auto kNoRoomWait = std::chrono::milliseconds(1);
@@ -78,6 +79,11 @@ ServerNodeImpl::~ServerNodeImpl() {
 void ServerNodeImpl::pre() {
     setPriority(Lowest);
     createTree();
+}
+
+void ServerNodeImpl::stop() {
+    QVBaseImpl::stop();
+    requestGate_->wakeOwner();
 }
 
 void ServerNodeImpl::run() {

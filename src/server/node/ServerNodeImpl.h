@@ -31,6 +31,7 @@ public:
 
     void pre() override;
     void run() override;
+    void stop() override;
 
     bool takeControlCode(int32_t code);
     void pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code);

@@ -332,6 +332,7 @@ void SessionImpl::stop() {
     QVBaseImpl::stop();
     // Ends the session thread's idle wait, so that it leaves its loop now.
     outputWake_.notify();
+    if (stopNotice_ && !stopNoticed_.exchange(true)) stopNotice_();
 }
 
 void SessionImpl::pauseAfterTrouble() { std::this_thread::sleep_for(kTroublePause); }

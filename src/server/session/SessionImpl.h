@@ -47,6 +47,10 @@ public:
     void expectAnswers(int32_t count) override;
     void streamReady() override;
 
+    // Called once when the session stops (set before it starts): lets the
+    // listener reap it at once.
+    void setStopNotice(std::function<void()> notice) { stopNotice_ = std::move(notice); }
+
     uint16_t sessionId() const { return client_.sessionId; }
     int socketHandle() const { return socketHandle_; }
     SessionOutput& output() { return output_; }
@@ -105,6 +109,9 @@ private:
     std::atomic<bool> streamWakePending_{false};
     std::chrono::steady_clock::time_point lossReportedAt_;
     uint64_t streamLosses_ = 0;
+
+    std::function<void()> stopNotice_;
+    std::atomic<bool> stopNoticed_{false};
 
     std::atomic<std::thread::id> sessionThread_{};
     // The client shut down its sending side: no more input, pending output

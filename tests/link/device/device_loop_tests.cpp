@@ -3,6 +3,7 @@
 #include "DeviceTestSupport.h"
 #include "core/LogRateLimit.h"
 #include "core/ValueRecord.h"
+#include "core/tree/DirectReplies.h"
 #include "core/tree/TreeTestSupport.h"
 #include "core/component/ExceptionCarrier.h"
 #include "core/fifo/QVFifo.h"
@@ -145,6 +146,48 @@ TEST_F(DeviceLoopTest, RequestsAreTakenFiftyAPassAndAFailingOneDoesNotStopTheRes
     EXPECT_EQ(errors.back(), "Error in DeviceStateMsgHandler, MessageCount=4");
     impl().run();
     EXPECT_EQ(impl().requestFifo()->used(), 0u);
+}
+
+TEST_F(DeviceLoopTest, AReplyGoesStraightToItsSessionOnlyWhenNothingQueuedCouldBeOvertaken) {
+    startWithDesignRunning();
+    const std::shared_ptr<QVFifo> output = impl().outputFifo();
+    test::drainRecords(*output);
+    std::vector<uint16_t> delivered;
+    setDirectReplyDeliverer([&](const Endpoint& endpoint, const uint8_t* record, uint32_t) {
+        EXPECT_EQ(endpoint.id, state().statsEPIds[STATS_BYTES_SENT]);
+        delivered.push_back(getValueRecordHeader(record).sequenceTag);
+        return true;
+    });
+    const auto postGet = [&](uint16_t sequence) {
+        uint8_t record[kValueRecordHeaderSize];
+        ValueRecordHeader h;
+        h.sequenceTag = sequence;
+        h.sessionTag = 77;
+        h.endpointId = uint32_t(state().statsEPIds[STATS_BYTES_SENT]);
+        h.kind = DATATYPE_GETVALUE;
+        putValueRecordHeader(record, h);
+        QVFifo::DataAccessor<QVFifo::WriterPolicy> request(impl().requestFifo(), sizeof record);
+        ASSERT_TRUE(request.isValid());
+        request.commit(record, sizeof record);
+    };
+    postGet(1);
+    impl().run();
+    EXPECT_EQ(delivered, std::vector<uint16_t>{1});
+    EXPECT_EQ(output->used(), 0u);
+
+    // Behind a record that the dispatcher has not delivered yet, the reply
+    // queues up after it.
+    ASSERT_EQ(ReturnParamValueInteger(*output, 0, kUnsolicitedSessionTag, 0, VALUE_FLAG_CHANGED, 5), QV_NO_ERROR);
+    postGet(2);
+    impl().run();
+    setDirectReplyDeliverer(nullptr);
+    EXPECT_EQ(delivered, std::vector<uint16_t>{1});
+    const auto queued = test::drainRecords(*output);
+    ASSERT_GE(queued.size(), 2u);
+    EXPECT_EQ(getValueRecordHeader(queued[0].data()).sessionTag, kUnsolicitedSessionTag);
+    bool replyQueued = false;
+    for (const auto& r : queued) replyQueued = replyQueued || getValueRecordHeader(r.data()).sequenceTag == 2;
+    EXPECT_TRUE(replyQueued);
 }
 
 TEST_F(DeviceLoopTest, ARequestWithoutAnswerIsAnsweredAsFailedAndWaitsWhileTheOutputFifoIsFull) {
