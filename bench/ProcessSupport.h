@@ -4,11 +4,15 @@
 // process's CPU time.
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -20,10 +24,21 @@
 #include <unistd.h>
 #include <vector>
 
+#ifndef QV_BENCH_BUILD_DIR
+#define QV_BENCH_BUILD_DIR "."
+#endif
+
 namespace tarnix {
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
+
+// The build tree whose programs a benchmark starts: QV_BUILD_DIR from the
+// environment (to measure another build side by side), else this one.
+inline std::string buildDirectory() {
+    const char* dir = std::getenv("QV_BUILD_DIR");
+    return dir && *dir ? dir : QV_BENCH_BUILD_DIR;
+}
 
 // A child program with its output in a file; ended by a signal.
 class ChildProcess {
@@ -165,6 +180,102 @@ inline double cpuSeconds(pid_t pid) {
     }
     return double(user + system) / double(::sysconf(_SC_CLK_TCK));
 }
+
+// Sums a number of each thread of a process: `read` gets the path of a
+// thread's folder below /proc/<pid>/task.
+template <class Read>
+uint64_t sumOverThreads(pid_t pid, Read read) {
+    uint64_t total = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (!dir) return 0;
+    while (dirent* entry = ::readdir(dir))
+        if (entry->d_name[0] != '.') total += read(tasks + "/" + entry->d_name);
+    ::closedir(dir);
+    return total;
+}
+
+// Context switches of the process's threads so far (a hint of how often its
+// threads wake).
+inline uint64_t contextSwitches(pid_t pid) {
+    return sumOverThreads(pid, [](const std::string& thread) {
+        std::ifstream status(thread + "/status");
+        uint64_t switches = 0;
+        for (std::string line; std::getline(status, line);)
+            if (line.find("ctxt_switches:") != std::string::npos) switches += std::stoull(line.substr(line.find(':') + 1));
+        return switches;
+    });
+}
+
+// Seconds on a CPU of the process's threads so far, from the scheduler's own
+// count: finer than the clock ticks of cpuSeconds.
+inline double runSeconds(pid_t pid) {
+    return double(sumOverThreads(pid, [](const std::string& thread) {
+               std::ifstream schedstat(thread + "/schedstat");
+               uint64_t nanos = 0;
+               return (schedstat >> nanos) ? nanos : uint64_t(0);
+           })) /
+           1e9;
+}
+
+// Threads of the process now.
+inline int threadCount(pid_t pid) { return int(sumOverThreads(pid, [](const std::string&) { return 1; })); }
+
+// VmRSS of the process in KiB; -1 when it cannot be read.
+inline long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// qvServer of the build tree on a free port, with its instrument folder and
+// log files in `directory`, and a text client subscribed to its tree changes.
+class ServerUnderTest {
+public:
+    ServerUnderTest(const std::string& directory, const std::string& name)
+        : directory_(directory), instruments_(directory + "/instruments"), port_(freeLoopbackPort()) {
+        ::mkdir(instruments_.c_str(), 0700);
+        server_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{buildDirectory() + "/src/server/qvServer", "-p", std::to_string(port_)},
+            std::vector<std::string>{"QV_INSTANCE_NAME=" + name + "-" + std::to_string(port_), "TMPDIR=" + directory,
+                                     "QV_INSTRUMENT_DIR=" + instruments_},
+            directory + "/server.out");
+        for (const auto end = Clock::now() + std::chrono::seconds(10); Clock::now() < end && !ready();) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            trees_ = std::make_unique<TextClient>(port_);
+        }
+        if (ready() && !trees_->send("subs /qv/trees\n")) trees_.reset();
+    }
+
+    bool ready() const { return trees_ && trees_->connected(); }
+    uint16_t port() const { return port_; }
+    pid_t pid() const { return server_->pid(); }
+    const std::string& instruments() const { return instruments_; }
+    TextClient& trees() { return *trees_; }
+    // Ends the client that waited for the tree changes.
+    void dropTreesClient() { trees_.reset(); }
+
+    // Plugs in a simulated instrument (FPGA running) and waits until the
+    // server announces it; null when it does not within 30 s.
+    std::unique_ptr<ChildProcess> plug(uint32_t serial, const std::vector<std::string>& options = {}) {
+        std::vector<std::string> arguments{buildDirectory() + "/sim/lq3sim", "--dir", instruments_, "--serial",
+                                           std::to_string(serial), "--running"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        auto simulator = std::make_unique<ChildProcess>(arguments, std::vector<std::string>{},
+                                                        directory_ + "/lq3sim-" + std::to_string(serial) + ".out");
+        if (!ready() || !trees_->waitFor("/QV/TREES: add DEV" + std::to_string(serial), std::chrono::seconds(30)))
+            return nullptr;
+        return simulator;
+    }
+
+private:
+    std::string directory_;
+    std::string instruments_;
+    uint16_t port_;
+    std::unique_ptr<ChildProcess> server_;
+    std::unique_ptr<TextClient> trees_;
+};
 
 }  // namespace bench
 }  // namespace tarnix

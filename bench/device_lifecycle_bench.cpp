@@ -30,10 +30,6 @@
 #include <unistd.h>
 #include <vector>
 
-#ifndef QV_BENCH_BUILD_DIR
-#define QV_BENCH_BUILD_DIR "."
-#endif
-
 namespace {
 
 using tarnix::bench::ChildProcess;
@@ -61,7 +57,7 @@ struct Bench {
     std::string instruments;
     uint16_t port = 0;
 
-    std::string simulator() const { return std::string(QV_BENCH_BUILD_DIR) + "/sim/lq3sim"; }
+    std::string simulator() const { return tarnix::bench::buildDirectory() + "/sim/lq3sim"; }
     std::string socketOf(uint32_t serial) const { return instruments + "/lq3-" + std::to_string(serial) + ".sock"; }
 
     std::unique_ptr<ChildProcess> plug(uint32_t serial) const {
@@ -140,7 +136,7 @@ int main(int argc, char** argv) {
     bool ok = bench.port != 0;
     {
         const std::string portText = std::to_string(bench.port);
-        ChildProcess server({std::string(QV_BENCH_BUILD_DIR) + "/src/server/qvServer", "-p", portText},
+        ChildProcess server({tarnix::bench::buildDirectory() + "/src/server/qvServer", "-p", portText},
                      {"QV_INSTANCE_NAME=qvdevbench-" + portText, "TMPDIR=" + bench.directory,
                       "QV_INSTRUMENT_DIR=" + bench.instruments},
                      bench.directory + "/server.out");
@@ -163,6 +159,6 @@ int main(int argc, char** argv) {
         report("  qvAPIGetValueI", gets);
     }
     std::system(("rm -rf '" + bench.directory + "'").c_str());
-    if (!ok) std::fprintf(stderr, "benchmark failed (server or simulator from %s)\n", QV_BENCH_BUILD_DIR);
+    if (!ok) std::fprintf(stderr, "benchmark failed (server or simulator from %s)\n", tarnix::bench::buildDirectory().c_str());
     return ok ? 0 : 1;
 }

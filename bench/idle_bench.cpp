@@ -13,16 +13,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
-
-#ifndef QV_BENCH_BUILD_DIR
-#define QV_BENCH_BUILD_DIR "."
-#endif
 
 namespace {
 
@@ -30,42 +24,6 @@ using namespace tarnix::bench;
 using namespace std::chrono_literals;
 
 constexpr uint32_t kSerial = 1234;
-
-// Context switches of every thread of the process so far.
-uint64_t contextSwitches(pid_t pid) {
-    uint64_t total = 0;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = ::opendir(tasks.c_str());
-    if (!dir) return 0;
-    while (dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream status(tasks + "/" + entry->d_name + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.find("ctxt_switches:") != std::string::npos)
-                total += std::stoull(line.substr(line.find(':') + 1));
-    }
-    ::closedir(dir);
-    return total;
-}
-
-// Seconds on a CPU of every thread of the process so far, to the
-// nanosecond (the scheduler's own count, finer than the clock ticks of
-// /proc/<pid>/stat).
-double runSeconds(pid_t pid) {
-    uint64_t total = 0;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = ::opendir(tasks.c_str());
-    if (!dir) return 0;
-    while (dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream schedstat(tasks + "/" + entry->d_name + "/schedstat");
-        uint64_t nanos = 0;
-        if (schedstat >> nanos) total += nanos;
-    }
-    ::closedir(dir);
-    return double(total) / 1e9;
-}
 
 struct Idle {
     double percent = 0;
@@ -87,54 +45,36 @@ void report(const char* what, const Idle& idle) {
 }
 
 int run(double seconds, const std::string& directory) {
-    const char* buildOverride = std::getenv("QV_BUILD_DIR");
-    const std::string build = buildOverride && *buildOverride ? buildOverride : QV_BENCH_BUILD_DIR;
-    const std::string instruments = directory + "/instruments";
-    ::mkdir(instruments.c_str(), 0700);
     std::printf("idle over %.0f s per figure\n", seconds);
-
-    // The simulator alone, with no host attached.
+    const std::string alone = directory + "/alone";
+    ::mkdir(alone.c_str(), 0700);
     {
-        ChildProcess alone({build + "/sim/lq3sim", "--dir", instruments, "--serial", std::to_string(kSerial),
-                            "--running"},
-                           {}, directory + "/lq3sim-alone.out");
+        // The simulator alone, with no host attached.
+        ChildProcess simulator({buildDirectory() + "/sim/lq3sim", "--dir", alone, "--serial", std::to_string(kSerial),
+                                "--running"},
+                               {}, directory + "/lq3sim-alone.out");
         std::this_thread::sleep_for(1s);
-        report("lq3sim alone", measure(alone.pid(), seconds));
+        report("lq3sim alone", measure(simulator.pid(), seconds));
     }
 
-    const uint16_t port = freeLoopbackPort();
-    ChildProcess server({build + "/src/server/qvServer", "-p", std::to_string(port)},
-                        {"QV_INSTANCE_NAME=qvidlebench-" + std::to_string(port), "TMPDIR=" + directory,
-                         "QV_INSTRUMENT_DIR=" + instruments},
-                        directory + "/server.out");
-    std::unique_ptr<TextClient> trees;
-    for (const auto end = Clock::now() + 10s; Clock::now() < end && !(trees && trees->connected());) {
-        std::this_thread::sleep_for(20ms);
-        trees = std::make_unique<TextClient>(port);
-    }
-    if (!trees || !trees->connected() || !trees->send("subs /qv/trees\n")) {
-        std::printf("qvServer did not answer\n");
-        return 1;
-    }
-    ChildProcess simulator({build + "/sim/lq3sim", "--dir", instruments, "--serial", std::to_string(kSerial),
-                            "--running"},
-                           {}, directory + "/lq3sim.out");
-    if (!trees->waitFor("/QV/TREES: add DEV" + std::to_string(kSerial), 30s)) {
-        std::printf("the simulated instrument was not announced\n");
+    ServerUnderTest server(directory, "qvidlebench");
+    const std::unique_ptr<ChildProcess> simulator = server.plug(kSerial);
+    if (!simulator) {
+        std::printf("qvServer or the simulated instrument did not come up\n");
         return 1;
     }
     // The client that waited for the instrument goes; the server settles.
-    trees.reset();
+    server.dropTreesClient();
     std::this_thread::sleep_for(2s);
     const Idle bare = measure(server.pid(), seconds);
     report("qvServer, one instrument, no client", bare);
-    report("lq3sim with the server attached", measure(simulator.pid(), seconds));
+    report("lq3sim with the server attached", measure(simulator->pid(), seconds));
 
-    TextClient text(port);
+    TextClient text(server.port());
     std::this_thread::sleep_for(500ms);
     const Idle withText = measure(server.pid(), seconds);
     report("qvServer + one idle text client", withText);
-    TextClient binary(port);
+    TextClient binary(server.port());
     binary.send("proto bin\n");
     std::this_thread::sleep_for(500ms);
     const Idle withBoth = measure(server.pid(), seconds);

@@ -23,20 +23,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <netinet/tcp.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
-
-#ifndef QV_BENCH_BUILD_DIR
-#define QV_BENCH_BUILD_DIR "."
-#endif
 
 namespace {
 
@@ -178,37 +171,6 @@ std::function<bool()> apiClient(uint16_t port, const std::string& path) {
     };
 }
 
-// Context switches of each thread of the process so far, by thread id.
-std::map<std::string, uint64_t> contextSwitches(pid_t pid) {
-    std::map<std::string, uint64_t> switches;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = ::opendir(tasks.c_str());
-    if (!dir) return switches;
-    while (dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream status(tasks + "/" + entry->d_name + "/status");
-        std::string line;
-        uint64_t total = 0;
-        while (std::getline(status, line)) {
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-                total += std::stoull(line.substr(line.find(':') + 1));
-        }
-        switches[entry->d_name] = total;
-    }
-    ::closedir(dir);
-    return switches;
-}
-
-// Switches since `before` of the threads that still exist.
-uint64_t switchesSince(const std::map<std::string, uint64_t>& before, pid_t pid) {
-    uint64_t total = 0;
-    for (const auto& thread : contextSwitches(pid)) {
-        const auto earlier = before.find(thread.first);
-        total += thread.second - (earlier == before.end() ? 0 : earlier->second);
-    }
-    return total;
-}
-
 struct Result {
     std::vector<double> micros;
     double seconds = 0;
@@ -238,7 +200,7 @@ Result measure(const Case& c, int clients, int requests, pid_t pid) {
     std::vector<std::vector<double>> times(static_cast<size_t>(clients));
     std::atomic<bool> failed{false};
     const double cpuBefore = cpuSeconds(pid);
-    const std::map<std::string, uint64_t> switchesBefore = contextSwitches(pid);
+    const uint64_t switchesBefore = contextSwitches(pid);
     const auto start = Clock::now();
     std::vector<std::thread> threads;
     for (int i = 0; i < clients; ++i) {
@@ -258,7 +220,9 @@ Result measure(const Case& c, int clients, int requests, pid_t pid) {
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double total = double(each) * clients;
     result.cpuPerRequest = (cpuSeconds(pid) - cpuBefore) / total * 1e6;
-    result.switchesPerRequest = double(switchesSince(switchesBefore, pid)) / total;
+    // Threads that ended meanwhile take their switches with them.
+    const uint64_t switchesAfter = contextSwitches(pid);
+    result.switchesPerRequest = switchesAfter > switchesBefore ? double(switchesAfter - switchesBefore) / total : 0.0;
     for (const auto& t : times) result.micros.insert(result.micros.end(), t.begin(), t.end());
     std::sort(result.micros.begin(), result.micros.end());
     result.ok = !failed.load();
@@ -298,30 +262,13 @@ bool onPath(const std::string& program) {
 }
 
 int run(const Options& options, const std::string& directory) {
-    const char* buildOverride = std::getenv("QV_BUILD_DIR");
-    const std::string build = buildOverride && *buildOverride ? buildOverride : QV_BENCH_BUILD_DIR;
-    const std::string instruments = directory + "/instruments";
-    ::mkdir(instruments.c_str(), 0700);
-    const uint16_t port = freeLoopbackPort();
-    ChildProcess server({build + "/src/server/qvServer", "-p", std::to_string(port)},
-                        {"QV_INSTANCE_NAME=qvlatencybench-" + std::to_string(port), "TMPDIR=" + directory,
-                         "QV_INSTRUMENT_DIR=" + instruments},
-                        directory + "/server.out");
-    std::unique_ptr<TextClient> trees;
-    for (const auto end = Clock::now() + 10s; Clock::now() < end && !(trees && trees->connected());) {
-        std::this_thread::sleep_for(20ms);
-        trees = std::make_unique<TextClient>(port);
-    }
-    if (!trees || !trees->connected() || !trees->send("subs /qv/trees\n")) {
-        std::printf("qvServer did not answer\n");
+    ServerUnderTest server(directory, "qvlatencybench");
+    const std::unique_ptr<ChildProcess> simulator = server.plug(kSerial);
+    if (!simulator) {
+        std::printf("qvServer or the simulated instrument did not come up\n");
         return 1;
     }
-    ChildProcess simulator({build + "/sim/lq3sim", "--dir", instruments, "--serial", std::to_string(kSerial), "--running"},
-                           {}, directory + "/lq3sim.out");
-    if (!trees->waitFor("/QV/TREES: add DEV" + std::to_string(kSerial), 30s)) {
-        std::printf("the simulated instrument was not announced\n");
-        return 1;
-    }
+    const uint16_t port = server.port();
 
     std::unique_ptr<ChildProcess> redis;
     uint16_t redisPort = 0;

@@ -24,39 +24,15 @@
 #include <thread>
 #include <vector>
 
-#ifndef QV_BENCH_BUILD_DIR
-#define QV_BENCH_BUILD_DIR "."
-#endif
-
 namespace {
 
 using tarnix::bench::ChildProcess;
 using tarnix::bench::Clock;
 using tarnix::bench::TextClient;
+using tarnix::bench::buildDirectory;
+using tarnix::bench::residentKiB;
+using tarnix::bench::threadCount;
 using namespace std::chrono_literals;
-
-std::string buildDirectory() {
-    const char* dir = std::getenv("QV_BUILD_DIR");
-    return dir && *dir ? dir : QV_BENCH_BUILD_DIR;
-}
-
-// VmRSS of the process in KiB; -1 when it cannot be read.
-long residentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-int threadCount(pid_t pid) {
-    DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
-    if (!dir) return -1;
-    int n = 0;
-    while (dirent* e = ::readdir(dir))
-        if (e->d_name[0] != '.') ++n;
-    ::closedir(dir);
-    return n;
-}
 
 // Waits (at most 20 s) until the server runs no more threads than `threads`,
 // then for its next once-a-second pass, which returns freed memory.

@@ -33,16 +33,11 @@
 #include <thread>
 #include <vector>
 
-#ifndef QV_BENCH_BUILD_DIR
-#define QV_BENCH_BUILD_DIR "."
-#endif
-
 namespace {
 
 using namespace tarnix;
 using namespace tarnix::bench;
 using tarnix::test::StreamClient;
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr uint32_t kSerial = 1000;
@@ -94,33 +89,6 @@ bool parseOptions(int argc, char** argv, Options& options) {
     return !options.clients.empty() && !options.demods.empty();
 }
 
-// Reads a text connection until `wanted` arrives or the time is up.
-bool waitForText(int fd, const std::string& wanted, Clock::duration timeout) {
-    std::string text;
-    const auto end = Clock::now() + timeout;
-    while (text.find(wanted) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) return false;
-        char chunk[4096];
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) return false;
-        text.append(chunk, std::size_t(n));
-    }
-    return true;
-}
-
-int connectLoopback(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-    ::close(fd);
-    return -1;
-}
-
 struct Totals {
     double seconds = 0;
     double serverCpu = 0;
@@ -128,10 +96,10 @@ struct Totals {
     std::vector<StreamClient::Counts> clients;
 };
 
-Totals snapshot(const ChildProcess& server, const std::vector<std::unique_ptr<StreamClient>>& clients) {
+Totals snapshot(const ServerUnderTest& server, const std::vector<std::unique_ptr<StreamClient>>& clients) {
     Totals t;
     t.seconds = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-    t.serverCpu = cpuSeconds(server.pid());
+    t.serverCpu = runSeconds(server.pid());
     for (const auto& c : clients) t.clients.push_back(c->counts());
     t.messages = t.clients.front().message;
     return t;
@@ -149,47 +117,25 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
         return false;
     };
 
-    const uint16_t port = freeLoopbackPort();
-    if (!port) return failed("no free port");
-    const std::string instruments = directory + "/instruments";
-    ::mkdir(instruments.c_str(), 0700);
-    // QV_BUILD_DIR measures the programs of another build tree.
-    const char* buildOverride = std::getenv("QV_BUILD_DIR");
-    const std::string build = buildOverride && *buildOverride ? buildOverride : QV_BENCH_BUILD_DIR;
-    ChildProcess server({build + "/src/server/qvServer", "-p", std::to_string(port)},
-                        {"QV_INSTANCE_NAME=qvstreambench-" + std::to_string(port), "TMPDIR=" + directory,
-                         "QV_INSTRUMENT_DIR=" + instruments},
-                        directory + "/server.out");
-    int trees = -1;
-    for (int i = 0; i < 500 && trees < 0; ++i) {
-        std::this_thread::sleep_for(10ms);
-        trees = connectLoopback(port);
-    }
-    if (trees < 0 || !waitForText(trees, "\r\n", 5s)) return failed("server did not answer");
-    const std::string subscribeTrees = "subs /qv/trees\n";
-    ::send(trees, subscribeTrees.data(), subscribeTrees.size(), MSG_NOSIGNAL);
-    std::vector<std::string> simulatorArguments{build + "/sim/lq3sim", "--dir", instruments, "--serial",
-                                                std::to_string(kSerial), "--running"};
+    ServerUnderTest server(directory, "qvstreambench");
     const bool paced = options.rate > 0;
-    if (!paced) {
-        for (const std::string& a : {std::string("--stream-address"),
-                                     std::to_string(test::DemodTestStreamLayout::kSampleBlock),
-                                     std::string("--stream-bytes"), std::to_string(payload)})
-            simulatorArguments.push_back(a);
-    }
-    ChildProcess simulator(simulatorArguments, {}, directory + "/lq3sim.out");
-    bool added = waitForText(trees, "/QV/TREES: add DEV" + std::to_string(kSerial), 30s);
-    if (added && paced) {
+    std::vector<std::string> simulatorOptions;
+    if (!paced)
+        simulatorOptions = {"--stream-address", std::to_string(test::DemodTestStreamLayout::kSampleBlock),
+                            "--stream-bytes", std::to_string(payload)};
+    const std::unique_ptr<ChildProcess> simulator = server.plug(kSerial, simulatorOptions);
+    if (!simulator) return failed("server or instrument did not come up");
+    if (paced) {
         // The demodulators stream at the rate set; the others stay off.
-        for (uint32_t d = 0; d < scenario.demods && added; ++d) {
+        for (uint32_t d = 0; d < scenario.demods; ++d) {
             const std::string node = "/dev" + std::to_string(kSerial) + "/demods/" + std::to_string(d) + "/rate";
-            const std::string command = node + " " + std::to_string(options.rate) + "\n";
-            ::send(trees, command.data(), command.size(), MSG_NOSIGNAL);
-            added = waitForText(trees, "/RATE: ", 5s);
+            if (!server.trees().send(node + " " + std::to_string(options.rate) + "\n") ||
+                !server.trees().waitFor("/RATE: ", 5s))
+                return failed("rate not set");
         }
     }
-    ::close(trees);
-    if (!added) return failed("instrument not announced");
+    server.dropTreesClient();
+    const uint16_t port = server.port();
     const double stepTicks = 114.0 * DemodDividerOfRate(options.rate);
 
     const std::string path = "/dev" + std::to_string(kSerial) + "/demods/" +

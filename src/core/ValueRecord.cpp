@@ -221,16 +221,10 @@ ReplyWatchState& replyWatch() { return tReplyWatch; }
 }  // namespace detail
 
 RequestReplyWatch::RequestReplyWatch(uint16_t sequenceTag, uint16_t sessionTag) {
-    detail::ReplyWatchState& watch = tReplyWatch;
-    watch.active = true;
-    watch.replied = false;
-    watch.sequenceTag = sequenceTag;
-    watch.sessionTag = sessionTag;
-    watch.capture = false;
-    watch.captured.clear();
+    tReplyWatch.begin(sequenceTag, sessionTag, false);
 }
 
-RequestReplyWatch::~RequestReplyWatch() { tReplyWatch.active = false; }
+RequestReplyWatch::~RequestReplyWatch() { tReplyWatch.end(); }
 
 bool RequestReplyWatch::replied() const { return tReplyWatch.replied; }
 

@@ -137,6 +137,21 @@ struct ReplyWatchState {
     // Reply-only records of the request are kept here instead of the FIFO.
     bool capture = false;
     std::vector<std::vector<uint8_t>> captured;
+
+    // Starts watching a request; `keep` keeps its replies aside.
+    void begin(uint16_t sequence, uint16_t session, bool keep) {
+        active = true;
+        replied = false;
+        sequenceTag = sequence;
+        sessionTag = session;
+        capture = keep;
+        captured.clear();
+    }
+    void end() {
+        active = false;
+        capture = false;
+        captured.clear();
+    }
 };
 ReplyWatchState& replyWatch();
 }  // namespace detail

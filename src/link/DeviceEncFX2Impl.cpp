@@ -42,7 +42,7 @@ DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::Exception
 
 DeviceEncFX2Impl::~DeviceEncFX2Impl() {
     try {
-        QVBaseImpl::stop();
+        DeviceEncFX2Impl::stop();
         close();
     } catch (const boost::exception&) {
         logCurrentExceptionBanner();
@@ -66,6 +66,11 @@ void DeviceEncFX2Impl::run() {
     } catch (...) {
         rethrowAsDeviceException();
     }
+}
+
+void DeviceEncFX2Impl::stop() {
+    QVBaseImpl::stop();
+    requestGate_->wakeOwner();
 }
 
 void DeviceEncFX2Impl::startUp() {

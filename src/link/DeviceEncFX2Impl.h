@@ -65,6 +65,8 @@ public:
     // that it ends this device object only.
     void pre() override;
     void run() override;
+    // Also ends the read phase's wait for the instrument at once.
+    void stop() override;
     void logClassData() const override;
 
     // Sends what the write queue holds; a write time-out clears the pipes and

@@ -140,7 +140,7 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     // whole poll time-out. The same holds for what a message handler queued
     // for the instrument (the next step of the feature-list discovery, say).
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
-        gaveWay = requestFifo_->used() != 0 || !usb_->writeQueueEmpty();
+        gaveWay = requestFifo_->used() != 0 || !usb_->writeQueueEmpty() || !isRunning();
         return gaveWay;
     };
     streamsFull_ = false;

@@ -1,8 +1,7 @@
 // The qvServer program under load: many clients asking at once are all
 // answered, and a client that floods the server without reading its answers
 // does not hold up another client's request.
-#include "ServerProcess.h"
-#include "ServerTestSupport.h"
+#include "ServerStart.h"
 
 #include <gtest/gtest.h>
 
@@ -33,19 +32,9 @@ void allowManyDescriptors() {
     }
 }
 
-std::unique_ptr<ServerProcess> startServer(uint16_t& port) {
+std::unique_ptr<ServerProcess> startServerForMany(uint16_t& port) {
     allowManyDescriptors();
-    port = test::freePort();
-    auto server = std::make_unique<ServerProcess>(
-        std::vector<std::string>{"-p", std::to_string(port), "--endless", "false"});
-    EXPECT_TRUE(eventually(
-        [&] {
-            TestClient probe(port);
-            return (probe.waitFor("\r\n", 200ms) && probe.send("ls\n") && probe.waitFor("QV\n", 200ms)) ||
-                   !server->running();
-        },
-        10s));
-    return server;
+    return test::startServer(port);
 }
 
 void stopServer(ServerProcess& server) {
@@ -55,7 +44,7 @@ void stopServer(ServerProcess& server) {
 
 TEST(Load, AThousandClientsAskingAtOnceAreAllAnswered) {
     uint16_t port = 0;
-    auto server = startServer(port);
+    auto server = startServerForMany(port);
     constexpr int kClients = 1000;
     std::vector<std::unique_ptr<TestClient>> clients;
     for (int i = 0; i < kClients; ++i) {
@@ -74,7 +63,7 @@ TEST(Load, AThousandClientsAskingAtOnceAreAllAnswered) {
 
 TEST(Load, AFloodingClientDoesNotDelayAnotherClientsGet) {
     uint16_t port = 0;
-    auto server = startServer(port);
+    auto server = startServerForMany(port);
     TestClient flooder(port);
     ASSERT_TRUE(flooder.waitFor("\r\n"));
     std::string flood = "subs /qv/trees\n";

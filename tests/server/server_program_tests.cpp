@@ -1,7 +1,6 @@
 // The qvServer program itself: command line, exit codes, the single
 // instance, the QV tree over TCP in the text protocol, and a load test.
-#include "ServerProcess.h"
-#include "ServerTestSupport.h"
+#include "ServerStart.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +15,7 @@ using namespace std::chrono_literals;
 using test::ServerProcess;
 using test::TestClient;
 using test::eventually;
+using test::startServer;
 
 const std::string kVersionLine = "qvServer V12.08 revision 17045/Linux\n";
 const std::string kStars = "**********************************************";
@@ -31,23 +31,6 @@ std::string programOutput(const ServerProcess& server) {
     std::string out = server.out();
     if (out.rfind("Will log to directory '", 0) == 0) out.erase(0, out.find('\n') + 1);
     return out;
-}
-
-// Starts a server on a free port and waits until it greets.
-std::unique_ptr<ServerProcess> startServer(uint16_t& port, std::vector<std::string> extra = {}) {
-    port = test::freePort();
-    std::vector<std::string> args{"-p", std::to_string(port), "--endless", "false"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    auto server = std::make_unique<ServerProcess>(args);
-    // Ready once the tree "QV" exists: the listener may greet a moment before.
-    EXPECT_TRUE(eventually(
-        [&] {
-            TestClient probe(port);
-            return (probe.waitFor("\r\n", 200ms) && probe.send("ls\n") && probe.waitFor("QV\n", 200ms)) ||
-                   !server->running();
-        },
-        10s));
-    return server;
 }
 
 TEST(Program, HelpPrintsTheVersionAndTheTableAndStartsNothing) {

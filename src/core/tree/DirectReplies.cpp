@@ -33,21 +33,10 @@ void setDirectReplyDeliverer(DirectReplyDeliverer deliverer) {
 }
 
 DirectReplyCapture::DirectReplyCapture(uint16_t sequenceTag, uint16_t sessionTag, bool active) {
-    detail::ReplyWatchState& watch = detail::replyWatch();
-    watch.active = true;
-    watch.replied = false;
-    watch.sequenceTag = sequenceTag;
-    watch.sessionTag = sessionTag;
-    watch.capture = active;
-    watch.captured.clear();
+    detail::replyWatch().begin(sequenceTag, sessionTag, active);
 }
 
-DirectReplyCapture::~DirectReplyCapture() {
-    detail::ReplyWatchState& watch = detail::replyWatch();
-    watch.active = false;
-    watch.capture = false;
-    watch.captured.clear();
-}
+DirectReplyCapture::~DirectReplyCapture() { detail::replyWatch().end(); }
 
 bool DirectReplyCapture::replied() const { return detail::replyWatch().replied; }
 

@@ -24,6 +24,7 @@ namespace impl {
 namespace {
 
 constexpr auto kPassInterval = std::chrono::seconds(1);
+constexpr auto kLookAgainAfter = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -85,14 +86,19 @@ void ServerImpl::run() {
             boost::rethrow_exception(failure);
         }
         // An instrument that comes or goes cuts the rest short; the periodic
-        // update stays for whatever the watch cannot see.
-        // A stop ends the rest at once too.
-        const auto until = std::chrono::steady_clock::now() + kPassInterval;
+        // update stays for whatever the watch cannot see. A stop ends the
+        // rest at once too. After a change the next look comes soon: an
+        // instrument's socket appears a moment before it takes connections.
+        const auto until = std::chrono::steady_clock::now() + (lookAgainSoon_ ? kLookAgainAfter : kPassInterval);
+        lookAgainSoon_ = false;
         for (auto now = std::chrono::steady_clock::now(); isRunning() && now < until;
              now = std::chrono::steady_clock::now()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
                               std::chrono::milliseconds(1);
-            if (platform::usb::waitForInstrumentChange(left, stopWake_.fd())) break;
+            if (platform::usb::waitForInstrumentChange(left, stopWake_.fd())) {
+                lookAgainSoon_ = true;
+                break;
+            }
         }
         if (isRunning()) updateDevices();
         platform::returnFreeMemory();

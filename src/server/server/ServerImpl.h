@@ -46,6 +46,7 @@ private:
     std::shared_ptr<ServerNode> serverNode_;
     std::shared_ptr<Listener> listener_;
     platform::WakeEvent stopWake_;
+    bool lookAgainSoon_ = false;
 };
 
 }  // namespace impl
