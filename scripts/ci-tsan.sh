@@ -6,4 +6,4 @@ cmake -S . -B build-tsan -G Ninja -DQV_SANITIZE=thread -DQV_BUILD_BENCH=OFF -DCM
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" >/dev/null
 cmake --build build-tsan -j "$(nproc)" --target tsan_tests
 cd build-tsan
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j "$(nproc)" -L tsan
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(pwd)/../scripts/tsan.supp" ctest --output-on-failure -j "$(nproc)" -L tsan
