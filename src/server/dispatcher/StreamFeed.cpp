@@ -106,8 +106,8 @@ void StreamFeedReader::release(uint32_t sent) {
 StreamFeed::StreamFeed(uint32_t capacity, uint32_t slots)
     : capacity_(capacity),
       slotMask_(slots - 1),
-      memory_(new uint8_t[capacity]),
-      entries_(new Entry[slots]) {}
+      memory_(capacity),
+      entries_(slots) {}
 
 StreamFeed::~StreamFeed() = default;
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "core/fifo/ZeroedArray.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -98,8 +100,8 @@ private:
     friend class StreamFeedReader;
 
     struct Entry {
-        uint64_t position = 0;  // in the endless byte stream; offset = position % capacity
-        uint32_t length = 0;
+        uint64_t position;  // in the endless byte stream; offset = position % capacity
+        uint32_t length;
     };
 
     const Entry& entry(uint64_t sequence) const { return entries_[sequence & slotMask_]; }
@@ -109,8 +111,10 @@ private:
 
     const uint32_t capacity_;
     const uint32_t slotMask_;
-    std::unique_ptr<uint8_t[]> memory_;
-    std::unique_ptr<Entry[]> entries_;
+    // Mappings of their own: untouched pages cost nothing, and a feed that
+    // ends gives all its memory back.
+    ZeroedArray<uint8_t> memory_;
+    ZeroedArray<Entry> entries_;
     // Entries [tail, head) are readable. Written by the writer only.
     std::atomic<uint64_t> head_{0};
     std::atomic<uint64_t> tail_{0};
