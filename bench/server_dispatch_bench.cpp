@@ -13,7 +13,8 @@
 #include "server/session/ProtocolTable.h"
 
 #include <benchmark/benchmark.h>
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <cstring>
 #include <memory>
@@ -70,7 +71,7 @@ void ValueChangesToSubscribers(benchmark::State& state) {
     std::vector<std::unique_ptr<CountingSession>> sessions;
     for (int i = 0; i < state.range(0); ++i) {
         sessions.emplace_back(new CountingSession(uint16_t(100 + i)));
-        boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
         EndpointAddClient(tree->endpoints.at(id), &sessions.back()->client);
     }
     for (auto _ : state) {

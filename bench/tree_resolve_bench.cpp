@@ -9,7 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <memory>
 
@@ -54,7 +55,7 @@ private:
 
 void resolve(benchmark::State& state, const char* path, size_t expected) {
     BenchDevice device;
-    boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
+    std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
     for (auto _ : state) {
         NodeSet set;
         DispatcherResolvePathList(set, "", path);

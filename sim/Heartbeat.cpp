@@ -7,7 +7,7 @@ Heartbeat::Heartbeat(uint32_t hz, std::function<void()> beat, bool running)
     : beat_(std::move(beat)), running_(running) {
     if (hz == 0) return;
     const std::chrono::microseconds period(1000000 / hz);
-    thread_ = boost::thread([this, period] { run(period); });
+    thread_ = std::thread([this, period] { run(period); });
 }
 
 Heartbeat::~Heartbeat() {

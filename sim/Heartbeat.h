@@ -1,5 +1,5 @@
 #pragma once
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include <chrono>
 #include <condition_variable>
@@ -31,7 +31,7 @@ private:
     std::condition_variable wake_;
     bool stopping_ = false;
     bool running_ = true;
-    boost::thread thread_;
+    std::thread thread_;
 };
 
 // The instrument's 48-bit time: ticks of its 210 MHz clock since `start`.

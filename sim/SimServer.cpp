@@ -88,7 +88,7 @@ void SimServer::start() {
         throw std::runtime_error("cannot create " + path_ + ": " + reason);
     }
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    acceptor_ = boost::thread([this] { acceptLoop(); });
+    acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
 void SimServer::stop() {
@@ -122,12 +122,12 @@ void SimServer::acceptLoop() {
         if (fd < 0) continue;
         reapFinished();
         Worker worker{std::make_shared<SimConnection>(fd), std::make_shared<std::atomic<bool>>(false),
-                      boost::thread()};
+                      std::thread()};
         std::shared_ptr<SimConnection> connection = worker.connection;
         std::shared_ptr<std::atomic<bool>> done = worker.done;
         std::lock_guard<std::mutex> lock(mutex_);
         workers_.push_back(std::move(worker));
-        workers_.back().thread = boost::thread([this, connection, done] {
+        workers_.back().thread = std::thread([this, connection, done] {
             serve(*connection);
             instrument_->disconnected(connection.get());
             *done = true;

@@ -1,7 +1,7 @@
 #pragma once
 #include "SimInstrument.h"
 
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include <atomic>
 #include <list>
@@ -43,11 +43,11 @@ private:
     int listenFd_ = -1;
     int wakeFd_ = -1;
     std::atomic<bool> stopping_{false};
-    boost::thread acceptor_;
+    std::thread acceptor_;
     struct Worker {
         std::shared_ptr<SimConnection> connection;
         std::shared_ptr<std::atomic<bool>> done;
-        boost::thread thread;
+        std::thread thread;
     };
     void reapFinished();
 

@@ -170,7 +170,7 @@ SignalPathStreams::SignalPathStreams(std::shared_ptr<SimInstrument> instrument, 
         putWord(*instrument_, block + kRateOffset, kDividerMask);
         putWord(*instrument_, block + kHarmonicOffset, kHarmonicOne);
     }
-    thread_ = boost::thread([this] { answerReads(); });
+    thread_ = std::thread([this] { answerReads(); });
 }
 
 SignalPathStreams::~SignalPathStreams() {

@@ -1,7 +1,7 @@
 #pragma once
 #include "SimInstrument.h"
 
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include <chrono>
 #include <cstdint>
@@ -56,7 +56,7 @@ private:
 
     std::shared_ptr<SimInstrument> instrument_;
     std::shared_ptr<Samples> samples_;
-    boost::thread thread_;
+    std::thread thread_;
 };
 
 }  // namespace sim

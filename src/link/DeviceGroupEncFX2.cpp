@@ -6,12 +6,13 @@
 #include "link/DeviceEncFX2Impl.h"
 #include "link/DeviceList.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 namespace tarnix {
 
 namespace {
-using ExclusiveLock = boost::unique_lock<boost::shared_mutex>;
+using ExclusiveLock = std::unique_lock<std::shared_mutex>;
 }  // namespace
 
 DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier)
@@ -81,17 +82,17 @@ void DeviceGroupEncFX2::setProgAlways(bool progAlways) {
 }
 
 std::size_t DeviceGroupEncFX2::deviceCount() const {
-    boost::shared_lock<boost::shared_mutex> lock(mutex_);
+    std::shared_lock<std::shared_mutex> lock(mutex_);
     return devices_.size();
 }
 
 uint32_t DeviceGroupEncFX2::reprogramCount() const {
-    boost::shared_lock<boost::shared_mutex> lock(mutex_);
+    std::shared_lock<std::shared_mutex> lock(mutex_);
     return reprogramCount_;
 }
 
 std::shared_ptr<DeviceEncFX2> DeviceGroupEncFX2::device(uint32_t serial) const {
-    boost::shared_lock<boost::shared_mutex> lock(mutex_);
+    std::shared_lock<std::shared_mutex> lock(mutex_);
     const auto found = devices_.find(serial);
     return found == devices_.end() ? nullptr : found->second;
 }

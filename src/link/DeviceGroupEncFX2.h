@@ -1,7 +1,7 @@
 #pragma once
 #include "server/device/DeviceGroup.h"
 
-#include <boost/thread/shared_mutex.hpp>
+#include <shared_mutex>
 
 #include <cstdint>
 #include <map>
@@ -50,7 +50,7 @@ private:
     DeviceMap devices_;
     bool progAlways_ = false;
     uint32_t reprogramCount_ = 0;
-    mutable boost::shared_mutex mutex_;
+    mutable std::shared_mutex mutex_;
     std::shared_ptr<impl::DeviceListImpl> deviceList_;
 };
 

@@ -15,7 +15,7 @@
 #include "link/IOLQ3_USBImpl.h"
 
 #include <boost/format.hpp>
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include <algorithm>
 
@@ -25,7 +25,7 @@ namespace impl {
 namespace {
 
 void pause(std::chrono::milliseconds duration) {
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(duration.count()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(duration.count()));
 }
 
 }  // namespace

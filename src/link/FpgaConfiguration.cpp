@@ -8,7 +8,7 @@
 #include "link/IOLQ3_USBImpl.h"
 
 #include <boost/format.hpp>
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include <vector>
 
@@ -94,7 +94,7 @@ bool programBitstream(impl::IOLQ3_USBImpl& usb) {
         usb.clearPipe(1);
         QV_THROW(QVDeviceException("Device bitstream programming was not successful. Will restart the device ..."));
     }
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(kSettleAfterConfigurationMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSettleAfterConfigurationMs));
     return true;
 }
 

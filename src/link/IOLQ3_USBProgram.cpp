@@ -5,7 +5,7 @@
 #include "link/IOLQ3_USBImpl.h"
 
 #include <boost/format.hpp>
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include <algorithm>
 #include <chrono>
@@ -41,7 +41,7 @@ void IOLQ3_USBImpl::program(const Bitstream& bitstream, uint8_t key, bool retry)
             if (status.bytesWanted != 0) writeAll(kZeroPadding, std::min(status.bytesWanted, kPaddingStep));
             if (!(status.configFlags & ConfigStatus::kConfigBusy)) break;
             if (std::chrono::steady_clock::now() >= giveUp) QV_THROW(QVIOProgramFailedException());
-            if (status.bytesWanted == 0) boost::this_thread::sleep_for(boost::chrono::milliseconds(1));
+            if (status.bytesWanted == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
 
         if (status.picFlags & ConfigStatus::kPicDone) return;

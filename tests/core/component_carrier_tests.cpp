@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 namespace tarnix {
 namespace {
@@ -44,7 +44,7 @@ TEST(ExceptionCarrierTest, SecondStoreWaitsWhileFullAndLandsAfterTake) {
     ExceptionCarrier carrier;
     carrier.store(captured("first"));
     std::atomic<bool> secondStored{false};
-    boost::thread second([&] {
+    std::thread second([&] {
         carrier.store(captured("second"));
         secondStored = true;
     });
@@ -64,7 +64,7 @@ TEST(ExceptionCarrierTest, ClosedCarrierDropsAndReleasesWaiters) {
     ExceptionCarrier carrier;
     carrier.store(captured("kept"));
     std::atomic<bool> waiterDone{false};
-    boost::thread waiter([&] {
+    std::thread waiter([&] {
         carrier.store(captured("dropped while waiting"));
         waiterDone = true;
     });

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include <functional>
 #include <stdexcept>
@@ -60,7 +60,7 @@ TEST(QVExceptionTest, AppendOnCaughtExceptionExtendsWhat) {
 TEST(QVExceptionTest, CapturedOnOneThreadRethrownOnAnotherKeepsLocationAndType) {
     boost::exception_ptr captured;
     int throwLine = 0;
-    boost::thread worker([&] {
+    std::thread worker([&] {
         try {
             throwFromWorker(throwLine);
         } catch (...) {

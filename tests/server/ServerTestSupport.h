@@ -12,7 +12,8 @@
 #include "server/dispatcher/StreamFeed.h"
 #include "server/session/ProtocolTable.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <cerrno>
 #include <chrono>
@@ -180,7 +181,7 @@ private:
         } else if (verb == "get" || verb == "set" || verb == "subs") {
             const size_t space = rest.find(' ');
             const std::string path = rest.substr(0, space);
-            boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
+            std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(set, "", path);
             if (verb == "get") DispatcherPostGetRequest(++sequence_, *getClient(), set);

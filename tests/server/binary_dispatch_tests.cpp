@@ -19,7 +19,8 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <string>
 #include <vector>
@@ -43,7 +44,7 @@ public:
             c->write(d, n, cls);
             return 0;
         };
-        boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().append(client);
     }
     ~BinarySession() override { DispatcherRemoveClient(&client); }
@@ -111,7 +112,7 @@ protected:
         }
     }
     void subscribe(BinarySession& session, int node) {
-        boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
         EndpointAddClient(nodes_[size_t(node)]->endpoint(), &session.client);
     }
     uint32_t passes(int count, bool streamPass = false) {

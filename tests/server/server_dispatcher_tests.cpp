@@ -40,7 +40,7 @@ public:
             c->write(d, n, cls);
             return 0;
         };
-        boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().append(client);
     }
     ~RecordingSession() override { DispatcherRemoveClient(&client); }
@@ -91,7 +91,7 @@ protected:
     }
 
     void subscribe(RecordingSession& s, int node) {
-        boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
         EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client);
     }
     void push(uint16_t seq, uint16_t session, int32_t id, uint16_t flags, int64_t value) {

@@ -89,7 +89,7 @@ protected:
         // The listener may take clients a moment before the server node has
         // built the tree "QV".
         ASSERT_TRUE(eventually([] {
-            boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
+            std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(set, "", "/qv/trees");
             return !set.empty();

@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include <cmath>
 #include <vector>
 
 namespace tarnix {

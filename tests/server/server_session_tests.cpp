@@ -23,7 +23,7 @@ using test::TestClient;
 using test::eventually;
 
 size_t listedSessions() {
-    boost::shared_lock<boost::shared_mutex> lock(getSessionListMutex());
+    std::shared_lock<std::shared_mutex> lock(getSessionListMutex());
     return getSessionClientList().size();
 }
 

@@ -5,7 +5,7 @@ namespace exception {
 
 void ExceptionCarrier::store(const boost::exception_ptr& captured) {
     if (closed_.load()) return;
-    boost::unique_lock<boost::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     while (full_.load() && !closed_.load()) slotFreed_.wait(lock);
     if (closed_.load()) return;
     stored_ = captured;
@@ -17,7 +17,7 @@ bool ExceptionCarrier::take(boost::exception_ptr& out) {
     if (!full_.load()) return false;
     bool handedOver = false;
     {
-        boost::lock_guard<boost::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (full_.load()) {
             out = stored_;
             stored_ = boost::exception_ptr();
@@ -33,7 +33,7 @@ void ExceptionCarrier::close() {
     {
         // Under the mutex so that a thread between its test and its wait
         // cannot miss the wake-up.
-        boost::lock_guard<boost::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         closed_.store(true);
     }
     slotFreed_.notify_all();

@@ -1,7 +1,7 @@
 #pragma once
 #include <boost/exception_ptr.hpp>
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
+#include <condition_variable>
+#include <mutex>
 
 #include <atomic>
 
@@ -35,8 +35,8 @@ public:
     bool isFull() const { return full_.load(); }
 
 private:
-    boost::mutex mutex_;
-    boost::condition_variable slotFreed_;
+    std::mutex mutex_;
+    std::condition_variable slotFreed_;
     std::atomic<bool> full_{false};
     std::atomic<bool> closed_{false};
     boost::exception_ptr stored_;

@@ -4,7 +4,8 @@
 #include "core/component/QVBase.h"
 #include "platform/thread/ThreadPriority.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <algorithm>
 
@@ -12,9 +13,8 @@ namespace tarnix {
 namespace impl {
 
 namespace {
-typedef boost::shared_lock<boost::shared_mutex> SharedLock;
-typedef boost::unique_lock<boost::shared_mutex> ExclusiveLock;
-typedef boost::upgrade_lock<boost::shared_mutex> UpgradeLock;
+typedef std::shared_lock<std::shared_mutex> SharedLock;
+typedef std::unique_lock<std::shared_mutex> ExclusiveLock;
 }  // namespace
 
 QVBaseImpl::QVBaseImpl(const std::string& name, exception::ExceptionCarrier& carrier)
@@ -109,24 +109,26 @@ void QVBaseImpl::reap(bool failedOnly) {
     };
     std::vector<std::shared_ptr<QVBase>> released;
     {
-        // Upgradeable: readers may go on, but no child can be added between
-        // building the new list and installing it.
-        UpgradeLock scan(childrenLock_);
-        std::size_t finished = 0;
-        for (const auto& child : children_) {
-            if (child->isIllegal()) child->stop();
+        // Readers may go on while the children are looked at; the new list is
+        // built and installed under the exclusive lock, looking again, since a
+        // child may have been added or ended in between (ending is for good).
+        {
+            SharedLock scan(childrenLock_);
+            bool anyEnded = false;
+            for (const auto& child : children_) {
+                if (child->isIllegal()) child->stop();
+            }
+            for (const auto& child : children_) {
+                if (ended(child)) anyEnded = true;
+            }
+            if (!anyEnded) return;
         }
-        for (const auto& child : children_) {
-            if (ended(child)) ++finished;
-        }
-        if (finished == 0) return;
-
+        ExclusiveLock install(childrenLock_);
         std::vector<std::shared_ptr<QVBase>> remaining;
-        remaining.reserve(children_.size() - finished);
+        remaining.reserve(children_.size());
         for (const auto& child : children_) {
             if (!ended(child)) remaining.push_back(child);
         }
-        boost::upgrade_to_unique_lock<boost::shared_mutex> install(scan);
         released.swap(children_);
         children_.swap(remaining);
         childCount_.store(children_.size());

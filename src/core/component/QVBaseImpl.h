@@ -2,7 +2,7 @@
 #include "core/component/ExceptionCarrier.h"
 #include "core/component/ThreadClass.h"
 
-#include <boost/thread/shared_mutex.hpp>
+#include <shared_mutex>
 
 #include <atomic>
 #include <memory>
@@ -90,7 +90,7 @@ private:
     std::vector<std::shared_ptr<QVBase>> children_;
     // Mirrors children_.size() so that a pass without children needs no lock.
     std::atomic<std::size_t> childCount_{0};
-    mutable boost::shared_mutex childrenLock_;
+    mutable std::shared_mutex childrenLock_;
 };
 
 }  // namespace impl

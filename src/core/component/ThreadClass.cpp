@@ -6,8 +6,10 @@
 #include "core/component/QVBaseImpl.h"
 #include "platform/thread/ThreadName.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
+#include <condition_variable>
 #include <sstream>
 
 namespace tarnix {
@@ -23,11 +25,16 @@ struct ThreadClass::State {
     const std::string name;
     exception::ExceptionCarrier& carrier;
     // Held exclusively by the thread for its whole loop.
-    boost::shared_mutex threadLock;
+    std::shared_mutex threadLock;
     std::atomic<bool> illegal{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> finished{true};
     LoopStatistic statistic;
+    // Set as the thread's last step, so that a join can wait for it with a
+    // time-out before it commits to joining.
+    std::mutex exitMutex;
+    std::condition_variable exitSignal;
+    bool exited = false;
 };
 
 void ThreadClass::create(const std::shared_ptr<impl::QVBaseImpl>& owner) {
@@ -61,10 +68,17 @@ void ThreadClass::waitAndJoin() {
     // Waits until a running loop has ended. The lock is not kept during the
     // join: a thread that has not taken it yet must be able to, find its
     // owner gone and end.
-    { boost::unique_lock<boost::shared_mutex> loopEnded(state_->threadLock); }
+    { std::unique_lock<std::shared_mutex> loopEnded(state_->threadLock); }
     if (!thread_ || !thread_->joinable()) return;
-    const boost::thread::id id = thread_->get_id();
-    if (!thread_->try_join_for(boost::chrono::milliseconds(joinTimeout_.count()))) {
+    const std::thread::id id = thread_->get_id();
+    bool exited;
+    {
+        std::unique_lock<std::mutex> lock(state_->exitMutex);
+        exited = state_->exitSignal.wait_for(lock, joinTimeout_, [this] { return state_->exited; });
+    }
+    if (exited) {
+        thread_->join();
+    } else {
         std::ostringstream idText;
         idText << id;
         QVLOG(logging::error) << "Severe error: Could not join thread " << state_->name << " with id "
@@ -75,20 +89,20 @@ void ThreadClass::waitAndJoin() {
 }
 
 bool ThreadClass::isOwnThread() const {
-    return thread_ && thread_->get_id() == boost::this_thread::get_id();
+    return thread_ && thread_->get_id() == std::this_thread::get_id();
 }
 
 void ThreadClass::start() {
     // Tested before the lock: a running loop holds the lock for good, so a
     // second start must not wait for it.
     if (startCalled_.exchange(true)) return;
-    boost::unique_lock<boost::shared_mutex> lock(state_->threadLock);
+    std::unique_lock<std::shared_mutex> lock(state_->threadLock);
     if (state_->stopRequested.load()) return;
     state_->finished.store(false);
     // The new thread's first step waits for this lock, so it starts its loop
     // only after start() has returned.
     std::shared_ptr<State> state = state_;
-    thread_.reset(new boost::thread([state] { threadMain(state); }));
+    thread_.reset(new std::thread([state] { threadMain(state); }));
 }
 
 void ThreadClass::requestStop() { state_->stopRequested.store(true); }
@@ -103,7 +117,7 @@ void ThreadClass::setThreadName(const std::string& name) { platform::setCurrentT
 
 void ThreadClass::threadMain(const std::shared_ptr<State>& state) {
     try {
-        boost::unique_lock<boost::shared_mutex> lock(state->threadLock);
+        std::unique_lock<std::shared_mutex> lock(state->threadLock);
         setThreadName(state->name);
         // Declared after the lock so that it is released before the lock.
         std::shared_ptr<impl::QVBaseImpl> owner = state->owner.lock();
@@ -126,6 +140,11 @@ void ThreadClass::threadMain(const std::shared_ptr<State>& state) {
     }
     state->stopRequested.store(true);
     state->finished.store(true);
+    {
+        std::lock_guard<std::mutex> lock(state->exitMutex);
+        state->exited = true;
+    }
+    state->exitSignal.notify_all();
 }
 
 }  // namespace tarnix

@@ -1,8 +1,8 @@
 #pragma once
 #include "core/component/LoopStatistic.h"
 
-#include <boost/thread/shared_mutex.hpp>
-#include <boost/thread/thread.hpp>
+#include <shared_mutex>
+#include <thread>
 
 #include <atomic>
 #include <chrono>
@@ -70,7 +70,7 @@ private:
     void waitAndJoin();
 
     std::shared_ptr<State> state_;
-    std::unique_ptr<boost::thread> thread_;
+    std::unique_ptr<std::thread> thread_;
     std::atomic<bool> startCalled_{false};
     std::chrono::milliseconds joinTimeout_ = kJoinTimeout;
 };

@@ -7,13 +7,13 @@ WakeSignal& getDispatcherWakeSignal() {
     return signal;
 }
 
-boost::shared_mutex& getTreeStructureMutex() {
-    static boost::shared_mutex mutex;
+std::shared_mutex& getTreeStructureMutex() {
+    static std::shared_mutex mutex;
     return mutex;
 }
 
-boost::shared_mutex& getTreeSubscriptionMutex() {
-    static boost::shared_mutex mutex;
+std::shared_timed_mutex& getTreeSubscriptionMutex() {
+    static std::shared_timed_mutex mutex;
     return mutex;
 }
 

@@ -5,7 +5,7 @@
 #include "core/tree/TreeNode.h"
 #include "core/tree/WakeSignal.h"
 
-#include <boost/thread/shared_mutex.hpp>
+#include <shared_mutex>
 
 #include <cstdint>
 #include <functional>
@@ -65,9 +65,9 @@ typedef std::map<TreeId, std::shared_ptr<DispatcherTree>> DispatcherTreeMap;
 // subscription mutex, session-list mutex (SessionClient.h); a tree's own mutex
 // after the structure mutex (and after the subscription mutex inside a
 // DispatcherTreeLock).
-boost::shared_mutex& getTreeStructureMutex();
+std::shared_mutex& getTreeStructureMutex();
 // Guards the tree registry, every endpoint table and every subscriber list.
-boost::shared_mutex& getTreeSubscriptionMutex();
+std::shared_timed_mutex& getTreeSubscriptionMutex();
 // The registry of trees, ascending by id: the server's tree, then the devices.
 DispatcherTreeMap& getDispatcherTreeMap();
 // The dispatcher waits on it when a pass found nothing to do; writers of

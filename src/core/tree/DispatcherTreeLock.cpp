@@ -33,8 +33,8 @@ int64_t DispatcherTreeSiblingOrder(TreeId id) {
 
 DispatcherTreeLock::DispatcherTreeLock() {
     if (tTreeLocksHeld > 0) QV_THROW(QVException("Tree already locked by this thread."));
-    structureLock_ = boost::unique_lock<boost::shared_mutex>(getTreeStructureMutex());
-    subscriptionLock_ = boost::unique_lock<boost::shared_mutex>(getTreeSubscriptionMutex());
+    structureLock_ = std::unique_lock<std::shared_mutex>(getTreeStructureMutex());
+    subscriptionLock_ = std::unique_lock<std::shared_timed_mutex>(getTreeSubscriptionMutex());
     ++tTreeLocksHeld;
 }
 

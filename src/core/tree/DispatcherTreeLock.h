@@ -1,7 +1,8 @@
 #pragma once
 #include "core/tree/DispatcherTree.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <memory>
 #include <mutex>
@@ -29,8 +30,8 @@ protected:
     void hold(std::shared_ptr<DispatcherTree> tree);
 
 private:
-    boost::unique_lock<boost::shared_mutex> structureLock_;
-    boost::unique_lock<boost::shared_mutex> subscriptionLock_;
+    std::unique_lock<std::shared_mutex> structureLock_;
+    std::unique_lock<std::shared_timed_mutex> subscriptionLock_;
     std::shared_ptr<DispatcherTree> tree_;
     TreeNode::Ptr node_;
     std::unique_lock<std::mutex> treeLock_;

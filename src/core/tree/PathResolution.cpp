@@ -2,7 +2,8 @@
 
 #include "core/tree/DispatcherTree.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <cctype>
 #include <vector>
@@ -176,12 +177,12 @@ std::string NodePathFrom(const TreeNode::Ptr& node, const TreeNode::Ptr& ancesto
 }
 
 std::string DispatcherGetNodePath(const TreeNode::Ptr& node) {
-    boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
+    std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
     return "/" + NodePathFrom(node, getRootNode());
 }
 
 std::string DispatcherGetNodeName(const TreeNode::Ptr& node) {
-    boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
+    std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
     return node->getName();
 }
 

@@ -56,8 +56,8 @@ SessionClientList& getSessionClientList() {
     return list;
 }
 
-boost::shared_mutex& getSessionListMutex() {
-    static boost::shared_mutex mutex;
+std::shared_mutex& getSessionListMutex() {
+    static std::shared_mutex mutex;
     return mutex;
 }
 

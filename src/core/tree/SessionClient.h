@@ -1,5 +1,5 @@
 #pragma once
-#include <boost/thread/shared_mutex.hpp>
+#include <shared_mutex>
 
 #include <atomic>
 #include <cstddef>
@@ -97,6 +97,6 @@ private:
 
 SessionClientList& getSessionClientList();
 // Guards getSessionClientList(); taken after the two tree mutexes.
-boost::shared_mutex& getSessionListMutex();
+std::shared_mutex& getSessionListMutex();
 
 }  // namespace tarnix

@@ -5,7 +5,8 @@
 #include "core/tree/DispatcherTree.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <algorithm>
 #include <atomic>
@@ -42,8 +43,8 @@ QV_STATUS EndpointRemoveClient(SessionClient* client, const std::shared_ptr<Endp
 QV_STATUS DispatcherSubscribeNode(SessionClient* client, int subscribe, const TreeNode::Ptr& node) {
     if (const std::shared_ptr<Endpoint>& endpoint = node->endpoint()) {
         const int64_t timeoutMs = gSubscriptionLockTimeoutMs.load(std::memory_order_relaxed);
-        boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex(), boost::defer_lock);
-        if (!lock.try_lock_for(boost::chrono::milliseconds(timeoutMs))) {
+        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex(), std::defer_lock);
+        if (!lock.try_lock_for(std::chrono::milliseconds(timeoutMs))) {
             QVLOG_LIMITED(logging::error) << "Can't get exclusive access to the tree within timeout "
                                   << boost::posix_time::to_simple_string(boost::posix_time::milliseconds(timeoutMs))
                                   << ", canceling command execution.";
@@ -67,8 +68,8 @@ QV_STATUS DispatcherSubscribeNodeSet(SessionClient* client, int subscribe, const
 
 QV_STATUS DispatcherRemoveClient(SessionClient* client) {
     if (client == nullptr) return QV_NO_ERROR;
-    boost::unique_lock<boost::shared_mutex> subscriptionLock(getTreeSubscriptionMutex());
-    boost::unique_lock<boost::shared_mutex> sessionListLock(getSessionListMutex());
+    std::unique_lock<std::shared_timed_mutex> subscriptionLock(getTreeSubscriptionMutex());
+    std::unique_lock<std::shared_mutex> sessionListLock(getSessionListMutex());
     for (const auto& tree : getDispatcherTreeMap())
         for (const auto& endpoint : tree.second->endpoints) EndpointRemoveClient(client, endpoint.second);
     getSessionClientList().unlink(*client);

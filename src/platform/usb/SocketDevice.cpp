@@ -31,7 +31,7 @@ SocketDevice::SocketDevice(int fd) : fd_(fd), wakeFd_(::eventfd(0, EFD_CLOEXEC |
     timeval limit{5, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    receiver_ = boost::thread([this] { receiveLoop(); });
+    receiver_ = std::thread([this] { receiveLoop(); });
 }
 
 SocketDevice::~SocketDevice() {

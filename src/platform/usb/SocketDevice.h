@@ -1,7 +1,7 @@
 #pragma once
 #include "platform/usb/DeviceHandle.h"
 
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include <atomic>
 #include <chrono>
@@ -80,7 +80,7 @@ private:
     std::mutex sendMutex_;  // one frame on the wire at a time
     std::atomic<uint32_t> readTimeoutMs_{2000};
     std::atomic<uint32_t> writeTimeoutMs_{2000};
-    boost::thread receiver_;
+    std::thread receiver_;
 };
 
 }  // namespace usb

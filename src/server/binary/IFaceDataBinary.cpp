@@ -13,7 +13,7 @@
 #include "server/server/ServerStrings.h"
 
 #include <boost/format.hpp>
-#include <boost/thread/shared_lock_guard.hpp>
+#include <shared_mutex>
 
 #include <algorithm>
 #include <array>
@@ -22,7 +22,7 @@
 namespace tarnix {
 namespace {
 
-typedef boost::shared_lock_guard<boost::shared_mutex> StructureLock;
+typedef std::shared_lock<std::shared_mutex> StructureLock;
 
 // A request that names nodes, with the fields its type adds after the path.
 struct PathRequest {

@@ -8,7 +8,8 @@
 #include "core/tree/SessionClient.h"
 #include "server/session/ProtocolTable.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <vector>
 
@@ -24,7 +25,7 @@ bool deliver(const Endpoint& endpoint, const uint8_t* record, uint32_t length) {
     const ValueRecordHeader header = getValueRecordHeader(record);
     if (header.sessionTag == kUnsolicitedSessionTag) return false;
     thread_local std::vector<uint8_t> out(kReplyCapacity);
-    boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+    std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
     SessionClient* asking = getSessionClientList().find(header.sessionTag);
     if (!asking || !asking->writeFunction) return false;
     const std::shared_ptr<const ProtocolHooks> hooks = getProtocolHooks(InterfaceType(asking->interfaceType.load()));

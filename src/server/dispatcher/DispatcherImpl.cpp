@@ -13,7 +13,8 @@
 #include "server/dispatcher/StreamFeed.h"
 #include "server/session/ProtocolTable.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <cstring>
 #include <thread>
@@ -29,7 +30,7 @@ DispatcherImpl::DispatcherImpl(exception::ExceptionCarrier& carrier)
       replyBuffer_(new uint8_t[kBufferSize]),
       streamBuffer_(new uint8_t[kBufferSize]) {
     {
-        boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().clear();
     }
     for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type) {
@@ -83,7 +84,7 @@ uint32_t DispatcherImpl::pass(bool streamPass, bool matchQuietStreams) {
     loadProtocols();
     uint32_t handled = 0;
     streamedLastPass_ = false;
-    boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+    std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
     for (const FailedRequest& failed : DispatcherTakeFailedRequests()) {
         answerFailure(failed.sessionTag, failed.sequenceTag, failed.status);
         ++handled;
@@ -228,7 +229,7 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
                 }
             }
             if (!served && header.sessionTag != kUnsolicitedSessionTag) {
-                boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+                std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
                 SessionClient* asking = getSessionClientList().find(header.sessionTag);
                 if (asking) deliverReferenced(*asking, *endpoint, record, length);
             }
@@ -241,7 +242,7 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
 
 void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+    std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
     SessionClient* asking = getSessionClientList().find(sessionTag);
     if (!asking) return;
     uint32_t due = asking->directTreeAnswersDue.load();
@@ -251,7 +252,7 @@ void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
 
 void DispatcherImpl::answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+    std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
     SessionClient* asking = getSessionClientList().find(sessionTag);
     if (!asking) return;
     uint32_t type = 0;

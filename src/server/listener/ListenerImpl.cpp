@@ -8,7 +8,8 @@
 #include "server/session/SessionImpl.h"
 
 #include <boost/format.hpp>
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <cerrno>
 #include <cstring>
@@ -64,7 +65,7 @@ void ListenerImpl::stop() {
 
 void ListenerImpl::run() {
     if (settingsCounter_.load() > appliedCounter_.load()) {
-        boost::unique_lock<boost::shared_mutex> lock(settingsLock_);
+        std::unique_lock<std::shared_mutex> lock(settingsLock_);
         applySettingsLocked();
     }
     if (!listening_.valid()) {
@@ -172,7 +173,7 @@ bool ListenerImpl::waitForSettingsApplied(std::chrono::milliseconds timeout) con
 }
 
 void ListenerImpl::setOpenOverride(int32_t value) {
-    boost::unique_lock<boost::shared_mutex> lock(settingsLock_);
+    std::unique_lock<std::shared_mutex> lock(settingsLock_);
     if (value != openOverride_) {
         openOverride_ = value;
         settingsCounter_.fetch_add(1);
@@ -181,7 +182,7 @@ void ListenerImpl::setOpenOverride(int32_t value) {
 }
 
 void ListenerImpl::setPort(uint16_t port) {
-    boost::unique_lock<boost::shared_mutex> lock(settingsLock_);
+    std::unique_lock<std::shared_mutex> lock(settingsLock_);
     if (port != port_) {
         port_ = port;
         settingsCounter_.fetch_add(1);
@@ -190,12 +191,12 @@ void ListenerImpl::setPort(uint16_t port) {
 }
 
 int32_t ListenerImpl::getOpenOverride() const {
-    boost::shared_lock<boost::shared_mutex> lock(settingsLock_);
+    std::shared_lock<std::shared_mutex> lock(settingsLock_);
     return openOverride_;
 }
 
 uint16_t ListenerImpl::getPort() const {
-    boost::shared_lock<boost::shared_mutex> lock(settingsLock_);
+    std::shared_lock<std::shared_mutex> lock(settingsLock_);
     return port_;
 }
 

@@ -3,7 +3,7 @@
 #include "platform/net/WakeEvent.h"
 #include "platform/net/Socket.h"
 
-#include <boost/thread/shared_mutex.hpp>
+#include <shared_mutex>
 
 #include <atomic>
 #include <chrono>
@@ -51,7 +51,7 @@ private:
     void acceptWaitingClients();
     void markApplied(uint32_t counter);
 
-    mutable boost::shared_mutex settingsLock_;
+    mutable std::shared_mutex settingsLock_;
     // Ends the idle wait for a change of the settings or a stop.
     platform::WakeEvent wake_;
     std::atomic<uint32_t> settingsCounter_{1};

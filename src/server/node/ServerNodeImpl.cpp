@@ -14,7 +14,8 @@
 #include "server/server/ServerStrings.h"
 
 #include <boost/format.hpp>
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <cmath>
 #include <cstring>
@@ -109,7 +110,7 @@ bool ServerNodeImpl::serveOneRequest() {
     {
         // A request is taken only when its answer can be queued: one taken
         // and then left unanswered would leave its client waiting in vain.
-        boost::shared_lock<boost::shared_mutex> lock(nodeLock_);
+        std::shared_lock<std::shared_mutex> lock(nodeLock_);
         if (!canQueueAnswer()) return false;
     }
     FifoReader reader(*requestFifo_, 0);
@@ -142,14 +143,14 @@ bool ServerNodeImpl::serveOneRequest() {
 }
 
 void ServerNodeImpl::answerFailed(const Request& request) {
-    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    std::unique_lock<std::shared_mutex> lock(nodeLock_);
     ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
                              QV_VALUE_NOT_FOUND);
 }
 
 void ServerNodeImpl::answerRead(const Request& request) {
     const ServerTreeReads::Value value = reads_->read(request.endpointId);
-    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    std::unique_lock<std::shared_mutex> lock(nodeLock_);
     switch (value.kind) {
         case ServerTreeReads::Kind::Integer:
             sendInteger(request, VALUE_FLAG_REPLY_ONLY, value.integer);
@@ -194,14 +195,14 @@ void ServerNodeImpl::writePort(const Request& request, int64_t value) {
     }
     const int64_t port = value < kMinPort ? kMinPort : (value > kMaxPort ? kMaxPort : value);
     if (port == listener->getPort()) {
-        boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+        std::unique_lock<std::shared_mutex> lock(nodeLock_);
         sendInteger(request, VALUE_FLAG_REPLY_ONLY, port);
         return;
     }
     QVLOG(logging::debug) << boost::format("Changing ListenerPort to %lld.") % port;
     listener->setPort(uint16_t(port));
     awaitListener(listener);
-    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    std::unique_lock<std::shared_mutex> lock(nodeLock_);
     sendInteger(request, VALUE_FLAG_CHANGED, listener->getPort());
 }
 
@@ -224,7 +225,7 @@ void ServerNodeImpl::writeOpen(const Request& request, int64_t value) {
         listener->setOpenOverride(wanted);
         awaitListener(listener);
     }
-    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    std::unique_lock<std::shared_mutex> lock(nodeLock_);
     sendInteger(request, wanted >= 0 ? VALUE_FLAG_CHANGED : VALUE_FLAG_REPLY_ONLY,
                 listener->getOpenOverride() == 1 ? 1 : 0);
 }
@@ -235,7 +236,7 @@ void ServerNodeImpl::writeLevel(const Request& request, int64_t value) {
     pendingControlCode_.store(int32_t(uint32_t(uint64_t(value))));
     std::atomic<int32_t>& debugLevel = reads_->debugLevel;
     int64_t level = value < 0 ? debugLevel.load() : (value > kMaxDebugLevel ? kMaxDebugLevel : value);
-    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    std::unique_lock<std::shared_mutex> lock(nodeLock_);
     if (level == debugLevel.load()) {
         sendInteger(request, VALUE_FLAG_REPLY_ONLY, level);
         return;
@@ -269,10 +270,10 @@ void ServerNodeImpl::sendDouble(const Request& request, double value) {
 
 void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) {
     if (!node) QV_THROW(QVException("Invalid node."));
-    boost::shared_lock<boost::shared_mutex> structureLock(getTreeStructureMutex());
+    std::shared_lock<std::shared_mutex> structureLock(getTreeStructureMutex());
     const std::string name = node->getName();
     QVLOG(logging::debug) << boost::format("PushDeviceMessage: '%s', %u.") % name % unsigned(code);
-    boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
+    std::unique_lock<std::shared_mutex> lock(nodeLock_);
     FifoWriter writer(*outputFifo_, kTreeChangeRecordSize);
     if (!writer.isValid()) {
         // Raised on device threads and in destructors: a full FIFO loses the

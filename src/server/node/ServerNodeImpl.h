@@ -4,7 +4,7 @@
 #include "core/tree/TreeNode.h"
 #include "server/node/ServerTreeReads.h"
 
-#include <boost/thread/shared_mutex.hpp>
+#include <shared_mutex>
 
 #include <atomic>
 #include <cstdint>
@@ -72,7 +72,7 @@ private:
     // Waits (bounded) until the listener has acted on a change of its settings.
     void awaitListener(const std::shared_ptr<Listener>& listener) const;
 
-    mutable boost::shared_mutex nodeLock_;
+    mutable std::shared_mutex nodeLock_;
     std::shared_ptr<DispatcherTree> tree_;
     EndpointIds ids_;
     std::atomic<int32_t> pendingControlCode_{0};

@@ -11,7 +11,8 @@
 #include "server/session/SessionIds.h"
 
 #include <boost/format.hpp>
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <algorithm>
 
@@ -65,7 +66,7 @@ SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& c
     client_.writeFunction = writeToSession;
     client_.context = this;
     {
-        boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().append(client_);
         clientListed_ = true;
     }

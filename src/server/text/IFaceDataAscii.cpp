@@ -12,14 +12,14 @@
 #include "server/text/AsciiListing.h"
 #include "server/session/DirectAnswers.h"
 
-#include <boost/thread/shared_lock_guard.hpp>
+#include <shared_mutex>
 
 #include <cctype>
 
 namespace tarnix {
 namespace {
 
-typedef boost::shared_lock_guard<boost::shared_mutex> StructureLock;
+typedef std::shared_lock<std::shared_mutex> StructureLock;
 
 bool equalsIgnoringCase(const std::string& text, const char* word) {
     std::size_t i = 0;

@@ -7,7 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <atomic>
 #include <chrono>
@@ -91,14 +92,14 @@ void runSession(uint16_t id, Clock::time_point end, std::atomic<int>& requests) 
     SessionClient client;
     client.sessionId = id;
     {
-        boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().append(client);
     }
     const char* const paths[] = {"/dev*/demods/*/rate", "/1001 /1002/sigins", "/dev1001", "/*/demods/0/*"};
     int round = 0;
     while (Clock::now() < end) {
         {
-            boost::shared_lock<boost::shared_mutex> structure(getTreeStructureMutex());
+            std::shared_lock<std::shared_mutex> structure(getTreeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(set, "", paths[round % 4]);
             EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client, round % 2, set));
@@ -108,7 +109,7 @@ void runSession(uint16_t id, Clock::time_point end, std::atomic<int>& requests) 
         }
         if (++round % 50 == 0) {
             DispatcherRemoveClient(&client);
-            boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+            std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
             getSessionClientList().append(client);
         }
         ++requests;
@@ -124,14 +125,14 @@ void runSession(uint16_t id, Clock::time_point end, std::atomic<int>& requests) 
 void runDispatcher(Clock::time_point end, std::atomic<int>& passes) {
     while (Clock::now() < end) {
         {
-            boost::unique_lock<boost::shared_mutex> subscription(getTreeSubscriptionMutex());
+            std::unique_lock<std::shared_timed_mutex> subscription(getTreeSubscriptionMutex());
             for (const auto& entry : getDispatcherTreeMap()) {
                 const DispatcherTree& tree = *entry.second;
                 for (const auto& endpoint : tree.bufferedEndpoints) (void)endpoint->buffer->used();
                 for (int32_t id = 0; id < tree.nextEndpointId; ++id) {
                     if (auto endpoint = DispatcherTreeFindEndpoint(tree, id)) {
                         for (SessionClient* session : endpoint->subscribers) {
-                            boost::unique_lock<boost::shared_mutex> sessions(getSessionListMutex());
+                            std::unique_lock<std::shared_mutex> sessions(getSessionListMutex());
                             (void)getSessionClientList().find(session->sessionId);
                             (void)session->interfaceType.load();
                         }
@@ -148,7 +149,7 @@ TEST(TreeConcurrency, SessionsWorkWhileTreesComeAndGo) {
     std::atomic<int> notices{0};
     setTreeNoticeSink([&notices](const TreeNode::Ptr& node, uint8_t) {
         // Like the server's tree: the notice takes the structure lock shared.
-        boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
+        std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
         (void)node->getName();
         ++notices;
     });
@@ -172,7 +173,7 @@ TEST(TreeConcurrency, SessionsWorkWhileTreesComeAndGo) {
     EXPECT_EQ(3 * cycles.load(), notices.load());
     EXPECT_TRUE(getDispatcherTreeMap().empty());
     EXPECT_TRUE(getRootNode()->children().empty());
-    boost::shared_lock<boost::shared_mutex> lock(getSessionListMutex());
+    std::shared_lock<std::shared_mutex> lock(getSessionListMutex());
     EXPECT_EQ(0u, getSessionClientList().size());
 }
 

@@ -7,7 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <future>
 #include <thread>
@@ -70,7 +71,7 @@ TEST(DispatcherTreeRemover, TakesTheTreeOutOfEverything) {
     SessionClient client;
     std::shared_ptr<Endpoint> endpoint = device.tree()->endpoints.at(0);
     {
-        boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
         EndpointAddClient(endpoint, &client);
     }
     device.remove();
@@ -223,7 +224,7 @@ struct NoticeRecorder {
 
     NoticeRecorder() {
         setTreeNoticeSink([this](const TreeNode::Ptr& node, uint8_t code) {
-            boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex(), boost::try_to_lock);
+            std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex(), std::try_to_lock);
             seen.push_back({node->getName(), code, lock.owns_lock()});
         });
     }

@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <future>
 #include <thread>
@@ -164,14 +165,14 @@ TEST_F(Subscriptions, ADeviceNodeSubscribesEveryLeafBelowIt) {
 
 TEST_F(Subscriptions, RemovingAClientClearsEveryListAndTheSessionList) {
     {
-        boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
+        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().append(client_);
     }
     DispatcherSubscribeNodeSet(&client_, 1, resolve("/dev*"));
     EXPECT_EQ(20u, subscribedEndpoints(client_));
     EXPECT_EQ(QV_NO_ERROR, DispatcherRemoveClient(&client_));
     EXPECT_EQ(0u, subscribedEndpoints(client_));
-    boost::shared_lock<boost::shared_mutex> lock(getSessionListMutex());
+    std::shared_lock<std::shared_mutex> lock(getSessionListMutex());
     EXPECT_EQ(nullptr, getSessionClientList().find(0x1234));
 }
 
@@ -180,7 +181,7 @@ TEST_F(Subscriptions, GivesUpWhenTheSubscriptionLockStaysTaken) {
     setSubscriptionLockTimeout(std::chrono::milliseconds(50));
     std::promise<void> locked, release;
     std::thread dispatcher([&] {
-        boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
         locked.set_value();
         release.get_future().wait();
     });

@@ -7,7 +7,8 @@
 #include "core/tree/DispatcherTree.h"
 #include "platform/usb/FakeDevice.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,7 @@ inline std::vector<uint8_t> messageRun(uint32_t address, uint32_t count, uint16_
 }
 
 inline bool deviceTreeExists(uint32_t serial) {
-    boost::shared_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
+    std::shared_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
     return getDispatcherTreeMap().count(TreeId::device(serial)) != 0;
 }
 
