@@ -132,7 +132,7 @@ TEST(ClientPump, SequenceIdsRunFromOneToMaxAndWrapToOne) {
         ASSERT_EQ(client.connect(server), QV_NO_ERROR);
         for (int i = 0; i < 65536; ++i) ASSERT_EQ(qvAPISubscribe(client, "/x"), QV_NO_ERROR);
     }
-    while (server.served() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(server.waitServed(1)) << "the fake server did not see the connection end";
     ASSERT_EQ(ids.size(), 65536u);
     EXPECT_EQ(ids.front(), 1);
     EXPECT_EQ(ids[65534], 65535);

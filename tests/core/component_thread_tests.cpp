@@ -93,7 +93,8 @@ TEST(ComponentTest, ParentIsNotFinishedWhileAChildStillRuns) {
     std::atomic<bool> release{false};
     Probe parent("Parent", carrier);
     auto child = std::make_shared<Probe>("Blocked", carrier, [&](ProbeImpl&) {
-        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Bounded so that a test that fails before the release still ends.
+        EXPECT_TRUE(waitUntil([&] { return release.load(); }, std::chrono::seconds(30))) << "never released";
     });
     parent.impl().appendChildren({child});
     parent.start();

@@ -4,6 +4,8 @@
 // (log files), standard output and error captured in files, and a pipe as
 // standard input for the key press that ends a server run with
 // "--endless false".
+#include "support/Wait.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -113,24 +115,16 @@ public:
     // The exit code, or -1 when the program has not ended within the time
     // (it is then killed).
     int waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (!exited_) {
-            int status = 0;
-            pid_t done = ::waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
-                exited_ = true;
-                exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            if (std::chrono::steady_clock::now() > end) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                exited_ = true;
-                exitCode_ = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (exited_) return exitCode_;
+        int status = 0;
+        if (waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout)) {
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        } else {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            exitCode_ = -1;
         }
+        exited_ = true;
         return exitCode_;
     }
 

@@ -48,7 +48,7 @@ public:
                                          0600);
         if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
-        plugged_ = pid_ > 0 && test::eventually([&] { return ::access(socket.c_str(), F_OK) == 0; }, 10s);
+        plugged_ = pid_ > 0 && test::waitUntil([&] { return ::access(socket.c_str(), F_OK) == 0; }, 10s);
     }
     ~SignalledSimulator() {
         if (pid_ <= 0) return;
@@ -133,7 +133,7 @@ TEST_F(FeaturesEndToEnd, ABadListLeavesTheServerServingTheOthers) {
     trees_->clear();
     good->unplug();
     EXPECT_TRUE(trees_->waitFor(removeLine(1301), 10s)) << trees_->received();
-    EXPECT_TRUE(test::eventually([&] { return roots() == "QV\n"; }, 10s)) << roots();
+    EXPECT_TRUE(test::waitUntil([&] { return roots() == "QV\n"; }, 10s)) << roots();
 }
 
 }  // namespace

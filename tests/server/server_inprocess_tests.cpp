@@ -25,7 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::TestClient;
-using test::eventually;
+using test::waitUntil;
 
 // A device component whose thread idles, or fails with the given exception.
 class FakeDeviceImpl : public impl::QVBaseImpl {
@@ -88,7 +88,7 @@ protected:
         ASSERT_TRUE(server->impl().listener()->waitForSettingsApplied(5s));
         // The listener may take clients a moment before the server node has
         // built the tree "QV".
-        ASSERT_TRUE(eventually([] {
+        ASSERT_TRUE(waitUntil([] {
             boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(set, "", "/qv/trees");
@@ -97,7 +97,7 @@ protected:
     }
     void TearDown() override {
         server->stop();
-        EXPECT_TRUE(eventually([&] { return server->isFinished(); }, 15s));
+        EXPECT_TRUE(waitUntil([&] { return server->isFinished(); }, 15s));
         setServerInstance(nullptr);
         server.reset();
     }
@@ -190,10 +190,10 @@ TEST_F(RunningServer, ControlCodesDumpTheClassLogsAndSwitchOnLoopStatistics) {
     ask(client, "set /qv/debug/level -99", "/QV/DEBUG/LEVEL seq=1 kind=2 3\n");
     EXPECT_TRUE(log.waitFor("-- Class Log Data Start -----------------------------", 3s));
     for (const char* name : {"Server", "Listener", "Session", "ServerNode", "Dispatcher"})
-        EXPECT_TRUE(eventually([&] { return log.contains(std::string("Class name:    ") + name); }, 1s)) << name;
+        EXPECT_TRUE(waitUntil([&] { return log.contains(std::string("Class name:    ") + name); }, 1s)) << name;
 
     ask(client, "set /qv/debug/level -97", "/QV/DEBUG/LEVEL seq=2 kind=2 3\n");
-    EXPECT_TRUE(eventually(
+    EXPECT_TRUE(waitUntil(
         [&] {
             int enabled = 0;
             for (const std::string& m : log.messages())
@@ -213,14 +213,14 @@ TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
 
     // Found by the server thread's own update, within about a second.
     group->plugIn(1);
-    EXPECT_TRUE(eventually(
+    EXPECT_TRUE(waitUntil(
         [&] {
             for (const std::string& m : log.messages())
                 if (m.find("Error: ") == 0 && m.find("The fake device is gone.") != std::string::npos) return true;
             return false;
         },
         5s));
-    EXPECT_TRUE(eventually([&] { return server->implementation()->children().size() == 4; }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return server->implementation()->children().size() == 4; }, 5s));
     std::this_thread::sleep_for(1200ms);
     boost::exception_ptr failure;
     EXPECT_FALSE(ownCarrier.take(failure));
@@ -230,7 +230,7 @@ TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
 TEST_F(RunningServer, AnyOtherFailureOfAChildEndsTheServerThread) {
     group->plugIn(2);
     boost::exception_ptr failure;
-    EXPECT_TRUE(eventually([&] { return ownCarrier.take(failure); }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return ownCarrier.take(failure); }, 5s));
     try {
         boost::rethrow_exception(failure);
     } catch (const QVDeviceException&) {

@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::ServerProcess;
 using test::TestClient;
-using test::eventually;
+using test::waitUntil;
 using test::startServer;
 
 const std::string kVersionLine = "qvServer V12.08 revision 17045/Linux\n";
@@ -59,7 +59,7 @@ TEST(Program, VersionPrintsTheLineTwiceAndAKeyStopsTheServerInOrder) {
 TEST(Program, WhileEndlessAKeyDoesNothing) {
     const uint16_t port = test::freePort();
     ServerProcess server({"-p", std::to_string(port)});
-    ASSERT_TRUE(eventually([&] { return TestClient(port).connected(); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return TestClient(port).connected(); }, 10s));
     server.pressKey();
     std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(server.running());
@@ -190,15 +190,15 @@ TEST_F(QvTree, PortAndOpenMoveTheListeningSocket) {
 TEST_F(QvTree, LevelSetsTheThresholdAndCarriesControlCodes) {
     expect("/qv/debug/level 9", "/QV/DEBUG/LEVEL: 6\r\n");
     expect("/qv/debug/level -99", "/QV/DEBUG/LEVEL: 6\r\n");
-    EXPECT_TRUE(eventually([&] { return errContains("-- Class Log Data Start -----------------------------"); }, 3s));
-    EXPECT_TRUE(eventually([&] { return errContains("Class name:    Dispatcher"); }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return errContains("-- Class Log Data Start -----------------------------"); }, 3s));
+    EXPECT_TRUE(waitUntil([&] { return errContains("Class name:    Dispatcher"); }, 1s));
     expect("/qv/debug/level -97", "/QV/DEBUG/LEVEL: 6\r\n");
-    EXPECT_TRUE(eventually([&] { return errContains("Loop statistic of Listener enabled."); }, 3s));
+    EXPECT_TRUE(waitUntil([&] { return errContains("Loop statistic of Listener enabled."); }, 3s));
     // The change to 0 is logged while the threshold is still 6, so it stays
     // hidden; the next change is logged at the new threshold.
     expect("/qv/debug/level 0", "/QV/DEBUG/LEVEL: 0\r\n");
     expect("/qv/debug/level 1", "/QV/DEBUG/LEVEL: 1\r\n");
-    EXPECT_TRUE(eventually([&] { return errContains("[debug] Changing debug level to 1."); }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return errContains("[debug] Changing debug level to 1."); }, 2s));
     EXPECT_FALSE(errContains("Changing debug level to 0."));
 }
 
@@ -226,8 +226,8 @@ TEST(Load, FiftyClientsAtOnceAndAThousandCyclesLeaveNothingBehind) {
     EXPECT_LT(took, 60s);
     std::cout << "50 clients and 1000 cycles: "
               << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
-    EXPECT_TRUE(eventually([&] { return server->threads() == threads; }, 10s)) << server->threads();
-    EXPECT_TRUE(eventually([&] { return server->descriptors() == descriptors; }, 10s)) << server->descriptors();
+    EXPECT_TRUE(waitUntil([&] { return server->threads() == threads; }, 10s)) << server->threads();
+    EXPECT_TRUE(waitUntil([&] { return server->descriptors() == descriptors; }, 10s)) << server->descriptors();
 
     server->pressKey();
     EXPECT_EQ(server->waitForExit(30s), 0);

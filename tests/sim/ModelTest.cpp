@@ -11,6 +11,7 @@
 #include "model/SignalPathStreams.h"
 #include "model/SystemCpuPrint.h"
 #include "groups/BlockChecks.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -432,13 +433,14 @@ protected:
     std::map<uint32_t, std::vector<uint64_t>> collect(
         const std::function<bool(std::map<uint32_t, std::vector<uint64_t>>&)>& done) {
         std::map<uint32_t, std::vector<uint64_t>> all;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done(all) && std::chrono::steady_clock::now() < end) {
-            lastTake = std::chrono::steady_clock::now();
-            for (auto& entry : demodulatorTimes(link->take(*instrument)))
-                all[entry.first].insert(all[entry.first].end(), entry.second.begin(), entry.second.end());
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        test::waitUntil(
+            [&] {
+                lastTake = std::chrono::steady_clock::now();
+                for (auto& entry : demodulatorTimes(link->take(*instrument)))
+                    all[entry.first].insert(all[entry.first].end(), entry.second.begin(), entry.second.end());
+                return done(all);
+            },
+            std::chrono::seconds(10));
         return all;
     }
     std::chrono::steady_clock::time_point lastTake;
@@ -486,9 +488,12 @@ TEST_F(DemodulatorStreamTest, AHostThatReadsTooSlowlyFindsTheLostSamplesAsAGapIn
     const double fifoSeconds = double(SignalPathStreams::kFifoSamples) * step(1) / 210e6;
     std::vector<uint64_t> slow;
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(3 * fifoSeconds);
+    const auto giveUp = until + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < until || slow.empty()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "no samples came within 10 s";
         auto times = demodulatorTimes(link->take(*instrument, 200));  // one message a millisecond
         slow.insert(slow.end(), times[1].begin(), times[1].end());
+        // The pace of a host that reads too slowly: the point of the test, not a wait.
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     // Then it reads all there is at once: exactly what the FIFO holds.
