@@ -53,6 +53,26 @@ inline int countEntries(const std::string& path) {
     return n;
 }
 
+// Connections that a program still holds open on the local TCP port `port`,
+// besides its listening socket: IPv4 sockets on that port that a process
+// owns (an inode) and that do not listen. A socket its program has closed
+// keeps no inode, whatever state it lingers in.
+inline int openConnectionsOnPort(uint16_t port) {
+    std::istringstream table(readFile("/proc/net/tcp"));
+    std::string line;
+    std::getline(table, line);  // the heading
+    int n = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+        const auto colon = local.find(':');
+        if (colon == std::string::npos || std::stoul(local.substr(colon + 1), nullptr, 16) != port) continue;
+        if (state != "0A" && inode != "0") ++n;
+    }
+    return n;
+}
+
 class ServerProcess {
 public:
     // instance: the single-instance name to use; empty makes one of its own.
@@ -143,6 +163,17 @@ public:
 
     int threads() const { return countEntries("/proc/" + std::to_string(pid_) + "/task"); }
     int descriptors() const { return countEntries("/proc/" + std::to_string(pid_) + "/fd"); }
+    // Threads of the process with the given name.
+    int threadsNamed(const std::string& name) const {
+        const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+        DIR* dir = ::opendir(tasks.c_str());
+        if (!dir) return -1;
+        int n = 0;
+        while (dirent* e = ::readdir(dir))
+            if (e->d_name[0] != '.' && readFile(tasks + "/" + e->d_name + "/comm") == name + "\n") ++n;
+        ::closedir(dir);
+        return n;
+    }
 
 private:
     std::string directory_;

@@ -36,7 +36,7 @@ public:
     void run() override {
         if (failure_ == 1) QV_THROW(QVDeviceException("The fake device is gone."));
         if (failure_ == 2) QV_THROW(QVException("The fake device broke the server."));
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(5ms);  // the pace of an idle device thread, not a wait of the test
     }
 
 private:
@@ -102,6 +102,21 @@ protected:
         server.reset();
     }
 
+    // Waits until the server thread has updated the devices twice more (or has
+    // ended). Each pass of that thread first rethrows what its children have
+    // carried and updates the devices last, so after two updates a failure
+    // carried before this call has ended the server thread.
+    bool serverThreadPassedTwice() {
+        const int seen = group->updates.load();
+        return waitUntil([&] { return group->updates.load() >= seen + 2 || server->isFinished(); }, 10s);
+    }
+
+    bool logged(const std::string& part) const {
+        for (const std::string& m : log.messages())
+            if (m.find(part) != std::string::npos) return true;
+        return false;
+    }
+
     std::string ask(TestClient& client, const std::string& command, const std::string& answer) {
         client.clear();
         client.send(command + "\n");
@@ -154,7 +169,8 @@ TEST_F(RunningServer, APortThatCannotBeBoundKeepsTheServerWhereItIs) {
     ask(client, "set /qv/config/port " + std::to_string(taken),
         "/QV/CONFIG/PORT seq=1 kind=2 " + std::to_string(port) + "\n");
     EXPECT_TRUE(TestClient(port).waitFor("HELLO"));
-    std::this_thread::sleep_for(1500ms);  // a failure would reach the main carrier within a second
+    EXPECT_TRUE(waitUntil([&] { return logged("Listener could not open 127.0.0.1:" + std::to_string(taken)); }));
+    ASSERT_TRUE(serverThreadPassedTwice()) << "the server thread did not update the devices";
     boost::exception_ptr failure;
     EXPECT_FALSE(ownCarrier.take(failure));
     EXPECT_FALSE(server->isFinished());
@@ -221,7 +237,7 @@ TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
         },
         5s));
     EXPECT_TRUE(waitUntil([&] { return server->implementation()->children().size() == 4; }, 5s));
-    std::this_thread::sleep_for(1200ms);
+    ASSERT_TRUE(serverThreadPassedTwice()) << "the server thread did not update the devices";
     boost::exception_ptr failure;
     EXPECT_FALSE(ownCarrier.take(failure));
     EXPECT_FALSE(server->isFinished());
