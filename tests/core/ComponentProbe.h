@@ -34,7 +34,7 @@ public:
         if (runBody_)
             runBody_(*this);
         else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the pace of idle work, not a wait
     }
 
     std::atomic<int> preCalls{0};
