@@ -90,6 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         HandshakeCase{"GreetingInPieces",
                       [](FakeConnection& c) {
                           c.send(std::string("qvServer, "));
+                          // Spaces the pieces so that the client reads them apart.
                           std::this_thread::sleep_for(std::chrono::milliseconds(20));
                           c.handshake();
                       },
