@@ -82,6 +82,13 @@ inline std::unique_ptr<TestClient> greetedClient(uint16_t port) {
     return client;
 }
 
+// Sends command lines and waits until the session has carried them out: it
+// answers the "pwd" sent behind them only after them.
+inline bool carryOut(TestClient& client, const std::string& lines) {
+    client.clear();
+    return client.send(lines + "pwd\n") && client.waitFor("\n");
+}
+
 // Sends a command and returns what arrives until `expected` has arrived and
 // the connection has then been quiet for a moment.
 inline std::string ask(TestClient& client, const std::string& command, const std::string& expected) {

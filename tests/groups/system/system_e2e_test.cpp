@@ -32,8 +32,7 @@ TEST_F(SystemEndToEnd, SystemNodesAndAProgramThatPrints) {
     // Uploading holds the CPU, writes the image and releases it; the restarted
     // program's first line reaches the subscribers of OUTPUT.
     auto subscriber = test::greetedClient(server_->port());
-    ASSERT_TRUE(subscriber->send("subs /dev1700/cpus/0/output\n"));
-    subscriber->waitFor("\x01 nothing more", 100ms);
+    ASSERT_TRUE(test::carryOut(*subscriber, "subs /dev1700/cpus/0/output\n"));
     EXPECT_EQ(set("/dev1700/cpus/0/program", "\"0123456789\""), "/DEV1700/CPUS/0/PROGRAM: 10\r\n");
     EXPECT_TRUE(subscriber->waitFor("/DEV1700/CPUS/0/OUTPUT: user program started\n", 5s)) << subscriber->received();
     EXPECT_EQ(test::occurrences(outputOfTest(), "There is an old bitstream running!"), 0u);
