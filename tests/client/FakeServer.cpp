@@ -71,6 +71,7 @@ bool FakeConnection::sendInPieces(const Bytes& bytes, size_t pieceSize, int paus
     for (size_t at = 0; at < bytes.size(); at += pieceSize) {
         size_t n = std::min(pieceSize, bytes.size() - at);
         if (!send(Bytes(bytes.begin() + long(at), bytes.begin() + long(at + n)))) return false;
+        // The pause is the point: the client is to receive the bytes in parts.
         std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     }
     return true;

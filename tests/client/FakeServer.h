@@ -1,5 +1,8 @@
 #pragma once
+#include "support/Wait.h"
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -59,6 +62,12 @@ public:
 
     uint16_t port() const { return port_; }
     int served() const { return served_.load(); }
+    // Waits until `count` connections were served to their end (the script
+    // returned and the client closed); false when that takes longer than
+    // `timeout`.
+    bool waitServed(int count, std::chrono::milliseconds timeout = std::chrono::seconds(15)) const {
+        return tarnix::test::waitUntil([&] { return served() >= count; }, timeout);
+    }
 
 private:
     void serve(Script script, int connections);

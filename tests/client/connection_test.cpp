@@ -26,7 +26,7 @@ TEST(ClientConnection, HandshakeConnectsAndHandleReconnects) {
     EXPECT_EQ(qvAPISubscribe(client, "/qv/trees"), QV_CONNECTION_INVALID);
     ASSERT_EQ(client.connect(server), QV_NO_ERROR);
     EXPECT_EQ(qvAPIDisconnect(client), QV_NO_ERROR);
-    while (server.served() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(server.waitServed(2)) << "the fake server did not see both connections end";
     EXPECT_EQ(handshakes.load(), 2);
 }
 
@@ -50,7 +50,7 @@ TEST_P(ClientHandshake, ConnectResult) {
     if (GetParam().expected != QV_NO_ERROR) {
         // A failed connect closes its socket at once.
         EXPECT_EQ(qvAPISubscribe(client, "/qv"), QV_CONNECTION_INVALID);
-        while (server.served() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(server.waitServed(1)) << "the fake server did not see the connection end";
         EXPECT_TRUE(clientClosed || GetParam().serverCloses);
     }
 }
@@ -90,6 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         HandshakeCase{"GreetingInPieces",
                       [](FakeConnection& c) {
                           c.send(std::string("qvServer, "));
+                          // Spaces the pieces so that the client reads them apart.
                           std::this_thread::sleep_for(std::chrono::milliseconds(20));
                           c.handshake();
                       },

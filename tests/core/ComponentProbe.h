@@ -3,6 +3,7 @@
 // runs optional test code in pre() and run().
 #include "core/component/QVBase.h"
 #include "core/component/QVBaseImpl.h"
+#include "support/Wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -33,7 +34,7 @@ public:
         if (runBody_)
             runBody_(*this);
         else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the pace of idle work, not a wait
     }
 
     std::atomic<int> preCalls{0};
@@ -53,16 +54,6 @@ public:
 
     ProbeImpl& impl() const { return implAs<ProbeImpl>(); }
 };
-
-template <class Predicate>
-bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 }  // namespace test
 }  // namespace tarnix

@@ -2,6 +2,7 @@
 #include "core/component/ExceptionCarrier.h"
 
 #include "ComponentProbe.h"
+#include "support/ThreadState.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@ namespace tarnix {
 namespace {
 
 using exception::ExceptionCarrier;
+using test::threadSleeps;
 using test::waitUntil;
 
 boost::exception_ptr captured(const std::string& message) {
@@ -44,11 +46,15 @@ TEST(ExceptionCarrierTest, SecondStoreWaitsWhileFullAndLandsAfterTake) {
     ExceptionCarrier carrier;
     carrier.store(captured("first"));
     std::atomic<bool> secondStored{false};
+    std::atomic<pid_t> storing{0};
+    boost::exception_ptr secondFailure = captured("second");
     std::thread second([&] {
-        carrier.store(captured("second"));
+        storing = test::currentThreadId();
+        carrier.store(secondFailure);
         secondStored = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(waitUntil([&] { return storing.load() != 0 && threadSleeps(storing.load()); }))
+        << "the second store did not wait";
     EXPECT_FALSE(secondStored.load());
 
     boost::exception_ptr out;
@@ -64,11 +70,15 @@ TEST(ExceptionCarrierTest, ClosedCarrierDropsAndReleasesWaiters) {
     ExceptionCarrier carrier;
     carrier.store(captured("kept"));
     std::atomic<bool> waiterDone{false};
+    std::atomic<pid_t> storing{0};
+    boost::exception_ptr dropped = captured("dropped while waiting");
     std::thread waiter([&] {
-        carrier.store(captured("dropped while waiting"));
+        storing = test::currentThreadId();
+        carrier.store(dropped);
         waiterDone = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(waitUntil([&] { return storing.load() != 0 && threadSleeps(storing.load()); }))
+        << "the store did not wait";
     carrier.close();
     ASSERT_TRUE(waitUntil([&] { return waiterDone.load(); }));
     waiter.join();
@@ -111,14 +121,20 @@ TEST(ExceptionCarrierTest, ExceptionOfWorkerArrivesWithFunctionFileAndLine) {
 
 TEST(ExceptionCarrierTest, SecondFailingComponentWaitsUntilFirstIsTaken) {
     ExceptionCarrier carrier;
-    auto fail = [](test::ProbeImpl& self) { QV_THROW(QVException(self.name())); };
+    std::atomic<pid_t> failing{0};
+    auto fail = [&](test::ProbeImpl& self) {
+        failing = test::currentThreadId();
+        QV_THROW(QVException(self.name()));
+    };
     test::Probe first("First", carrier, fail);
     first.start();
     ASSERT_TRUE(waitUntil([&] { return carrier.isFull(); }));
+    failing = 0;
     test::Probe second("Second", carrier, fail);
     second.start();
-    ASSERT_TRUE(waitUntil([&] { return second.isIllegal(); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Marked failed, its thread comes to wait for the slot.
+    ASSERT_TRUE(waitUntil([&] { return second.isIllegal() && failing.load() != 0 && threadSleeps(failing.load()); }))
+        << "the second component's thread did not wait";
     EXPECT_FALSE(second.isFinished());  // still waiting for the slot
 
     boost::exception_ptr out;

@@ -28,9 +28,10 @@ TEST(ComponentTest, StoppedBeforeStartNeverRuns) {
     Probe probe("Early", carrier);
     probe.stop();
     probe.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(0, probe.impl().preCalls.load());
+    // A thread that start() had begun would count as not finished until it
+    // had called pre(): checked in this order, nothing needs a wait.
     EXPECT_TRUE(probe.isFinished());
+    EXPECT_EQ(0, probe.impl().preCalls.load());
     EXPECT_FALSE(probe.isIllegal());
 }
 
@@ -93,7 +94,8 @@ TEST(ComponentTest, ParentIsNotFinishedWhileAChildStillRuns) {
     std::atomic<bool> release{false};
     Probe parent("Parent", carrier);
     auto child = std::make_shared<Probe>("Blocked", carrier, [&](ProbeImpl&) {
-        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Bounded so that a test that fails before the release still ends.
+        EXPECT_TRUE(waitUntil([&] { return release.load(); }, std::chrono::seconds(30))) << "never released";
     });
     parent.impl().appendChildren({child});
     parent.start();
@@ -159,7 +161,7 @@ TEST(ComponentTest, LastReferenceDroppedOnOwnWorkerThreadNeitherDeadlocksNorJoin
     std::atomic<bool> destroyedOnWorker{false};
     auto probe = std::make_shared<Probe>("Orphan", carrier, [&](ProbeImpl& self) {
         if (orphaned) self.stop();  // nobody else can stop it any more
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the pace of its work, not a wait
     });
     const auto testThread = std::this_thread::get_id();
     probe->impl().onDestroy = [&] {

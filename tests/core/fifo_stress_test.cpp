@@ -30,6 +30,10 @@ struct Progress {
     uint32_t produced = 0;
 };
 
+// How long a reader looks for the records before it gives up: the producer's
+// time and plenty for the rest.
+Clock::time_point readerGiveUp() { return Clock::now() + kRunTime + std::chrono::seconds(30); }
+
 // The producer stops after kRunTime or kMaxRecords, whichever comes first.
 template <class Write>
 void produce(Progress& progress, Write write) {
@@ -74,7 +78,12 @@ TEST(FifoStress, BufferFifoWithMergingReader) {
 
     uint32_t expected = 0;
     bool intact = true;
+    const auto giveUp = readerGiveUp();
     for (;;) {
+        if (Clock::now() > giveUp) {
+            ADD_FAILURE() << "the reader never found the FIFO empty after the producer's end";
+            break;
+        }
         const bool done = progress.producerDone.load(std::memory_order_acquire);
         // Every other pass reads merged blocks, as the dispatcher does.
         if (expected % 2) fifo.mergeBlocks(expected % 3 ? 0 : 200);
@@ -112,7 +121,12 @@ TEST(FifoStress, RingFifoByteStream) {
     uint32_t expected = 0;
     uint32_t pass = 0;
     bool intact = true;
+    const auto giveUp = readerGiveUp();
     while (intact) {
+        if (Clock::now() > giveUp) {
+            ADD_FAILURE() << "the reader never found the FIFO empty after the producer's end";
+            break;
+        }
         const bool done = progress.producerDone.load(std::memory_order_acquire);
         const uint32_t want = 1 + (++pass * 37u) % 127u;
         FifoReader reader(fifo, std::min<uint32_t>(want, sizeof pending - pendingLength));

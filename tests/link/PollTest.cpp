@@ -1,6 +1,8 @@
 #include "FakeInstrument.h"
 #include "MessageStream.h"
 #include "link/IOExceptions.h"
+#include "support/ThreadState.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -137,8 +139,11 @@ TEST_F(PollTest, AWakerEndsAWaitToGiveWayAtOnce) {
         return requestWaiting.load();
     };
     const std::function<void()> wake = usbImpl->giveWayWaker();
+    // The request comes once the poll has asked and begun to wait.
+    const pid_t poller = test::currentThreadId();
     std::thread client([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(test::waitUntil([&] { return asked.load() > 0 && test::threadSleeps(poller); }))
+            << "the poll did not begin to wait";
         requestWaiting.store(true);
         wake();
     });

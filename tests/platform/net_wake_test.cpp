@@ -1,5 +1,7 @@
 #include "platform/net/Socket.h"
 #include "platform/net/WakeEvent.h"
+#include "support/ThreadState.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +26,11 @@ TEST(WakeEvent, EndsAPollEarlyWithoutCountingAsSocketReadiness) {
     EXPECT_EQ(idle.count, 0);
     EXPECT_FALSE(idle.woken);
 
-    std::thread notifier([&wake] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The notice comes once the poll below has begun to wait.
+    const pid_t poller = tarnix::test::currentThreadId();
+    std::thread notifier([&wake, poller] {
+        EXPECT_TRUE(tarnix::test::waitUntil([&] { return tarnix::test::threadSleeps(poller); }))
+            << "the poll did not begin to wait";
         wake.notify();
     });
     const auto start = Clock::now();

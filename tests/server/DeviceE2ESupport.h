@@ -45,7 +45,7 @@ public:
         arguments.insert(arguments.end(), options.begin(), options.end());
         const std::string output = logDir + "/lq3sim-" + std::to_string(serial) + ".out";
         started_ = process_.start(arguments, {}, output) &&
-                   eventually([&] { return ::access(socket_.c_str(), F_OK) == 0; }, 10s);
+                   waitUntil([&] { return ::access(socket_.c_str(), F_OK) == 0; }, 10s);
     }
     ~Simulator() { unplug(); }
     Simulator(const Simulator&) = delete;
@@ -80,6 +80,13 @@ inline std::unique_ptr<TestClient> greetedClient(uint16_t port) {
     EXPECT_TRUE(client->waitFor("\r\n")) << client->received();
     client->clear();
     return client;
+}
+
+// Sends command lines and waits until the session has carried them out: it
+// answers the "pwd" sent behind them only after them.
+inline bool carryOut(TestClient& client, const std::string& lines) {
+    client.clear();
+    return client.send(lines + "pwd\n") && client.waitFor("\n");
 }
 
 // Sends a command and returns what arrives until `expected` has arrived and
@@ -131,7 +138,7 @@ protected:
         return all.size() > outputMark_ ? all.substr(outputMark_) : std::string();
     }
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-        return eventually([&] { return outputOfTest().find(text) != std::string::npos; }, timeout);
+        return waitUntil([&] { return outputOfTest().find(text) != std::string::npos; }, timeout);
     }
 
     std::string roots() { return ask(*probe_, "ls /\n", "QV\n"); }

@@ -4,6 +4,8 @@
 // (log files), standard output and error captured in files, and a pipe as
 // standard input for the key press that ends a server run with
 // "--endless false".
+#include "support/Wait.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -48,6 +50,26 @@ inline int countEntries(const std::string& path) {
     while (dirent* e = ::readdir(dir))
         if (e->d_name[0] != '.') ++n;
     ::closedir(dir);
+    return n;
+}
+
+// Connections that a program still holds open on the local TCP port `port`,
+// besides its listening socket: IPv4 sockets on that port that a process
+// owns (an inode) and that do not listen. A socket its program has closed
+// keeps no inode, whatever state it lingers in.
+inline int openConnectionsOnPort(uint16_t port) {
+    std::istringstream table(readFile("/proc/net/tcp"));
+    std::string line;
+    std::getline(table, line);  // the heading
+    int n = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+        const auto colon = local.find(':');
+        if (colon == std::string::npos || std::stoul(local.substr(colon + 1), nullptr, 16) != port) continue;
+        if (state != "0A" && inode != "0") ++n;
+    }
     return n;
 }
 
@@ -113,24 +135,16 @@ public:
     // The exit code, or -1 when the program has not ended within the time
     // (it is then killed).
     int waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (!exited_) {
-            int status = 0;
-            pid_t done = ::waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
-                exited_ = true;
-                exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            if (std::chrono::steady_clock::now() > end) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                exited_ = true;
-                exitCode_ = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (exited_) return exitCode_;
+        int status = 0;
+        if (waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout)) {
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        } else {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            exitCode_ = -1;
         }
+        exited_ = true;
         return exitCode_;
     }
 
@@ -149,6 +163,17 @@ public:
 
     int threads() const { return countEntries("/proc/" + std::to_string(pid_) + "/task"); }
     int descriptors() const { return countEntries("/proc/" + std::to_string(pid_) + "/fd"); }
+    // Threads of the process with the given name.
+    int threadsNamed(const std::string& name) const {
+        const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+        DIR* dir = ::opendir(tasks.c_str());
+        if (!dir) return -1;
+        int n = 0;
+        while (dirent* e = ::readdir(dir))
+            if (e->d_name[0] != '.' && readFile(tasks + "/" + e->d_name + "/comm") == name + "\n") ++n;
+        ::closedir(dir);
+        return n;
+    }
 
 private:
     std::string directory_;

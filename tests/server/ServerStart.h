@@ -20,7 +20,7 @@ inline std::unique_ptr<ServerProcess> startServer(uint16_t& port, std::vector<st
     args.insert(args.end(), extra.begin(), extra.end());
     auto server = std::make_unique<ServerProcess>(args);
     // Ready once the tree "QV" exists: the listener may greet a moment before.
-    EXPECT_TRUE(eventually(
+    EXPECT_TRUE(waitUntil(
         [&] {
             TestClient probe(port);
             return (probe.waitFor("\r\n", 200ms) && probe.send("ls\n") && probe.waitFor("QV\n", 200ms)) ||

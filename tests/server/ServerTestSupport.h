@@ -11,6 +11,7 @@
 #include "platform/net/Socket.h"
 #include "server/dispatcher/StreamFeed.h"
 #include "server/session/ProtocolTable.h"
+#include "support/Wait.h"
 
 #include <mutex>
 #include <shared_mutex>
@@ -264,17 +265,6 @@ private:
     bool closed_ = false;
     std::string received_;
 };
-
-// Waits until the condition holds or the time is up.
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 }  // namespace test
 }  // namespace tarnix

@@ -98,12 +98,9 @@ public:
         closeInput();
         if (signal) ::kill(pid_, signal);
         int status = 0;
-        for (int i = 0; i < 1000; ++i) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return status;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, std::chrono::seconds(10))) {
+            pid_ = -1;
+            return status;
         }
         ADD_FAILURE() << arguments0_ << " did not stop within 10 s";
         kill();
@@ -149,11 +146,7 @@ public:
                            {"QV_INSTANCE_NAME=qvtext-e2e-" + std::to_string(::getpid()) + "-" + portText,
                             "QV_INSTRUMENT_DIR=" + instrumentDir_, "TMPDIR=" + workDir_},
                            workDir_ + "/server.out");
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (process_.started() && !ready_ && std::chrono::steady_clock::now() < end) {
-                ready_ = serverTreeReady(port_);
-                if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            ready_ = process_.started() && waitUntil([&] { return serverTreeReady(port_); }, std::chrono::seconds(10));
         }
     }
 

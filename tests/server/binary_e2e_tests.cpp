@@ -122,6 +122,8 @@ TEST_F(BinaryEndToEnd, TwoRequestsInOneSendAndOneRequestInPieces) {
     client_->clear();
     for (size_t at = 0; at < get.size(); at += 5) {
         ASSERT_TRUE(client_->send(asText(Bytes(get.begin() + at, get.begin() + std::min(at + 5, get.size())))));
+        // Spaces the pieces so that the server reads them apart; a part of a
+        // request has no answer to wait for instead.
         std::this_thread::sleep_for(3ms);
     }
     ASSERT_TRUE(waitForMessages(2));

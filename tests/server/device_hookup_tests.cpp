@@ -96,7 +96,7 @@ TEST_P(ServerDeviceUpdate, AFailingFirstUpdateIsLoggedAndTheServerGoesOn) {
     server->impl().addDeviceGroup(group);
     server->configure(test::freePort(), false, 0);
     server->start();
-    EXPECT_TRUE(test::eventually([&] { return group->updates.load() >= 2; }, 5s)) << "no second update";
+    EXPECT_TRUE(test::waitUntil([&] { return group->updates.load() >= 2; }, 5s)) << "no second update";
     boost::exception_ptr failure;
     EXPECT_FALSE(ownCarrier.take(failure));
     EXPECT_FALSE(server->isFinished());
@@ -107,7 +107,7 @@ TEST_P(ServerDeviceUpdate, AFailingFirstUpdateIsLoggedAndTheServerGoesOn) {
                                                                      std::string::npos);
     EXPECT_TRUE(banner);
     server->stop();
-    EXPECT_TRUE(test::eventually([&] { return server->isFinished(); }, 15s));
+    EXPECT_TRUE(test::waitUntil([&] { return server->isFinished(); }, 15s));
 }
 
 INSTANTIATE_TEST_SUITE_P(DeviceAndOtherFailures, ServerDeviceUpdate, ::testing::Bool());
@@ -119,7 +119,7 @@ TEST_F(ServerHookup, AnUpdateLetsAFailedDeviceGoAtOnceAndKeepsChildrenNotStarted
     server->impl().addDeviceGroup(group);
     server->impl().updateDevices();
     ASSERT_EQ(server->implementation()->childCount(), 4u);
-    ASSERT_TRUE(test::eventually([&] { return group->device->isFinished(); }, 5s));
+    ASSERT_TRUE(test::waitUntil([&] { return group->device->isFinished(); }, 5s));
     server->impl().updateDevices();
     EXPECT_TRUE(group->heldOnlyHere) << "the group could not drop the failed device in the same update";
     EXPECT_EQ(server->implementation()->childCount(), 3u);

@@ -74,7 +74,7 @@ TEST_F(DeviceSoak, FiftyPlugCyclesWhileAClientKeepsListingAndReading) {
         ASSERT_TRUE(trees_->waitFor(addLine(kSerial), 15s)) << trees_->received();
         instrument->unplug();
         // Asking for updates drops the ended device as soon as the server has let it go.
-        const bool removed = test::eventually(
+        const bool removed = test::waitUntil(
             [&] {
                 probe_->send("update\n");
                 return trees_->waitFor(removeLine(kSerial), 100ms);
@@ -129,7 +129,7 @@ TEST_F(DeviceSoak, MemoryComesBackAfterConnectionAndPlugCycles) {
     }
     // The server returns freed memory in its once-a-second pass.
     long now = 0;
-    EXPECT_TRUE(test::eventually([&] { return (now = residentKiB(server_->pid())) < start + 30 * 1024; }, 5s))
+    EXPECT_TRUE(test::waitUntil([&] { return (now = residentKiB(server_->pid())) < start + 30 * 1024; }, 5s))
         << "resident " << now / 1024 << " MiB, at start " << start / 1024 << " MiB";
 }
 

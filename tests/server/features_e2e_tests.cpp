@@ -48,7 +48,7 @@ public:
                                          0600);
         if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
-        plugged_ = pid_ > 0 && test::eventually([&] { return ::access(socket.c_str(), F_OK) == 0; }, 10s);
+        plugged_ = pid_ > 0 && test::waitUntil([&] { return ::access(socket.c_str(), F_OK) == 0; }, 10s);
     }
     ~SignalledSimulator() {
         if (pid_ <= 0) return;
@@ -123,7 +123,15 @@ TEST_F(FeaturesEndToEnd, ABadListLeavesTheServerServingTheOthers) {
     ASSERT_TRUE(trees_->waitFor(addLine(1301), 15s)) << trees_->received();
     ASSERT_TRUE(waitForOutput("Length in feature header is shorter than the header: 8 < 16.", 10s)) << outputOfTest();
     ASSERT_TRUE(waitForOutput("Error in ", 10s)) << outputOfTest();
-    std::this_thread::sleep_for(2s);  // a few rounds of re-requests
+    // A few rounds of re-requests, each failing again, and still no announcement.
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            const std::string out = outputOfTest();
+            return test::occurrences(out, "Length in feature header is shorter than the header") >= 3 &&
+                   test::occurrences(out, "Error in ") >= 3;
+        },
+        15s))
+        << outputOfTest();
     EXPECT_EQ(test::occurrences(trees_->received(), "add"), 1u) << "bad lists are never announced";
     EXPECT_EQ(read("/dev1301/features/serial"), "/DEV1301/FEATURES/SERIAL: 1301\n");
     EXPECT_EQ(test::ask(*probe_, "ls /dev1301\n", "KCTRLS\n"), kFullListing);
@@ -133,7 +141,7 @@ TEST_F(FeaturesEndToEnd, ABadListLeavesTheServerServingTheOthers) {
     trees_->clear();
     good->unplug();
     EXPECT_TRUE(trees_->waitFor(removeLine(1301), 10s)) << trees_->received();
-    EXPECT_TRUE(test::eventually([&] { return roots() == "QV\n"; }, 10s)) << roots();
+    EXPECT_TRUE(test::waitUntil([&] { return roots() == "QV\n"; }, 10s)) << roots();
 }
 
 }  // namespace

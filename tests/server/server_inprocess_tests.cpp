@@ -25,7 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::TestClient;
-using test::eventually;
+using test::waitUntil;
 
 // A device component whose thread idles, or fails with the given exception.
 class FakeDeviceImpl : public impl::QVBaseImpl {
@@ -36,7 +36,7 @@ public:
     void run() override {
         if (failure_ == 1) QV_THROW(QVDeviceException("The fake device is gone."));
         if (failure_ == 2) QV_THROW(QVException("The fake device broke the server."));
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(5ms);  // the pace of an idle device thread, not a wait of the test
     }
 
 private:
@@ -88,7 +88,7 @@ protected:
         ASSERT_TRUE(server->impl().listener()->waitForSettingsApplied(5s));
         // The listener may take clients a moment before the server node has
         // built the tree "QV".
-        ASSERT_TRUE(eventually([] {
+        ASSERT_TRUE(waitUntil([] {
             std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(set, "", "/qv/trees");
@@ -97,9 +97,24 @@ protected:
     }
     void TearDown() override {
         server->stop();
-        EXPECT_TRUE(eventually([&] { return server->isFinished(); }, 15s));
+        EXPECT_TRUE(waitUntil([&] { return server->isFinished(); }, 15s));
         setServerInstance(nullptr);
         server.reset();
+    }
+
+    // Waits until the server thread has updated the devices twice more (or has
+    // ended). Each pass of that thread first rethrows what its children have
+    // carried and updates the devices last, so after two updates a failure
+    // carried before this call has ended the server thread.
+    bool serverThreadPassedTwice() {
+        const int seen = group->updates.load();
+        return waitUntil([&] { return group->updates.load() >= seen + 2 || server->isFinished(); }, 10s);
+    }
+
+    bool logged(const std::string& part) const {
+        for (const std::string& m : log.messages())
+            if (m.find(part) != std::string::npos) return true;
+        return false;
     }
 
     std::string ask(TestClient& client, const std::string& command, const std::string& answer) {
@@ -154,7 +169,8 @@ TEST_F(RunningServer, APortThatCannotBeBoundKeepsTheServerWhereItIs) {
     ask(client, "set /qv/config/port " + std::to_string(taken),
         "/QV/CONFIG/PORT seq=1 kind=2 " + std::to_string(port) + "\n");
     EXPECT_TRUE(TestClient(port).waitFor("HELLO"));
-    std::this_thread::sleep_for(1500ms);  // a failure would reach the main carrier within a second
+    EXPECT_TRUE(waitUntil([&] { return logged("Listener could not open 127.0.0.1:" + std::to_string(taken)); }));
+    ASSERT_TRUE(serverThreadPassedTwice()) << "the server thread did not update the devices";
     boost::exception_ptr failure;
     EXPECT_FALSE(ownCarrier.take(failure));
     EXPECT_FALSE(server->isFinished());
@@ -190,10 +206,10 @@ TEST_F(RunningServer, ControlCodesDumpTheClassLogsAndSwitchOnLoopStatistics) {
     ask(client, "set /qv/debug/level -99", "/QV/DEBUG/LEVEL seq=1 kind=2 3\n");
     EXPECT_TRUE(log.waitFor("-- Class Log Data Start -----------------------------", 3s));
     for (const char* name : {"Server", "Listener", "Session", "ServerNode", "Dispatcher"})
-        EXPECT_TRUE(eventually([&] { return log.contains(std::string("Class name:    ") + name); }, 1s)) << name;
+        EXPECT_TRUE(waitUntil([&] { return log.contains(std::string("Class name:    ") + name); }, 1s)) << name;
 
     ask(client, "set /qv/debug/level -97", "/QV/DEBUG/LEVEL seq=2 kind=2 3\n");
-    EXPECT_TRUE(eventually(
+    EXPECT_TRUE(waitUntil(
         [&] {
             int enabled = 0;
             for (const std::string& m : log.messages())
@@ -213,15 +229,15 @@ TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
 
     // Found by the server thread's own update, within about a second.
     group->plugIn(1);
-    EXPECT_TRUE(eventually(
+    EXPECT_TRUE(waitUntil(
         [&] {
             for (const std::string& m : log.messages())
                 if (m.find("Error: ") == 0 && m.find("The fake device is gone.") != std::string::npos) return true;
             return false;
         },
         5s));
-    EXPECT_TRUE(eventually([&] { return server->implementation()->children().size() == 4; }, 5s));
-    std::this_thread::sleep_for(1200ms);
+    EXPECT_TRUE(waitUntil([&] { return server->implementation()->children().size() == 4; }, 5s));
+    ASSERT_TRUE(serverThreadPassedTwice()) << "the server thread did not update the devices";
     boost::exception_ptr failure;
     EXPECT_FALSE(ownCarrier.take(failure));
     EXPECT_FALSE(server->isFinished());
@@ -230,7 +246,7 @@ TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
 TEST_F(RunningServer, AnyOtherFailureOfAChildEndsTheServerThread) {
     group->plugIn(2);
     boost::exception_ptr failure;
-    EXPECT_TRUE(eventually([&] { return ownCarrier.take(failure); }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return ownCarrier.take(failure); }, 5s));
     try {
         boost::rethrow_exception(failure);
     } catch (const QVDeviceException&) {

@@ -17,7 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::ServerProcess;
 using test::TestClient;
-using test::eventually;
+using test::waitUntil;
 
 const std::string kRevisionGet = "/qv/about/revision ?\n";
 const std::string kRevisionAnswer = "17045";

@@ -80,8 +80,10 @@ TEST_F(OutputFixture, ImportantDataWaitsForRoomAndLogsBothEnds) {
     test::LogCapture log;
     fill(1000);
     std::vector<uint8_t> block(100, 7);
-    std::thread reader([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // Makes room once the writer has found the FIFO full and begun to wait.
+    std::thread reader([&] {
+        EXPECT_TRUE(log.waitFor("Session write FIFO is full (free size: 24, block length: 100), attempt to write "
+                                "important data for the next 00:00:10."));
         drain();
     });
     EXPECT_EQ(output.writeImportantWaiting(block.data(), 100, [] { return true; }, nullptr), Result::Written);
@@ -152,6 +154,8 @@ TEST_F(OutputFixture, ParkedDataThatWaitsTooLongInvalidatesTheSession) {
     fill(1000);
     const uint8_t block[30] = {};
     EXPECT_EQ(output.writeImportantDeferred(block, sizeof block), Result::Deferred);
+    // Time beyond the limit is what the test gives the session; a slower
+    // machine only gives it more.
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_FALSE(output.pump());
     EXPECT_EQ(output.writeImportantDeferred(block, sizeof block), Result::Discarded);
@@ -162,7 +166,8 @@ TEST_F(OutputFixture, ParkedDataThatKeepsMovingOutlastsTheLimit) {
     fill(1000);
     std::vector<uint8_t> block(200, 3);
     for (int i = 0; i < 5; ++i) ASSERT_EQ(output.writeImportantDeferred(block.data(), 200), Result::Deferred);
-    // One block moves every 60 ms: 300 ms in all, never 150 ms without progress.
+    // One block moves every 60 ms: 300 ms in all, never 150 ms without
+    // progress. The pauses are the pace the test sets, not waits.
     for (int i = 0; i < 5; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
         for (uint32_t freed = 0; freed < 200;) freed += drain(200 - freed);

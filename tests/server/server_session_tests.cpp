@@ -20,7 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::TestClient;
-using test::eventually;
+using test::waitUntil;
 
 size_t listedSessions() {
     std::shared_lock<std::shared_mutex> lock(getSessionListMutex());
@@ -39,11 +39,11 @@ protected:
     }
     void TearDown() override {
         listener->stop();
-        EXPECT_TRUE(eventually([&] { return listener->isFinished(); }, 15s));
+        EXPECT_TRUE(waitUntil([&] { return listener->isFinished(); }, 15s));
         listener.reset();
         boost::exception_ptr left;
         EXPECT_FALSE(carrier.take(left)) << boost::diagnostic_information(left);
-        EXPECT_TRUE(eventually([] { return listedSessions() == 0; }));
+        EXPECT_TRUE(waitUntil([] { return listedSessions() == 0; }));
     }
 
     std::vector<std::shared_ptr<QVBase>> sessions() const { return listener->implementation()->children(); }
@@ -93,9 +93,9 @@ TEST_F(ListenerFixture, FiftySessionsComeAndGoWithoutTraces) {
     EXPECT_EQ(sessions().size(), 50u);
     EXPECT_EQ(listedSessions(), 50u);
     clients.clear();
-    EXPECT_TRUE(eventually([&] { return sessions().empty(); }));
+    EXPECT_TRUE(waitUntil([&] { return sessions().empty(); }));
     // The last reference may still be on its way out on another thread.
-    EXPECT_TRUE(eventually([&] { return listedSessions() == 0 && SessionIds::inUse() == idsBefore; }));
+    EXPECT_TRUE(waitUntil([&] { return listedSessions() == 0 && SessionIds::inUse() == idsBefore; }));
 }
 
 TEST_F(ListenerFixture, ProtocolSwitchesGreetAndRetagTheClient) {
@@ -115,10 +115,10 @@ TEST_F(ListenerFixture, SessionsEndWithTheirClientOrOnRequest) {
     ASSERT_TRUE(leaving.waitFor("HELLO"));
     ASSERT_TRUE(quitting.waitFor("HELLO"));
     leaving.close();
-    EXPECT_TRUE(eventually([&] { return sessions().size() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return sessions().size() == 1; }));
     quitting.send("quit\n");
     EXPECT_TRUE(quitting.waitForClose());
-    EXPECT_TRUE(eventually([&] { return sessions().empty(); }));
+    EXPECT_TRUE(waitUntil([&] { return sessions().empty(); }));
 }
 
 TEST_F(ListenerFixture, OutputAfterTheClientStoppedSendingStillArrives) {
@@ -137,7 +137,7 @@ TEST_F(ListenerFixture, AClientLeavingBeforeItsRepliesEndsItsSessionQuietly) {
         client.send("big 300000\n");
         client.close();
     }
-    EXPECT_TRUE(eventually([&] { return sessions().empty(); }));
+    EXPECT_TRUE(waitUntil([&] { return sessions().empty(); }));
     for (const std::string& m : log.messages()) {
         EXPECT_EQ(m.find("Session error "), std::string::npos) << m;
         EXPECT_EQ(m.find("WRITE ERROR"), std::string::npos) << m;
@@ -191,7 +191,7 @@ TEST_F(ListenerFixture, ImportantDataThatCannotBeWrittenInTimeEndsOnlyThatSessio
     other.send("echo unaffected\n");
     EXPECT_TRUE(other.waitFor("unaffected\n", 1s));
 
-    EXPECT_TRUE(eventually([&] { return sessions().size() == 1; }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return sessions().size() == 1; }, 5s));
     bool full = false, givenUp = false;
     for (const std::string& m : log.messages()) {
         full = full || m.find("Session write FIFO is full (free size: ") == 0;

@@ -49,13 +49,13 @@ TEST_F(StreamEndToEnd, AReadingClientGetsEverySampleWhileAClientThatDoesNotReadL
     test::StreamClient reader(step);
     std::string why;
     ASSERT_TRUE(reader.start(server_->port(), demodsPath + "*/sample", why)) << why;
-    ASSERT_TRUE(test::eventually([&] { return reader.counts().received > 0; }, 20s));
+    ASSERT_TRUE(test::waitUntil([&] { return reader.counts().received > 0; }, 20s));
     const auto start = std::chrono::steady_clock::now();
     // The client that does not read falls behind by more than the server keeps.
     EXPECT_TRUE(waitForOutput("stream messages dropped; the client does not read them fast enough.", 30s))
         << outputOfTest();
     const uint64_t before = reader.counts().received;
-    ASSERT_TRUE(test::eventually([&] { return reader.counts().received > before; }, 10s));
+    ASSERT_TRUE(test::waitUntil([&] { return reader.counts().received > before; }, 10s));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     reader.stop();
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -128,7 +129,12 @@ TEST(StreamFeed, ReadersOnOtherThreadsGetWholeMessagesInOrderWhileTheWriterRuns)
         threads.emplace_back([&, r] {
             // Reader 0 keeps up, the others dawdle and lose messages.
             const uint32_t chunk = r == 0 ? ~0u : 333;
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!done.load() || readers[r]->hasData()) {
+                if (std::chrono::steady_clock::now() > giveUp) {
+                    ADD_FAILURE() << "reader " << r << " still finds data after 60 s";
+                    break;
+                }
                 readAll(*readers[r], got[r], chunk);
                 if (r != 0) std::this_thread::yield();
             }

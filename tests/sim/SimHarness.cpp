@@ -1,4 +1,5 @@
 #include "SimHarness.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -32,12 +33,7 @@ std::string simulatorBinary() {
 }
 
 bool waitForSocket(const std::string& path) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < giveUp) {
-        if (::access(path.c_str(), F_OK) == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+    return test::waitUntil([&] { return ::access(path.c_str(), F_OK) == 0; }, std::chrono::seconds(10));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "core/LogCapture.h"
+#include "support/Wait.h"
 
 #include <boost/log/core.hpp>
 #include <boost/log/sinks/basic_sink_backend.hpp>
@@ -67,12 +68,7 @@ bool LogCapture::contains(const std::string& message) const {
 }
 
 bool LogCapture::waitFor(const std::string& message, std::chrono::milliseconds timeout) const {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!contains(message)) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return waitUntil([&] { return contains(message); }, timeout);
 }
 
 }  // namespace test

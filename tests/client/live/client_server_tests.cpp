@@ -134,8 +134,12 @@ TEST_F(ClientAgainstServer, ReadsVersionRevisionClockBasePortAndLevel) {
     // event behind.
     EXPECT_EQ(qvAPIGetValueI(handle_.get(), "/qv/about/*revision", &integer), QV_NO_ERROR);
     EXPECT_EQ(integer, 17045);
+    // A value asked for as an event comes after anything left behind before.
+    EXPECT_EQ(qvAPIGetValueAsPollData(handle_.get(), "/qv/clockbase"), QV_NO_ERROR);
     auto event = newEvent();
-    EXPECT_EQ(qvAPIPollData(handle_.get(), event.get(), 100), QV_NO_ERROR);
+    EXPECT_EQ(qvAPIPollData(handle_.get(), event.get(), 5000), QV_NO_ERROR);
+    EXPECT_STREQ(event->path, "/QV/CLOCKBASE");
+    EXPECT_EQ(qvAPIPollData(handle_.get(), event.get(), 0), QV_NO_ERROR);
     EXPECT_EQ(event->valueType, uint32_t(QV_VALUE_NONE));
 }
 
@@ -177,8 +181,17 @@ TEST_F(ClientAgainstServer, SubscribersGetChangesAsEventsInOrder) {
     EXPECT_EQ(qvAPIUnSubscribe(watcher.get(), "/qv"), QV_NO_ERROR);
     EXPECT_EQ(qvAPISetValueI(handle_.get(), "/qv/debug/level", 2), QV_NO_ERROR);
     EXPECT_EQ(qvAPISetValueI(handle_.get(), "/qv/debug/level", 3), QV_NO_ERROR);
-    EXPECT_EQ(qvAPIPollData(watcher.get(), event.get(), 200), QV_NO_ERROR);
-    EXPECT_EQ(event->valueType, uint32_t(QV_VALUE_NONE));
+    // Subscribed again, the watcher's first event is the next change: events
+    // of the changes before, had there been any, would have come ahead of it.
+    EXPECT_EQ(qvAPISubscribe(watcher.get(), "/qv/debug/level"), QV_NO_ERROR);
+    EXPECT_EQ(qvAPISetValueI(handle_.get(), "/qv/debug/level", 4), QV_NO_ERROR);
+    EXPECT_EQ(qvAPIPollData(watcher.get(), event.get(), 5000), QV_NO_ERROR);
+    ASSERT_EQ(event->valueType, uint32_t(QV_VALUE_INTEGER));
+    int64_t value = 0;
+    std::memcpy(&value, event->data, 8);
+    EXPECT_EQ(value, 4);
+    EXPECT_EQ(qvAPIUnSubscribe(watcher.get(), "/qv"), QV_NO_ERROR);
+    EXPECT_EQ(qvAPISetValueI(handle_.get(), "/qv/debug/level", 3), QV_NO_ERROR);
 }
 
 TEST_F(ClientAgainstServer, TreesReportsASimulatedInstrument) {

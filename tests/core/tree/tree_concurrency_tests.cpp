@@ -141,7 +141,7 @@ void runDispatcher(Clock::time_point end, std::atomic<int>& passes) {
             }
         }
         ++passes;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));  // the dispatcher's pace, not a wait
     }
 }
 

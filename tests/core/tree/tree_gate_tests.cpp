@@ -9,6 +9,7 @@
 #include "core/tree/PathResolution.h"
 #include "core/tree/RequestGate.h"
 #include "core/tree/RequestPosting.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -74,7 +75,9 @@ TEST(RequestGate, ASessionMayHaveOnlyItsShareWaitingWhileOthersStillGetIn) {
     auto waiting = std::async(std::launch::async, [&] {
         return DispatcherPostGetRequest(5, flooder, rate, [&] { return ++steps < 100000; });
     });
-    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(20ms));
+    // A step of the wait has passed: the post did not get in.
+    ASSERT_TRUE(test::waitUntil([&] { return steps.load() > 0; }, kDeadline));
+    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(0ms));
     ASSERT_TRUE(device.takeOne());
     ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
     EXPECT_EQ(0u, waiting.get());
@@ -90,9 +93,16 @@ TEST(RequestGate, APostIntoAFullQueueWaitsForRoomInsteadOfBeingLost) {
     const PostTargets rate = device.rate();
     EXPECT_EQ(0u, DispatcherPostSetDouble(1, a, rate, 1.0, nullptr));
     EXPECT_EQ(0u, DispatcherPostSetDouble(2, a, rate, 2.0, nullptr));
-    auto waiting = std::async(std::launch::async,
-                              [&] { return DispatcherPostSetDouble(3, b, rate, 3.0, [] { return true; }); });
-    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(20ms));
+    std::atomic<int> steps{0};
+    auto waiting = std::async(std::launch::async, [&] {
+        return DispatcherPostSetDouble(3, b, rate, 3.0, [&] {
+            ++steps;
+            return true;
+        });
+    });
+    // A step of the wait has passed: the post did not get in.
+    ASSERT_TRUE(test::waitUntil([&] { return steps.load() > 0; }, kDeadline));
+    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(0ms));
     ASSERT_TRUE(device.takeOne());
     ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
     EXPECT_EQ(0u, waiting.get());
@@ -113,9 +123,16 @@ TEST(RequestGate, AWaitIsGivenUpWhenTheSessionStopsOrTheOwnerEnds) {
 
     // The owner ends while a post waits: the post gives up, the queued
     // requests are answered as failed, and later posts are refused.
-    auto waiting =
-        std::async(std::launch::async, [&] { return DispatcherPostGetRequest(4, a, rate, [] { return true; }); });
-    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(20ms));
+    std::atomic<int> steps{0};
+    auto waiting = std::async(std::launch::async, [&] {
+        return DispatcherPostGetRequest(4, a, rate, [&] {
+            ++steps;
+            return true;
+        });
+    });
+    // A step of the wait has passed: the post did not get in.
+    ASSERT_TRUE(test::waitUntil([&] { return steps.load() > 0; }, kDeadline));
+    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(0ms));
     device.gate->close();
     ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
     EXPECT_EQ(1u, waiting.get());

@@ -2,6 +2,8 @@
 #include "TreeTestSupport.h"
 #include "core/tree/RequestPosting.h"
 #include "core/tree/WakeSignal.h"
+#include "support/ThreadState.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +28,10 @@ TEST(WakeSignal, AWaitRunsItsTimeOrEndsAtANotify) {
     EXPECT_TRUE(signal.waitFor(5s));
     EXPECT_FALSE(signal.waitFor(1ms));
 
-    std::thread producer([&signal] {
-        std::this_thread::sleep_for(20ms);
+    // The notice comes once the wait below has begun.
+    const pid_t waiter = test::currentThreadId();
+    std::thread producer([&signal, waiter] {
+        EXPECT_TRUE(test::waitUntil([&] { return test::threadSleeps(waiter); })) << "the wait did not begin";
         signal.notify();
     });
     start = Clock::now();

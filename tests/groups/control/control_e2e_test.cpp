@@ -30,8 +30,7 @@ protected:
     bool registerHolds(uint32_t serial, uint32_t address, const std::string& bytes) {
         const std::string dev = "/dev" + std::to_string(serial);
         auto raw = test::greetedClient(server_->port());
-        if (!raw->send("subs " + dev + "/raw/read/data\n")) return false;
-        raw->waitFor("\x01 nothing", 100ms);
+        if (!test::carryOut(*raw, "subs " + dev + "/raw/read/data\n")) return false;
         ask(dev + "/raw/read/address " + std::to_string(address));
         ask(dev + "/raw/read/request 4");
         const std::string line = "/DEV" + std::to_string(serial) + "/RAW/READ/DATA: " + bytes + "\n";
@@ -57,8 +56,7 @@ TEST_F(ControlEndToEnd, PidSettingReachesTheRegisterAndPllLeavesLimit) {
 
     // Read the register itself back from the instrument.
     auto raw = test::greetedClient(server_->port());
-    ASSERT_TRUE(raw->send("subs /dev1600/raw/read/data\n"));
-    raw->waitFor("\x01 nothing", 100ms);
+    ASSERT_TRUE(test::carryOut(*raw, "subs /dev1600/raw/read/data\n"));
     ask("/dev1600/raw/read/address " + std::to_string(kPidControllers + 0x80 + 0x04));
     ask("/dev1600/raw/read/request 4");
     EXPECT_TRUE(raw->waitFor("/DEV1600/RAW/READ/DATA: ABCD", 5s)) << raw->received();

@@ -32,8 +32,7 @@ TEST_F(SystemEndToEnd, SystemNodesAndAProgramThatPrints) {
     // Uploading holds the CPU, writes the image and releases it; the restarted
     // program's first line reaches the subscribers of OUTPUT.
     auto subscriber = test::greetedClient(server_->port());
-    ASSERT_TRUE(subscriber->send("subs /dev1700/cpus/0/output\n"));
-    subscriber->waitFor("\x01 nothing more", 100ms);
+    ASSERT_TRUE(test::carryOut(*subscriber, "subs /dev1700/cpus/0/output\n"));
     EXPECT_EQ(set("/dev1700/cpus/0/program", "\"0123456789\""), "/DEV1700/CPUS/0/PROGRAM: 10\r\n");
     EXPECT_TRUE(subscriber->waitFor("/DEV1700/CPUS/0/OUTPUT: user program started\n", 5s)) << subscriber->received();
     EXPECT_EQ(test::occurrences(outputOfTest(), "There is an old bitstream running!"), 0u);
@@ -82,7 +81,7 @@ TEST_F(SystemEndToEnd, EachOfTwoCpusReportsToItsOwnNodes) {
     EXPECT_EQ(set("/dev1702/cpus/1/program", "\"4567\""), "/DEV1702/CPUS/1/PROGRAM: 4\r\n");
     EXPECT_TRUE(output1->waitFor("/DEV1702/CPUS/1/OUTPUT: user program started\n", 5s)) << output1->received();
     const std::string halfLoad = "/DEV1702/CPUS/1/WORKLOAD: 0.500\r\n";
-    EXPECT_TRUE(test::eventually([&] { return read("/dev1702/cpus/1/workload") == halfLoad; }, 5s));
+    EXPECT_TRUE(test::waitUntil([&] { return read("/dev1702/cpus/1/workload") == halfLoad; }, 5s));
     EXPECT_EQ(read("/dev1702/cpus/0/workload"), "/DEV1702/CPUS/0/WORKLOAD: 0.250\r\n");
     EXPECT_EQ(test::occurrences(output0->received(), "OUTPUT"), 1u) << output0->received();
     EXPECT_EQ(test::occurrences(output1->received(), "OUTPUT"), 1u) << output1->received();

@@ -7,27 +7,19 @@
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceGroupEncFX2.h"
 #include "platform/usb/SocketBackend.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <thread>
 
 namespace tarnix {
 namespace {
 
 using namespace tarnix::testing;
+using test::waitUntil;
 using Devices = std::vector<std::shared_ptr<QVBase>>;
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 sim::InstrumentConfig runningInstrument(uint32_t serial) {
     sim::InstrumentConfig config;
@@ -46,7 +38,7 @@ protected:
     }
     // What the server thread does with a device thread's exception.
     void expectDeviceFailure() {
-        ASSERT_TRUE(eventually([&] { return carrier.isFull(); })) << "the device thread did not end";
+        ASSERT_TRUE(waitUntil([&] { return carrier.isFull(); })) << "the device thread did not end";
         boost::exception_ptr failure;
         ASSERT_TRUE(carrier.take(failure));
         EXPECT_THROW(boost::rethrow_exception(failure), QVDeviceException);
@@ -62,11 +54,11 @@ TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndCo
     auto instrument = std::make_unique<InProcessSim>(dir, runningInstrument(4711));
     Devices running = update();
     ASSERT_EQ(running.size(), 1u);
-    ASSERT_TRUE(eventually([] { return deviceTreeExists(4711); }));
+    ASSERT_TRUE(waitUntil([] { return deviceTreeExists(4711); }));
 
     instrument.reset();
     expectDeviceFailure();
-    ASSERT_TRUE(eventually([&] { return running[0]->isFinished(); }));
+    ASSERT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
     running.clear();
     EXPECT_TRUE(update().empty());
     EXPECT_EQ(group.deviceCount(), 0u);
@@ -75,9 +67,9 @@ TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndCo
     instrument = std::make_unique<InProcessSim>(dir, runningInstrument(4711));
     running = update();
     ASSERT_EQ(running.size(), 1u);
-    EXPECT_TRUE(eventually([] { return deviceTreeExists(4711); }));
+    EXPECT_TRUE(waitUntil([] { return deviceTreeExists(4711); }));
     for (const auto& device : running) device->stop();
-    EXPECT_TRUE(eventually([&] { return running[0]->isFinished(); }));
+    EXPECT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
 }
 
 TEST_F(HotPlugTest, TwoInstrumentsRunSideBySideAndOneLeavingDoesNotDisturbTheOther) {
@@ -85,11 +77,11 @@ TEST_F(HotPlugTest, TwoInstrumentsRunSideBySideAndOneLeavingDoesNotDisturbTheOth
     InProcessSim second(dir, runningInstrument(22));
     Devices running = update();
     ASSERT_EQ(running.size(), 2u);
-    ASSERT_TRUE(eventually([] { return deviceTreeExists(21) && deviceTreeExists(22); }));
+    ASSERT_TRUE(waitUntil([] { return deviceTreeExists(21) && deviceTreeExists(22); }));
 
     first.reset();
     expectDeviceFailure();
-    ASSERT_TRUE(eventually([&] { return running[0]->isFinished(); }));
+    ASSERT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
     running.erase(running.begin());
     EXPECT_TRUE(update().empty());
     EXPECT_FALSE(deviceTreeExists(21));
@@ -97,7 +89,7 @@ TEST_F(HotPlugTest, TwoInstrumentsRunSideBySideAndOneLeavingDoesNotDisturbTheOth
     EXPECT_FALSE(running[0]->isFinished());
     EXPECT_FALSE(carrier.isFull());
     running[0]->stop();
-    EXPECT_TRUE(eventually([&] { return running[0]->isFinished(); }));
+    EXPECT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "link/DeviceEncFX2Impl.h"
 #include "link/IOExceptions.h"
 #include "link/IOLQ3_USBImpl.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -269,8 +270,16 @@ TEST_F(DeviceLoopTest, AFeatureListStepEndsTheReadPhaseAtOnceSoThatItsRequestGoe
         passDone.set_value();
     });
     const bool endedEarly = passEnded.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-    while (passEnded.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-        instrument->device->completeRunning(platform::usb::kErrorSemaphoreTimeout, 0);
+    // Otherwise the reads are ended here; a pass that does not end even then
+    // is reported before the join below waits for it.
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            if (passEnded.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready) return true;
+            instrument->device->completeRunning(platform::usb::kErrorSemaphoreTimeout, 0);
+            return false;
+        },
+        std::chrono::seconds(30)))
+        << "the pass did not end with its reads cancelled";
     pass.join();
     EXPECT_TRUE(endedEarly) << "the read phase waited for the instrument";
     EXPECT_EQ(messagesRead(), 2u);
