@@ -44,7 +44,10 @@ QV_STATUS DispatcherSubscribeNode(SessionClient* client, int subscribe, const Tr
     if (const std::shared_ptr<Endpoint>& endpoint = node->endpoint()) {
         const int64_t timeoutMs = gSubscriptionLockTimeoutMs.load(std::memory_order_relaxed);
         std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex(), std::defer_lock);
-        if (!lock.try_lock_for(std::chrono::milliseconds(timeoutMs))) {
+        // A deadline on the system clock: for a steady-clock deadline the
+        // standard library waits with a call that ThreadSanitizer does not
+        // see as taking the lock.
+        if (!lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(timeoutMs))) {
             QVLOG_LIMITED(logging::error) << "Can't get exclusive access to the tree within timeout "
                                   << boost::posix_time::to_simple_string(boost::posix_time::milliseconds(timeoutMs))
                                   << ", canceling command execution.";
