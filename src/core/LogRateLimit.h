@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 namespace logging {
@@ -42,10 +43,10 @@ private:
     const char* file_;
     int line_;
     std::mutex mutex_;
-    bool started_ = false;
-    Clock::time_point windowStart_;
-    uint32_t written_ = 0;
-    uint64_t suppressed_ = 0;
+    bool started_ QV_GUARDED_BY(mutex_) = false;
+    Clock::time_point windowStart_ QV_GUARDED_BY(mutex_);
+    uint32_t written_ QV_GUARDED_BY(mutex_) = 0;
+    uint64_t suppressed_ QV_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace logging

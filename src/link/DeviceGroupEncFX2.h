@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <vector>
+#include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 
@@ -47,8 +48,8 @@ private:
     void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
 
     exception::ExceptionCarrier* childCarrier_;
-    DeviceMap devices_;
-    bool progAlways_ = false;
+    DeviceMap devices_ QV_GUARDED_BY(mutex_);
+    bool progAlways_ QV_GUARDED_BY(mutex_) = false;
     uint32_t reprogramCount_ = 0;
     mutable std::shared_mutex mutex_;
     std::shared_ptr<impl::DeviceListImpl> deviceList_;

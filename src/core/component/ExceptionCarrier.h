@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include <atomic>
+#include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 namespace exception {
@@ -39,7 +40,7 @@ private:
     std::condition_variable slotFreed_;
     std::atomic<bool> full_{false};
     std::atomic<bool> closed_{false};
-    boost::exception_ptr stored_;
+    boost::exception_ptr stored_ QV_GUARDED_BY(mutex_);
 };
 
 }  // namespace exception

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 
@@ -87,7 +88,7 @@ private:
     std::shared_ptr<ThreadClass> thread_;
     std::string name_;
     exception::ExceptionCarrier& carrier_;
-    std::vector<std::shared_ptr<QVBase>> children_;
+    std::vector<std::shared_ptr<QVBase>> children_ QV_GUARDED_BY(childrenLock_);
     // Mirrors children_.size() so that a pass without children needs no lock.
     std::atomic<std::size_t> childCount_{0};
     mutable std::shared_mutex childrenLock_;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 
@@ -68,13 +69,13 @@ private:
     const uint32_t limit_;
     mutable std::mutex mutex_;
     // Requests waiting per session id; indexed by the 16-bit session tag.
-    std::unique_ptr<uint16_t[]> waiting_;
-    bool closed_ = false;
+    std::unique_ptr<uint16_t[]> waiting_ QV_PT_GUARDED_BY(mutex_);
+    bool closed_ QV_GUARDED_BY(mutex_) = false;
     // Counts every request taken, so that a waiter can tell a wake-up that
     // concerns it from a spurious one.
-    uint64_t takenCount_ = 0;
-    uint32_t roomWaiters_ = 0;
-    uint32_t sessionWaiters_ = 0;
+    uint64_t takenCount_ QV_GUARDED_BY(mutex_) = 0;
+    uint32_t roomWaiters_ QV_GUARDED_BY(mutex_) = 0;
+    uint32_t sessionWaiters_ QV_GUARDED_BY(mutex_) = 0;
     // One waiter per freed slot wakes for FIFO room; a session waiting for
     // its own share wakes on any request taken (only floods wait there).
     std::condition_variable roomFreed_;

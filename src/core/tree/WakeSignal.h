@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <utility>
+#include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 
@@ -40,7 +41,7 @@ private:
     const std::function<void()> alsoWake_;
     std::mutex mutex_;
     std::condition_variable condition_;
-    bool pending_ = false;
+    bool pending_ QV_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace tarnix

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+#include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 
@@ -58,10 +59,10 @@ private:
     using Clock = std::chrono::steady_clock;
 
     // All below run with mutex_ held.
-    uint32_t freeLocked() const;
-    bool copyIn(const uint8_t* data, uint32_t length);
+    uint32_t freeLocked() const QV_REQUIRES(mutex_);
+    bool copyIn(const uint8_t* data, uint32_t length) QV_REQUIRES(mutex_);
     // Moves parked blocks while they fit; true when the backlog is empty.
-    bool drainBacklogLocked();
+    bool drainBacklogLocked() QV_REQUIRES(mutex_);
     void logFull(uint32_t freeSize, uint32_t length) const;
     void logFreed(uint32_t freeSize, uint32_t length) const;
     void logGivenUp(uint32_t freeSize, uint32_t length, Clock::duration waited) const;
@@ -71,11 +72,11 @@ private:
     std::chrono::milliseconds waitLimit_{10000};
 
     mutable std::mutex mutex_;
-    uint32_t dropCounter_ = 0;
-    std::deque<std::vector<uint8_t>> backlog_;
-    uint64_t backlogBytes_ = 0;
-    Clock::time_point backlogSince_;
-    bool invalid_ = false;
+    uint32_t dropCounter_ QV_GUARDED_BY(mutex_) = 0;
+    std::deque<std::vector<uint8_t>> backlog_ QV_GUARDED_BY(mutex_);
+    uint64_t backlogBytes_ QV_GUARDED_BY(mutex_) = 0;
+    Clock::time_point backlogSince_ QV_GUARDED_BY(mutex_);
+    bool invalid_ QV_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace tarnix
