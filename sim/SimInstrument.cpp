@@ -1,6 +1,6 @@
 #include "SimInstrument.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "DesignImage.h"
 #include "link/Md5.h"
 #include "platform/usb/DriverCodes.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "LabVIEWArrays.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "server/protocol/BinaryWire.h"
 
 namespace lv = tarnix::client::labview;

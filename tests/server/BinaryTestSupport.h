@@ -1,7 +1,7 @@
 #pragma once
 // Builders and readers of binary-protocol messages for the binary protocol's
 // tests.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "server/protocol/BinaryWire.h"
 
 #include <cstdint>

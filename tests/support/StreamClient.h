@@ -2,7 +2,7 @@
 // A client of qvServer subscribed to demodulator sample streams, binary or
 // text, that counts what reaches it with the test-stream tally on a thread of
 // its own.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "server/protocol/BinaryWire.h"
 #include "support/DemodRateTally.h"
 #include "support/DemodTestStream.h"

@@ -1,6 +1,6 @@
 #include "server/binary/BinaryEncoders.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "server/protocol/BinaryWire.h"
 
 #include <algorithm>

@@ -10,7 +10,7 @@
 #include "../ClientFixture.h"
 #include "EventBuilder.h"
 #include "HostRuntime.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "server/protocol/BinaryWire.h"
 #include "qvLabVIEW.h"
 
