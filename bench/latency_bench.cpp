@@ -17,7 +17,7 @@
 #include "ProcessSupport.h"
 #include "platform/endian/ByteOrder.h"
 #include "qvAPI.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,7 +4,7 @@
 
 #include "LabVIEWArrays.h"
 #include "platform/endian/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 namespace lv = tarnix::client::labview;
 namespace lvrt = tarnix::platform::labview;

@@ -2,7 +2,7 @@
 // Builders and readers of binary-protocol messages for the binary protocol's
 // tests.
 #include "platform/endian/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 #include <cstdint>
 #include <cstdio>

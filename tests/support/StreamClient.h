@@ -3,7 +3,7 @@
 // text, that counts what reaches it with the test-stream tally on a thread of
 // its own.
 #include "platform/endian/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 #include "support/DemodRateTally.h"
 #include "support/DemodTestStream.h"
 

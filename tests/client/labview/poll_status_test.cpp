@@ -11,7 +11,7 @@
 #include "EventBuilder.h"
 #include "HostRuntime.h"
 #include "platform/endian/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 #include "qvLabVIEW.h"
 
 using namespace clienttest;
