@@ -5,7 +5,7 @@
 #include "link/DeviceID.h"
 #include "link/IOLQ3_USBImpl.h"
 #include "platform/usb/DriverCodes.h"
-#include "platform/usb/FakeDevice.h"
+#include "support/usb/FakeDevice.h"
 
 #include <deque>
 #include <memory>
