@@ -3,7 +3,7 @@
 // the stream buffer, with and without the modulator feed. The stream buffer
 // is drained between messages as the dispatcher would.
 #include "NullDevice.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "engine/DeviceAccess.h"

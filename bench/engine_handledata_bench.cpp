@@ -2,7 +2,7 @@
 // blocks, each covering 64 instances of one register block with four bound
 // 4-byte fields per instance (256 endpoint updates per block).
 #include "NullDevice.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "engine/DeviceAccess.h"

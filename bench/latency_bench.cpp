@@ -15,9 +15,9 @@
 // Cases: redis, text-qv, text-dev, binary-qv, binary-dev, api-qv, api-dev.
 // QV_BUILD_DIR in the environment measures the programs of another build tree.
 #include "ProcessSupport.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "qvAPI.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,26 +1,44 @@
-# qv_library(<name> [PUBLIC_LIBS ...]) builds a static library from every .cpp
-# below the calling folder. A folder without sources yields an interface library
+# Layers see each other only through include roots. Each library's folder
+# src/<folder> is reachable as "<folder>/..." from one folder per target,
+# include-roots/<target>/, that holds a symbolic link to it; that folder is the
+# target's only include directory. So `#include "server/..."` compiles only
+# in targets that link the server library, and a target reaches the headers of
+# a lower layer only by linking it.
+function(qv_include_root target scope folder)
+  set(root ${PROJECT_BINARY_DIR}/include-roots/${target})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${folder} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+# qv_library(<name> [PUBLIC|LIBS ...] [PRIVATE ...] [EXCLUDE ...]) builds a
+# static library from every .cpp below the calling folder src/<folder>, whose
+# headers its dependants include as "<folder>/...". PUBLIC (or LIBS) lists the
+# libraries whose headers the library's own headers include; PRIVATE those
+# only its sources use. A folder without sources yields an interface library
 # so that dependants link against it unchanged.
 function(qv_library name)
-  cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;PUBLIC;PRIVATE;EXCLUDE" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   foreach(ex ${ARG_EXCLUDE})
     list(FILTER srcs EXCLUDE REGEX "${ex}")
   endforeach()
   if(srcs)
     add_library(${name} STATIC ${srcs})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    qv_include_root(${name} PUBLIC ${folder})
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS} ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
   else()
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE ${ARG_LIBS})
+    qv_include_root(${name} INTERFACE ${folder})
+    target_link_libraries(${name} INTERFACE ${ARG_LIBS} ${ARG_PUBLIC} ${ARG_PRIVATE})
   endif()
 endfunction()
 
 # qv_test(<name> LIBS ... [SOURCES ...]) builds one GoogleTest program from the
 # given sources (default: every .cpp in the calling folder) and registers its
-# tests with CTest.
+# tests with CTest. The program reaches the headers of the libraries it links
+# (LIBS) and, through tests/, the test support.
 function(qv_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;SOURCES;LABELS" ${ARGN})
   if(ARG_SOURCES)
@@ -35,7 +53,7 @@ function(qv_test name)
     set(ARG_TIMEOUT 300)
   endif()
   add_executable(${name} ${srcs})
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} qvtestsupport GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60

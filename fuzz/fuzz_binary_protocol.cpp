@@ -13,7 +13,7 @@
 #include "core/tree/TreeEndpoints.h"
 #include "server/binary/BinaryEncoders.h"
 #include "server/binary/IFaceDataBinary.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 #include <cstddef>
 #include <cstdint>

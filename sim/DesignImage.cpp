@@ -1,6 +1,6 @@
 #include "DesignImage.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #include "FeatureListImage.h"
 
 #include "ModelVariants.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "InstrumentModel.h"
 
 #include "FeatureListImage.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "model/AuxDioStreams.h"
 #include "model/ControlLoopSettings.h"
 #include "model/FrontEndScope.h"

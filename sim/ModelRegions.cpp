@@ -1,7 +1,7 @@
 #include "ModelRegions.h"
 
 #include "FeatureListImage.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "SimInstrument.h"
 
-#include "core/ByteOrder.h"
 #include "DesignImage.h"
-#include "link/Md5.h"
+#include "digest/Md5.h"
+#include "platform/endian/ByteOrder.h"
 #include "platform/usb/DriverCodes.h"
 #include "platform/usb/UsbErrors.h"
 #include "platform/usb/WireProtocol.h"

@@ -1,6 +1,6 @@
 #include "SimServer.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "platform/usb/WireProtocol.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "model/AuxDioStreams.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 namespace tarnix {
 namespace sim {

@@ -1,7 +1,7 @@
 #include "model/ControlLoopSettings.h"
 
 #include "FeatureListImage.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "model/FrontEndScope.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "model/WatchedWord.h"
 
 #include <cmath>

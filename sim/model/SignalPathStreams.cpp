@@ -1,7 +1,7 @@
 #include "model/SignalPathStreams.h"
 
 #include "Heartbeat.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "model/WatchedWord.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "model/SystemCpuPrint.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 #include "RegisterSpace.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "ClientHandle.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 namespace tarnix {
 namespace client {

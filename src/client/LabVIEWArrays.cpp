@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "platform/labview/RuntimeLink.h"
 
 namespace tarnix {

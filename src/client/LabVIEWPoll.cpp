@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "LabVIEWText.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "qvLabVIEW.h"
 
 namespace {

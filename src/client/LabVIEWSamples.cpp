@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "LabVIEWArrays.h"
-#include "core/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "platform/endian/ByteOrder.h"
+#include "wire/BinaryWire.h"
 
 namespace lv = tarnix::client::labview;
 namespace lvrt = tarnix::platform::labview;

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "ClientHandle.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 // What every request export shares: argument checks, sending a request that
 // names nodes, waiting for its reply and collecting the value events that

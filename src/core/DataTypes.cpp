@@ -1,6 +1,6 @@
 #include "core/DataTypes.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 namespace tarnix {
 

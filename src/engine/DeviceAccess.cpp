@@ -1,6 +1,6 @@
 #include "engine/DeviceAccess.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/QVException.h"
 #include "core/fifo/QVFifo.h"
 #include "engine/DeviceState.h"

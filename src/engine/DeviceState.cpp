@@ -1,6 +1,6 @@
 #include "engine/DeviceState.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/QVException.h"

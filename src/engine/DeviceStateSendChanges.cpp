@@ -1,4 +1,4 @@
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "engine/DeviceState.h"

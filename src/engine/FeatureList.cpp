@@ -1,6 +1,6 @@
 #include "engine/FeatureList.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/Logging.h"
 
 #include <boost/format.hpp>

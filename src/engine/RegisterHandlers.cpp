@@ -1,6 +1,6 @@
 #include "engine/RegisterHandlers.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/QVFifo.h"
 #include "engine/DeviceState.h"

@@ -1,4 +1,4 @@
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "engine/DeviceState.h"
 #include "engine/MessageHandling.h"

@@ -1,6 +1,6 @@
 #include "groups/CPUsPrintf.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/Logging.h"
 #include "core/ValueRecord.h"
 #include "engine/DeviceAccess.h"

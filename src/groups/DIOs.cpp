@@ -1,6 +1,6 @@
 #include "groups/DIOs.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "core/ValueRecord.h"
 #include "engine/DeviceState.h"

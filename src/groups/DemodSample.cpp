@@ -1,6 +1,6 @@
 #include "groups/DemodSample.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"

@@ -1,6 +1,6 @@
 #include "groups/Demods.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "engine/DeviceState.h"
 #include "engine/RegisterHandlers.h"

@@ -1,6 +1,6 @@
 #include "groups/KCtrlsCAmp.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "engine/DeviceState.h"
 #include "engine/RegisterHandlers.h"
 #include "groups/KCtrls.h"

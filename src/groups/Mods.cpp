@@ -1,6 +1,6 @@
 #include "groups/Mods.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "engine/DeviceState.h"
 #include "groups/BlockChecks.h"

@@ -1,6 +1,6 @@
 // The control register of a PID controller: input code and channel, output
 // code and channel, and the enable bit, shown as five leaves.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/Logging.h"
 #include "engine/DeviceState.h"
 #include "engine/RegisterHandlers.h"

@@ -2,7 +2,7 @@
 // and readings, the set-point source, the control rate and TipProtect.
 #include "groups/PIDsHandlers.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/Logging.h"
 #include "engine/DeviceState.h"
 #include "engine/RegisterHandlers.h"

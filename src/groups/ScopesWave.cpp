@@ -1,4 +1,4 @@
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/QVFifo.h"
 #include "engine/DeviceAccess.h"

@@ -1,6 +1,6 @@
 #include "groups/SigOuts.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/Logging.h"
 #include "engine/DeviceState.h"
 #include "engine/DeviceStateCmd.h"

@@ -1,6 +1,6 @@
 #include "groups/Status.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/tree/TreeEndpoints.h"
 #include "engine/DeviceState.h"
 #include "engine/RegisterHandlers.h"

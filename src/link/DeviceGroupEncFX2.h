@@ -1,5 +1,5 @@
 #pragma once
-#include "server/device/DeviceGroup.h"
+#include "link/DeviceGroup.h"
 
 #include <shared_mutex>
 

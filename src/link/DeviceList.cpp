@@ -1,6 +1,6 @@
 #include "link/DeviceList.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/Logging.h"
 #include "link/IOExceptions.h"
 #include "link/IOLQ3_USBImpl.h"

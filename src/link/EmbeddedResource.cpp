@@ -1,6 +1,6 @@
 #include "link/EmbeddedResource.h"
 
-#include "link/Md5.h"
+#include "digest/Md5.h"
 
 #include <map>
 

@@ -1,6 +1,6 @@
 #include "link/IOLQ3_USBImpl.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/Logging.h"
 #include "link/Bitstream.h"
 #include "link/DeviceID.h"

@@ -1,6 +1,6 @@
 // Host-to-device messages: 12-byte little-endian headers (sync word 0x5A47,
 // 0, length word, address) batched into 16-KiB transfers.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "link/IOExceptions.h"
 #include "link/IOLQ3_USBImpl.h"
 

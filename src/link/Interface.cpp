@@ -1,6 +1,6 @@
 #include "link/Interface.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "link/DeviceID.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 namespace clienttest {
 

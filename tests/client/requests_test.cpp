@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ClientFixture.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 using namespace clienttest;
 namespace wire = tarnix::wire;

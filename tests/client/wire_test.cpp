@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 namespace wire = tarnix::wire;
 namespace le = tarnix::le;

@@ -1,7 +1,7 @@
 // One producer thread and one consumer thread on each FIFO, bounded in time
 // and count. Small rings make full, empty and wrap-around states frequent.
 // Run under ThreadSanitizer as part of the "tsan" label.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/fifo/RingFifo.h"
 

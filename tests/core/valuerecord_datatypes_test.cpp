@@ -1,4 +1,4 @@
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 
 #include <gtest/gtest.h>

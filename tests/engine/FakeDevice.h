@@ -2,7 +2,7 @@
 // A device object for the engine's tests: records every register write, read
 // request and flush (in order, and as host-to-device frames byte for byte),
 // owns real output and request FIFOs and a clock that only moves when told.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
 #include "engine/DeviceAccess.h"

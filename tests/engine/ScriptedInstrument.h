@@ -3,7 +3,7 @@
 // device's read requests from a register memory holding such a list.
 #include "EngineFixture.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "engine/FeatureBootstrap.h"
 #include "engine/FeatureList.h"
 

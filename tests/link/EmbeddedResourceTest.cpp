@@ -1,6 +1,6 @@
 #include "link/Bitstream.h"
 #include "link/EmbeddedResource.h"
-#include "link/Md5.h"
+#include "digest/Md5.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 #pragma once
 // A scripted instrument behind the fake USB back-end: answers the controller's
 // requests like a healthy instrument unless a test says otherwise.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "link/DeviceID.h"
 #include "link/IOLQ3_USBImpl.h"
 #include "platform/usb/DriverCodes.h"
-#include "platform/usb/FakeDevice.h"
+#include "support/usb/FakeDevice.h"
 
 #include <deque>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 // Device-to-host messages as the instrument frames them, for tests.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <cstdint>
 #include <vector>

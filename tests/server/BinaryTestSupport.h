@@ -1,8 +1,8 @@
 #pragma once
 // Builders and readers of binary-protocol messages for the binary protocol's
 // tests.
-#include "core/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "platform/endian/ByteOrder.h"
+#include "wire/BinaryWire.h"
 
 #include <cstdint>
 #include <cstdio>

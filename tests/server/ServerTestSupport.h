@@ -2,7 +2,7 @@
 // Helpers for the server's component tests: a small stand-in protocol that
 // sessions can speak before (and besides) the real ones, a loopback client,
 // and free ports.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "core/tree/DispatcherTree.h"
 #include "core/tree/PathResolution.h"

@@ -2,7 +2,7 @@
 // against streams made the way the server makes them: the slots' packets
 // through one timestamp extender, per demodulator, cut into blocks, some of
 // them dropped, as binary sample blocks and as text.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "engine/Timestamp48Extender.h"
 #include "server/text/AsciiEncoders.h"

@@ -6,9 +6,9 @@
 #include "core/component/ExceptionCarrier.h"
 #include "core/component/QVBase.h"
 #include "core/component/QVBaseImpl.h"
+#include "link/DeviceGroup.h"
 #include "link/DeviceGroupEncFX2.h"
 #include "link/IOExceptions.h"
-#include "server/device/DeviceGroup.h"
 #include "server/server/Server.h"
 #include "server/server/ServerImpl.h"
 

@@ -4,7 +4,7 @@
 #include "DeviceE2ESupport.h"
 
 #include "FeatureListImage.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include "server/binary/BinaryProtocol.h"
 #include "core/tree/FailedRequests.h"
 #include "core/tree/TreeTestSupport.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 #include "server/text/AsciiProtocol.h"
 
 #include <gtest/gtest.h>

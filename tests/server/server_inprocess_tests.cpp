@@ -9,7 +9,7 @@
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "core/tree/TreeNotices.h"
-#include "server/device/DeviceGroup.h"
+#include "link/DeviceGroup.h"
 #include "server/listener/Listener.h"
 #include "server/server/Server.h"
 #include "server/server/ServerImpl.h"

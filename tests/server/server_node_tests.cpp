@@ -1,6 +1,6 @@
 // The server's own tree "QV": its nodes and the answers of the server node,
 // driven request by request on the test's thread.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/QVException.h"
 #include "core/fifo/QVFifo.h"
 #include "core/LogCapture.h"

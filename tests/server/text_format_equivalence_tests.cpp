@@ -3,7 +3,7 @@
 // the same bytes for a table of edge values and for millions of random values
 // and digit counts, also when the output is cut short, and the same lines from
 // the sample encoders.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "server/text/AsciiEncoders.h"
 #include "server/text/NumberFormat.h"

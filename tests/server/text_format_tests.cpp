@@ -1,5 +1,5 @@
 // Number formatting and the text encoders of values and sample blocks.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "server/text/AsciiEncoders.h"
 #include "server/text/NumberFormat.h"

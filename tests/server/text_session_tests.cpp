@@ -1,7 +1,7 @@
 // The text protocol on a session: line assembly, replies and the requests it
 // posts into a device tree.
 #include "TextTestSupport.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/tree/TreeTestSupport.h"
 #include "server/server/ServerStrings.h"
 #include "server/text/AsciiHelpText.h"

@@ -4,7 +4,7 @@
 #include "ModelVariants.h"
 #include "SimOptions.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/LogCapture.h"
 #include "engine/FeatureList.h"
 #include "engine/ScriptedInstrument.h"

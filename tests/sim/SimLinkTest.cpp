@@ -2,7 +2,7 @@
 // look inside the instrument.
 #include "SimHarness.h"
 #include "SimOptions.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "link/EmbeddedResource.h"
 #include "link/FpgaConfiguration.h"
 #include "link/IOExceptions.h"

@@ -27,7 +27,7 @@
 //   for each binary value event of a .../DEMODS/n/SAMPLE path:
 //       tally.addBlock(DemodTestStreamTally::demodOfPath(path, length), data, count);
 //   then tally.lost() == 0, tally.unexpected() == 0.
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <algorithm>
 #include <array>

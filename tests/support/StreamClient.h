@@ -2,8 +2,8 @@
 // A client of qvServer subscribed to demodulator sample streams, binary or
 // text, that counts what reaches it with the test-stream tally on a thread of
 // its own.
-#include "core/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "platform/endian/ByteOrder.h"
+#include "wire/BinaryWire.h"
 #include "support/DemodRateTally.h"
 #include "support/DemodTestStream.h"
 

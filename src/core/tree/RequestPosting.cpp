@@ -1,6 +1,6 @@
 #include "core/tree/RequestPosting.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/LogRateLimit.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/QVFifo.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/QVStatus.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"

@@ -1,6 +1,6 @@
 #include "groups/common/EndpointLinks.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "engine/DeviceState.h"
 
 #include <vector>

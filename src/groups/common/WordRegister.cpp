@@ -1,6 +1,6 @@
 #include "groups/common/WordRegister.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "engine/DeviceStateEPNode.h"
 #include "engine/RegisterHandlers.h"
 

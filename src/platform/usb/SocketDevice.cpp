@@ -1,6 +1,6 @@
 #include "platform/usb/SocketDevice.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "platform/usb/DriverCodes.h"
 #include "platform/usb/WireProtocol.h"
 

@@ -1,6 +1,6 @@
 #include "platform/usb/WireProtocol.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <cerrno>
 #include <sys/socket.h>

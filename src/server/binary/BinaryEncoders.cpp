@@ -1,7 +1,7 @@
 #include "server/binary/BinaryEncoders.h"
 
-#include "core/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "platform/endian/ByteOrder.h"
+#include "wire/BinaryWire.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "server/binary/BinaryListing.h"
 
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 
 #include <boost/variant/get.hpp>
 

@@ -9,7 +9,7 @@
 #include "core/tree/TreeNotices.h"
 #include "server/binary/BinaryListing.h"
 #include "server/session/DirectAnswers.h"
-#include "server/protocol/BinaryWire.h"
+#include "wire/BinaryWire.h"
 #include "server/server/ServerStrings.h"
 
 #include <boost/format.hpp>

@@ -3,7 +3,7 @@
 #include "core/DataTypes.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTree.h"

@@ -1,6 +1,6 @@
 #include "server/node/ServerNodeImpl.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"

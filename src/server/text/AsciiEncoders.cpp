@@ -1,6 +1,6 @@
 #include "server/text/AsciiEncoders.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "server/text/NumberFormat.h"
 

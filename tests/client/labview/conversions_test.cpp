@@ -5,7 +5,7 @@
 
 #include "EventBuilder.h"
 #include "HostRuntime.h"
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 using namespace lvtest;
 

@@ -10,8 +10,8 @@
 #include "../ClientFixture.h"
 #include "EventBuilder.h"
 #include "HostRuntime.h"
-#include "core/ByteOrder.h"
-#include "server/protocol/BinaryWire.h"
+#include "platform/endian/ByteOrder.h"
+#include "wire/BinaryWire.h"
 #include "qvLabVIEW.h"
 
 using namespace clienttest;

@@ -3,7 +3,7 @@
 // refuses posts and has its queued requests answered as failed.
 #include "TreeTestSupport.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/tree/FailedRequests.h"
 #include "core/tree/PathResolution.h"

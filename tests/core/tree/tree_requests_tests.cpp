@@ -1,6 +1,6 @@
 #include "TreeTestSupport.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/LogCapture.h"
 #include "core/tree/PathResolution.h"
 #include "core/tree/RequestPosting.h"

@@ -4,7 +4,7 @@
 // clients (request records) and the instrument (register data) do.
 #include "engine/EngineFixture.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "core/tree/Endpoint.h"
 #include "engine/FeatureInitMap.h"

@@ -4,7 +4,7 @@
 // the device loop does: client requests, register data, send passes.
 #include "engine/EngineFixture.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "engine/FeatureInitMap.h"
 #include "engine/MessageHandling.h"

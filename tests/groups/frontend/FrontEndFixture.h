@@ -4,7 +4,7 @@
 // as the instrument) plus lookups by path and a located command mailbox.
 #include "groups/signal/SignalFixture.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 #include <sstream>
 #include <string>

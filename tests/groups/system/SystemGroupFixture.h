@@ -4,7 +4,7 @@
 // address its leaves by path and follow the mailbox.
 #include "engine/FakeDevice.h"
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "engine/DeviceState.h"
 #include "engine/FeatureGroupBuild.h"

@@ -5,7 +5,7 @@
 #include "MessageStream.h"
 #include "core/LogCapture.h"
 #include "core/tree/DispatcherTree.h"
-#include "platform/usb/FakeDevice.h"
+#include "support/usb/FakeDevice.h"
 
 #include <mutex>
 #include <shared_mutex>

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 #include "platform/labview/NumericArray.h"
 #include "platform/labview/RuntimeLink.h"
 #include "qvLabVIEW.h"

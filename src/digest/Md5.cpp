@@ -1,4 +1,4 @@
-#include "link/Md5.h"
+#include "digest/Md5.h"
 
 #include <algorithm>
 #include <cstring>

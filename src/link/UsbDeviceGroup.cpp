@@ -1,4 +1,4 @@
-#include "server/device/DeviceGroup.h"
+#include "link/DeviceGroup.h"
 
 #include "link/DeviceGroupEncFX2.h"
 

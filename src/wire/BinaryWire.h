@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/ByteOrder.h"
+#include "platform/endian/ByteOrder.h"
 
 // The framed binary protocol between qvServer and its programmatic clients,
 // both directions: message types, the 12-byte header, every message body and

@@ -1,4 +1,4 @@
-#include "platform/usb/FakeDevice.h"
+#include "support/usb/FakeDevice.h"
 
 #include "platform/usb/DriverCodes.h"
 
