@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/FeatureInitMapTable.h"
 #include "server/device/DeviceGroup.h"
 
 #include <boost/thread/shared_mutex.hpp>
@@ -27,7 +28,8 @@ class DeviceListImpl;
 class DeviceGroupEncFX2 : public DeviceGroup {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
-    explicit DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier);
+    // Every device object gets `featureInitMap`, which outlives the group.
+    DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, const FeatureInitMapTable& featureInitMap);
     ~DeviceGroupEncFX2() override;
 
     void update(std::vector<std::shared_ptr<QVBase>>& newDevices) override;
@@ -47,6 +49,7 @@ private:
     void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
 
     exception::ExceptionCarrier* childCarrier_;
+    const FeatureInitMapTable* featureInitMap_;
     DeviceMap devices_;
     bool progAlways_ = false;
     uint32_t reprogramCount_ = 0;

@@ -231,36 +231,9 @@ TEST_F(GroupBuildTest, ProcessFeatureAppendsTheRowsGroupTypeId) {
     EXPECT_EQ(ids, (std::vector<int>{0, 0, 0, 75})) << "a code without a row adds nothing";
 }
 
-TEST(FeatureInitMapTable, RowsCodesAndGroups) {
-    const uint32_t rowCodes[] = {1, 2, 3, 4, 18, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 19};
-    const int rowGroups[] = {0, 0, 63, 75, 78, 133, 139, 150, 173, 169, 160, 26, 18, 180, 187, 0, 84, 21, 104};
-    const int rowBlocks[] = {1, 1, 2, 1, 1, 1, 2, 2, 1, 2, 2, 1, 1, 3, 0, 1, 1, 1, 3};
-    const FeatureInitMapTable& table = FeatureInitMap();
-    for (std::size_t row = 0; row < kFeatureInitMapRows; ++row) {
-        SCOPED_TRACE(row);
-        ASSERT_TRUE(table[row]);
-        EXPECT_EQ(table[row]->code, rowCodes[row]);
-        EXPECT_EQ(table[row]->groupTypeId(), rowGroups[row]);
-        EXPECT_EQ(table[row]->recordCount, rowBlocks[row]);
-        const bool linked = rowCodes[row] == 3 || rowCodes[row] == 6 || rowCodes[row] == 8 || rowCodes[row] == 16;
-        EXPECT_EQ(table[row]->getLinkFunc() != nullptr, linked);
-        const bool processed = rowCodes[row] == 1 || rowCodes[row] == 14 || rowCodes[row] == 15;
-        EXPECT_EQ(table[row]->processFunc != nullptr, processed);
-        EXPECT_EQ(table[row]->getInitFunc() != nullptr, rowGroups[row] != 0 && !processed);
-    }
-    EXPECT_FALSE(FeatureInitMapFind(20));
-    EXPECT_FALSE(FeatureInitMapFind(0));
-    EXPECT_EQ(FeatureInitMapFind(18), table[4]);
-    std::vector<uint32_t> order(FeatureOrder.begin(), FeatureOrder.end());
-    std::sort(order.begin(), order.end());
-    std::vector<uint32_t> codes(std::begin(rowCodes), std::end(rowCodes));
-    std::sort(codes.begin(), codes.end());
-    EXPECT_EQ(order, codes) << "FeatureOrder holds every code once";
-}
-
 TEST_F(GroupBuildTest, AGroupIsMadeOncePerDevice) {
     DispatcherTreeLocker lock(state().tree);
-    const FeatureInitMapEntryPtr demods = FeatureInitMapFind(3);
+    const FeatureInitMapEntryPtr demods = FeatureInitMapFind(dev.featureInitMap(), 3);
     DeviceStateNodeGroup* first = nullptr;
     DeviceStateNodeGroup* second = nullptr;
     ASSERT_EQ(demods->getOrCreateGroup(dev, lock.getNode(), &first), QV_NO_ERROR);
@@ -271,11 +244,11 @@ TEST_F(GroupBuildTest, AGroupIsMadeOncePerDevice) {
     EXPECT_EQ(demodsNodes, 1);
 
     DeviceStateNodeGroup* none = first;
-    EXPECT_EQ(FeatureInitMapFind(15)->getOrCreateGroup(dev, lock.getNode(), &none), QV_VALUE_NOT_FOUND);
+    EXPECT_EQ(FeatureInitMapFind(dev.featureInitMap(), 15)->getOrCreateGroup(dev, lock.getNode(), &none), QV_VALUE_NOT_FOUND);
     EXPECT_EQ(none, nullptr);
 
     DeviceStateNodeGroup* kctrls = nullptr;
-    ASSERT_EQ(FeatureInitMapFind(14)->getOrCreateGroup(dev, lock.getNode(), &kctrls), QV_NO_ERROR);
+    ASSERT_EQ(FeatureInitMapFind(dev.featureInitMap(), 14)->getOrCreateGroup(dev, lock.getNode(), &kctrls), QV_NO_ERROR);
     const TreeNode::Ptr node = DeviceStateNodeGroupNode(*kctrls);
     EXPECT_EQ(node->getName(), "KCTRLS");
     EXPECT_EQ(node->nodeTypeId(), 187);
@@ -288,7 +261,7 @@ TEST_F(GroupBuildTest, AGroupIsMadeOncePerDevice) {
 TEST_F(GroupBuildTest, EmptyingAGroupClosesTheBatchItWasWaitingFor) {
     DispatcherTreeLocker lock(state().tree);
     DeviceStateNodeGroup* features = nullptr;
-    ASSERT_EQ(FeatureInitMapFind(17)->getOrCreateGroup(dev, lock.getNode(), &features), QV_NO_ERROR);
+    ASSERT_EQ(FeatureInitMapFind(dev.featureInitMap(), 17)->getOrCreateGroup(dev, lock.getNode(), &features), QV_NO_ERROR);
     EPNodePtr ep = DeviceStateCreateEP<test::TestLeaf>(dev, features, features->node, 4, 0, -1, 0, 0, -1);
     ASSERT_EQ(DeviceStateRequestEP(dev, ep->epId), QV_NO_ERROR);
     ASSERT_EQ(state().initCounter, 1) << "the group's value is awaited";

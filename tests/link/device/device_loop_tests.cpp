@@ -8,6 +8,7 @@
 #include "core/component/ExceptionCarrier.h"
 #include "core/fifo/QVFifo.h"
 #include "engine/DeviceState.h"
+#include "groups/FeatureInitMapBuild.h"
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceEncFX2Impl.h"
 #include "link/IOExceptions.h"
@@ -41,7 +42,7 @@ class DeviceLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         instrument = &bus.plug("/fake/lq3", kSerial);
-        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id);
+        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id, FeatureInitMap());
         impl().setLoopTimingForTest(fastTiming());
     }
     void TearDown() override {
@@ -110,7 +111,7 @@ TEST_F(DeviceLoopTest, AnFpgaWithoutDesignOrWithProgAlwaysIsProgrammed) {
     for (bool progAlways : {false, true}) {
         SCOPED_TRACE(progAlways);
         device.reset();
-        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id);
+        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id, FeatureInitMap());
         if (progAlways) deliver(messageRun(0x1000, 1));
         device->setProgAlways(progAlways);
         impl().pre();
@@ -122,7 +123,7 @@ TEST_F(DeviceLoopTest, AnFpgaWithoutDesignOrWithProgAlwaysIsProgrammed) {
 TEST_F(DeviceLoopTest, DifferingSerialSourcesAreReportedAsAWarning) {
     FakeInstrument& other = bus.plug("/fake/other", 77);
     device.reset();
-    device = std::make_shared<DeviceEncFX2>(carrier, other.id);
+    device = std::make_shared<DeviceEncFX2>(carrier, other.id, FeatureInitMap());
     other.device->pushRead(Reply{0, Completion::pending, messageRun(0x1000, 1)});
     test::LogCapture log;
     impl().pre();
