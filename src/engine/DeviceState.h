@@ -5,6 +5,7 @@
 #include "engine/DeviceStateCmd.h"
 #include "engine/DeviceStateEPNode.h"
 #include "engine/DeviceStateTimer.h"
+#include "engine/FeatureBootstrap.h"
 #include "engine/FeatureMap.h"
 #include "engine/NodeGroup.h"
 #include "engine/Timestamp48Extender.h"
@@ -38,6 +39,21 @@ enum StatsValue : int {
     STATS_SUPPLY_5V0 = 8,
     STATS_TEMPERATURE = 9,
     STATS_COUNT = 10,
+};
+
+// The update poll of the transimpedance amplifiers (DeviceState::tampUpdateState).
+enum class TAmpUpdateState : int {
+    Idle = 0,       // nothing to poll
+    Requested = 1,  // the next send pass asks the amplifiers whether they are busy
+    InFlight = 2,   // that command is waiting for its reply
+};
+
+// The 50 Ohm forcing of the signal inputs after an FPGA configuration
+// (DeviceState::sigInRewriteState).
+enum class SigInRewriteState : int {
+    FpgaConfigured = 0,  // the device start configured the FPGA; the inputs' group arms the forcing
+    Armed = 1,           // forced; the send pass writes the inputs' own settings again later
+    Idle = 2,            // nothing to do
 };
 
 // The board register read during feature discovery.
@@ -106,7 +122,7 @@ struct DeviceState {
     std::shared_ptr<DispatcherTree> tree;
 
     // Feature-list bootstrap.
-    int bootStep = 0;
+    BootStep bootStep = BootStep::Off;
     uint32_t apertureAddress = 0;
     uint32_t apertureLength = 0;
     std::string apertureTag;  // 8 characters once set
@@ -147,7 +163,7 @@ struct DeviceState {
     // PID update strobe and the amplifier poll.
     uint32_t pidStrobeEnable = 0;
     uint32_t pidStrobeAddress = 0;
-    int tampUpdateState = 0;  // 0 idle, 1 update requested, 2 command in flight
+    TAmpUpdateState tampUpdateState = TAmpUpdateState::Idle;
     bool pidStrobePending = false;
 
     // LED animation of a finished start-up.
@@ -172,7 +188,7 @@ struct DeviceState {
     Timestamp48Extender dioExtender;
     Timestamp48Extender statusTimeExtender;
 
-    int sigInRewriteState = 2;  // 2 idle, 0 FPGA just configured, 1 armed
+    SigInRewriteState sigInRewriteState = SigInRewriteState::Idle;
     EngineTime sigInRewriteTime{};
 
     DeviceState();

@@ -146,7 +146,7 @@ QV_STATUS LQ3BuildFeatureGroups(DeviceAccess& device, std::vector<FeatureRecordV
 
     QV_STATUS failure = QV_NO_ERROR;
     for (uint32_t code : FeatureOrder) {
-        if (state.bootStep == BOOT_STEP_DONE && code != kKCtrlCode) continue;
+        if (state.bootStep == BootStep::Done && code != kKCtrlCode) continue;
         FeatureRecordView* view = firstRecordOf(views, code);
         if (!view) continue;
         view->processed = true;
@@ -164,7 +164,7 @@ QV_STATUS LQ3BuildFeatureGroups(DeviceAccess& device, std::vector<FeatureRecordV
     }
     if (!counted) return QV_NO_ERROR;
     ++state.cacheGeneration;  // the next data block starts with a clean address cache
-    state.bootStep = BOOT_STEP_DONE;
+    state.bootStep = BootStep::Done;
     QVLOG(logging::info) << "FEATURELIST_DONE!";
     return releaseRunCount(device, state, true);
 }

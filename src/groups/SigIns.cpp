@@ -36,9 +36,6 @@ namespace {
 
 constexpr uint32_t kWordBytes = 4;
 constexpr uint32_t kSingleEnded = 1;  // DIFF's register holds 1 for single-ended
-// States of the 50 Ohm forcing after the FPGA was configured.
-constexpr int kForcingPending = 0;
-constexpr int kForcingOn = 1;
 
 uint32_t inputOf(const DeviceStateEPNode& ep) { return uint32_t(ep.instance); }
 
@@ -98,13 +95,13 @@ QV_STATUS makeInput(DeviceAccess& device, DeviceStateNodeGroup* group, const Tre
 // a single input has one IMP50 leaf to force.
 QV_STATUS armImp50Forcing(DeviceAccess& device) {
     DeviceState& state = stateOf(device);
-    if (state.sigInRewriteState != kForcingPending) return QV_NO_ERROR;
+    if (state.sigInRewriteState != SigInRewriteState::FpgaConfigured) return QV_NO_ERROR;
     for (int32_t id : state.sigInRewriteEPIds) {
         if (id < 0) continue;
         if (QV_STATUS s = DeviceStateEPNodesMarkWrite(state.epNodes, id)) return s;
     }
     state.sigInRewriteTime = device.now();
-    state.sigInRewriteState = kForcingOn;
+    state.sigInRewriteState = SigInRewriteState::Armed;
     return QV_NO_ERROR;
 }
 
@@ -199,7 +196,7 @@ QV_STATUS SigInAcUpdateData(DeviceAccess& device, const EPNodePtr& ep, const uin
 
 QV_STATUS SigInImp50WriteData(DeviceAccess& device, const EPNodePtr& ep, uint32_t address) {
     if (address == 0) return QV_NO_ERROR;
-    const bool forced = stateOf(device).sigInRewriteState == kForcingOn;
+    const bool forced = stateOf(device).sigInRewriteState == SigInRewriteState::Armed;
     queueRegisterWord(device, address, storedWord(*ep) != 0 || forced ? 1 : 0);
     return QV_NO_ERROR;
 }

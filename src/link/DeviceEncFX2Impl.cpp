@@ -94,7 +94,7 @@ void DeviceEncFX2Impl::startUp() {
 
     if (progAlways_.load() || !isBitstreamRunning()) {
         programBitstream();
-        stateOf(*this).sigInRewriteState = 0;
+        stateOf(*this).sigInRewriteState = SigInRewriteState::FpgaConfigured;
     }
 }
 

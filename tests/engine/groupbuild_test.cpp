@@ -44,7 +44,7 @@ void deliverList(test::ScriptedInstrument& instrument, const ListBuilder& list) 
 TEST_F(GroupBuildTest, FullListBuildsEveryGroupInFeatureOrderAndSortsTheRoots) {
     instrument.loadList(completeList());
     instrument.runDiscovery();
-    ASSERT_EQ(state().bootStep, BOOT_STEP_DONE);
+    ASSERT_EQ(state().bootStep, BootStep::Done);
     EXPECT_EQ(deviceChildren(), kFullDevice);
 
     std::vector<int> built;
@@ -92,7 +92,7 @@ TEST_F(GroupBuildTest, FailedRunIsRepeatedAndRebuildsWithoutDuplicates) {
     EXPECT_EQ(state().epNodes.awaitingCount, 0u);
     EXPECT_TRUE(loggedErrorInProcessFeature(log));
     EXPECT_FALSE(log.contains("FEATURELIST_DONE!"));
-    EXPECT_EQ(state().bootStep, BOOT_STEP_BUILD);
+    EXPECT_EQ(state().bootStep, BootStep::Build);
     EXPECT_FALSE(dev.initialized) << "a device is not announced from a list that failed";
 
     instrument.loadList(completeList(), 0, 0x40);
@@ -136,7 +136,7 @@ TEST_F(GroupBuildTest, MalformedRecordsEndTheRunAndTheDeviceIsNotAnnounced) {
         if (c.logLine) {
             EXPECT_TRUE(log.contains(c.logLine));
         }
-        EXPECT_EQ(device.state().bootStep, BOOT_STEP_BUILD);
+        EXPECT_EQ(device.state().bootStep, BootStep::Build);
         EXPECT_FALSE(device.initialized);
         EXPECT_GT(device.state().initCounter, 0);
     }
@@ -148,7 +148,7 @@ TEST_F(GroupBuildTest, ShortRecordLengthKeepsDiscoveryInStep3) {
     instrument.loadList(list);
     instrument.pass();
     EXPECT_EQ(instrument.lastStatus, QV_BUFFER_TOO_SMALL);
-    EXPECT_EQ(state().bootStep, BOOT_STEP_LIST);
+    EXPECT_EQ(state().bootStep, BootStep::List);
     EXPECT_FALSE(dev.initialized);
 }
 
@@ -157,15 +157,15 @@ TEST_F(GroupBuildTest, EmptyListInStep5BuildsOnlyTheLinkGroups) {
     test::LogCapture log;
     instrument.pass();
     instrument.pass();
-    EXPECT_EQ(state().bootStep, BOOT_STEP_LIST) << "without a SYSTEM record discovery waits in step 3";
+    EXPECT_EQ(state().bootStep, BootStep::List) << "without a SYSTEM record discovery waits in step 3";
 
     // Handed an empty list in step 5: nothing counted, nothing done.
-    state().bootStep = BOOT_STEP_BUILD;
+    state().bootStep = BootStep::Build;
     const int counter = state().initCounter;
     deliverList(instrument, ListBuilder());
     EXPECT_EQ(instrument.lastStatus, QV_NO_ERROR);
     EXPECT_FALSE(log.contains("FEATURELIST_DONE!"));
-    EXPECT_EQ(state().bootStep, BOOT_STEP_BUILD);
+    EXPECT_EQ(state().bootStep, BootStep::Build);
     EXPECT_EQ(state().initCounter, counter);
     EXPECT_EQ(deviceChildren(),
               (std::vector<std::string>{"CLOCKBASE", "STATS", "RAW", "DEMODS", "PLLS", "SIGOUTS", "AUXOUTS"}));

@@ -232,9 +232,9 @@ TEST_F(SigInsTest, FormulaModeCouplingDerivesTheCodeFromTheRange) {
 }
 
 TEST_F(SigInsTest, FiftyOhmIsForcedForAWhileAfterTheFpgaWasConfigured) {
-    state().sigInRewriteState = 0;  // the device start configured the FPGA
+    state().sigInRewriteState = SigInRewriteState::FpgaConfigured;  // the device start configured the FPGA
     buildSigIns(kFormulaMode);
-    EXPECT_EQ(state().sigInRewriteState, 1);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Armed);
     writeInteger(id(1, "IMP50"), 0);
     std::vector<DeviceEvent> writes = send();
     ASSERT_EQ(writesAt(writes, address(1, 8)).size(), 1u);
@@ -242,7 +242,7 @@ TEST_F(SigInsTest, FiftyOhmIsForcedForAWhileAfterTheFpgaWasConfigured) {
 
     dev.advance(std::chrono::milliseconds(250));
     send();  // the engine releases the forcing and marks both IMP50 leaves
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     writes = send();
     ASSERT_EQ(writesAt(writes, address(0, 8)).size(), 1u);
     EXPECT_EQ(writesAt(writes, address(0, 8))[0].word(), 0u);
@@ -252,9 +252,9 @@ TEST_F(SigInsTest, FiftyOhmIsForcedForAWhileAfterTheFpgaWasConfigured) {
 }
 
 TEST_F(SigInsTest, ASingleInputIsForcedAndReleasedAlone) {
-    state().sigInRewriteState = 0;
+    state().sigInRewriteState = SigInRewriteState::FpgaConfigured;
     buildSigIns(kFormulaMode, 1);  // the init succeeds with one IMP50 leaf
-    EXPECT_EQ(state().sigInRewriteState, 1);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Armed);
     EXPECT_EQ(state().sigInRewriteEPIds[1], -1);
     writeInteger(id(0, "IMP50"), 0);
     const std::vector<DeviceEvent> forced = writesAt(send(), address(0, 8));
@@ -263,7 +263,7 @@ TEST_F(SigInsTest, ASingleInputIsForcedAndReleasedAlone) {
 
     dev.advance(std::chrono::milliseconds(250));
     send();
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     const std::vector<DeviceEvent> writes = send();
     ASSERT_EQ(writesAt(writes, address(0, 8)).size(), 1u);
     EXPECT_EQ(writesAt(writes, address(0, 8))[0].word(), 0u) << "the stored setting once released";
@@ -271,7 +271,7 @@ TEST_F(SigInsTest, ASingleInputIsForcedAndReleasedAlone) {
 
 TEST_F(SigInsTest, NoForcingWhenTheFpgaWasAlreadyRunning) {
     buildSigIns(kFormulaMode);
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     EXPECT_TRUE(writesAt(send(), address(0, 8)).empty());
 }
 

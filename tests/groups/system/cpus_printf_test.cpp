@@ -78,7 +78,7 @@ struct PrintCase {
     std::vector<Bytes> messages;
     std::vector<QV_STATUS> statuses;
     std::vector<std::string> lines;
-    uint32_t finalState;
+    RTKPrintfDecoder::State finalState;
 };
 
 class PrintSequenceTest : public PrintTest, public testing::WithParamInterface<PrintCase> {};
@@ -94,7 +94,7 @@ TEST_P(PrintSequenceTest, PrintsWhatTheMessagesSay) {
 
 constexpr QV_STATUS OK = QV_NO_ERROR;
 constexpr QV_STATUS REFUSED = QV_BUFFER_TOO_SMALL;
-constexpr uint32_t IDLE = RTKPrintfDecoder::Idle;
+constexpr RTKPrintfDecoder::State IDLE = RTKPrintfDecoder::State::Idle;
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, PrintSequenceTest,

@@ -101,7 +101,7 @@ TEST_F(DeviceLoopTest, TheStartStepReadsTheSerialMakesTheTreeAndKeepsARunningDes
     EXPECT_EQ(impl().serial(), kSerial);
     EXPECT_TRUE(deviceTreeExists(kSerial));
     EXPECT_FALSE(impl().programmed());
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     EXPECT_TRUE(log.contains("Firmware Version: 2.5."));
     EXPECT_TRUE(log.contains("Got QVSerial: 16909060"));
     EXPECT_TRUE(messagesStartingWith(log, "Serial number mismatch").empty());
@@ -116,7 +116,7 @@ TEST_F(DeviceLoopTest, AnFpgaWithoutDesignOrWithProgAlwaysIsProgrammed) {
         device->setProgAlways(progAlways);
         impl().pre();
         EXPECT_TRUE(impl().programmed());
-        EXPECT_EQ(state().sigInRewriteState, 0);
+        EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::FpgaConfigured);
     }
 }
 
