@@ -12,6 +12,7 @@
 #include "engine/nodedefs/NodeDefFamily.h"
 #include "groups/Demods.h"
 #include "groups/Mods.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <benchmark/benchmark.h>
 
@@ -71,7 +72,7 @@ void BM_DemodSamples(benchmark::State& bench) {
         return;
     }
     for (uint32_t d = 0; d < kDemods; ++d) state.groups.demodInputIndex[d] = 0;  // aux input 0: gain 1
-    state.groups.signalPath.modMode[0] = modulated ? 2 : 0;                    // "AM upper"
+    familyDataOf(state).signalPath.modMode[0] = modulated ? 2 : 0;                    // "AM upper"
 
     std::vector<std::shared_ptr<BufferFifoBase>> streams;
     for (const auto& entry : state.epNodes.nodes)

@@ -4,16 +4,13 @@
 #include "engine/DeviceAccess.h"
 #include "engine/DeviceStateCmd.h"
 #include "engine/DeviceStateEPNode.h"
+#include "engine/DeviceStateGroupStore.h"
 #include "engine/DeviceStateTimer.h"
 #include "engine/FeatureBootstrap.h"
 #include "engine/FeatureMap.h"
+#include "engine/GainRangeEntry.h"
 #include "engine/NodeGroup.h"
 #include "engine/Timestamp48Extender.h"
-#include "engine/groupdata/AuxDioData.h"
-#include "engine/groupdata/ControlLoopData.h"
-#include "engine/groupdata/FrontEndData.h"
-#include "engine/groupdata/SignalPathData.h"
-#include "engine/groupdata/SystemData.h"
 
 #include <array>
 #include <cstdint>
@@ -63,16 +60,9 @@ struct HwInfoWord {
     bool flag = false;      // bit 3
 };
 
-// One entry of a gain-range list of the signal inputs.
-struct GainRangeEntry {
-    double range = 0.0;
-    uint16_t word16 = 0;
-    uint32_t word32 = 0;
-    double factor = 1.0;
-};
-
-// Data the node groups keep in the device state, with their initial values.
-// Groups add the fields they need next to these.
+// Data the node groups keep in the device state, with their initial values:
+// what the engine initialises itself and what several families of groups
+// share. Each family's own records live in the group store.
 struct DeviceStateGroupData {
     static constexpr std::size_t kGainRangeLists = 4;
     static constexpr std::size_t kGainRangeDefaults = 30;
@@ -98,13 +88,6 @@ struct DeviceStateGroupData {
 
     // The oscillator each demodulator uses: 0 to 7 at creation.
     std::array<int, 8> demodOscSelect{{0, 1, 2, 3, 4, 5, 6, 7}};
-
-    // The groups' own state, one record per family of groups.
-    SignalPathData signalPath;
-    AuxDioData auxDio;
-    FrontEndData frontEnd;
-    ControlLoopData controlLoop;
-    SystemData system;
 
 private:
     static std::array<double, 256> filled(double v) {
@@ -158,6 +141,8 @@ struct DeviceState {
     std::vector<std::unique_ptr<DeviceStateNodeGroup>> nodeGroups;
 
     DeviceStateGroupData groups;
+    // The families' own records, made by the groups on first use.
+    std::unique_ptr<DeviceStateGroupStore> groupStore;
     std::array<int, 2> sigInRewriteEPIds{{-1, -1}};
 
     // PID update strobe and the amplifier poll.

@@ -6,6 +6,7 @@
 #include "groups/BlockChecks.h"
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/GroupLeaf.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 
@@ -54,7 +55,7 @@ QV_STATUS AuxOutsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, 
                              uint16_t, const std::vector<Feature*>& items, int count) {
     if (QV_STATUS s = GroupCheckBlocks(items, count, 1)) return s;
     DeviceState& state = stateOf(device);
-    AuxDioData& data = state.groups.auxDio;
+    AuxDioData& data = familyDataOf(state).auxDio;
     const Feature* block = items[0];
     data.auxOutScaleEpIdCount = 0;
     state.groups.auxOutputCount = block->count;

@@ -6,6 +6,7 @@
 #include "groups/auxdio/AuxOutLinks.h"
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/ValueReplies.h"
+#include "groups/data/GroupFamilyData.h"
 
 namespace tarnix {
 
@@ -57,7 +58,7 @@ double AuxOutLinkedScale(DeviceAccess& device, const DeviceStateEPNode& select) 
 
 AuxOutScaleSnapshot AuxOutsScaleFactors(DeviceAccess& device) {
     const DeviceState& state = stateOf(device);
-    const AuxDioData& data = state.groups.auxDio;
+    const AuxDioData& data = familyDataOf(state).auxDio;
     AuxOutScaleSnapshot values(data.auxOutScaleEpIdCount, 0.0);
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (const EPNodePtr scale = DeviceStateEPNodesFind(state.epNodes, int32_t(data.auxOutScaleEpIds[i])))
@@ -68,7 +69,7 @@ AuxOutScaleSnapshot AuxOutsScaleFactors(DeviceAccess& device) {
 
 QV_STATUS AuxOutsRefreshScale(DeviceAccess& device, const AuxOutScaleSnapshot& before) {
     const DeviceState& state = stateOf(device);
-    const AuxDioData& data = state.groups.auxDio;
+    const AuxDioData& data = familyDataOf(state).auxDio;
     for (std::size_t i = 0; i < data.auxOutScaleEpIdCount; ++i) {
         const EPNodePtr scale = DeviceStateEPNodesFind(state.epNodes, int32_t(data.auxOutScaleEpIds[i]));
         if (!scale) continue;

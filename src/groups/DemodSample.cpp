@@ -6,6 +6,7 @@
 #include "core/fifo/BufferFifo.h"
 #include "engine/DeviceState.h"
 #include "groups/Mods.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 #include <cstring>
@@ -131,8 +132,8 @@ void combine(uint8_t* out, const uint8_t* set, const uint8_t* latest, const ModM
 QV_STATUS feedModulator(DeviceState& state, std::size_t d, const uint8_t* sample) {
     const std::size_t k = d / kModulatorDemods;
     const std::size_t j = d - k * kModulatorDemods;
-    const auto& modes = state.groups.signalPath.modMode;
-    const auto& ids = state.groups.signalPath.modSampleEpId;
+    const auto& modes = familyDataOf(state).signalPath.modMode;
+    const auto& ids = familyDataOf(state).signalPath.modSampleEpId;
     if (k >= modes.size() || k >= ids.size()) return QV_NO_ERROR;
     if (ModModeRowOf(modes[k]).sampleKind == MOD_SAMPLE_NONE || ids[k] < 0) return QV_NO_ERROR;
     const EPNodePtr mod = DeviceStateEPNodesFind(state.epNodes, ids[k]);

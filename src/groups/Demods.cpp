@@ -11,6 +11,7 @@
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/GroupLeaf.h"
 #include "groups/common/TimeConstant.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 
@@ -141,7 +142,8 @@ QV_STATUS buildDemod(const DemodBuild& b, Feature* settings, const Feature* samp
     requested.push_back(
         settingsWord<Leaf::Sinc>(b, kSincOffset, 0, BooleanReadData, DemodSincWriteNumber, DemodSincUpdateData)
             ->epId);
-    if (n < state.groups.signalPath.demodSincEnable.size()) state.groups.signalPath.demodSincEnable[n] = 0;
+    auto& sinc = familyDataOf(state).signalPath.demodSincEnable;
+    if (n < sinc.size()) sinc[n] = 0;
 
     // Both sample slots of the demodulator feed the one stream.
     EPNodePtr sample = CreateLeaf<Leaf::Sample>(b.device, b.group, b.node, uint32_t(kDemodSampleSize),
@@ -166,7 +168,7 @@ QV_STATUS DemodsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     if (QV_STATUS s = GroupCheckBlocks(items, count, 2, RepsRelation::Twice)) return s;
     DeviceState& state = stateOf(device);
     Feature* settings = items[0];
-    auto& data = state.groups.signalPath;
+    auto& data = familyDataOf(state).signalPath;
     state.groups.demodulatorCount = settings->count;
     data.demodsVersion = version;
     data.demodBlockRow = DeviceStateRowOf(device, settings);

@@ -9,6 +9,7 @@
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
 #include "groups/common/WordSetting.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,7 +53,7 @@ int64_t orderOf(uint32_t word) { return int64_t(word) + 1; }
 // Demodulator n's oscillator follows its sinc filter when that is on.
 QV_STATUS applySinc(DeviceAccess& device, uint32_t n) {
     DeviceState& state = stateOf(device);
-    const auto& sinc = state.groups.signalPath.demodSincEnable;
+    const auto& sinc = familyDataOf(state).signalPath.demodSincEnable;
     const auto& select = state.groups.demodOscSelect;
     if (n >= sinc.size() || n >= select.size() || sinc[n] == 0 || select[n] < 0) return QV_NO_ERROR;
     return OscApplySincRule(device, uint32_t(select[n]));
@@ -249,7 +250,7 @@ QV_STATUS DemodSincWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16
     bool changed = false;
     if (QV_STATUS s = storeWordAndMark(device, *ep, on, changed)) return s;
     const uint32_t n = demodOf(*ep);
-    auto& sinc = stateOf(device).groups.signalPath.demodSincEnable;
+    auto& sinc = familyDataOf(stateOf(device)).signalPath.demodSincEnable;
     if (changed && n < sinc.size()) sinc[n] = int32_t(on);
     if (QV_STATUS s = replyInteger(device, *ep, seq, session, writeReplyFlags(changed), on)) return s;
     return changed && on ? applySinc(device, n) : QV_NO_ERROR;
@@ -261,7 +262,7 @@ QV_STATUS DemodSincUpdateData(DeviceAccess& device, const EPNodePtr& ep, const u
     if (QV_STATUS s = ReceiveWord(*ep, data, length, word, changed)) return s;
     if (!changed) return QV_NO_ERROR;
     const uint32_t n = demodOf(*ep);
-    auto& sinc = stateOf(device).groups.signalPath.demodSincEnable;
+    auto& sinc = familyDataOf(stateOf(device)).signalPath.demodSincEnable;
     if (n < sinc.size()) sinc[n] = word != 0 ? 1 : 0;
     if (QV_STATUS s = pushInteger(device, ep->epId, word != 0 ? 1 : 0)) return s;
     return word != 0 ? applySinc(device, n) : QV_NO_ERROR;

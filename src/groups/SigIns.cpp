@@ -11,6 +11,7 @@
 #include "groups/common/SharedWriteHandlers.h"
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
+#include "groups/data/GroupFamilyData.h"
 
 namespace tarnix {
 
@@ -60,7 +61,7 @@ EPNodePtr makeLeaf(DeviceAccess& device, DeviceStateNodeGroup* group, const Tree
 QV_STATUS makeInput(DeviceAccess& device, DeviceStateNodeGroup* group, const TreeNode::Ptr& root, const Feature* item,
                     uint32_t i) {
     DeviceState& state = stateOf(device);
-    FrontEndData& data = state.groups.frontEnd;
+    FrontEndData& data = familyDataOf(state).frontEnd;
     const TreeNode::Ptr input = CreateChild<SigInNodes>(root);
     const uint32_t block = item->address + i * item->stride;
     const bool modelled = i < sigin::kModelInputs;
@@ -118,7 +119,7 @@ QV_STATUS SigInsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     state.sigInRewriteEPIds.fill(-1);  // this build's inputs only
     // A new round of gain data: answers still on their way from an earlier
     // build count for nothing, and this round counts from 0 again.
-    FrontEndData& frontEnd = state.groups.frontEnd;
+    FrontEndData& frontEnd = familyDataOf(state).frontEnd;
     ++frontEnd.gainRequestRound;
     frontEnd.sigInGainCalBlocks.fill(0);
     frontEnd.gainRangeAnswerCount = 0;
@@ -204,7 +205,7 @@ QV_STATUS SigInImp50WriteData(DeviceAccess& device, const EPNodePtr& ep, uint32_
 QV_STATUS SigInCouplingChanged(DeviceAccess& device, uint32_t input, uint32_t couplingWord) {
     if (input >= sigin::kModelInputs) return QV_NO_ERROR;
     DeviceState& state = stateOf(device);
-    uint32_t& current = state.groups.frontEnd.sigInCouplingTable[input];
+    uint32_t& current = familyDataOf(state).frontEnd.sigInCouplingTable[input];
     const uint32_t subTable = couplingWord == 0 ? 1 : 0;
     if (current == subTable) return QV_NO_ERROR;
     const AuxOutScaleSnapshot before = AuxOutsScaleFactors(device);

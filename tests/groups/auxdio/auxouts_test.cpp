@@ -2,6 +2,7 @@
 
 #include "groups/AuxOuts.h"
 #include "groups/AuxOutsScale.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +66,7 @@ TEST_F(AuxOutsTest, EachOutputHasItsLeavesLinksAndRequests) {
             EXPECT_EQ(output->childAt(i)->endpoint()->precision, leaves[i].precision) << leaves[i].name;
         }
     }
-    const AuxDioData& data = state().groups.auxDio;
+    const AuxDioData& data = familyDataOf(state()).auxDio;
     ASSERT_EQ(data.auxOutScaleEpIdCount, 2u);
     EXPECT_EQ(int32_t(data.auxOutScaleEpIds[0]), idOf(0, "SCALE"));
     EXPECT_EQ(int32_t(data.auxOutScaleEpIds[1]), idOf(1, "SCALE"));
@@ -105,11 +106,11 @@ TEST_F(AuxOutsTest, WithoutDemodulatorsTheSelectionStartsAtIndex15) {
 }
 
 TEST_F(AuxOutsTest, NoOutputsEmptyTheScaleList) {
-    state().groups.auxDio.auxOutScaleEpIdCount = 5;
+    familyDataOf(state()).auxDio.auxOutScaleEpIdCount = 5;
     ASSERT_EQ(buildOutputs(0), QV_NO_ERROR);
     EXPECT_EQ(groupRoot->childCount(), 0u);
     EXPECT_EQ(state().groups.auxOutputCount, 0u);
-    EXPECT_EQ(state().groups.auxDio.auxOutScaleEpIdCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).auxDio.auxOutScaleEpIdCount, 0u);
     EXPECT_TRUE(AuxOutsScaleFactors(dev).empty());
 }
 
@@ -117,7 +118,7 @@ TEST_F(AuxOutsTest, AThirtyThirdScaleEndsTheBuild) {
     EXPECT_EQ(buildOutputs(40), QV_BUFFER_TOO_SMALL);
     ASSERT_EQ(groupRoot->childCount(), 33u);
     EXPECT_EQ(groupRoot->childAt(32)->childCount(), 4u);
-    EXPECT_EQ(state().groups.auxDio.auxOutScaleEpIdCount, 32u);
+    EXPECT_EQ(familyDataOf(state()).auxDio.auxOutScaleEpIdCount, 32u);
 }
 
 TEST_F(AuxOutsTest, OutputSelectionIsLimitedToThePresentLoops) {

@@ -4,6 +4,7 @@
 
 #include "core/LogCapture.h"
 #include "groups/PIDs.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cstring>
 #include <limits>
@@ -39,8 +40,8 @@ protected:
         state().groups.oscillatorCount = 2;
         state().groups.auxOutputCount = 4;
         state().groups.dioCount = 1;
-        state().groups.frontEnd.mixerChannelFirst = 6;
-        state().groups.frontEnd.mixerChannelLast = 7;
+        familyDataOf(state()).frontEnd.mixerChannelFirst = 6;
+        familyDataOf(state()).frontEnd.mixerChannelLast = 7;
     }
     static uint32_t controlAddress(int n) { return kControllers + uint32_t(n) * kStride; }
     // The writes of a send pass, as (address, word).

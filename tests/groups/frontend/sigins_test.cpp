@@ -1,4 +1,5 @@
 #include "SigInsFixture.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <chrono>
 #include <cmath>
@@ -54,7 +55,7 @@ TEST_F(SigInsTest, InitBuildsFourLeavesPerInputAndRequestsThem) {
     EXPECT_EQ(from, 0.0001);
     EXPECT_EQ(state().ledRegisters,
               (std::vector<uint32_t>{address(0, sigin::kLedOffset), address(1, sigin::kLedOffset)}));
-    EXPECT_EQ(state().groups.frontEnd.sigInRangeEPIds[1], id(1, "RANGE"));
+    EXPECT_EQ(familyDataOf(state()).frontEnd.sigInRangeEPIds[1], id(1, "RANGE"));
     EXPECT_EQ(state().sigInRewriteEPIds[1], id(1, "IMP50"));
     // DIFF shows differential as 1: its register holds 0 for that.
     EXPECT_EQ(read(id(0, "DIFF"))[0].asInteger(), 0);
@@ -199,7 +200,7 @@ TEST_F(SigInsTest, CouplingSwitchesTheSubTableAndKeepsThePosition) {
     dev.clearEvents();
     std::vector<OutputRecord> out = writeInteger(id(0, "AC"), 0);
     EXPECT_EQ(out.size(), 1u) << "the AC reply only";
-    EXPECT_EQ(state().groups.frontEnd.sigInCouplingTable[0], 1u);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.sigInCouplingTable[0], 1u);
     EXPECT_EQ(storedU32(id(0, "RANGE")), (0x40u | 2) << 16 | 0x202);
     EXPECT_EQ(dev.events()[0].address, address(0, sigin::kRangeAuxOffset));
     EXPECT_EQ(dev.events()[0].word(), 0xB002u);

@@ -1,4 +1,5 @@
 #include "DemodFixture.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 
@@ -27,12 +28,12 @@ TEST_F(DemodsSettingsTest, WrongRecordsBuildNothing) {
 TEST_F(DemodsSettingsTest, InitMakesTheLeavesAndRequestsEightWordsPerDemodulator) {
     buildDemods(2, 6);
     EXPECT_EQ(state().groups.demodulatorCount, 6u);
-    EXPECT_EQ(state().groups.signalPath.demodsVersion, 2);
-    EXPECT_EQ(state().groups.signalPath.demodBlockStride, kSettingsStride);
-    EXPECT_EQ(state().groups.signalPath.demodBlockAttribute, 0x5Au);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodsVersion, 2);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockStride, kSettingsStride);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockAttribute, 0x5Au);
     int row = -1;
     FeatureMapRowOf(settings, state().features, &row);
-    EXPECT_EQ(state().groups.signalPath.demodBlockRow, row);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockRow, row);
 
     const char* names[] = {"ADCSELECT", "ORDER", "TIMECONSTANT", "RATE", "TRIGGER",
                            "OSCSELECT", "HARMONIC", "PHASESHIFT", "SINC", "SAMPLE"};
@@ -194,9 +195,9 @@ TEST_F(DemodsSettingsTest, SincFilterMovesItsOscillator) {
     EXPECT_EQ(out[0].asDouble(), 230263.15789437035);
     // The instrument switching the filter off and on again.
     EXPECT_EQ(deliver(settingsAddress(2, 0x1C), word(0)).size(), 1u);
-    EXPECT_EQ(state().groups.signalPath.demodSincEnable[2], 0);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodSincEnable[2], 0);
     EXPECT_EQ(deliver(settingsAddress(2, 0x1C), word(2))[0].asInteger(), 1);
-    EXPECT_EQ(state().groups.signalPath.demodSincEnable[2], 1);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodSincEnable[2], 1);
 }
 
 TEST_F(DemodsSettingsTest, FullOutputFifoKeepsTheStoredWordAndTheMark) {

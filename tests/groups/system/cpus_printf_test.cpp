@@ -2,6 +2,7 @@
 
 #include "core/LogCapture.h"
 #include "groups/CPUsPrintf.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ protected:
                   QV_NO_ERROR);
         dev.takeOutput();
     }
-    RTKPrintfDecoder& decoder() { return state().groups.system.printDecoders.at(0); }
+    RTKPrintfDecoder& decoder() { return familyDataOf(state()).system.printDecoders.at(0); }
     QV_STATUS send(const Bytes& m) { return RTKPrintfHandleMessage(dev, m.data(), uint32_t(m.size()), decoder(), kPrintWindow); }
     // The lines pushed to CPUS/0/OUTPUT.
     std::vector<std::string> lines() {

@@ -1,6 +1,7 @@
 #pragma once
 // Per-device state of the node groups: Scopes, signal inputs, signal outputs and the status word.
-// Kept in the device state and used only on the device thread.
+// Kept in the device state's group store (GroupFamilyData.h) and used only on
+// the device thread.
 //
 // Fields of these groups that the engine's DeviceStateGroupData and DeviceState
 // already hold, and that other groups read:
@@ -11,13 +12,13 @@
 //   groups.gainRanges        gain-range tables in service, [input * 2 + sub-table]
 //   sigInRewriteEPIds/State/Time  IMP50 endpoints and the 50 Ohm forcing at start-up
 // groups/SigIns.h has the gain model (SigInWordGain, SigInSetGain, ...).
+#include "engine/GainRangeEntry.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
 
 namespace tarnix {
-
-struct GainRangeEntry;
 
 struct FrontEndData {
     static constexpr std::size_t kModelInputs = 2;  // inputs with per-input gain state

@@ -1,6 +1,7 @@
 #pragma once
 // Per-device state of the node groups: Oscillators, modulators and demodulators.
-// Kept in the device state and used only on the device thread.
+// Kept in the device state's group store (GroupFamilyData.h) and used only on
+// the device thread.
 //
 // Fields of these groups that DeviceStateGroupData and DeviceState already
 // hold, and that other groups read:

@@ -1,6 +1,7 @@
 #pragma once
 // Per-device state of the node groups: System nodes, real-time CPUs and KCtrl preamplifiers.
-// Kept in the device state and used only on the device thread.
+// Kept in the device state's group store (GroupFamilyData.h) and used only on
+// the device thread.
 //
 // Fields of these groups that the engine's DeviceState already holds:
 //   hwInfo.revision   hardware revision (bits 0-2 of the board register), read by SYSTEM/HWREVISION
