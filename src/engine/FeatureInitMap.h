@@ -11,7 +11,7 @@
 
 // The table of feature groups: for every feature code of an instrument's
 // feature list, what is built from its record. The node groups build it once
-// (groups/FeatureInitMap.h); the program's set-up hands it to every device
+// (groups/FeatureInitMapBuild.h); the program's set-up hands it to every device
 // object, and the device threads share it read-only.
 namespace tarnix {
 
