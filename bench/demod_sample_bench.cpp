@@ -65,7 +65,7 @@ void BM_DemodSamples(benchmark::State& bench) {
     FeatureMapInsert(state.features, kSettings, kDemods, kSlotBytes, 0, "DEMODS  ", &settings);
     FeatureMapInsert(state.features, kSamples, 2 * kDemods, kSlotBytes, 0, "DEMODS  ", &samples);
     FeatureMapInsert(state.features, kModulators, 2, 0x20, 0, "MODS    ", &mods);
-    state.groups.auxInputCount = 1;
+    familyDataOf(state).shared.auxInputCount = 1;
     if (!buildGroup<LQ3::Mods>(device, ModsFeatureInit, {mods}) ||
         !buildGroup<LQ3::Demods>(device, DemodsFeatureInit, {settings, samples})) {
         bench.SkipWithError("groups");

@@ -60,41 +60,19 @@ struct HwInfoWord {
     bool flag = false;      // bit 3
 };
 
-// Data the node groups keep in the device state, with their initial values:
-// what the engine initialises itself and what several families of groups
-// share. Each family's own records live in the group store.
+// Data of the node groups that the engine initialises itself: at creation
+// (the gain ranges) and whenever feature discovery starts. Everything else
+// the groups keep lives in the group store.
 struct DeviceStateGroupData {
     static constexpr std::size_t kGainRangeLists = 4;
     static constexpr std::size_t kGainRangeDefaults = 30;
 
-    uint32_t oscillatorCount = 0;
-    uint32_t demodulatorCount = 0;
-    uint32_t pllCount = 0;
-    uint32_t pidCount = 0;
-    uint32_t signalInputCount = 0;
-    uint32_t auxInputCount = 0;
-    uint32_t auxOutputCount = 0;
-    uint32_t dioCount = 0;
-    uint32_t modulatorCount = 0;
-
-    std::array<double, 256> gainTable0 = filled(1.0);
-    std::array<double, 256> gainTable1 = filled(1.0);
     // Derived auxiliary-output values and the demodulator input table, reset
     // whenever feature discovery starts (DeviceStateFeatureInit).
     std::array<double, 8> auxOutDerived{};
     std::array<int, 32> demodInputIndex{};
 
     std::array<std::vector<GainRangeEntry>, kGainRangeLists> gainRanges;
-
-    // The oscillator each demodulator uses: 0 to 7 at creation.
-    std::array<int, 8> demodOscSelect{{0, 1, 2, 3, 4, 5, 6, 7}};
-
-private:
-    static std::array<double, 256> filled(double v) {
-        std::array<double, 256> a;
-        a.fill(v);
-        return a;
-    }
 };
 
 // The per-instrument record of the device state engine. Owned by the device

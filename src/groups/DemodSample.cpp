@@ -58,13 +58,14 @@ double inputGain(const DeviceState& state, std::size_t d) {
     const int32_t input = state.groups.demodInputIndex[d];
     if (input < 0) return 0.0;
     const uint64_t i = uint64_t(input);
-    const uint64_t signalInputs = state.groups.signalInputCount;
+    const SharedGroupData& shared = familyDataOf(state).shared;
+    const uint64_t signalInputs = shared.signalInputCount;
     if (i < signalInputs) {
         const auto& gains = state.groups.auxOutDerived;
         const double g = i < gains.size() ? gains[i] : 0.0;
         return g > 0.0 ? g : 0.0;  // also NaN
     }
-    const uint64_t inputs = signalInputs + 2 * (uint64_t(state.groups.auxInputCount) + state.groups.dioCount);
+    const uint64_t inputs = signalInputs + 2 * (uint64_t(shared.auxInputCount) + shared.dioCount);
     return i < inputs ? 1.0 : 0.0;
 }
 

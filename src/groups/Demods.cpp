@@ -122,13 +122,14 @@ QV_STATUS buildDemod(const DemodBuild& b, Feature* settings, const Feature* samp
     BindServerSetting(*trigger, DemodTriggerReadData, DemodTriggerWriteNumber);
 
     const uint32_t osc = b.version == 3 && n > 5 ? n
-                         : v2                    ? uint32_t(limitIndex(b.n, state.groups.oscillatorCount))
+                         : v2                    ? uint32_t(limitIndex(b.n, familyDataOf(state).shared.oscillatorCount))
                                                  : fixedAssignment(n);
     requested.push_back(
         settingsWord<Leaf::OscSelect>(b, kOscSelectOffset, osc, IntegerReadData, oscSelectWriter(b.version, b.n),
                                       DemodOscSelectUpdateData)
             ->epId);
-    if (n < state.groups.demodOscSelect.size()) state.groups.demodOscSelect[n] = int32_t(osc);
+    auto& oscSelect = familyDataOf(state).shared.demodOscSelect;
+    if (n < oscSelect.size()) oscSelect[n] = int32_t(osc);
 
     const bool narrowHarmonic = n == 6 || n == 7;
     requested.push_back(settingsWord<Leaf::Harmonic>(
@@ -169,12 +170,12 @@ QV_STATUS DemodsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     DeviceState& state = stateOf(device);
     Feature* settings = items[0];
     auto& data = familyDataOf(state).signalPath;
-    state.groups.demodulatorCount = settings->count;
+    familyDataOf(state).shared.demodulatorCount = settings->count;
     data.demodsVersion = version;
     data.demodBlockRow = DeviceStateRowOf(device, settings);
     data.demodBlockStride = settings->stride;
     data.demodBlockAttribute = settings->attribute;
-    GroupWarnBeyondTable("DEMODS", settings->count, state.groups.demodOscSelect.size(),
+    GroupWarnBeyondTable("DEMODS", settings->count, familyDataOf(state).shared.demodOscSelect.size(),
                          "the oscillator selection and sinc filter");
     GroupWarnBeyondTable("DEMODS", settings->count, state.groups.demodInputIndex.size(),
                          "the input selection (and with it the sample stream)");

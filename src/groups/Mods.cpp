@@ -262,7 +262,7 @@ QV_STATUS ModsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     ModulationTables();
     DeviceState& state = stateOf(device);
     const Feature* record = items[0];
-    state.groups.modulatorCount = record->count;
+    familyDataOf(state).shared.modulatorCount = record->count;
 
     GroupWarnBeyondTable("MODS", record->count, familyDataOf(state).signalPath.modSampleEpId.size(),
                          "the modulation mode and the derived sample stream");

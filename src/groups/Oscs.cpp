@@ -35,7 +35,7 @@ double sincFrequency(double hertz) {
 }  // namespace
 
 bool OscIsSincLinked(const DeviceState& state, uint32_t osc) {
-    const auto& select = state.groups.demodOscSelect;
+    const auto& select = familyDataOf(state).shared.demodOscSelect;
     const auto& sinc = familyDataOf(state).signalPath.demodSincEnable;
     for (std::size_t d = 0; d < select.size() && d < sinc.size(); ++d)
         if (select[d] >= 0 && uint32_t(select[d]) == osc && sinc[d] != 0) return true;
@@ -54,7 +54,7 @@ QV_STATUS OscsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     if (QV_STATUS s = GroupCheckBlocks(items, count, 1)) return s;
     DeviceState& state = stateOf(device);
     const Feature* record = items[0];
-    state.groups.oscillatorCount = record->count;
+    familyDataOf(state).shared.oscillatorCount = record->count;
     GroupWarnBeyondTable("OSCS", record->count, familyDataOf(state).signalPath.oscFreqEpId.size(),
                          "the frequency that a demodulator's sinc filter follows");
 

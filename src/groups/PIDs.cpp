@@ -241,7 +241,7 @@ QV_STATUS PIDsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     }
     state.pidStrobeEnable = 1;
     state.pidStrobeAddress = commonBlock->address;
-    state.groups.pidCount = controllers;
+    familyDataOf(state).shared.pidCount = controllers;
     familyDataOf(state).controlLoop.pidRateEndpoints.assign(controllers, -1);
 
     BuildContext ctx{device, group, commonBlock, controllerBlock, {}};

@@ -64,7 +64,7 @@ uint32_t fromTipProtectPLL(uint32_t word) {
 
 // A PLL index limited to the PLLs the instrument has (when it has any).
 int64_t limitPll(const DeviceState& state, int64_t pll) {
-    const int64_t count = state.groups.pllCount;
+    const int64_t count = familyDataOf(state).shared.pllCount;
     if (count >= 1 && pll > count - 1) return count - 1;
     return pll;
 }

@@ -224,7 +224,7 @@ QV_STATUS PLLsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     const Feature* loopBlock = items[0];
     DeviceState& state = stateOf(device);
     ControlLoopData& loops = familyDataOf(state).controlLoop;
-    state.groups.pllCount = loopBlock->count;
+    familyDataOf(state).shared.pllCount = loopBlock->count;
     loops.pllFeatureVersion = version;
 
     if (QV_STATUS s = registerDemods67(device, group)) return s;

@@ -113,7 +113,7 @@ QV_STATUS SigInsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     if (QV_STATUS s = GroupCheckBlocks(items, count, 1)) return s;
     DeviceState& state = stateOf(device);
     const Feature* item = items[0];
-    state.groups.signalInputCount = item->count;
+    familyDataOf(state).shared.signalInputCount = item->count;
     GroupWarnBeyondTable("SIGINS", item->count, sigin::kModelInputs,
                          "the gain model (range, coupling table, gain data, 50 Ohm forcing)");
     state.sigInRewriteEPIds.fill(-1);  // this build's inputs only

@@ -96,8 +96,8 @@ double SigInFormulaGain(uint32_t word) {
 double SigInWordGain(const DeviceState& state, uint32_t input, uint32_t word) {
     if (SigInTableMode(state)) return tableGain(state, input, word);
     const double gain = SigInFormulaGain(word);
-    if (input == 0) return gain * state.groups.gainTable0[word & 0xFF];
-    if (input == 1) return gain * state.groups.gainTable1[word & 0xFF];
+    if (input == 0) return gain * familyDataOf(state).shared.gainTable0[word & 0xFF];
+    if (input == 1) return gain * familyDataOf(state).shared.gainTable1[word & 0xFF];
     return gain;
 }
 

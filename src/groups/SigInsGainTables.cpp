@@ -141,7 +141,8 @@ void GainRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32_t le
         illegalLength(reply, length, BOOST_CURRENT_FUNCTION, kCalibrationLengthLine);
     DeviceState& state = stateOf(device);
     const uint32_t input = block / kBlocksPerInput;
-    std::array<double, 256>& factors = input == 0 ? state.groups.gainTable0 : state.groups.gainTable1;
+    SharedGroupData& shared = familyDataOf(state).shared;
+    std::array<double, 256>& factors = input == 0 ? shared.gainTable0 : shared.gainTable1;
     const uint32_t first = (block % kBlocksPerInput) * kFactorsPerBlock;
     for (uint32_t k = 0; k < kFactorsPerBlock; ++k) factors[first + k] = singleAt(reply + 4 * k);
     if (++familyDataOf(state).frontEnd.sigInGainCalBlocks[input] == kBlocksPerInput)

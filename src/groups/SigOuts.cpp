@@ -108,7 +108,7 @@ void mixerChannels(const DeviceState& state, uint32_t channels, int32_t& first, 
         first = 6;
         last = 7;
     } else if (version == 3) {
-        last = int32_t(state.groups.demodulatorCount) - 1;
+        last = int32_t(familyDataOf(state).shared.demodulatorCount) - 1;
     }
 }
 

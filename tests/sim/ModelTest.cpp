@@ -227,10 +227,10 @@ TEST_P(VariantTest, TheEngineBuildsEveryGroupFromIt) {
     EXPECT_EQ(state.hwInfo.revision, variant.hardwareRevision);
     EXPECT_EQ(state.cmd.dataAddress, layout::kMailboxData);
     EXPECT_EQ(state.cmd.dataSize, layout::kMailboxDataBytes);
-    EXPECT_EQ(state.groups.signalInputCount, variant.signalInputs);
+    EXPECT_EQ(familyDataOf(state).shared.signalInputCount, variant.signalInputs);
     EXPECT_EQ(familyDataOf(state).signalPath.demodsVersion, variant.demodsVersion);
     EXPECT_EQ(familyDataOf(state).controlLoop.pllFeatureVersion, variant.pllVersion);
-    EXPECT_EQ(state.groups.pidCount, variant.pidControllers);
+    EXPECT_EQ(familyDataOf(state).shared.pidCount, variant.pidControllers);
     EXPECT_EQ(familyDataOf(state).system.printDecoders.size(), variant.cpus);
     std::vector<std::string> children;
     for (const auto& child : state.tree->root->children()) children.push_back(child->getName());

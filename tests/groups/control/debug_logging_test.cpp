@@ -24,7 +24,7 @@ protected:
 };
 
 TEST_F(DebugLoggingTest, PidHandlersLog) {
-    state().groups.demodulatorCount = 8;
+    familyDataOf(state()).shared.demodulatorCount = 8;
     ASSERT_EQ(build<LQ3::PIDs>(PIDsFeatureInit, 1,
                                {insert(0x03000000, 1, 0x10), insert(0x03000100, 2, 0x80), insert(0x03001000, 1, 4)}),
               QV_NO_ERROR);

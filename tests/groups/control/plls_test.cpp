@@ -38,9 +38,9 @@ class PllsTest : public test::ControlFixture {
 protected:
     void SetUp() override {
         ControlFixture::SetUp();
-        state().groups.signalInputCount = 2;
-        state().groups.auxInputCount = 1;
-        state().groups.dioCount = 1;
+        familyDataOf(state()).shared.signalInputCount = 2;
+        familyDataOf(state()).shared.auxInputCount = 1;
+        familyDataOf(state()).shared.dioCount = 1;
     }
     void addDemods(uint32_t count) {
         Feature* demods = insert(kDemods, count, kDemodStride, "DEMODS  ");
@@ -80,7 +80,7 @@ TEST_F(PllsTest, FullLeafSetWithTheHarmonicsOfDemodulatorsSixAndSeven) {
     EXPECT_EQ(childNames("0"), plus(kFullLeaves, {"HARMONIC", "ORDER"}));
     EXPECT_EQ(childNames("1"), plus(kFullLeaves, {"HARMONIC", "ORDER"}));
     EXPECT_EQ(childNames("2"), kFullLeaves);
-    EXPECT_EQ(state().groups.pllCount, 3u);
+    EXPECT_EQ(familyDataOf(state()).shared.pllCount, 3u);
     EXPECT_EQ(familyDataOf(state()).controlLoop.pllFeatureVersion, 2);
 
     const std::vector<int> rows = demods67Rows();
@@ -220,9 +220,9 @@ TEST_F(PllsTest, InputSelection) {
 }
 
 TEST_F(PllsTest, InputSelectionWithoutInputs) {
-    state().groups.signalInputCount = 0;
-    state().groups.auxInputCount = 0;
-    state().groups.dioCount = 0;
+    familyDataOf(state()).shared.signalInputCount = 0;
+    familyDataOf(state()).shared.auxInputCount = 0;
+    familyDataOf(state()).shared.dioCount = 0;
     ASSERT_EQ(buildPlls(1, 2), QV_NO_ERROR);
     EXPECT_EQ(word("0/ADCSELECT"), 0xFFFFFFFFu);
     settle();

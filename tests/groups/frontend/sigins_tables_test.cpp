@@ -75,7 +75,7 @@ TEST_F(GainTablesTest, CalibrationOfAnInputTakesEffectWithItsFourthBlock) {
         GainRequestComplete(dev, factors(2.0f).data(), 256, index(block));
         EXPECT_TRUE(dev.takeOutput().empty());
     }
-    EXPECT_EQ(state().groups.gainTable1[0x0A], 2.0);
+    EXPECT_EQ(familyDataOf(state()).shared.gainTable1[0x0A], 2.0);
     // Reads use the factors at once; subscribers hear of the range with the fourth block.
     EXPECT_EQ(shownRange(1), calibrated);
     GainRequestComplete(dev, factors(2.0f).data(), 256, index(7));
@@ -89,7 +89,7 @@ TEST_F(GainTablesTest, CalibrationOfAnInputTakesEffectWithItsFourthBlock) {
     // A later block stores its factors without another recalibration.
     GainRequestComplete(dev, factors(4.0f).data(), 256, index(4));
     EXPECT_TRUE(dev.takeOutput().empty());
-    EXPECT_EQ(state().groups.gainTable1[0x0A], 4.0);
+    EXPECT_EQ(familyDataOf(state()).shared.gainTable1[0x0A], 4.0);
 }
 
 // The group built again (a feature list processed once more): a new round of
@@ -127,7 +127,7 @@ TEST_P(GainRoundsTest, ARebuildStartsANewRoundAndIgnoresLateAnswers) {
     GainRangeRequestTimeout(dev, earlyBlock);
     EXPECT_EQ(familyDataOf(state()).frontEnd.sigInGainCalBlocks[1], 0u);
     EXPECT_EQ(familyDataOf(state()).frontEnd.gainRangeAnswerCount, 0u);
-    EXPECT_EQ(state().groups.gainTable1[0x0A], 1.0) << "its factors are not taken";
+    EXPECT_EQ(familyDataOf(state()).shared.gainTable1[0x0A], 1.0) << "its factors are not taken";
     EXPECT_EQ(state().cmd.queue.size(), queued) << "nor asked for again";
 
     if (hwRevision == kFormulaMode) {

@@ -30,7 +30,7 @@ TEST_F(SigInsTest, InitWantsOneRecord) {
 
 TEST_F(SigInsTest, InitBuildsFourLeavesPerInputAndRequestsThem) {
     buildSigIns(kFormulaMode);
-    EXPECT_EQ(state().groups.signalInputCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.signalInputCount, 2u);
     ASSERT_EQ(root->childCount(), 2u);
     struct Expected {
         const char* name;
@@ -225,7 +225,7 @@ TEST_F(SigInsTest, CouplingSwitchesTheSubTableAndKeepsThePosition) {
 TEST_F(SigInsTest, FormulaModeCouplingDerivesTheCodeFromTheRange) {
     buildSigIns(kFormulaMode);
     writeDouble(id(0, "RANGE"), 5.0);  // code 7
-    state().groups.gainTable0[7] = 0.5;
+    familyDataOf(state()).shared.gainTable0[7] = 0.5;
     // The code is derived again from the shown range (3.87 V, clamped to 2 V).
     writeInteger(id(0, "AC"), 0);
     EXPECT_EQ(storedU32(id(0, "RANGE")), 7u);

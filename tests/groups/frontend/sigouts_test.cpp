@@ -41,7 +41,7 @@ protected:
     QV_STATUS tryBuild(const Layout& layout, uint32_t mixerCount) {
         state().hwInfo.revision = layout.hwRevision;
         familyDataOf(state()).signalPath.demodsVersion = layout.demodsVersion;
-        state().groups.demodulatorCount = layout.demodCount;
+        familyDataOf(state()).shared.demodulatorCount = layout.demodCount;
         Feature* outputs = addBlock(kOutputBlock + spare, layout.outputs, kOutputStride);
         Feature* mixer = addBlock(kMixerBlock + spare, mixerCount, layout.mixerStride);
         spare += 0x10000;  // a further try needs blocks of its own

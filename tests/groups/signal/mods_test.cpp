@@ -48,7 +48,7 @@ protected:
 };
 
 TEST_F(ModsTest, InitMakesTheLeavesAndRequestsTheImage) {
-    EXPECT_EQ(state().groups.modulatorCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.modulatorCount, 2u);
     const char* names[] = {"MODE", "SIDEBAND", "FMCOEFF", "SAMPLE"};
     const int32_t types[] = {81, 82, 80, 83};
     const TreeNode::Ptr mod = mods->childAt(1);

@@ -23,7 +23,7 @@ protected:
     }
     int32_t freq(std::size_t osc) { return idOf(root->childAt(osc), "FREQ"); }
     void linkSinc(int demod, int osc) {
-        state().groups.demodOscSelect[std::size_t(demod)] = osc;
+        familyDataOf(state()).shared.demodOscSelect[std::size_t(demod)] = osc;
         familyDataOf(state()).signalPath.demodSincEnable[std::size_t(demod)] = 1;
     }
 
@@ -38,12 +38,12 @@ TEST_F(OscsTest, WrongRecordCountBuildsNothing) {
         EXPECT_EQ(build<LQ3::Oscs>(OscsFeatureInit, 1, items, &node), QV_BUFFER_TOO_SMALL);
         EXPECT_EQ(node->childCount(), 0u);
     }
-    EXPECT_EQ(state().groups.oscillatorCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).shared.oscillatorCount, 0u);
 }
 
 TEST_F(OscsTest, InitBuildsOneFrequencyPerOscillatorAndRequestsIt) {
     buildOscs(2);
-    EXPECT_EQ(state().groups.oscillatorCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.oscillatorCount, 2u);
     ASSERT_EQ(root->childCount(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
         const TreeNode::Ptr instance = root->childAt(i);
