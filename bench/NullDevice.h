@@ -1,9 +1,10 @@
 #pragma once
 // A device for benchmarks of the device state engine: its write queue goes
-// nowhere, its FIFOs are real.
+// nowhere, its FIFOs are real. Its groups are those of the LQ3 instruments.
 #include "core/fifo/BufferFifo.h"
 #include "engine/DeviceAccess.h"
 #include "engine/DeviceState.h"
+#include "groups/FeatureInitMapBuild.h"
 
 #include <memory>
 
@@ -12,7 +13,10 @@ namespace bench {
 
 class NullDevice : public DeviceAccess {
 public:
-    NullDevice() : output_(std::make_shared<BufferFifo<65536, 1048576>>()), request_(std::make_shared<BufferFifo<1024, 65536>>()) {}
+    NullDevice()
+        : DeviceAccess(FeatureInitMap()),
+          output_(std::make_shared<BufferFifo<65536, 1048576>>()),
+          request_(std::make_shared<BufferFifo<1024, 65536>>()) {}
     ~NullDevice() override { DeviceStateDestroy(*this); }
     void queueWriteBegin(uint32_t, uint32_t) override {}
     void queueWriteData(const uint8_t*, uint32_t) override {}

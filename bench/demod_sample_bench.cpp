@@ -12,6 +12,7 @@
 #include "engine/nodedefs/NodeDefFamily.h"
 #include "groups/Demods.h"
 #include "groups/Mods.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <benchmark/benchmark.h>
 
@@ -64,14 +65,14 @@ void BM_DemodSamples(benchmark::State& bench) {
     FeatureMapInsert(state.features, kSettings, kDemods, kSlotBytes, 0, "DEMODS  ", &settings);
     FeatureMapInsert(state.features, kSamples, 2 * kDemods, kSlotBytes, 0, "DEMODS  ", &samples);
     FeatureMapInsert(state.features, kModulators, 2, 0x20, 0, "MODS    ", &mods);
-    state.groups.auxInputCount = 1;
+    familyDataOf(state).shared.auxInputCount = 1;
     if (!buildGroup<LQ3::Mods>(device, ModsFeatureInit, {mods}) ||
         !buildGroup<LQ3::Demods>(device, DemodsFeatureInit, {settings, samples})) {
         bench.SkipWithError("groups");
         return;
     }
     for (uint32_t d = 0; d < kDemods; ++d) state.groups.demodInputIndex[d] = 0;  // aux input 0: gain 1
-    state.groups.signalPath.modMode[0] = modulated ? 2 : 0;                    // "AM upper"
+    familyDataOf(state).signalPath.modMode[0] = modulated ? 2 : 0;                    // "AM upper"
 
     std::vector<std::shared_ptr<BufferFifoBase>> streams;
     for (const auto& entry : state.epNodes.nodes)

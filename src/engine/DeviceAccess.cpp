@@ -7,7 +7,7 @@
 
 namespace tarnix {
 
-DeviceAccess::DeviceAccess() = default;
+DeviceAccess::DeviceAccess(const FeatureInitMapTable& featureInitMap) : featureInitMap_(&featureInitMap) {}
 DeviceAccess::~DeviceAccess() = default;
 
 QVFifo& outputOf(DeviceAccess& device) {

@@ -1,4 +1,6 @@
 #pragma once
+#include "engine/FeatureInitMapTable.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -17,13 +19,16 @@ using EngineTime = EngineClock::time_point;
 
 // What the device state engine needs of its device object: the instrument's
 // write queue (host-to-device write messages and read requests), the flush of
-// that queue, the FIFOs of the device's tree, its identity and a clock. The
-// device object of the instrument connection implements it; tests use a fake.
+// that queue, the FIFOs of the device's tree, its identity, a clock and the
+// table of feature groups that its feature list is built with. The device
+// object of the instrument connection implements it; tests use a fake.
 //
 // The engine runs only on the device thread; so do all of these calls.
 class DeviceAccess {
 public:
-    DeviceAccess();
+    // `featureInitMap` outlives the device object; the program's set-up hands it
+    // down (the node groups build it).
+    explicit DeviceAccess(const FeatureInitMapTable& featureInitMap);
     DeviceAccess(const DeviceAccess&) = delete;
     DeviceAccess& operator=(const DeviceAccess&) = delete;
     virtual ~DeviceAccess();
@@ -64,11 +69,15 @@ public:
         return false;
     }
 
+    // The table of feature groups that the device's groups are built from.
+    const FeatureInitMapTable& featureInitMap() const { return *featureInitMap_; }
+
     // The device state engine's record, owned by the device object.
     DeviceState* deviceState() const { return state_.get(); }
     std::unique_ptr<DeviceState>& deviceStateSlot() { return state_; }
 
 private:
+    const FeatureInitMapTable* featureInitMap_;
     std::unique_ptr<DeviceState> state_;
 };
 

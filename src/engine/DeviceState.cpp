@@ -82,7 +82,7 @@ QV_STATUS DeviceStateCreate(DeviceAccess& device) {
         DeviceStateDestroy(device);
         return s;
     }
-    if (state.apertureLength != 0 && !state.apertureTag.empty()) state.bootStep = 1;
+    if (state.apertureLength != 0 && !state.apertureTag.empty()) state.bootStep = BootStep::Start;
     return QV_NO_ERROR;
 }
 

@@ -4,15 +4,13 @@
 #include "engine/DeviceAccess.h"
 #include "engine/DeviceStateCmd.h"
 #include "engine/DeviceStateEPNode.h"
+#include "engine/DeviceStateGroupStore.h"
 #include "engine/DeviceStateTimer.h"
+#include "engine/FeatureBootstrap.h"
 #include "engine/FeatureMap.h"
+#include "engine/GainRangeEntry.h"
 #include "engine/NodeGroup.h"
 #include "engine/Timestamp48Extender.h"
-#include "engine/groupdata/AuxDioData.h"
-#include "engine/groupdata/ControlLoopData.h"
-#include "engine/groupdata/FrontEndData.h"
-#include "engine/groupdata/SignalPathData.h"
-#include "engine/groupdata/SystemData.h"
 
 #include <array>
 #include <cstdint>
@@ -40,6 +38,21 @@ enum StatsValue : int {
     STATS_COUNT = 10,
 };
 
+// The update poll of the transimpedance amplifiers (DeviceState::tampUpdateState).
+enum class TAmpUpdateState : int {
+    Idle = 0,       // nothing to poll
+    Requested = 1,  // the next send pass asks the amplifiers whether they are busy
+    InFlight = 2,   // that command is waiting for its reply
+};
+
+// The 50 Ohm forcing of the signal inputs after an FPGA configuration
+// (DeviceState::sigInRewriteState).
+enum class SigInRewriteState : int {
+    FpgaConfigured = 0,  // the device start configured the FPGA; the inputs' group arms the forcing
+    Armed = 1,           // forced; the send pass writes the inputs' own settings again later
+    Idle = 2,            // nothing to do
+};
+
 // The board register read during feature discovery.
 struct HwInfoWord {
     uint32_t raw = 0;
@@ -47,55 +60,19 @@ struct HwInfoWord {
     bool flag = false;      // bit 3
 };
 
-// One entry of a gain-range list of the signal inputs.
-struct GainRangeEntry {
-    double range = 0.0;
-    uint16_t word16 = 0;
-    uint32_t word32 = 0;
-    double factor = 1.0;
-};
-
-// Data the node groups keep in the device state, with their initial values.
-// Groups add the fields they need next to these.
+// Data of the node groups that the engine initialises itself: at creation
+// (the gain ranges) and whenever feature discovery starts. Everything else
+// the groups keep lives in the group store.
 struct DeviceStateGroupData {
     static constexpr std::size_t kGainRangeLists = 4;
     static constexpr std::size_t kGainRangeDefaults = 30;
 
-    uint32_t oscillatorCount = 0;
-    uint32_t demodulatorCount = 0;
-    uint32_t pllCount = 0;
-    uint32_t pidCount = 0;
-    uint32_t signalInputCount = 0;
-    uint32_t auxInputCount = 0;
-    uint32_t auxOutputCount = 0;
-    uint32_t dioCount = 0;
-    uint32_t modulatorCount = 0;
-
-    std::array<double, 256> gainTable0 = filled(1.0);
-    std::array<double, 256> gainTable1 = filled(1.0);
     // Derived auxiliary-output values and the demodulator input table, reset
     // whenever feature discovery starts (DeviceStateFeatureInit).
     std::array<double, 8> auxOutDerived{};
     std::array<int, 32> demodInputIndex{};
 
     std::array<std::vector<GainRangeEntry>, kGainRangeLists> gainRanges;
-
-    // The oscillator each demodulator uses: 0 to 7 at creation.
-    std::array<int, 8> demodOscSelect{{0, 1, 2, 3, 4, 5, 6, 7}};
-
-    // The groups' own state, one record per family of groups.
-    SignalPathData signalPath;
-    AuxDioData auxDio;
-    FrontEndData frontEnd;
-    ControlLoopData controlLoop;
-    SystemData system;
-
-private:
-    static std::array<double, 256> filled(double v) {
-        std::array<double, 256> a;
-        a.fill(v);
-        return a;
-    }
 };
 
 // The per-instrument record of the device state engine. Owned by the device
@@ -106,7 +83,7 @@ struct DeviceState {
     std::shared_ptr<DispatcherTree> tree;
 
     // Feature-list bootstrap.
-    int bootStep = 0;
+    BootStep bootStep = BootStep::Off;
     uint32_t apertureAddress = 0;
     uint32_t apertureLength = 0;
     std::string apertureTag;  // 8 characters once set
@@ -142,12 +119,14 @@ struct DeviceState {
     std::vector<std::unique_ptr<DeviceStateNodeGroup>> nodeGroups;
 
     DeviceStateGroupData groups;
+    // The families' own records, made by the groups on first use.
+    std::unique_ptr<DeviceStateGroupStore> groupStore;
     std::array<int, 2> sigInRewriteEPIds{{-1, -1}};
 
     // PID update strobe and the amplifier poll.
     uint32_t pidStrobeEnable = 0;
     uint32_t pidStrobeAddress = 0;
-    int tampUpdateState = 0;  // 0 idle, 1 update requested, 2 command in flight
+    TAmpUpdateState tampUpdateState = TAmpUpdateState::Idle;
     bool pidStrobePending = false;
 
     // LED animation of a finished start-up.
@@ -172,7 +151,7 @@ struct DeviceState {
     Timestamp48Extender dioExtender;
     Timestamp48Extender statusTimeExtender;
 
-    int sigInRewriteState = 2;  // 2 idle, 0 FPGA just configured, 1 armed
+    SigInRewriteState sigInRewriteState = SigInRewriteState::Idle;
     EngineTime sigInRewriteTime{};
 
     DeviceState();

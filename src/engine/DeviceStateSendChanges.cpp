@@ -79,13 +79,14 @@ QV_STATUS sendMarkedEndpoints(DeviceAccess& device, DeviceState& state) {
 }
 
 QV_STATUS pollAmplifiers(DeviceAccess& device, DeviceState& state) {
-    if (state.tampUpdateState != 1) return QV_NO_ERROR;
+    if (state.tampUpdateState != TAmpUpdateState::Requested) return QV_NO_ERROR;
     // A poll that times out is simply asked for again.
-    auto again = [](DeviceAccess& dev, const std::shared_ptr<void>&) { stateOf(dev).tampUpdateState = 1; };
+    auto again = [](DeviceAccess& dev, const std::shared_ptr<void>&) { stateOf(dev).tampUpdateState = TAmpUpdateState::Requested;
+    };
     if (QV_STATUS s = DeviceStateCmdRequest(device, TAmpUpdateComplete, again, nullptr, kTAmpPollCommand, 0,
                                             nullptr, 0))
         return s;
-    state.tampUpdateState = 2;
+    state.tampUpdateState = TAmpUpdateState::InFlight;
     return QV_NO_ERROR;
 }
 
@@ -110,9 +111,9 @@ QV_STATUS tickLeds(DeviceAccess& device, DeviceState& state) {
 // Ends the 50 Ohm forcing: the IMP50 leaves there are (an instrument may have
 // a single input) are written again with their own settings.
 QV_STATUS rewriteSignalInputs(DeviceAccess& device, DeviceState& state) {
-    if (state.sigInRewriteState != 1 || device.now() - state.sigInRewriteTime < kSigInRewriteDelay)
+    if (state.sigInRewriteState != SigInRewriteState::Armed || device.now() - state.sigInRewriteTime < kSigInRewriteDelay)
         return QV_NO_ERROR;
-    state.sigInRewriteState = 2;
+    state.sigInRewriteState = SigInRewriteState::Idle;
     for (int id : state.sigInRewriteEPIds) {
         if (id < 0) continue;
         if (QV_STATUS s = DeviceStateEPNodesMarkWrite(state.epNodes, id)) return s;
@@ -141,7 +142,7 @@ void TAmpUpdateComplete(DeviceAccess& device, const uint8_t* reply, uint32_t len
         QVLOG(logging::debug) << "tamp " << i << " state=" << word;
         busy = busy || word != 0;
     }
-    stateOf(device).tampUpdateState = busy ? 1 : 0;
+    stateOf(device).tampUpdateState = busy ? TAmpUpdateState::Requested : TAmpUpdateState::Idle;
 }
 
 }  // namespace tarnix

@@ -45,20 +45,20 @@ QV_STATUS dropHwInfoItem(DeviceState& state) {
 
 void repeatRequest(DeviceAccess& device, DeviceState& state) {
     switch (state.bootStep) {
-        case BOOT_STEP_APERTURE:
+        case BootStep::Aperture:
             QVLOG(logging::warning) << boost::format(
                                            "Requesting featurelist aperture again (Address=%08x, Length=%u)!") %
                                            state.apertureAddress % state.apertureLength;
             device.queueRequestData(state.apertureAddress, state.apertureLength);
             break;
-        case BOOT_STEP_LIST:
-        case BOOT_STEP_BUILD:
+        case BootStep::List:
+        case BootStep::Build:
             QVLOG(logging::warning) << boost::format(
                                            "Requesting whole featurelist again (Address=%08x, Length=%u)!") %
                                            state.apertureAddress % (state.apertureLength + state.featureListLength);
             device.queueRequestData(state.apertureAddress, state.apertureLength + state.featureListLength);
             break;
-        case BOOT_STEP_BOARD:
+        case BootStep::Board:
             QVLOG(logging::warning) << boost::format(
                                            "Requesting whole board register again (Address=%08x, Length=%u)!") %
                                            state.boardRegisterAddress % state.boardRegisterLength;
@@ -93,7 +93,7 @@ QV_STATUS locateBoardRegister(DeviceAccess& device, DeviceState& state, const st
     FeatureMapRowOf(item, state.features, &state.hwInfoRow);
     state.hwInfoItem = item;
     item->dataFunc = LQ3ProcessHwInfo;
-    state.bootStep = BOOT_STEP_BOARD;
+    state.bootStep = BootStep::Board;
     request(device, state, state.boardRegisterAddress, state.boardRegisterLength);
     return QV_NO_ERROR;
 }
@@ -102,20 +102,20 @@ QV_STATUS locateBoardRegister(DeviceAccess& device, DeviceState& state, const st
 
 void DeviceStateBootstrapRestart(DeviceAccess& device) {
     DeviceState& state = stateOf(device);
-    state.bootStep = BOOT_STEP_START;
+    state.bootStep = BootStep::Start;
     state.stepTime = device.now();
 }
 
 void DeviceStateBootstrapPoll(DeviceAccess& device) {
     DeviceState& state = stateOf(device);
-    if (state.bootStep == BOOT_STEP_START) {
+    if (state.bootStep == BootStep::Start) {
         // A discovery that was interrupted before its board register arrived
         // left the board-register item behind.
         dropHwInfoItem(state);
         device.queueRequestData(state.apertureAddress, state.apertureLength);
-        state.bootStep = BOOT_STEP_APERTURE;
+        state.bootStep = BootStep::Aperture;
     }
-    if (state.bootStep < BOOT_STEP_APERTURE || state.bootStep > BOOT_STEP_BUILD) return;
+    if (state.bootStep < BootStep::Aperture || state.bootStep > BootStep::Build) return;
     const EngineTime now = device.now();
     if (!state.stepTime) {
         state.stepTime = now;
@@ -128,7 +128,7 @@ void DeviceStateBootstrapPoll(DeviceAccess& device) {
 
 QV_STATUS DeviceStateBootstrapAperture(DeviceAccess& device, uint32_t address, uint32_t length, const uint8_t* data) {
     DeviceState& state = stateOf(device);
-    if (state.bootStep != BOOT_STEP_APERTURE || address != state.apertureAddress) return QV_NO_ERROR;
+    if (state.bootStep != BootStep::Aperture || address != state.apertureAddress) return QV_NO_ERROR;
     if (length < state.apertureLength || length < 12) return QV_BUFFER_TOO_SMALL;
     const std::size_t tagLength = std::min<std::size_t>(state.apertureTag.size(), 8);
     if (std::memcmp(data, state.apertureTag.data(), tagLength) != 0) return QV_NO_ERROR;
@@ -154,7 +154,7 @@ QV_STATUS DeviceStateBootstrapAperture(DeviceAccess& device, uint32_t address, u
     state.featureListItem = item;
     FeatureMapRowOf(item, state.features, &state.featureListRow);
     item->dataFunc = LQ3ProcessFeatureList;
-    state.bootStep = BOOT_STEP_LIST;
+    state.bootStep = BootStep::List;
     requestWholeList(device, state);
     return QV_NO_ERROR;
 }
@@ -162,13 +162,13 @@ QV_STATUS DeviceStateBootstrapAperture(DeviceAccess& device, uint32_t address, u
 QV_STATUS LQ3ProcessFeatureList(DeviceAccess& device, Feature&, uint32_t address, uint32_t, const uint8_t* data,
                                 uint32_t length) {
     DeviceState& state = stateOf(device);
-    const int step = state.bootStep;
-    if (step != BOOT_STEP_LIST && step != BOOT_STEP_BUILD && step != BOOT_STEP_DONE) return QV_NO_ERROR;
+    const BootStep step = state.bootStep;
+    if (step != BootStep::List && step != BootStep::Build && step != BootStep::Done) return QV_NO_ERROR;
     const uint32_t skip = address == state.apertureAddress ? std::min(state.apertureLength, length) : 0;
     std::vector<FeatureRecordView> views;
     views.reserve(kMaxFeatureRecords);
     if (QV_STATUS s = FeatureListParse(data + skip, length - skip, views)) return s;
-    if (step == BOOT_STEP_LIST) return locateBoardRegister(device, state, views, address);
+    if (step == BootStep::List) return locateBoardRegister(device, state, views, address);
     // The run holds one count of InitCounter, so that the device is announced
     // only once the list is built and every value it asked for has arrived.
     const bool counted = !views.empty();
@@ -179,7 +179,7 @@ QV_STATUS LQ3ProcessFeatureList(DeviceAccess& device, Feature&, uint32_t address
 QV_STATUS LQ3ProcessHwInfo(DeviceAccess& device, Feature&, uint32_t, uint32_t, const uint8_t* data,
                            uint32_t length) {
     DeviceState& state = stateOf(device);
-    if (state.bootStep != BOOT_STEP_BOARD) return QV_NO_ERROR;
+    if (state.bootStep != BootStep::Board) return QV_NO_ERROR;
     if (length < kBoardRegisterBytes) {
         QVLOG(logging::error) << boost::format("The board register arrived with %u bytes instead of %u.") % length %
                                      kBoardRegisterBytes;
@@ -190,7 +190,7 @@ QV_STATUS LQ3ProcessHwInfo(DeviceAccess& device, Feature&, uint32_t, uint32_t, c
     state.hwInfo.revision = word & 7u;
     state.hwInfo.flag = (word & 8u) != 0;
     if (QV_STATUS s = dropHwInfoItem(state)) return s;
-    state.bootStep = BOOT_STEP_BUILD;
+    state.bootStep = BootStep::Build;
     requestWholeList(device, state);
     return QV_NO_ERROR;
 }

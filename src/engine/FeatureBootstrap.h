@@ -10,14 +10,14 @@ class DeviceAccess;
 struct Feature;
 
 // Steps of the feature-list discovery (DeviceState::bootStep).
-enum BootStep : int {
-    BOOT_STEP_OFF = 0,         // no aperture configured
-    BOOT_STEP_START = 1,       // the next send pass requests the aperture header
-    BOOT_STEP_APERTURE = 2,    // waiting for the aperture header
-    BOOT_STEP_LIST = 3,        // waiting for the whole list (to find the board register)
-    BOOT_STEP_BOARD = 4,       // waiting for the board register
-    BOOT_STEP_BUILD = 5,       // waiting for the whole list again, to build the groups
-    BOOT_STEP_DONE = 6,        // built; later lists rebuild the KCtrl group only
+enum class BootStep : int {
+    Off = 0,       // no aperture configured
+    Start = 1,     // the next send pass requests the aperture header
+    Aperture = 2,  // waiting for the aperture header
+    List = 3,      // waiting for the whole list (to find the board register)
+    Board = 4,     // waiting for the board register
+    Build = 5,     // waiting for the whole list again, to build the groups
+    Done = 6,      // built; later lists rebuild the KCtrl group only
 };
 
 // An unanswered request of steps 2 to 5 is repeated after this long.

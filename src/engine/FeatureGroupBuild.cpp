@@ -59,7 +59,7 @@ QV_STATUS releaseRunCount(DeviceAccess& device, DeviceState& state, bool succeed
 QV_STATUS linkAndSort(DeviceAccess& device, DeviceState& state, const std::vector<int>& ids) {
     DispatcherTreeLocker lock(state.tree);
     for (uint32_t code : FeatureOrder) {
-        const FeatureInitMapEntryPtr entry = FeatureInitMapFind(code);
+        const FeatureInitMapEntryPtr entry = FeatureInitMapFind(device.featureInitMap(), code);
         if (!entry || !entry->getLinkFunc()) continue;
         DeviceStateNodeGroup* group = nullptr;
         if (QV_STATUS s = entry->getOrCreateGroup(device, lock.getNode(), &group)) return s;
@@ -128,7 +128,7 @@ QV_STATUS DeviceStateCreateFeatureGroup(DeviceAccess& device, uint16_t version, 
 
 QV_STATUS LQ3ProcessFeature(DeviceAccess& device, const FeatureHeader& header, const uint8_t* data,
                             uint32_t length, std::vector<int>& ids) {
-    const FeatureInitMapEntryPtr entry = FeatureInitMapFind(header.code);
+    const FeatureInitMapEntryPtr entry = FeatureInitMapFind(device.featureInitMap(), header.code);
     if (!entry) return QV_NO_ERROR;
     ids.push_back(entry->groupTypeId());
     const QV_STATUS s = guarded(
@@ -146,7 +146,7 @@ QV_STATUS LQ3BuildFeatureGroups(DeviceAccess& device, std::vector<FeatureRecordV
 
     QV_STATUS failure = QV_NO_ERROR;
     for (uint32_t code : FeatureOrder) {
-        if (state.bootStep == BOOT_STEP_DONE && code != kKCtrlCode) continue;
+        if (state.bootStep == BootStep::Done && code != kKCtrlCode) continue;
         FeatureRecordView* view = firstRecordOf(views, code);
         if (!view) continue;
         view->processed = true;
@@ -164,7 +164,7 @@ QV_STATUS LQ3BuildFeatureGroups(DeviceAccess& device, std::vector<FeatureRecordV
     }
     if (!counted) return QV_NO_ERROR;
     ++state.cacheGeneration;  // the next data block starts with a clean address cache
-    state.bootStep = BOOT_STEP_DONE;
+    state.bootStep = BootStep::Done;
     QVLOG(logging::info) << "FEATURELIST_DONE!";
     return releaseRunCount(device, state, true);
 }

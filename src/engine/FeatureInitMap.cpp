@@ -2,8 +2,8 @@
 
 namespace tarnix {
 
-FeatureInitMapEntryPtr FeatureInitMapFind(uint32_t code) {
-    for (const FeatureInitMapEntryPtr& entry : FeatureInitMap())
+FeatureInitMapEntryPtr FeatureInitMapFind(const FeatureInitMapTable& table, uint32_t code) {
+    for (const FeatureInitMapEntryPtr& entry : table)
         if (entry && entry->code == code) return entry;
     return FeatureInitMapEntryPtr();
 }

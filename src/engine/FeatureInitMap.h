@@ -1,6 +1,7 @@
 #pragma once
 #include "core/QVStatus.h"
 #include "core/tree/TreeNode.h"
+#include "engine/FeatureInitMapTable.h"
 #include "engine/nodedefs/NodeDefFamily.h"
 
 #include <array>
@@ -9,8 +10,9 @@
 #include <vector>
 
 // The table of feature groups: for every feature code of an instrument's
-// feature list, what is built from its record. Built once, shared read-only by
-// every device thread.
+// feature list, what is built from its record. The node groups build it once
+// (groups/FeatureInitMapBuild.h); the program's set-up hands it to every device
+// object, and the device threads share it read-only.
 namespace tarnix {
 
 class DeviceAccess;
@@ -77,20 +79,11 @@ public:
     const FeatureLinkFunc linkFunc;
 };
 
-using FeatureInitMapEntryPtr = std::shared_ptr<const FeatureInitMapEntryBase>;
-
-constexpr std::size_t kFeatureInitMapRows = 19;
-using FeatureInitMapTable = std::array<FeatureInitMapEntryPtr, kFeatureInitMapRows>;
-
 // The order in which a list's records are processed and the link functions run.
 constexpr std::array<uint32_t, kFeatureInitMapRows> FeatureOrder = {1,  2,  15, 11, 12, 9,  10, 13, 4, 18,
                                                                     3,  5,  6,  8,  19, 16, 17, 7,  14};
 
-// The table, in row order; built on first use and kept until exit. Defined with
-// the node groups, whose functions it names.
-const FeatureInitMapTable& FeatureInitMap();
-
-// The first row serving the code; empty when no row does.
-FeatureInitMapEntryPtr FeatureInitMapFind(uint32_t code);
+// The first row of `table` serving the code; empty when no row does.
+FeatureInitMapEntryPtr FeatureInitMapFind(const FeatureInitMapTable& table, uint32_t code);
 
 }  // namespace tarnix

@@ -9,6 +9,7 @@
 #include "groups/auxdio/MappedSetting.h"
 #include "groups/auxdio/SampleStream.h"
 #include "groups/common/GroupLeaf.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 
@@ -68,7 +69,7 @@ QV_STATUS AuxInsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     const Feature* settings = items[0];
     const Feature* samples = items[1];
     const int32_t blocks = int32_t(settings->count);
-    stateOf(device).groups.auxInputCount = settings->count;
+    familyDataOf(stateOf(device)).shared.auxInputCount = settings->count;
 
     for (int32_t i = 0; i < blocks; ++i) {
         const TreeNode::Ptr node = CreateChild<LQ3::AuxIns::Instance>(groupNode);

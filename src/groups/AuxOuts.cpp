@@ -6,6 +6,7 @@
 #include "groups/BlockChecks.h"
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/GroupLeaf.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 
@@ -54,15 +55,15 @@ QV_STATUS AuxOutsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, 
                              uint16_t, const std::vector<Feature*>& items, int count) {
     if (QV_STATUS s = GroupCheckBlocks(items, count, 1)) return s;
     DeviceState& state = stateOf(device);
-    AuxDioData& data = state.groups.auxDio;
+    AuxDioData& data = familyDataOf(state).auxDio;
     const Feature* block = items[0];
     data.auxOutScaleEpIdCount = 0;
-    state.groups.auxOutputCount = block->count;
+    familyDataOf(state).shared.auxOutputCount = block->count;
     GroupWarnBeyondTable("AUXOUTS", block->count, AuxDioData::kMaxAuxOutScales,
                          "the scales (an output beyond them ends the build)");
 
     // Selects the first demodulator; with none the field holds 0xF.
-    const int64_t lastDemod = std::min<int64_t>(0, int64_t(state.groups.demodulatorCount) - 1);
+    const int64_t lastDemod = std::min<int64_t>(0, int64_t(familyDataOf(state).shared.demodulatorCount) - 1);
     const uint32_t startSelect = (uint32_t(lastDemod) & kDemodFieldMask) << kDemodIndexShift;
 
     const int32_t outputs = int32_t(block->count);

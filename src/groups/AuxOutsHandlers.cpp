@@ -10,6 +10,7 @@
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
 #include "groups/common/WordSetting.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 
@@ -17,12 +18,14 @@ namespace tarnix {
 
 namespace {
 
-int64_t signalCodeOf(const DeviceState& state, uint32_t word) { return AuxOutSignalCode(word, state.groups.pidCount); }
+int64_t signalCodeOf(const DeviceState& state, uint32_t word) {
+    return AuxOutSignalCode(word, familyDataOf(state).shared.pidCount);
+}
 uint32_t demodIndexOf(const DeviceState& state, uint32_t word) {
-    return AuxOutDemodIndex(word, state.groups.demodulatorCount);
+    return AuxOutDemodIndex(word, familyDataOf(state).shared.demodulatorCount);
 }
 uint32_t selectWordOf(const DeviceState& state, int64_t code, uint32_t demodIndex) {
-    return AuxOutSelectWord(code, demodIndex, state.groups.pidCount, state.groups.pllCount);
+    return AuxOutSelectWord(code, demodIndex, familyDataOf(state).shared.pidCount, familyDataOf(state).shared.pllCount);
 }
 
 // Tells SCALE's subscribers when a selection change changed what SCALE shows.
@@ -114,7 +117,7 @@ QV_STATUS AuxOutDemodSelectWriteNumber(DeviceAccess& device, const EPNodePtr& ep
     // or PLLs is limited here as well.
     const int64_t code = signalCodeOf(state, storedWord(*select));
     // Limited without sign: with no demodulator the index is not limited.
-    const uint32_t lastDemod = state.groups.demodulatorCount - 1;
+    const uint32_t lastDemod = familyDataOf(state).shared.demodulatorCount - 1;
     const uint32_t demodIndex = integer < 0 ? 0 : uint32_t(std::min<uint64_t>(uint64_t(integer), lastDemod));
     const uint32_t word = selectWordOf(state, code, demodIndex);
     bool changed = false;

@@ -6,6 +6,7 @@
 #include "groups/auxdio/AuxOutLinks.h"
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/ValueReplies.h"
+#include "groups/data/GroupFamilyData.h"
 
 namespace tarnix {
 
@@ -14,25 +15,28 @@ double AuxOutInputGain(const DeviceState& state, uint32_t demodIndex) {
     if (demodIndex >= groups.demodInputIndex.size()) return 0.0;
     const int64_t input = groups.demodInputIndex[demodIndex];
     if (input < 0) return 0.0;
-    const int64_t signalInputs = groups.signalInputCount;
+    const SharedGroupData& shared = familyDataOf(state).shared;
+    const int64_t signalInputs = shared.signalInputCount;
     if (input < signalInputs) {
         // Only the inputs that have a gain slot can have a known gain.
         return std::size_t(input) < groups.auxOutDerived.size() ? groups.auxOutDerived[std::size_t(input)] : 0.0;
     }
     // Then two inputs per aux-input block and per DIO port, which need no gain.
-    const int64_t inputs = signalInputs + 2 * (int64_t(groups.auxInputCount) + int64_t(groups.dioCount));
+    const int64_t inputs = signalInputs + 2 * (int64_t(shared.auxInputCount) + int64_t(shared.dioCount));
     return input < inputs ? 1.0 : 0.0;
 }
 
 double AuxOutScaleOfWords(const DeviceState& state, int32_t scale, uint32_t selectWord) {
-    const int64_t code = AuxOutSignalCode(selectWord, state.groups.pidCount);
-    const double gain = AuxOutInputGain(state, AuxOutDemodIndex(selectWord, state.groups.demodulatorCount));
+    const SharedGroupData& shared = familyDataOf(state).shared;
+    const int64_t code = AuxOutSignalCode(selectWord, shared.pidCount);
+    const double gain = AuxOutInputGain(state, AuxOutDemodIndex(selectWord, shared.demodulatorCount));
     return AuxOutScaleValue(scale, code, gain);
 }
 
 std::optional<int32_t> AuxOutScaleRegisterOfWords(const DeviceState& state, double value, uint32_t selectWord) {
-    const int64_t code = AuxOutSignalCode(selectWord, state.groups.pidCount);
-    const double gain = AuxOutInputGain(state, AuxOutDemodIndex(selectWord, state.groups.demodulatorCount));
+    const SharedGroupData& shared = familyDataOf(state).shared;
+    const int64_t code = AuxOutSignalCode(selectWord, shared.pidCount);
+    const double gain = AuxOutInputGain(state, AuxOutDemodIndex(selectWord, shared.demodulatorCount));
     return AuxOutScaleRegister(value, code, gain);
 }
 
@@ -57,7 +61,7 @@ double AuxOutLinkedScale(DeviceAccess& device, const DeviceStateEPNode& select) 
 
 AuxOutScaleSnapshot AuxOutsScaleFactors(DeviceAccess& device) {
     const DeviceState& state = stateOf(device);
-    const AuxDioData& data = state.groups.auxDio;
+    const AuxDioData& data = familyDataOf(state).auxDio;
     AuxOutScaleSnapshot values(data.auxOutScaleEpIdCount, 0.0);
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (const EPNodePtr scale = DeviceStateEPNodesFind(state.epNodes, int32_t(data.auxOutScaleEpIds[i])))
@@ -68,7 +72,7 @@ AuxOutScaleSnapshot AuxOutsScaleFactors(DeviceAccess& device) {
 
 QV_STATUS AuxOutsRefreshScale(DeviceAccess& device, const AuxOutScaleSnapshot& before) {
     const DeviceState& state = stateOf(device);
-    const AuxDioData& data = state.groups.auxDio;
+    const AuxDioData& data = familyDataOf(state).auxDio;
     for (std::size_t i = 0; i < data.auxOutScaleEpIdCount; ++i) {
         const EPNodePtr scale = DeviceStateEPNodesFind(state.epNodes, int32_t(data.auxOutScaleEpIds[i]));
         if (!scale) continue;

@@ -9,6 +9,7 @@
 #include "groups/common/GroupLeaf.h"
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <boost/format.hpp>
 
@@ -103,7 +104,7 @@ QV_STATUS CPUsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
         return QV_BUFFER_TOO_SMALL;
 
     DeviceState& state = stateOf(device);
-    state.groups.system.printDecoders.assign(items[CPU_RECORD_CONTROL]->count, RTKPrintfDecoder());
+    familyDataOf(state).system.printDecoders.assign(items[CPU_RECORD_CONTROL]->count, RTKPrintfDecoder());
     for (uint32_t cpu = 0; cpu < items[CPU_RECORD_CONTROL]->count; ++cpu) {
         const TreeNode::Ptr instance = CreateChild<LQ3::CPUs::Instance>(groupNode);
         if (QV_STATUS s = CPUInstanceInit(group, device, instance, items, int(cpu))) return s;
@@ -116,7 +117,7 @@ QV_STATUS CPUsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
 
 QV_STATUS CPUInstanceInit(DeviceStateNodeGroup* group, DeviceAccess& device, const TreeNode::Ptr& instanceNode,
                           const std::vector<Feature*>& items, int cpu) {
-    auto& decoders = stateOf(device).groups.system.printDecoders;
+    auto& decoders = familyDataOf(stateOf(device)).system.printDecoders;
     if (std::size_t(cpu) >= decoders.size()) decoders.resize(std::size_t(cpu) + 1);
     RTKPrintfDecoder& decoder = decoders[std::size_t(cpu)];
     Feature* control = items[CPU_RECORD_CONTROL];
@@ -163,7 +164,7 @@ QV_STATUS CPUInstanceInit(DeviceStateNodeGroup* group, DeviceAccess& device, con
 QV_STATUS CPUStatusUpdateData(DeviceAccess& device, Feature& item, uint32_t address, uint32_t instance,
                               const uint8_t* data, uint32_t length) {
     DeviceState& state = stateOf(device);
-    auto& decoders = state.groups.system.printDecoders;
+    auto& decoders = familyDataOf(state).system.printDecoders;
     // Block k of the record is CPU k's; a block without its CPU reports to no node.
     const uint64_t block = uint64_t(item.address) + uint64_t(instance) * item.stride;
     RTKPrintfDecoder* decoder = instance < decoders.size() ? &decoders[instance] : nullptr;

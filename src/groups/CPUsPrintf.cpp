@@ -135,7 +135,7 @@ QV_STATUS emitFormat(DeviceAccess& device, RTKPrintfDecoder& decoder) {
     Directive found;
     for (std::size_t at = std::min(decoder.filled, format.size()); nextDirective(format, at, found);)
         at = takesArgument(found.kind) ? found.begin + found.length : settleLiteral(format, found);
-    decoder.state = RTKPrintfDecoder::Idle;
+    decoder.state = RTKPrintfDecoder::State::Idle;
     return RTKPrintfEmitLine(device, decoder, format);
 }
 
@@ -165,29 +165,29 @@ QV_STATUS RTKPrintfHandleMessage(DeviceAccess& device, const uint8_t* data, uint
     const uint32_t size = length - kHeaderBytes;
 
     switch (decoder.state) {
-        case RTKPrintfDecoder::Idle:
+        case RTKPrintfDecoder::State::Idle:
             if (type == RTKPRINTF_TEXT_COUNT) {
                 if (size < 4) return QV_BUFFER_TOO_SMALL;
                 decoder.remaining = le::get32(payload);
-                if (decoder.remaining > 0) decoder.state = RTKPrintfDecoder::TextParts;
+                if (decoder.remaining > 0) decoder.state = RTKPrintfDecoder::State::TextParts;
                 return QV_NO_ERROR;
             }
             if (type == RTKPRINTF_FORMAT) return RTKPrintfFormatMessage(device, decoder, payload, size);
             return QV_BUFFER_TOO_SMALL;
-        case RTKPrintfDecoder::TextParts:
-        case RTKPrintfDecoder::Arguments: {
-            const bool expected = decoder.state == RTKPrintfDecoder::TextParts
+        case RTKPrintfDecoder::State::TextParts:
+        case RTKPrintfDecoder::State::Arguments: {
+            const bool expected = decoder.state == RTKPrintfDecoder::State::TextParts
                                       ? type == RTKPRINTF_TEXT_PART
                                       : type == RTKPRINTF_ARG_DOUBLE || type == RTKPRINTF_ARG_INTEGER ||
                                             type == RTKPRINTF_ARG_TEXT;
             if (!expected) {
-                decoder.state = RTKPrintfDecoder::Idle;
+                decoder.state = RTKPrintfDecoder::State::Idle;
                 return QV_BUFFER_TOO_SMALL;
             }
-            const QV_STATUS s = decoder.state == RTKPrintfDecoder::TextParts
+            const QV_STATUS s = decoder.state == RTKPrintfDecoder::State::TextParts
                                     ? RTKPrintfTextPart(device, decoder, payload, size)
                                     : RTKPrintfArgument(device, decoder, payload, size, type);
-            if (s != QV_NO_ERROR) decoder.state = RTKPrintfDecoder::Idle;
+            if (s != QV_NO_ERROR) decoder.state = RTKPrintfDecoder::State::Idle;
             return s;
         }
         default:
@@ -199,7 +199,7 @@ QV_STATUS RTKPrintfTextPart(DeviceAccess& device, RTKPrintfDecoder& decoder, con
                             uint32_t length) {
     if (length < 4 || length < uint64_t(le::get32(payload)) + 4) return QV_BUFFER_TOO_SMALL;
     if (decoder.remaining > 0) --decoder.remaining;
-    if (decoder.remaining == 0) decoder.state = RTKPrintfDecoder::Idle;
+    if (decoder.remaining == 0) decoder.state = RTKPrintfDecoder::State::Idle;
     return RTKPrintfEmitLine(device, decoder, restoreText(payload + 4, length - 4, le::get32(payload)));
 }
 
@@ -214,7 +214,7 @@ QV_STATUS RTKPrintfFormatMessage(DeviceAccess& device, RTKPrintfDecoder& decoder
     if (RTKPrintfCountConversions(decoder.format) != decoder.remaining) return QV_BUFFER_TOO_SMALL;
     // A format without conversions waits for no argument: it is a whole line.
     if (decoder.remaining == 0) return emitFormat(device, decoder);
-    decoder.state = RTKPrintfDecoder::Arguments;
+    decoder.state = RTKPrintfDecoder::State::Arguments;
     return QV_NO_ERROR;
 }
 

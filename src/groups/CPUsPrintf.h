@@ -1,6 +1,6 @@
 #pragma once
 #include "core/QVStatus.h"
-#include "engine/groupdata/SystemData.h"
+#include "groups/data/SystemData.h"
 
 #include <cstddef>
 #include <cstdint>

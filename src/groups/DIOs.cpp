@@ -14,6 +14,7 @@
 #include "groups/common/SharedWriteHandlers.h"
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 
@@ -64,7 +65,7 @@ using DriveSetting = auxdio::MappedIntegerSetting<driveWord, driveValue>;
 using OutputSetting = auxdio::MappedIntegerSetting<outputWord, outputValue>;
 
 // The last demodulator, formed without sign: with none every source passes.
-uint32_t lastDemodulator(const DeviceState& state) { return state.groups.demodulatorCount - 1; }
+uint32_t lastDemodulator(const DeviceState& state) { return familyDataOf(state).shared.demodulatorCount - 1; }
 
 uint32_t syncWord(const DeviceState& state, int64_t value) {
     if (value < 0) return 0;
@@ -157,7 +158,7 @@ QV_STATUS DIOsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     const Feature* settings = items[0];
     const Feature* samples = items[1];
     const int32_t ports = int32_t(settings->count);
-    stateOf(device).groups.dioCount = settings->count;
+    familyDataOf(stateOf(device)).shared.dioCount = settings->count;
 
     std::size_t leafCount = 0;
     const SettingLeaf* leaves = settingLeaves(leafCount);

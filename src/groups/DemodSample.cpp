@@ -6,6 +6,7 @@
 #include "core/fifo/BufferFifo.h"
 #include "engine/DeviceState.h"
 #include "groups/Mods.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 #include <cstring>
@@ -57,13 +58,14 @@ double inputGain(const DeviceState& state, std::size_t d) {
     const int32_t input = state.groups.demodInputIndex[d];
     if (input < 0) return 0.0;
     const uint64_t i = uint64_t(input);
-    const uint64_t signalInputs = state.groups.signalInputCount;
+    const SharedGroupData& shared = familyDataOf(state).shared;
+    const uint64_t signalInputs = shared.signalInputCount;
     if (i < signalInputs) {
         const auto& gains = state.groups.auxOutDerived;
         const double g = i < gains.size() ? gains[i] : 0.0;
         return g > 0.0 ? g : 0.0;  // also NaN
     }
-    const uint64_t inputs = signalInputs + 2 * (uint64_t(state.groups.auxInputCount) + state.groups.dioCount);
+    const uint64_t inputs = signalInputs + 2 * (uint64_t(shared.auxInputCount) + shared.dioCount);
     return i < inputs ? 1.0 : 0.0;
 }
 
@@ -131,8 +133,8 @@ void combine(uint8_t* out, const uint8_t* set, const uint8_t* latest, const ModM
 QV_STATUS feedModulator(DeviceState& state, std::size_t d, const uint8_t* sample) {
     const std::size_t k = d / kModulatorDemods;
     const std::size_t j = d - k * kModulatorDemods;
-    const auto& modes = state.groups.signalPath.modMode;
-    const auto& ids = state.groups.signalPath.modSampleEpId;
+    const auto& modes = familyDataOf(state).signalPath.modMode;
+    const auto& ids = familyDataOf(state).signalPath.modSampleEpId;
     if (k >= modes.size() || k >= ids.size()) return QV_NO_ERROR;
     if (ModModeRowOf(modes[k]).sampleKind == MOD_SAMPLE_NONE || ids[k] < 0) return QV_NO_ERROR;
     const EPNodePtr mod = DeviceStateEPNodesFind(state.epNodes, ids[k]);

@@ -11,6 +11,7 @@
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/GroupLeaf.h"
 #include "groups/common/TimeConstant.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 
@@ -121,13 +122,14 @@ QV_STATUS buildDemod(const DemodBuild& b, Feature* settings, const Feature* samp
     BindServerSetting(*trigger, DemodTriggerReadData, DemodTriggerWriteNumber);
 
     const uint32_t osc = b.version == 3 && n > 5 ? n
-                         : v2                    ? uint32_t(limitIndex(b.n, state.groups.oscillatorCount))
+                         : v2                    ? uint32_t(limitIndex(b.n, familyDataOf(state).shared.oscillatorCount))
                                                  : fixedAssignment(n);
     requested.push_back(
         settingsWord<Leaf::OscSelect>(b, kOscSelectOffset, osc, IntegerReadData, oscSelectWriter(b.version, b.n),
                                       DemodOscSelectUpdateData)
             ->epId);
-    if (n < state.groups.demodOscSelect.size()) state.groups.demodOscSelect[n] = int32_t(osc);
+    auto& oscSelect = familyDataOf(state).shared.demodOscSelect;
+    if (n < oscSelect.size()) oscSelect[n] = int32_t(osc);
 
     const bool narrowHarmonic = n == 6 || n == 7;
     requested.push_back(settingsWord<Leaf::Harmonic>(
@@ -141,7 +143,8 @@ QV_STATUS buildDemod(const DemodBuild& b, Feature* settings, const Feature* samp
     requested.push_back(
         settingsWord<Leaf::Sinc>(b, kSincOffset, 0, BooleanReadData, DemodSincWriteNumber, DemodSincUpdateData)
             ->epId);
-    if (n < state.groups.signalPath.demodSincEnable.size()) state.groups.signalPath.demodSincEnable[n] = 0;
+    auto& sinc = familyDataOf(state).signalPath.demodSincEnable;
+    if (n < sinc.size()) sinc[n] = 0;
 
     // Both sample slots of the demodulator feed the one stream.
     EPNodePtr sample = CreateLeaf<Leaf::Sample>(b.device, b.group, b.node, uint32_t(kDemodSampleSize),
@@ -166,13 +169,13 @@ QV_STATUS DemodsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     if (QV_STATUS s = GroupCheckBlocks(items, count, 2, RepsRelation::Twice)) return s;
     DeviceState& state = stateOf(device);
     Feature* settings = items[0];
-    auto& data = state.groups.signalPath;
-    state.groups.demodulatorCount = settings->count;
+    auto& data = familyDataOf(state).signalPath;
+    familyDataOf(state).shared.demodulatorCount = settings->count;
     data.demodsVersion = version;
     data.demodBlockRow = DeviceStateRowOf(device, settings);
     data.demodBlockStride = settings->stride;
     data.demodBlockAttribute = settings->attribute;
-    GroupWarnBeyondTable("DEMODS", settings->count, state.groups.demodOscSelect.size(),
+    GroupWarnBeyondTable("DEMODS", settings->count, familyDataOf(state).shared.demodOscSelect.size(),
                          "the oscillator selection and sinc filter");
     GroupWarnBeyondTable("DEMODS", settings->count, state.groups.demodInputIndex.size(),
                          "the input selection (and with it the sample stream)");

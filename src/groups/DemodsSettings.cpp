@@ -9,6 +9,7 @@
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
 #include "groups/common/WordSetting.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,8 +53,8 @@ int64_t orderOf(uint32_t word) { return int64_t(word) + 1; }
 // Demodulator n's oscillator follows its sinc filter when that is on.
 QV_STATUS applySinc(DeviceAccess& device, uint32_t n) {
     DeviceState& state = stateOf(device);
-    const auto& sinc = state.groups.signalPath.demodSincEnable;
-    const auto& select = state.groups.demodOscSelect;
+    const auto& sinc = familyDataOf(state).signalPath.demodSincEnable;
+    const auto& select = familyDataOf(state).shared.demodOscSelect;
     if (n >= sinc.size() || n >= select.size() || sinc[n] == 0 || select[n] < 0) return QV_NO_ERROR;
     return OscApplySincRule(device, uint32_t(select[n]));
 }
@@ -89,7 +90,8 @@ QV_STATUS writeOscillator(DeviceAccess& device, const EPNodePtr& ep, uint16_t se
     DeviceState& state = stateOf(device);
     if (changed) {
         storeWord(*ep, word);
-        if (n < state.groups.demodOscSelect.size()) state.groups.demodOscSelect[n] = int32_t(word);
+        auto& oscSelect = familyDataOf(state).shared.demodOscSelect;
+        if (n < oscSelect.size()) oscSelect[n] = int32_t(word);
         if (QV_STATUS s = applySinc(device, n)) return s;
     }
     if (QV_STATUS s = DeviceStateEPNodesMarkWrite(state.epNodes, ep->epId)) return s;
@@ -105,8 +107,8 @@ QV_STATUS writeHarmonic(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq,
 }  // namespace
 
 int64_t DemodInputCount(const DeviceState& state) {
-    return int64_t(state.groups.signalInputCount) +
-           2 * (int64_t(state.groups.auxInputCount) + int64_t(state.groups.dioCount));
+    return int64_t(familyDataOf(state).shared.signalInputCount) +
+           2 * (int64_t(familyDataOf(state).shared.auxInputCount) + int64_t(familyDataOf(state).shared.dioCount));
 }
 
 QV_STATUS DemodSetInput(DeviceAccess& device, uint32_t n, uint32_t word) {
@@ -167,7 +169,7 @@ QV_STATUS DemodOrderUpdateData(DeviceAccess& device, const EPNodePtr& ep, const 
 
 QV_STATUS DemodOscSelectWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                     double, int64_t integer) {
-    const int64_t count = stateOf(device).groups.oscillatorCount;
+    const int64_t count = familyDataOf(stateOf(device)).shared.oscillatorCount;
     return writeOscillator(device, ep, seq, session, limitIndex(integer, count));
 }
 
@@ -190,7 +192,7 @@ QV_STATUS DemodOscSelectUpdateData(DeviceAccess& device, const EPNodePtr& ep, co
     if (QV_STATUS s = ReceiveWord(*ep, data, length, word, changed)) return s;
     if (!changed) return QV_NO_ERROR;
     const uint32_t n = demodOf(*ep);
-    auto& select = stateOf(device).groups.demodOscSelect;
+    auto& select = familyDataOf(stateOf(device)).shared.demodOscSelect;
     if (n < select.size()) select[n] = int32_t(word);
     if (QV_STATUS s = applySinc(device, n)) return s;
     return pushInteger(device, ep->epId, int64_t(word));
@@ -249,7 +251,7 @@ QV_STATUS DemodSincWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16
     bool changed = false;
     if (QV_STATUS s = storeWordAndMark(device, *ep, on, changed)) return s;
     const uint32_t n = demodOf(*ep);
-    auto& sinc = stateOf(device).groups.signalPath.demodSincEnable;
+    auto& sinc = familyDataOf(stateOf(device)).signalPath.demodSincEnable;
     if (changed && n < sinc.size()) sinc[n] = int32_t(on);
     if (QV_STATUS s = replyInteger(device, *ep, seq, session, writeReplyFlags(changed), on)) return s;
     return changed && on ? applySinc(device, n) : QV_NO_ERROR;
@@ -261,7 +263,7 @@ QV_STATUS DemodSincUpdateData(DeviceAccess& device, const EPNodePtr& ep, const u
     if (QV_STATUS s = ReceiveWord(*ep, data, length, word, changed)) return s;
     if (!changed) return QV_NO_ERROR;
     const uint32_t n = demodOf(*ep);
-    auto& sinc = stateOf(device).groups.signalPath.demodSincEnable;
+    auto& sinc = familyDataOf(stateOf(device)).signalPath.demodSincEnable;
     if (n < sinc.size()) sinc[n] = word != 0 ? 1 : 0;
     if (QV_STATUS s = pushInteger(device, ep->epId, word != 0 ? 1 : 0)) return s;
     return word != 0 ? applySinc(device, n) : QV_NO_ERROR;

@@ -1,3 +1,5 @@
+#include "groups/FeatureInitMapBuild.h"
+
 #include "core/Logging.h"
 #include "engine/DeviceStateCmd.h"
 #include "engine/FeatureGroupBuild.h"

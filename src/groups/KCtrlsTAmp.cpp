@@ -251,7 +251,7 @@ QV_STATUS TAmpVoltageGainUpdateData(DeviceAccess& device, const EPNodePtr& ep, c
 
 WriteDataFunc TAmpWriteData(uint32_t code) {
     return [code](DeviceAccess& device, const EPNodePtr& ep, uint32_t) -> QV_STATUS {
-        stateOf(device).tampUpdateState = 1;
+        stateOf(device).tampUpdateState = TAmpUpdateState::Requested;
         uint8_t payload[12];
         le::put32(payload, portOf(*ep));
         le::put32(payload + 4, code);
@@ -282,6 +282,6 @@ void TAmpRequestValueTimeout(DeviceAccess&, const std::shared_ptr<void>&) {
     // No retry: the leaf keeps its value; the user block goes with the entry.
 }
 
-void TAmpRequestUpdate(DeviceAccess& device) { stateOf(device).tampUpdateState = 1; }
+void TAmpRequestUpdate(DeviceAccess& device) { stateOf(device).tampUpdateState = TAmpUpdateState::Requested; }
 
 }  // namespace tarnix

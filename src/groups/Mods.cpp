@@ -8,6 +8,7 @@
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/GroupLeaf.h"
 #include "groups/common/ValueReplies.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <math.h>
 
@@ -128,7 +129,7 @@ uint32_t coeffWord(double coeff) {
 }
 
 void noteMode(DeviceAccess& device, const DeviceStateEPNode& fm, std::size_t row) {
-    auto& modes = stateOf(device).groups.signalPath.modMode;
+    auto& modes = familyDataOf(stateOf(device)).signalPath.modMode;
     if (fm.instance >= 0 && std::size_t(fm.instance) < modes.size()) modes[std::size_t(fm.instance)] = int32_t(row);
 }
 
@@ -261,9 +262,9 @@ QV_STATUS ModsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     ModulationTables();
     DeviceState& state = stateOf(device);
     const Feature* record = items[0];
-    state.groups.modulatorCount = record->count;
+    familyDataOf(state).shared.modulatorCount = record->count;
 
-    GroupWarnBeyondTable("MODS", record->count, state.groups.signalPath.modSampleEpId.size(),
+    GroupWarnBeyondTable("MODS", record->count, familyDataOf(state).signalPath.modSampleEpId.size(),
                          "the modulation mode and the derived sample stream");
     for (uint32_t n = 0; n < record->count; ++n) {
         const int32_t i = int32_t(n);
@@ -283,7 +284,8 @@ QV_STATUS ModsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
                                                                    record, i, 0);
         sample->readData = DemodSampleReadData;
         if (QV_STATUS s = DeviceStateBufferEP(device, sample, DATATYPE_DEMODSAMPLE)) return s;
-        if (n < state.groups.signalPath.modSampleEpId.size()) state.groups.signalPath.modSampleEpId[n] = sample->epId;
+        auto& sampleEpIds = familyDataOf(state).signalPath.modSampleEpId;
+        if (n < sampleEpIds.size()) sampleEpIds[n] = sample->epId;
     }
     return QV_NO_ERROR;
 }

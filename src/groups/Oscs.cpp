@@ -6,6 +6,7 @@
 #include "groups/common/PhaseIncrement.h"
 #include "groups/common/RegisterImage.h"
 #include "groups/common/ValueReplies.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 
@@ -34,8 +35,8 @@ double sincFrequency(double hertz) {
 }  // namespace
 
 bool OscIsSincLinked(const DeviceState& state, uint32_t osc) {
-    const auto& select = state.groups.demodOscSelect;
-    const auto& sinc = state.groups.signalPath.demodSincEnable;
+    const auto& select = familyDataOf(state).shared.demodOscSelect;
+    const auto& sinc = familyDataOf(state).signalPath.demodSincEnable;
     for (std::size_t d = 0; d < select.size() && d < sinc.size(); ++d)
         if (select[d] >= 0 && uint32_t(select[d]) == osc && sinc[d] != 0) return true;
     return false;
@@ -53,8 +54,8 @@ QV_STATUS OscsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     if (QV_STATUS s = GroupCheckBlocks(items, count, 1)) return s;
     DeviceState& state = stateOf(device);
     const Feature* record = items[0];
-    state.groups.oscillatorCount = record->count;
-    GroupWarnBeyondTable("OSCS", record->count, state.groups.signalPath.oscFreqEpId.size(),
+    familyDataOf(state).shared.oscillatorCount = record->count;
+    GroupWarnBeyondTable("OSCS", record->count, familyDataOf(state).signalPath.oscFreqEpId.size(),
                          "the frequency that a demodulator's sinc filter follows");
 
     for (uint32_t i = 0; i < record->count; ++i) {
@@ -64,7 +65,8 @@ QV_STATUS OscsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
         BindRegisterSetting(*freq, OscFreqReadData, OscFreqWriteNumber, OscFreqUpdateData);
         storeWord64(*freq, OscFrequencyRegister(kInitialFrequency, OscIsSincLinked(state, i)));
         if (QV_STATUS s = DeviceStateRequestEP(device, freq->epId)) return s;
-        if (i < state.groups.signalPath.oscFreqEpId.size()) state.groups.signalPath.oscFreqEpId[i] = freq->epId;
+        auto& freqEpIds = familyDataOf(state).signalPath.oscFreqEpId;
+        if (i < freqEpIds.size()) freqEpIds[i] = freq->epId;
     }
     return QV_NO_ERROR;
 }
@@ -87,7 +89,7 @@ QV_STATUS OscFreqUpdateData(DeviceAccess& device, const EPNodePtr& ep, const uin
 
 QV_STATUS OscApplySincRule(DeviceAccess& device, uint32_t osc) {
     DeviceState& state = stateOf(device);
-    const auto& ids = state.groups.signalPath.oscFreqEpId;
+    const auto& ids = familyDataOf(state).signalPath.oscFreqEpId;
     if (osc >= ids.size()) return QV_NO_ERROR;
     const EPNodePtr freq = DeviceStateEPNodesFind(state.epNodes, ids[osc]);
     if (!freq || freq->value.size() < kFreqBytes) return QV_NO_ERROR;

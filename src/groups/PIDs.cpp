@@ -9,6 +9,7 @@
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/GroupLeaf.h"
 #include "groups/common/SharedWriteHandlers.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <array>
 #include <utility>
@@ -172,7 +173,7 @@ struct BuildContext {
 
 QV_STATUS buildController(BuildContext& ctx, const TreeNode::Ptr& groupNode, int32_t n) {
     DeviceAccess& device = ctx.device;
-    ControlLoopData& loops = stateOf(device).groups.controlLoop;
+    ControlLoopData& loops = familyDataOf(stateOf(device)).controlLoop;
     const TreeNode::Ptr instance = CreateChild<Controller>(groupNode);
 
     std::array<EPNodePtr, kControllerLeafCount> leaves;
@@ -240,8 +241,8 @@ QV_STATUS PIDsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     }
     state.pidStrobeEnable = 1;
     state.pidStrobeAddress = commonBlock->address;
-    state.groups.pidCount = controllers;
-    state.groups.controlLoop.pidRateEndpoints.assign(controllers, -1);
+    familyDataOf(state).shared.pidCount = controllers;
+    familyDataOf(state).controlLoop.pidRateEndpoints.assign(controllers, -1);
 
     BuildContext ctx{device, group, commonBlock, controllerBlock, {}};
     ctx.activeList.fill(-1);

@@ -7,6 +7,7 @@
 #include "groups/PIDsHandlers.h"
 #include "groups/common/EndpointLinks.h"
 #include "groups/common/ValueReplies.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <boost/format.hpp>
 
@@ -65,7 +66,7 @@ int64_t limitChannel(int64_t channel, int64_t lo, int64_t hi) {
     return std::clamp(channel, lo, hi);
 }
 
-int64_t highestInputChannel(const DeviceStateGroupData& g, uint32_t input) {
+int64_t highestInputChannel(const SharedGroupData& g, uint32_t input) {
     if (input < kInputAuxIn) return int64_t(g.demodulatorCount) - 1;
     if (input == kInputAuxIn) return 2 * int64_t(g.auxInputCount) - 1;
     if (input == kInputAuxOut) return int64_t(g.auxOutputCount) - 1;
@@ -79,8 +80,10 @@ struct ChannelRange {
     int64_t hi;
 };
 
-ChannelRange outputChannelRange(const DeviceStateGroupData& g, uint32_t output) {
-    if (output <= kOutputSigOut2) return {g.frontEnd.mixerChannelFirst, g.frontEnd.mixerChannelLast};
+ChannelRange outputChannelRange(const DeviceState& state, uint32_t output) {
+    const SharedGroupData& g = familyDataOf(state).shared;
+    const FrontEndData& frontEnd = familyDataOf(state).frontEnd;
+    if (output <= kOutputSigOut2) return {frontEnd.mixerChannelFirst, frontEnd.mixerChannelLast};
     if (output == kOutputOscillator) return {0, int64_t(g.oscillatorCount) - 1};
     if (output == kOutputAuxOut) return {0, int64_t(g.auxOutputCount) - 1};
     return {0, int64_t(g.dioCount) - 1};  // digital I/O
@@ -91,7 +94,7 @@ ChannelRange outputChannelRange(const DeviceStateGroupData& g, uint32_t output) 
 uint32_t setInputChannel(DeviceAccess& device, const DeviceStateEPNode& ep, int64_t channel) {
     const uint32_t ctl = getControlRegister(device, ep);
     const uint32_t input = inputOf(ctl);
-    const int64_t highest = highestInputChannel(stateOf(device).groups, input);
+    const int64_t highest = highestInputChannel(familyDataOf(stateOf(device)).shared, input);
     QVLOG(logging::debug) << __PRETTY_FUNCTION__ << ", selectedInput=" << boost::format("%llu") % input
                           << ", inputChannelRange= 0 - " << boost::format("%d") % highest;
     channel = limitChannel(channel, 0, highest);
@@ -104,7 +107,7 @@ uint32_t setInputChannel(DeviceAccess& device, const DeviceStateEPNode& ep, int6
 uint32_t setOutputChannel(DeviceAccess& device, const DeviceStateEPNode& ep, int64_t channel) {
     const uint32_t ctl = getControlRegister(device, ep);
     const uint32_t output = outputOf(ctl);
-    const ChannelRange range = outputChannelRange(stateOf(device).groups, output);
+    const ChannelRange range = outputChannelRange(stateOf(device), output);
     QVLOG(logging::debug) << __PRETTY_FUNCTION__ << ", selectedOutput=" << boost::format("%llu") % output
                           << ", range= 0 - " << boost::format("%d") % range.hi;
     channel = limitChannel(channel, range.lo, range.hi);

@@ -11,6 +11,7 @@
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
 #include "groups/common/WordSetting.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -63,7 +64,7 @@ uint32_t fromTipProtectPLL(uint32_t word) {
 
 // A PLL index limited to the PLLs the instrument has (when it has any).
 int64_t limitPll(const DeviceState& state, int64_t pll) {
-    const int64_t count = state.groups.pllCount;
+    const int64_t count = familyDataOf(state).shared.pllCount;
     if (count >= 1 && pll > count - 1) return count - 1;
     return pll;
 }
@@ -116,7 +117,8 @@ QV_STATUS PIDSetPointSelectUpdateData(DeviceAccess& device, const EPNodePtr& ep,
 }
 
 QV_STATUS PIDRateReadData(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session) {
-    return replyDouble(device, *ep, seq, session, VALUE_FLAG_REPLY_ONLY, stateOf(device).groups.controlLoop.pidRate);
+    return replyDouble(device, *ep, seq, session, VALUE_FLAG_REPLY_ONLY,
+                       familyDataOf(stateOf(device)).controlLoop.pidRate);
 }
 
 QV_STATUS PIDRateUpdateData(DeviceAccess& device, const EPNodePtr& ep, const uint8_t* data, uint32_t length) {
@@ -125,7 +127,7 @@ QV_STATUS PIDRateUpdateData(DeviceAccess& device, const EPNodePtr& ep, const uin
     if (QV_STATUS s = ReceiveWord(*ep, data, length, word, changed)) return s;
     if (!changed) return QV_NO_ERROR;
     DeviceState& state = stateOf(device);
-    ControlLoopData& loops = state.groups.controlLoop;
+    ControlLoopData& loops = familyDataOf(state).controlLoop;
     loops.pidRate = PidRateOfCount(word);
     for (int32_t id : loops.pidRateEndpoints) {
         if (!DeviceStateEPNodesFind(state.epNodes, id)) continue;

@@ -16,6 +16,7 @@
 #include "groups/common/RegisterImage.h"
 #include "groups/common/SharedWriteHandlers.h"
 #include "groups/common/TimeConstant.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <boost/format.hpp>
 
@@ -144,7 +145,7 @@ bool isDemods67Row(const FeatureMap& map, int32_t row) {
 // The demodulator settings block that demodulator 6's lies behind; none when
 // the demodulator group did not register one.
 const Feature* demodBlock(const DeviceState& state) {
-    const int32_t row = state.groups.signalPath.demodBlockRow;
+    const int32_t row = familyDataOf(state).signalPath.demodBlockRow;
     if (row < 0 || row >= state.features.maximum || std::size_t(row) >= state.features.items.size()) return nullptr;
     const Feature& item = state.features.items[std::size_t(row)];
     return item.inUse ? &item : nullptr;
@@ -154,7 +155,7 @@ const Feature* demodBlock(const DeviceState& state) {
 // most six demodulators. Returns the status of a failed insertion.
 QV_STATUS registerDemods67(DeviceAccess& device, DeviceStateNodeGroup* group) {
     DeviceState& state = stateOf(device);
-    ControlLoopData& loops = state.groups.controlLoop;
+    ControlLoopData& loops = familyDataOf(state).controlLoop;
     // A row left from an earlier build. The group's clearing may have freed it
     // already, and a freed row can be taken by another block: only a row
     // still holding this block is cleared.
@@ -166,7 +167,7 @@ QV_STATUS registerDemods67(DeviceAccess& device, DeviceStateNodeGroup* group) {
         QVLOG(logging::debug) << "No DEMODS Feature: the PLLs get no HARMONIC and ORDER.";
         return QV_NO_ERROR;
     }
-    const SignalPathData& signal = state.groups.signalPath;
+    const SignalPathData& signal = familyDataOf(state).signalPath;
     const uint64_t base6 = uint64_t(demods->address) + uint64_t(kDemodsUnlisted) * signal.demodBlockStride;
     QVLOG(logging::debug) << "GOT DEMODS Feature! demod6 baseaddress = "
                           << boost::format("0x%08x (0x%08x, cnt=%u, modulo=%u)") % uint32_t(base6) %
@@ -190,7 +191,7 @@ QV_STATUS registerDemods67(DeviceAccess& device, DeviceStateNodeGroup* group) {
 QV_STATUS buildLoop(DeviceAccess& device, DeviceStateNodeGroup* group, const TreeNode::Ptr& groupNode,
                     const Feature* loopBlock, const Feature* demods67, int32_t n) {
     DeviceState& state = stateOf(device);
-    const bool fullSet = hasFullLeafSet(state.groups.controlLoop.pllFeatureVersion);
+    const bool fullSet = hasFullLeafSet(familyDataOf(state).controlLoop.pllFeatureVersion);
     const TreeNode::Ptr instance = CreateChild<Loop>(groupNode);
     int32_t pgainId = -1;
     int32_t itcId = -1;
@@ -222,8 +223,8 @@ QV_STATUS PLLsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, con
     if (count != kRecordCount || items.size() != std::size_t(kRecordCount) || !items[0]) return QV_BUFFER_TOO_SMALL;
     const Feature* loopBlock = items[0];
     DeviceState& state = stateOf(device);
-    ControlLoopData& loops = state.groups.controlLoop;
-    state.groups.pllCount = loopBlock->count;
+    ControlLoopData& loops = familyDataOf(state).controlLoop;
+    familyDataOf(state).shared.pllCount = loopBlock->count;
     loops.pllFeatureVersion = version;
 
     if (QV_STATUS s = registerDemods67(device, group)) return s;

@@ -9,6 +9,7 @@
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
 #include "groups/common/WordSetting.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -124,7 +125,7 @@ QV_STATUS PLLADCSelectReceivedData(DeviceAccess& device, const EPNodePtr& ep, co
 
 QV_STATUS PLLFreqCenterWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                                    double value, int64_t) {
-    const uint16_t version = stateOf(device).groups.controlLoop.pllFeatureVersion;
+    const uint16_t version = familyDataOf(stateOf(device)).controlLoop.pllFeatureVersion;
     if ((version != 2 && version != 3) || std::isnan(value))
         return replyValueInForce(device, *ep, seq, session, FromPhaseIncrement(storedWord64(*ep)));
     const double hertz = limitFrequency(value);

@@ -11,6 +11,7 @@
 #include "groups/common/SharedWriteHandlers.h"
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
+#include "groups/data/GroupFamilyData.h"
 
 namespace tarnix {
 
@@ -36,9 +37,6 @@ namespace {
 
 constexpr uint32_t kWordBytes = 4;
 constexpr uint32_t kSingleEnded = 1;  // DIFF's register holds 1 for single-ended
-// States of the 50 Ohm forcing after the FPGA was configured.
-constexpr int kForcingPending = 0;
-constexpr int kForcingOn = 1;
 
 uint32_t inputOf(const DeviceStateEPNode& ep) { return uint32_t(ep.instance); }
 
@@ -63,7 +61,7 @@ EPNodePtr makeLeaf(DeviceAccess& device, DeviceStateNodeGroup* group, const Tree
 QV_STATUS makeInput(DeviceAccess& device, DeviceStateNodeGroup* group, const TreeNode::Ptr& root, const Feature* item,
                     uint32_t i) {
     DeviceState& state = stateOf(device);
-    FrontEndData& data = state.groups.frontEnd;
+    FrontEndData& data = familyDataOf(state).frontEnd;
     const TreeNode::Ptr input = CreateChild<SigInNodes>(root);
     const uint32_t block = item->address + i * item->stride;
     const bool modelled = i < sigin::kModelInputs;
@@ -98,13 +96,13 @@ QV_STATUS makeInput(DeviceAccess& device, DeviceStateNodeGroup* group, const Tre
 // a single input has one IMP50 leaf to force.
 QV_STATUS armImp50Forcing(DeviceAccess& device) {
     DeviceState& state = stateOf(device);
-    if (state.sigInRewriteState != kForcingPending) return QV_NO_ERROR;
+    if (state.sigInRewriteState != SigInRewriteState::FpgaConfigured) return QV_NO_ERROR;
     for (int32_t id : state.sigInRewriteEPIds) {
         if (id < 0) continue;
         if (QV_STATUS s = DeviceStateEPNodesMarkWrite(state.epNodes, id)) return s;
     }
     state.sigInRewriteTime = device.now();
-    state.sigInRewriteState = kForcingOn;
+    state.sigInRewriteState = SigInRewriteState::Armed;
     return QV_NO_ERROR;
 }
 
@@ -115,13 +113,13 @@ QV_STATUS SigInsFeatureInit(DeviceAccess& device, DeviceStateNodeGroup* group, c
     if (QV_STATUS s = GroupCheckBlocks(items, count, 1)) return s;
     DeviceState& state = stateOf(device);
     const Feature* item = items[0];
-    state.groups.signalInputCount = item->count;
+    familyDataOf(state).shared.signalInputCount = item->count;
     GroupWarnBeyondTable("SIGINS", item->count, sigin::kModelInputs,
                          "the gain model (range, coupling table, gain data, 50 Ohm forcing)");
     state.sigInRewriteEPIds.fill(-1);  // this build's inputs only
     // A new round of gain data: answers still on their way from an earlier
     // build count for nothing, and this round counts from 0 again.
-    FrontEndData& frontEnd = state.groups.frontEnd;
+    FrontEndData& frontEnd = familyDataOf(state).frontEnd;
     ++frontEnd.gainRequestRound;
     frontEnd.sigInGainCalBlocks.fill(0);
     frontEnd.gainRangeAnswerCount = 0;
@@ -199,7 +197,7 @@ QV_STATUS SigInAcUpdateData(DeviceAccess& device, const EPNodePtr& ep, const uin
 
 QV_STATUS SigInImp50WriteData(DeviceAccess& device, const EPNodePtr& ep, uint32_t address) {
     if (address == 0) return QV_NO_ERROR;
-    const bool forced = stateOf(device).sigInRewriteState == kForcingOn;
+    const bool forced = stateOf(device).sigInRewriteState == SigInRewriteState::Armed;
     queueRegisterWord(device, address, storedWord(*ep) != 0 || forced ? 1 : 0);
     return QV_NO_ERROR;
 }
@@ -207,7 +205,7 @@ QV_STATUS SigInImp50WriteData(DeviceAccess& device, const EPNodePtr& ep, uint32_
 QV_STATUS SigInCouplingChanged(DeviceAccess& device, uint32_t input, uint32_t couplingWord) {
     if (input >= sigin::kModelInputs) return QV_NO_ERROR;
     DeviceState& state = stateOf(device);
-    uint32_t& current = state.groups.frontEnd.sigInCouplingTable[input];
+    uint32_t& current = familyDataOf(state).frontEnd.sigInCouplingTable[input];
     const uint32_t subTable = couplingWord == 0 ? 1 : 0;
     if (current == subTable) return QV_NO_ERROR;
     const AuxOutScaleSnapshot before = AuxOutsScaleFactors(device);

@@ -1,6 +1,7 @@
 #include "engine/DeviceState.h"
 #include "engine/RegisterHandlers.h"
 #include "groups/SigIns.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,7 +40,7 @@ const std::vector<GainRangeEntry>* tableOf(const DeviceState& state, uint32_t in
 }
 
 uint32_t couplingTable(const DeviceState& state, uint32_t input) {
-    return input < sigin::kModelInputs ? state.groups.frontEnd.sigInCouplingTable[input] : 0;
+    return input < sigin::kModelInputs ? familyDataOf(state).frontEnd.sigInCouplingTable[input] : 0;
 }
 
 SigInRangeWords tableWords(uint32_t input, uint32_t subTable, std::size_t position, const GainRangeEntry& entry) {
@@ -95,8 +96,8 @@ double SigInFormulaGain(uint32_t word) {
 double SigInWordGain(const DeviceState& state, uint32_t input, uint32_t word) {
     if (SigInTableMode(state)) return tableGain(state, input, word);
     const double gain = SigInFormulaGain(word);
-    if (input == 0) return gain * state.groups.gainTable0[word & 0xFF];
-    if (input == 1) return gain * state.groups.gainTable1[word & 0xFF];
+    if (input == 0) return gain * familyDataOf(state).shared.gainTable0[word & 0xFF];
+    if (input == 1) return gain * familyDataOf(state).shared.gainTable1[word & 0xFF];
     return gain;
 }
 
@@ -119,7 +120,7 @@ SigInRangeWords SigInRemapWord(const DeviceState& state, uint32_t input, uint32_
 EPNodePtr SigInRangeEndpoint(DeviceAccess& device, uint32_t input) {
     if (input >= sigin::kModelInputs) return EPNodePtr();
     const DeviceState& state = stateOf(device);
-    return DeviceStateEPNodesFind(state.epNodes, state.groups.frontEnd.sigInRangeEPIds[input]);
+    return DeviceStateEPNodesFind(state.epNodes, familyDataOf(state).frontEnd.sigInRangeEPIds[input]);
 }
 
 uint32_t SigInRangeWord(DeviceAccess& device, uint32_t input) {
@@ -130,7 +131,7 @@ uint32_t SigInRangeWord(DeviceAccess& device, uint32_t input) {
 void SigInWriteRangeAux(DeviceAccess& device, uint32_t input, uint32_t auxWord) {
     const DeviceState& state = stateOf(device);
     if (!SigInTableMode(state) || input >= sigin::kModelInputs) return;
-    const uint32_t address = state.groups.frontEnd.sigInRangeAuxAddress[input];
+    const uint32_t address = familyDataOf(state).frontEnd.sigInRangeAuxAddress[input];
     if (address == 0) return;
     queueRegisterWord(device, address, auxWord);
     device.flush();

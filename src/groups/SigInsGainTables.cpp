@@ -7,6 +7,7 @@
 #include "groups/ModuleFailure.h"
 #include "groups/SigIns.h"
 #include "groups/common/ValueReplies.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <boost/current_function.hpp>
 #include <boost/format.hpp>
@@ -51,7 +52,7 @@ double singleAt(const uint8_t* p) {
 bool indexOf(DeviceAccess& device, const std::shared_ptr<void>& user, uint32_t& index) {
     if (!user) return false;
     const auto* tag = static_cast<const GainRequestTag*>(user.get());
-    if (tag->round != stateOf(device).groups.frontEnd.gainRequestRound) return false;
+    if (tag->round != familyDataOf(stateOf(device)).frontEnd.gainRequestRound) return false;
     index = tag->index;
     return true;
 }
@@ -96,21 +97,21 @@ void takeTablesIntoService(DeviceAccess& device, uint32_t input) {
     const uint32_t oldWord = SigInRangeWord(device, input);
     const double oldRange = 1.0 / SigInWordGain(state, input, oldWord);
     for (uint32_t subTable = 0; subTable < 2; ++subTable) {
-        std::vector<GainRangeEntry>& loaded = state.groups.frontEnd.gainRangesLoading[input * 2 + subTable];
+        std::vector<GainRangeEntry>& loaded = familyDataOf(state).frontEnd.gainRangesLoading[input * 2 + subTable];
         std::stable_sort(loaded.begin(), loaded.end(),
                          [](const GainRangeEntry& a, const GainRangeEntry& b) { return a.range < b.range; });
         loaded.swap(state.groups.gainRanges[input * 2 + subTable]);
     }
     // Without a RANGE leaf the input has no word to keep in step.
     if (!SigInRangeEndpoint(device, input)) return;
-    const uint32_t subTable = state.groups.frontEnd.sigInCouplingTable[input];
+    const uint32_t subTable = familyDataOf(state).frontEnd.sigInCouplingTable[input];
     SigInTakeRangeWord(device, input, oldWord, oldRange, SigInRemapWord(state, input, oldWord, subTable));
 }
 
 }  // namespace
 
 std::shared_ptr<void> SigInGainRequestTag(const DeviceState& state, uint32_t index) {
-    return std::make_shared<GainRequestTag>(GainRequestTag{index, state.groups.frontEnd.gainRequestRound});
+    return std::make_shared<GainRequestTag>(GainRequestTag{index, familyDataOf(state).frontEnd.gainRequestRound});
 }
 
 QV_STATUS SigInRequestGainCalibration(DeviceAccess& device) {
@@ -120,7 +121,7 @@ QV_STATUS SigInRequestGainCalibration(DeviceAccess& device) {
 }
 
 QV_STATUS SigInRequestGainRangeTable(DeviceAccess& device) {
-    FrontEndData& data = stateOf(device).groups.frontEnd;
+    FrontEndData& data = familyDataOf(stateOf(device)).frontEnd;
     for (auto& table : data.gainRangesLoading) table.clear();
     data.gainRangeAnswerCount = 0;
     for (uint32_t part = 0; part < kRangeTableParts; ++part) {
@@ -140,10 +141,12 @@ void GainRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32_t le
         illegalLength(reply, length, BOOST_CURRENT_FUNCTION, kCalibrationLengthLine);
     DeviceState& state = stateOf(device);
     const uint32_t input = block / kBlocksPerInput;
-    std::array<double, 256>& factors = input == 0 ? state.groups.gainTable0 : state.groups.gainTable1;
+    SharedGroupData& shared = familyDataOf(state).shared;
+    std::array<double, 256>& factors = input == 0 ? shared.gainTable0 : shared.gainTable1;
     const uint32_t first = (block % kBlocksPerInput) * kFactorsPerBlock;
     for (uint32_t k = 0; k < kFactorsPerBlock; ++k) factors[first + k] = singleAt(reply + 4 * k);
-    if (++state.groups.frontEnd.sigInGainCalBlocks[input] == kBlocksPerInput) SigInRangeRecalibrate(device, input);
+    if (++familyDataOf(state).frontEnd.sigInGainCalBlocks[input] == kBlocksPerInput)
+        SigInRangeRecalibrate(device, input);
 }
 
 void GainRequestTimeout(DeviceAccess& device, const std::shared_ptr<void>& user) {
@@ -167,7 +170,7 @@ void GainRangeRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32
     if (length != kRangeTableReplyBytes || !reply)
         illegalLength(reply, length, BOOST_CURRENT_FUNCTION, kRangeTableLengthLine);
     DeviceState& state = stateOf(device);
-    FrontEndData& data = state.groups.frontEnd;
+    FrontEndData& data = familyDataOf(state).frontEnd;
     for (uint32_t k = 0; k < kRecordsPerPart; ++k) {
         const uint32_t n = part * kRecordsPerPart + k;
         const GainRangeEntry entry = entryOf(reply + k * kRecordBytes);

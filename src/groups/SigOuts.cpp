@@ -15,6 +15,7 @@
 #include "groups/common/SharedWriteHandlers.h"
 #include "groups/common/ValueReplies.h"
 #include "groups/common/WordRegister.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <boost/format.hpp>
 
@@ -100,14 +101,14 @@ double amplitudeOf(uint32_t word) { return int32_t(word) * kAmplitudePerUnit; }
 // the old layouts had them only on channels 6 and 7; version 3 gives each
 // demodulator its channel.
 void mixerChannels(const DeviceState& state, uint32_t channels, int32_t& first, int32_t& last) {
-    const uint16_t version = state.groups.signalPath.demodsVersion;
+    const uint16_t version = familyDataOf(state).signalPath.demodsVersion;
     first = 0;
     last = int32_t(channels) - 1;
     if (version <= 1) {
         first = 6;
         last = 7;
     } else if (version == 3) {
-        last = int32_t(state.groups.demodulatorCount) - 1;
+        last = int32_t(familyDataOf(state).shared.demodulatorCount) - 1;
     }
 }
 
@@ -140,8 +141,8 @@ QV_STATUS makeChannels(DeviceAccess& device, DeviceStateNodeGroup* group, const 
     int32_t first = 0;
     int32_t last = 0;
     mixerChannels(state, blocks.channels, first, last);
-    state.groups.frontEnd.mixerChannelFirst = first;
-    state.groups.frontEnd.mixerChannelLast = last;
+    familyDataOf(state).frontEnd.mixerChannelFirst = first;
+    familyDataOf(state).frontEnd.mixerChannelLast = last;
     // Compared as unsigned: a last channel of -1 sets no bound of its own.
     auto made = [&](uint32_t c) { return c <= uint32_t(last) && c < blocks.channels; };
 

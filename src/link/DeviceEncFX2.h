@@ -1,5 +1,6 @@
 #pragma once
 #include "core/component/QVBase.h"
+#include "engine/FeatureInitMapTable.h"
 
 #include <memory>
 
@@ -19,8 +20,10 @@ class DeviceEncFX2Impl;
 // ends by an exception or when the server stops.
 class DeviceEncFX2 : public QVBase {
 public:
-    // Opens and resets the instrument; its failures leave the constructor.
-    DeviceEncFX2(exception::ExceptionCarrier& carrier, const std::weak_ptr<DeviceID>& id);
+    // Opens and resets the instrument; its failures leave the constructor. Its
+    // groups are built from `featureInitMap`, which outlives the object.
+    DeviceEncFX2(exception::ExceptionCarrier& carrier, const std::weak_ptr<DeviceID>& id,
+                 const FeatureInitMapTable& featureInitMap);
 
     // Program the FPGA at start even when a design runs. Set before start.
     void setProgAlways(bool progAlways);

@@ -28,8 +28,9 @@ using RequestFifo = BufferFifo<524288, 8388608>;
 namespace impl {
 
 DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier,
-                                   const std::weak_ptr<DeviceID>& id)
+                                   const std::weak_ptr<DeviceID>& id, const FeatureInitMapTable& featureInitMap)
     : QVBaseImpl(name, carrier),
+      DeviceAccess(featureInitMap),
       usb_(IOLQ3_USBImpl::create(id)),
       outputFifo_(std::make_shared<OutputFifo>()),
       requestFifo_(std::make_shared<RequestFifo>()),
@@ -93,7 +94,7 @@ void DeviceEncFX2Impl::startUp() {
 
     if (progAlways_.load() || !isBitstreamRunning()) {
         programBitstream();
-        stateOf(*this).sigInRewriteState = 0;
+        stateOf(*this).sigInRewriteState = SigInRewriteState::FpgaConfigured;
     }
 }
 
@@ -144,8 +145,9 @@ void DeviceEncFX2Impl::queueRequestData(uint32_t address, uint32_t length) {
 
 }  // namespace impl
 
-DeviceEncFX2::DeviceEncFX2(exception::ExceptionCarrier& carrier, const std::weak_ptr<DeviceID>& id)
-    : QVBase(std::make_shared<impl::DeviceEncFX2Impl>("DeviceEncFX2", carrier, id)) {}
+DeviceEncFX2::DeviceEncFX2(exception::ExceptionCarrier& carrier, const std::weak_ptr<DeviceID>& id,
+                           const FeatureInitMapTable& featureInitMap)
+    : QVBase(std::make_shared<impl::DeviceEncFX2Impl>("DeviceEncFX2", carrier, id, featureInitMap)) {}
 
 void DeviceEncFX2::setProgAlways(bool progAlways) { impl().setProgAlways(progAlways); }
 

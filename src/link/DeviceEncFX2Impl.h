@@ -56,8 +56,9 @@ public:
     static constexpr uint8_t kSupplyRegister = 16;
 
     // Opens the instrument (IOLQ3_USBImpl::create); its failures leave here.
+    // The instrument's groups are built from `featureInitMap`.
     DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier,
-                     const std::weak_ptr<DeviceID>& id);
+                     const std::weak_ptr<DeviceID>& id, const FeatureInitMapTable& featureInitMap);
     // Stops the thread and closes the device state; never throws.
     ~DeviceEncFX2Impl() override;
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "engine/FeatureInitMapTable.h"
+
 #include <memory>
 #include <vector>
 
@@ -27,7 +29,9 @@ public:
     virtual void setProgAlways(bool progAlways) = 0;
 };
 
-// The group of USB instruments the server runs with.
-std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier);
+// The group of USB instruments the server runs with, whose device objects
+// build their node groups from the given table.
+std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier,
+                                                   const FeatureInitMapTable& featureInitMap);
 
 }  // namespace tarnix

@@ -15,8 +15,9 @@ namespace {
 using ExclusiveLock = std::unique_lock<std::shared_mutex>;
 }  // namespace
 
-DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier)
-    : childCarrier_(&childCarrier), deviceList_(impl::DeviceListImpl::create()) {}
+DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier,
+                                     const FeatureInitMapTable& featureInitMap)
+    : childCarrier_(&childCarrier), featureInitMap_(&featureInitMap), deviceList_(impl::DeviceListImpl::create()) {}
 
 DeviceGroupEncFX2::~DeviceGroupEncFX2() = default;
 
@@ -37,7 +38,7 @@ void DeviceGroupEncFX2::createMissing(std::vector<std::shared_ptr<QVBase>>& newD
         if (devices_.count(serial)) continue;
         std::shared_ptr<DeviceEncFX2> device;
         try {
-            device = std::make_shared<DeviceEncFX2>(*childCarrier_, id);
+            device = std::make_shared<DeviceEncFX2>(*childCarrier_, id, *featureInitMap_);
         } catch (const std::exception&) {
             // This instrument could not be opened; the others still are.
             logCurrentExceptionBanner();

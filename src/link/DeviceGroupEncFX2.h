@@ -1,5 +1,7 @@
 #pragma once
+#include "engine/FeatureInitMapTable.h"
 #include "link/DeviceGroup.h"
+#include "platform/thread/ThreadSafety.h"
 
 #include <shared_mutex>
 
@@ -7,7 +9,6 @@
 #include <map>
 #include <memory>
 #include <vector>
-#include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 
@@ -28,7 +29,8 @@ class DeviceListImpl;
 class DeviceGroupEncFX2 : public DeviceGroup {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
-    explicit DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier);
+    // Every device object gets `featureInitMap`, which outlives the group.
+    DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, const FeatureInitMapTable& featureInitMap);
     ~DeviceGroupEncFX2() override;
 
     void update(std::vector<std::shared_ptr<QVBase>>& newDevices) override;
@@ -48,6 +50,7 @@ private:
     void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
 
     exception::ExceptionCarrier* childCarrier_;
+    const FeatureInitMapTable* featureInitMap_;
     DeviceMap devices_ QV_GUARDED_BY(mutex_);
     bool progAlways_ QV_GUARDED_BY(mutex_) = false;
     uint32_t reprogramCount_ = 0;

@@ -4,8 +4,9 @@
 
 namespace tarnix {
 
-std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier) {
-    return std::make_shared<DeviceGroupEncFX2>(childCarrier);
+std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier,
+                                                   const FeatureInitMapTable& featureInitMap) {
+    return std::make_shared<DeviceGroupEncFX2>(childCarrier, featureInitMap);
 }
 
 }  // namespace tarnix

@@ -2,11 +2,14 @@
 // A device object for the engine's tests: records every register write, read
 // request and flush (in order, and as host-to-device frames byte for byte),
 // owns real output and request FIFOs and a clock that only moves when told.
+// Like the server's device objects it is handed the LQ3 instruments' table of
+// feature groups.
 #include "platform/endian/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
 #include "engine/DeviceAccess.h"
 #include "engine/DeviceState.h"
+#include "groups/FeatureInitMapBuild.h"
 
 #include <gtest/gtest.h>
 
@@ -46,8 +49,9 @@ public:
     using OutputFifo = BufferFifo<65536, 1048576>;
     using RequestFifo = BufferFifo<1024, 65536>;
 
-    explicit FakeDevice(uint32_t serialNumber = 4242)
-        : output_(std::make_shared<OutputFifo>()), request_(std::make_shared<RequestFifo>()),
+    explicit FakeDevice(uint32_t serialNumber = 4242, const FeatureInitMapTable& featureInitMap = FeatureInitMap())
+        : DeviceAccess(featureInitMap),
+          output_(std::make_shared<OutputFifo>()), request_(std::make_shared<RequestFifo>()),
           serial_(serialNumber), now_(EngineTime{} + std::chrono::hours(1)) {}
     ~FakeDevice() override {
         if (deviceState()) DeviceStateDestroy(*this);

@@ -155,7 +155,7 @@ public:
     }
     // Passes until discovery is done or `limit` passes have run.
     void runDiscovery(int limit = 20) {
-        for (int i = 0; i < limit && dev_.state().bootStep != BOOT_STEP_DONE; ++i) pass();
+        for (int i = 0; i < limit && dev_.state().bootStep != BootStep::Done; ++i) pass();
     }
     QV_STATUS deliver(uint32_t address, const std::vector<uint8_t>& data) {
         lastStatus = DeviceStateHandleData(dev_, address, uint32_t(data.size()), data.data());

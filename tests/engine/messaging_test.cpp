@@ -21,7 +21,7 @@ protected:
     // These passes drive endpoints only; the feature-list discovery stays off.
     void SetUp() override {
         test::EngineFixture::SetUp();
-        state().bootStep = BOOT_STEP_OFF;
+        state().bootStep = BootStep::Off;
     }
     // A leaf whose number writes land in `numbers`.
     EPNodePtr numberSink() {
@@ -318,18 +318,18 @@ TEST_F(MessagingTest, LedAnimationTicks) {
 }
 
 TEST_F(MessagingTest, AmplifierPollAndItsCompletion) {
-    state().tampUpdateState = 1;
+    state().tampUpdateState = TAmpUpdateState::Requested;
     EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
-    EXPECT_EQ(state().tampUpdateState, 2);
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::InFlight);
     ASSERT_EQ(state().cmd.queue.size(), 1u);
     EXPECT_EQ(state().cmd.queue.front().code, 23u);
     uint8_t reply[16] = {};
     TAmpUpdateComplete(dev, reply, sizeof reply, nullptr);
-    EXPECT_EQ(state().tampUpdateState, 0);
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::Idle);
     reply[9] = 1;
     test::LogCapture log;
     TAmpUpdateComplete(dev, reply, sizeof reply, nullptr);
-    EXPECT_EQ(state().tampUpdateState, 1);
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::Requested);
     // Its own signature, then one line per reply word.
     const auto lines = log.messages();
     ASSERT_EQ(lines.size(), 5u);
@@ -341,13 +341,13 @@ TEST_F(MessagingTest, DeferredSignalInputRewrite) {
     EPNodePtr a = addLeaf(-1, 0, 0, 4, 0);
     EPNodePtr b = addLeaf(-1, 0, 0, 4, 0);
     state().sigInRewriteEPIds = {{a->epId, b->epId}};
-    state().sigInRewriteState = 1;
+    state().sigInRewriteState = SigInRewriteState::Armed;
     state().sigInRewriteTime = dev.now();
     EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
-    EXPECT_EQ(state().sigInRewriteState, 1) << "not yet 200 ms";
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Armed) << "not yet 200 ms";
     dev.advance(std::chrono::microseconds(200000));
     EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     EXPECT_EQ(std::vector<int32_t>(state().epNodes.sendSet.begin(), state().epNodes.sendSet.end()),
               (std::vector<int32_t>{a->epId, b->epId}));
 }
@@ -355,11 +355,11 @@ TEST_F(MessagingTest, DeferredSignalInputRewrite) {
 TEST_F(MessagingTest, DeferredSignalInputRewriteOfASingleInput) {
     EPNodePtr a = addLeaf(-1, 0, 0, 4, 0);
     state().sigInRewriteEPIds = {{a->epId, -1}};
-    state().sigInRewriteState = 1;
+    state().sigInRewriteState = SigInRewriteState::Armed;
     state().sigInRewriteTime = dev.now();
     dev.advance(std::chrono::microseconds(200000));
     EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     EXPECT_EQ(std::vector<int32_t>(state().epNodes.sendSet.begin(), state().epNodes.sendSet.end()),
               (std::vector<int32_t>{a->epId}));
 }

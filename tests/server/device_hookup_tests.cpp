@@ -6,6 +6,7 @@
 #include "core/component/ExceptionCarrier.h"
 #include "core/component/QVBase.h"
 #include "core/component/QVBaseImpl.h"
+#include "groups/FeatureInitMapBuild.h"
 #include "link/DeviceGroup.h"
 #include "link/DeviceGroupEncFX2.h"
 #include "link/IOExceptions.h"
@@ -127,7 +128,7 @@ TEST_F(ServerHookup, AnUpdateLetsAFailedDeviceGoAtOnceAndKeepsChildrenNotStarted
 
 TEST(ServerDeviceGroups, TheServerRunsWithTheUsbDeviceGroup) {
     exception::ExceptionCarrier carrier;
-    const std::shared_ptr<DeviceGroup> group = createUsbDeviceGroup(carrier);
+    const std::shared_ptr<DeviceGroup> group = createUsbDeviceGroup(carrier, FeatureInitMap());
     EXPECT_NE(dynamic_cast<DeviceGroupEncFX2*>(group.get()), nullptr);
 }
 

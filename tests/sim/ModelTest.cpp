@@ -8,6 +8,7 @@
 #include "core/LogCapture.h"
 #include "engine/FeatureList.h"
 #include "engine/ScriptedInstrument.h"
+#include "groups/data/GroupFamilyData.h"
 #include "model/SignalPathStreams.h"
 #include "model/SystemCpuPrint.h"
 #include "groups/BlockChecks.h"
@@ -227,11 +228,11 @@ TEST_P(VariantTest, TheEngineBuildsEveryGroupFromIt) {
     EXPECT_EQ(state.hwInfo.revision, variant.hardwareRevision);
     EXPECT_EQ(state.cmd.dataAddress, layout::kMailboxData);
     EXPECT_EQ(state.cmd.dataSize, layout::kMailboxDataBytes);
-    EXPECT_EQ(state.groups.signalInputCount, variant.signalInputs);
-    EXPECT_EQ(state.groups.signalPath.demodsVersion, variant.demodsVersion);
-    EXPECT_EQ(state.groups.controlLoop.pllFeatureVersion, variant.pllVersion);
-    EXPECT_EQ(state.groups.pidCount, variant.pidControllers);
-    EXPECT_EQ(state.groups.system.printDecoders.size(), variant.cpus);
+    EXPECT_EQ(familyDataOf(state).shared.signalInputCount, variant.signalInputs);
+    EXPECT_EQ(familyDataOf(state).signalPath.demodsVersion, variant.demodsVersion);
+    EXPECT_EQ(familyDataOf(state).controlLoop.pllFeatureVersion, variant.pllVersion);
+    EXPECT_EQ(familyDataOf(state).shared.pidCount, variant.pidControllers);
+    EXPECT_EQ(familyDataOf(state).system.printDecoders.size(), variant.cpus);
     std::vector<std::string> children;
     for (const auto& child : state.tree->root->children()) children.push_back(child->getName());
     EXPECT_EQ(children, (std::vector<std::string>{"CLOCKBASE", "SYSTEM", "FEATURES", "STATUS", "STATS", "RAW",

@@ -4,6 +4,7 @@
 #include "core/QVException.h"
 #include "core/component/ExceptionCarrier.h"
 #include "core/tree/TreeNotices.h"
+#include "groups/FeatureInitMapBuild.h"
 #include "link/DeviceGroup.h"
 #include "platform/net/Socket.h"
 #include "platform/process/FreeMemory.h"
@@ -43,7 +44,8 @@ ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::Exc
     serverNode_->impl().setListener(listener_);
     appendChildren({listener_, serverNode_, dispatcher_});
 
-    deviceGroup_ = createUsbDeviceGroup(childCarrier_);
+    // The instruments' groups are those of the LQ3 family.
+    deviceGroup_ = createUsbDeviceGroup(childCarrier_, FeatureInitMap());
     deviceGroups_.push_back(deviceGroup_);
 }
 

@@ -3,6 +3,7 @@
 #include "core/DataTypes.h"
 #include "core/fifo/BufferFifo.h"
 #include "groups/AuxIns.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ TEST_F(AuxInsTest, RecordsOfTheWrongShapeBuildNothing) {
 
 TEST_F(AuxInsTest, OneNodePerBlockWithItsSettingAndStream) {
     buildBlocks(2);
-    EXPECT_EQ(state().groups.auxInputCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.auxInputCount, 2u);
     ASSERT_EQ(groupRoot->childCount(), 2u);
     for (std::size_t n = 0; n < 2; ++n) {
         const TreeNode::Ptr node = groupRoot->childAt(n);
@@ -95,7 +96,7 @@ TEST_F(AuxInsTest, NoBlocksGiveAnEmptyGroup) {
     ASSERT_EQ(build<NodeDefs::LQ3::AuxIns>(AuxInsFeatureInit, {{kSettings, kStride, 0}, {kSlots, kStride, 0}}),
               QV_NO_ERROR);
     EXPECT_EQ(groupRoot->childCount(), 0u);
-    EXPECT_EQ(state().groups.auxInputCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).shared.auxInputCount, 0u);
 }
 
 TEST_F(AuxInsTest, AveragingRoundsDownToAPowerOfTwoAndIsAlwaysSent) {

@@ -2,6 +2,7 @@
 
 #include "groups/AuxOuts.h"
 #include "groups/AuxOutsScale.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <gtest/gtest.h>
 
@@ -20,9 +21,9 @@ protected:
     }
     // A device with demodulators, PIDs and PLLs, and its outputs.
     void buildDevice(uint32_t outputs, uint32_t demods = 4, uint32_t pids = 0, uint32_t plls = 0) {
-        state().groups.demodulatorCount = demods;
-        state().groups.pidCount = pids;
-        state().groups.pllCount = plls;
+        familyDataOf(state()).shared.demodulatorCount = demods;
+        familyDataOf(state()).shared.pidCount = pids;
+        familyDataOf(state()).shared.pllCount = plls;
         ASSERT_EQ(buildOutputs(outputs), QV_NO_ERROR);
         send();
     }
@@ -31,7 +32,7 @@ protected:
     uint32_t word(std::size_t n, const char* leaf) { return storedWord(*epOf(n, leaf)); }
     // Demodulator d listens to `input`, whose gain (for a signal input) is `gain`.
     void listen(uint32_t d, int input, double gain) {
-        state().groups.signalInputCount = 2;
+        familyDataOf(state()).shared.signalInputCount = 2;
         state().groups.demodInputIndex[d] = input;
         if (input >= 0 && input < 2) state().groups.auxOutDerived[std::size_t(input)] = gain;
     }
@@ -44,9 +45,9 @@ TEST_F(AuxOutsTest, RecordsOfTheWrongShapeBuildNothing) {
 }
 
 TEST_F(AuxOutsTest, EachOutputHasItsLeavesLinksAndRequests) {
-    state().groups.demodulatorCount = 4;
+    familyDataOf(state()).shared.demodulatorCount = 4;
     ASSERT_EQ(buildOutputs(2), QV_NO_ERROR);
-    EXPECT_EQ(state().groups.auxOutputCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.auxOutputCount, 2u);
     struct Leaf {
         const char* name;
         int32_t typeId;
@@ -65,7 +66,7 @@ TEST_F(AuxOutsTest, EachOutputHasItsLeavesLinksAndRequests) {
             EXPECT_EQ(output->childAt(i)->endpoint()->precision, leaves[i].precision) << leaves[i].name;
         }
     }
-    const AuxDioData& data = state().groups.auxDio;
+    const AuxDioData& data = familyDataOf(state()).auxDio;
     ASSERT_EQ(data.auxOutScaleEpIdCount, 2u);
     EXPECT_EQ(int32_t(data.auxOutScaleEpIds[0]), idOf(0, "SCALE"));
     EXPECT_EQ(int32_t(data.auxOutScaleEpIds[1]), idOf(1, "SCALE"));
@@ -105,11 +106,11 @@ TEST_F(AuxOutsTest, WithoutDemodulatorsTheSelectionStartsAtIndex15) {
 }
 
 TEST_F(AuxOutsTest, NoOutputsEmptyTheScaleList) {
-    state().groups.auxDio.auxOutScaleEpIdCount = 5;
+    familyDataOf(state()).auxDio.auxOutScaleEpIdCount = 5;
     ASSERT_EQ(buildOutputs(0), QV_NO_ERROR);
     EXPECT_EQ(groupRoot->childCount(), 0u);
-    EXPECT_EQ(state().groups.auxOutputCount, 0u);
-    EXPECT_EQ(state().groups.auxDio.auxOutScaleEpIdCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).shared.auxOutputCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).auxDio.auxOutScaleEpIdCount, 0u);
     EXPECT_TRUE(AuxOutsScaleFactors(dev).empty());
 }
 
@@ -117,7 +118,7 @@ TEST_F(AuxOutsTest, AThirtyThirdScaleEndsTheBuild) {
     EXPECT_EQ(buildOutputs(40), QV_BUFFER_TOO_SMALL);
     ASSERT_EQ(groupRoot->childCount(), 33u);
     EXPECT_EQ(groupRoot->childAt(32)->childCount(), 4u);
-    EXPECT_EQ(state().groups.auxDio.auxOutScaleEpIdCount, 32u);
+    EXPECT_EQ(familyDataOf(state()).auxDio.auxOutScaleEpIdCount, 32u);
 }
 
 TEST_F(AuxOutsTest, OutputSelectionIsLimitedToThePresentLoops) {
@@ -131,8 +132,8 @@ TEST_F(AuxOutsTest, OutputSelectionIsLimitedToThePresentLoops) {
     const Case cases[] = {
         {0, 2, 7, 5, 0x05}, {0, 0, 7, 3, 0x03}, {1, 0, -3, -2, 0x80000001}, {0, 0, -3, -1, 0x80000000}};
     for (const Case& c : cases) {
-        state().groups.pidCount = c.pids;
-        state().groups.pllCount = c.plls;
+        familyDataOf(state()).shared.pidCount = c.pids;
+        familyDataOf(state()).shared.pllCount = c.plls;
         if (!groupRoot) buildDevice(1, 4, c.pids, c.plls);
         setWord(0, "OUTPUTSELECT", 0x0A);
         const int32_t id = idOf(0, "OUTPUTSELECT");
@@ -255,8 +256,8 @@ TEST_F(AuxOutsTest, ScaleShowsTheFactorOnTheChosenSignal) {
     EXPECT_EQ(only(id).asDouble(), 1.0089111328125);
     EXPECT_EQ(writesAt(send(), address(0, kScale)).at(0).word(), 29u);
     // An aux-input or DIO signal has gain 1; past the inputs there is none.
-    state().groups.auxInputCount = 1;
-    state().groups.dioCount = 1;
+    familyDataOf(state()).shared.auxInputCount = 1;
+    familyDataOf(state()).shared.dioCount = 1;
     listen(0, 5, 0.0);
     EXPECT_EQ(readDouble(0, "SCALE"), 1.0089111328125);
     listen(0, 6, 0.0);
@@ -266,7 +267,7 @@ TEST_F(AuxOutsTest, ScaleShowsTheFactorOnTheChosenSignal) {
     ASSERT_EQ(deliverWord(address(0, kScale), 128), QV_NO_ERROR);
     EXPECT_EQ(only(id).asDouble(), 0.027777777777777776);
     // A negative selection beyond Manual shows no scale and stores 0.
-    state().groups.pidCount = 2;
+    familyDataOf(state()).shared.pidCount = 2;
     setWord(0, "OUTPUTSELECT", 0x80000001);
     ASSERT_EQ(request(test::setDouble(id, 3.0)), QV_NO_ERROR);
     EXPECT_EQ(only(id).asDouble(), 0.0);

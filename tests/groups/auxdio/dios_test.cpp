@@ -3,6 +3,7 @@
 #include "core/DataTypes.h"
 #include "core/fifo/BufferFifo.h"
 #include "groups/DIOs.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,7 @@ TEST_F(DIOsTest, RecordsOfTheWrongShapeBuildNothing) {
 
 TEST_F(DIOsTest, EachPortHasItsSettingsAndInputStream) {
     buildPorts(2);
-    EXPECT_EQ(state().groups.dioCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.dioCount, 2u);
     ASSERT_EQ(groupRoot->childCount(), 2u);
     for (std::size_t n = 0; n < 2; ++n) {
         const TreeNode::Ptr port = groupRoot->childAt(n);
@@ -137,7 +138,7 @@ TEST_F(DIOsTest, WritesStoreTheMappedWordAndReplyWhatIsInEffect) {
         {"SYNCSELECT1", 0, 7, 7, 7},  // no demodulator: nothing to limit by
     };
     for (const Case& c : cases) {
-        state().groups.demodulatorCount = c.demods;
+        familyDataOf(state()).shared.demodulatorCount = c.demods;
         const int32_t id = idOf(0, c.leaf);
         ASSERT_EQ(request(test::setInteger(id, c.written)), QV_NO_ERROR) << c.leaf;
         EXPECT_EQ(only(id).asInteger(), c.shown) << c.leaf << " " << c.written;
@@ -160,7 +161,7 @@ TEST_F(DIOsTest, RepeatedValueIsSentAgainButRepliedToTheWriterAlone) {
 
 TEST_F(DIOsTest, WordsFromTheInstrumentAreKeptWholeAndPushedAsTheyShow) {
     buildPorts(1);
-    state().groups.demodulatorCount = 8;
+    familyDataOf(state()).shared.demodulatorCount = 8;
     struct Case {
         const char* leaf;
         uint32_t word;

@@ -5,6 +5,7 @@
 #include "core/Logging.h"
 #include "groups/PIDs.h"
 #include "groups/PLLs.h"
+#include "groups/data/GroupFamilyData.h"
 
 namespace tarnix {
 namespace {
@@ -23,7 +24,7 @@ protected:
 };
 
 TEST_F(DebugLoggingTest, PidHandlersLog) {
-    state().groups.demodulatorCount = 8;
+    familyDataOf(state()).shared.demodulatorCount = 8;
     ASSERT_EQ(build<LQ3::PIDs>(PIDsFeatureInit, 1,
                                {insert(0x03000000, 1, 0x10), insert(0x03000100, 2, 0x80), insert(0x03001000, 1, 4)}),
               QV_NO_ERROR);
@@ -39,8 +40,8 @@ TEST_F(DebugLoggingTest, PidHandlersLog) {
 
 TEST_F(DebugLoggingTest, PllHandlersLog) {
     Feature* demods = insert(0x04000000, 6, 0x40);
-    state().groups.signalPath.demodBlockRow = DeviceStateRowOf(dev, demods);
-    state().groups.signalPath.demodBlockStride = 0x40;
+    familyDataOf(state()).signalPath.demodBlockRow = DeviceStateRowOf(dev, demods);
+    familyDataOf(state()).signalPath.demodBlockStride = 0x40;
     ASSERT_EQ(build<LQ3::PLLs>(PLLsFeatureInit, 2, {insert(0x04001000, 1, 0x80)}), QV_NO_ERROR);
     settle();
     for (uint32_t offset : {0x2c, 0x30, 0x34}) deliver(0x04001000 + offset, wordBytes(0));

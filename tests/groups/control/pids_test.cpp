@@ -4,6 +4,7 @@
 
 #include "core/LogCapture.h"
 #include "groups/PIDs.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 #include <cstring>
@@ -35,13 +36,13 @@ protected:
     }
     void SetUp() override {
         ControlFixture::SetUp();
-        state().groups.demodulatorCount = 8;
-        state().groups.auxInputCount = 2;
-        state().groups.oscillatorCount = 2;
-        state().groups.auxOutputCount = 4;
-        state().groups.dioCount = 1;
-        state().groups.frontEnd.mixerChannelFirst = 6;
-        state().groups.frontEnd.mixerChannelLast = 7;
+        familyDataOf(state()).shared.demodulatorCount = 8;
+        familyDataOf(state()).shared.auxInputCount = 2;
+        familyDataOf(state()).shared.oscillatorCount = 2;
+        familyDataOf(state()).shared.auxOutputCount = 4;
+        familyDataOf(state()).shared.dioCount = 1;
+        familyDataOf(state()).frontEnd.mixerChannelFirst = 6;
+        familyDataOf(state()).frontEnd.mixerChannelLast = 7;
     }
     static uint32_t controlAddress(int n) { return kControllers + uint32_t(n) * kStride; }
     // The writes of a send pass, as (address, word).
@@ -65,7 +66,7 @@ TEST_F(PidsTest, BuildsControllersWithTheirLeaves) {
         EXPECT_FALSE(node(n)->endpoint());
         EXPECT_FALSE(node(std::string(n) + "/TIPPROTECT")->endpoint());
     }
-    EXPECT_EQ(state().groups.pidCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.pidCount, 2u);
     EXPECT_EQ(state().pidStrobeEnable, 1u);
     EXPECT_EQ(state().pidStrobeAddress, kCommon);
 
@@ -162,7 +163,7 @@ TEST_F(PidsTest, RecordsThatBuildNothing) {
     EXPECT_EQ(build<LQ3::PIDs>(PIDsFeatureInit, 1, items), QV_NO_ERROR);
     EXPECT_TRUE(childNames("").empty());
     EXPECT_EQ(state().pidStrobeEnable, 0u);
-    EXPECT_EQ(state().groups.pidCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).shared.pidCount, 0u);
 }
 
 TEST_F(PidsTest, MoreThanFourControllersAreShownWithTheirRateAndTipProtect) {
@@ -170,7 +171,7 @@ TEST_F(PidsTest, MoreThanFourControllersAreShownWithTheirRateAndTipProtect) {
     settle();
     EXPECT_EQ(childNames(""), (std::vector<std::string>{"0", "1", "2", "3", "4", "5"}));
     EXPECT_EQ(childNames("5"), kLeaves);
-    EXPECT_EQ(state().groups.pidCount, 6u);
+    EXPECT_EQ(familyDataOf(state()).shared.pidCount, 6u);
     // The rate reaches every controller, the status word each controller's bit.
     std::vector<OutputRecord> pushes = deliver(kCommon + 4, wordBytes(210000000));
     ASSERT_EQ(pushes.size(), 6u);
@@ -188,7 +189,7 @@ TEST_F(PidsTest, BeyondSixteenControllersOnlyTheFirstSixteenAreShown) {
     test::LogCapture log;
     ASSERT_EQ(buildPids(17), QV_NO_ERROR);
     EXPECT_EQ(childNames("").size(), 16u);
-    EXPECT_EQ(state().groups.pidCount, 16u);
+    EXPECT_EQ(familyDataOf(state()).shared.pidCount, 16u);
     EXPECT_TRUE(log.contains("The instrument lists 17 PID controllers; only the first 16 are shown."));
 }
 
@@ -257,7 +258,7 @@ TEST_F(PidsTest, OutputChannelRanges) {
     }
     // No instance of the selected kind: the channel is the lowest, not the
     // low bits of a negative number.
-    state().groups.dioCount = 0;
+    familyDataOf(state()).shared.dioCount = 0;
     writeInteger("0/OUTPUT", 4);
     EXPECT_EQ(writeInteger("0/OUTPUTCHANNEL", 3).asInteger(), 0);
 }
@@ -354,7 +355,7 @@ TEST_F(PidsTest, TipProtectPllIsLimitedToThePllsThereAre) {
     };
     for (const Case& c : {Case{2, 5, 1}, Case{2, -4, 0}, Case{0, 5, 5}, Case{0, 20, 4}}) {
         SCOPED_TRACE(c.written);
-        state().groups.pllCount = c.plls;
+        familyDataOf(state()).shared.pllCount = c.plls;
         EXPECT_EQ(writeInteger("0/TIPPROTECT/PLL", c.written).asInteger(), c.stored);
         EXPECT_EQ(readInteger("0/TIPPROTECT/PLL"), c.stored);
         EXPECT_EQ(word("0/TIPPROTECT/ENABLE"), uint32_t(c.stored) << 27);
@@ -364,7 +365,7 @@ TEST_F(PidsTest, TipProtectPllIsLimitedToThePllsThereAre) {
 TEST_F(PidsTest, TipProtectEnableClearsTheReportBits) {
     ASSERT_EQ(buildPids(1), QV_NO_ERROR);
     settle();
-    state().groups.pllCount = 2;
+    familyDataOf(state()).shared.pllCount = 2;
     // The instrument reports PLL 3 and report bits.
     std::vector<OutputRecord> pushes = deliver(controlAddress(0) + 0x38, wordBytes((3u << 27) | 0x1234));
     ASSERT_EQ(pushes.size(), 1u);

@@ -4,6 +4,7 @@
 
 #include "groups/PLLs.h"
 #include "groups/PLLsLoopGain.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 #include <limits>
@@ -37,13 +38,13 @@ class PllsTest : public test::ControlFixture {
 protected:
     void SetUp() override {
         ControlFixture::SetUp();
-        state().groups.signalInputCount = 2;
-        state().groups.auxInputCount = 1;
-        state().groups.dioCount = 1;
+        familyDataOf(state()).shared.signalInputCount = 2;
+        familyDataOf(state()).shared.auxInputCount = 1;
+        familyDataOf(state()).shared.dioCount = 1;
     }
     void addDemods(uint32_t count) {
         Feature* demods = insert(kDemods, count, kDemodStride, "DEMODS  ");
-        auto& signal = state().groups.signalPath;
+        auto& signal = familyDataOf(state()).signalPath;
         signal.demodBlockRow = DeviceStateRowOf(dev, demods);
         signal.demodBlockStride = kDemodStride;
         signal.demodBlockAttribute = 0x5A;
@@ -79,12 +80,12 @@ TEST_F(PllsTest, FullLeafSetWithTheHarmonicsOfDemodulatorsSixAndSeven) {
     EXPECT_EQ(childNames("0"), plus(kFullLeaves, {"HARMONIC", "ORDER"}));
     EXPECT_EQ(childNames("1"), plus(kFullLeaves, {"HARMONIC", "ORDER"}));
     EXPECT_EQ(childNames("2"), kFullLeaves);
-    EXPECT_EQ(state().groups.pllCount, 3u);
-    EXPECT_EQ(state().groups.controlLoop.pllFeatureVersion, 2);
+    EXPECT_EQ(familyDataOf(state()).shared.pllCount, 3u);
+    EXPECT_EQ(familyDataOf(state()).controlLoop.pllFeatureVersion, 2);
 
     const std::vector<int> rows = demods67Rows();
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(state().groups.controlLoop.demods67Row, rows[0]);
+    EXPECT_EQ(familyDataOf(state()).controlLoop.demods67Row, rows[0]);
     const Feature& d67 = map().items[std::size_t(rows[0])];
     EXPECT_EQ(d67.address, kDemods67);
     EXPECT_EQ(d67.count, 2u);
@@ -172,7 +173,7 @@ TEST_F(PllsTest, NoHarmonicsWithoutRoomForDemodulatorsSixAndSeven) {
     ASSERT_EQ(buildPlls(2, 2, 8), QV_NO_ERROR);
     EXPECT_EQ(childNames("0"), kFullLeaves);
     EXPECT_TRUE(demods67Rows().empty());
-    EXPECT_EQ(state().groups.controlLoop.demods67Row, -1);
+    EXPECT_EQ(familyDataOf(state()).controlLoop.demods67Row, -1);
 }
 
 TEST_F(PllsTest, NoDemodulatorGroup) {
@@ -219,9 +220,9 @@ TEST_F(PllsTest, InputSelection) {
 }
 
 TEST_F(PllsTest, InputSelectionWithoutInputs) {
-    state().groups.signalInputCount = 0;
-    state().groups.auxInputCount = 0;
-    state().groups.dioCount = 0;
+    familyDataOf(state()).shared.signalInputCount = 0;
+    familyDataOf(state()).shared.auxInputCount = 0;
+    familyDataOf(state()).shared.dioCount = 0;
     ASSERT_EQ(buildPlls(1, 2), QV_NO_ERROR);
     EXPECT_EQ(word("0/ADCSELECT"), 0xFFFFFFFFu);
     settle();

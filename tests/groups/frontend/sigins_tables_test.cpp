@@ -2,6 +2,7 @@
 
 #include "core/LogCapture.h"
 #include "core/QVException.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 #include <cstring>
@@ -74,7 +75,7 @@ TEST_F(GainTablesTest, CalibrationOfAnInputTakesEffectWithItsFourthBlock) {
         GainRequestComplete(dev, factors(2.0f).data(), 256, index(block));
         EXPECT_TRUE(dev.takeOutput().empty());
     }
-    EXPECT_EQ(state().groups.gainTable1[0x0A], 2.0);
+    EXPECT_EQ(familyDataOf(state()).shared.gainTable1[0x0A], 2.0);
     // Reads use the factors at once; subscribers hear of the range with the fourth block.
     EXPECT_EQ(shownRange(1), calibrated);
     GainRequestComplete(dev, factors(2.0f).data(), 256, index(7));
@@ -88,7 +89,7 @@ TEST_F(GainTablesTest, CalibrationOfAnInputTakesEffectWithItsFourthBlock) {
     // A later block stores its factors without another recalibration.
     GainRequestComplete(dev, factors(4.0f).data(), 256, index(4));
     EXPECT_TRUE(dev.takeOutput().empty());
-    EXPECT_EQ(state().groups.gainTable1[0x0A], 4.0);
+    EXPECT_EQ(familyDataOf(state()).shared.gainTable1[0x0A], 4.0);
 }
 
 // The group built again (a feature list processed once more): a new round of
@@ -111,8 +112,8 @@ TEST_P(GainRoundsTest, ARebuildStartsANewRoundAndIgnoresLateAnswers) {
         ASSERT_EQ(DeviceStateNodeGroupClear(dev, *group), QV_NO_ERROR);
     }
     buildSigIns(hwRevision, 2, test::kSigInBlock + 0x1000);
-    EXPECT_EQ(state().groups.frontEnd.sigInGainCalBlocks[0], 0u);
-    EXPECT_EQ(state().groups.frontEnd.gainRangeAnswerCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.sigInGainCalBlocks[0], 0u);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.gainRangeAnswerCount, 0u);
     ASSERT_FALSE(state().cmd.queue.empty());
     EXPECT_NE(static_cast<const GainRequestTag*>(state().cmd.queue.front().user.get())->round,
               static_cast<const GainRequestTag*>(earlyBlock.get())->round);
@@ -124,21 +125,21 @@ TEST_P(GainRoundsTest, ARebuildStartsANewRoundAndIgnoresLateAnswers) {
     GainRangeRequestComplete(dev, std::vector<uint8_t>(192, 0).data(), 192, earlyBlock);
     GainRequestTimeout(dev, earlyBlock);
     GainRangeRequestTimeout(dev, earlyBlock);
-    EXPECT_EQ(state().groups.frontEnd.sigInGainCalBlocks[1], 0u);
-    EXPECT_EQ(state().groups.frontEnd.gainRangeAnswerCount, 0u);
-    EXPECT_EQ(state().groups.gainTable1[0x0A], 1.0) << "its factors are not taken";
+    EXPECT_EQ(familyDataOf(state()).frontEnd.sigInGainCalBlocks[1], 0u);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.gainRangeAnswerCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).shared.gainTable1[0x0A], 1.0) << "its factors are not taken";
     EXPECT_EQ(state().cmd.queue.size(), queued) << "nor asked for again";
 
     if (hwRevision == kFormulaMode) {
         // The new round's four blocks of input 1 calibrate it.
         writeDouble(id(1, "RANGE"), 1.0);
         for (uint32_t block = 4; block < 8; ++block) GainRequestComplete(dev, doubled.data(), 256, index(block));
-        EXPECT_EQ(state().groups.frontEnd.sigInGainCalBlocks[1], 4u);
+        EXPECT_EQ(familyDataOf(state()).frontEnd.sigInGainCalBlocks[1], 4u);
         EXPECT_EQ(gain(1), SigInFormulaGain(0x0A) * 2.0);
     } else {
         instrument[0] = {0.5f, 1, 1, 1.0f};
         answerAll();
-        EXPECT_EQ(state().groups.frontEnd.gainRangeAnswerCount, 32u);
+        EXPECT_EQ(familyDataOf(state()).frontEnd.gainRangeAnswerCount, 32u);
         ASSERT_EQ(table(0, 0).size(), 1u);
     }
 }
@@ -151,7 +152,7 @@ TEST_F(GainTablesTest, FactorsOfOneChangeNoRange) {
     dev.takeOutput();
     for (uint32_t block = 0; block < 4; ++block) GainRequestComplete(dev, factors(1.0f).data(), 256, index(block));
     EXPECT_TRUE(dev.takeOutput().empty());
-    EXPECT_EQ(state().groups.frontEnd.sigInGainCalBlocks[0], 4u);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.sigInGainCalBlocks[0], 4u);
 }
 
 TEST_F(GainTablesTest, ReplyOfTheWrongLengthEndsTheDevice) {
@@ -261,12 +262,12 @@ TEST_F(GainTablesTest, EmptyAndUnusableRecordsStillCountTowardsTheWhole) {
     answerAll();
     ASSERT_EQ(table(0, 0).size(), 1u);
     EXPECT_EQ(table(0, 0)[0].range, double(0.3f));
-    EXPECT_EQ(state().groups.frontEnd.gainRangeAnswerCount, 32u);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.gainRangeAnswerCount, 32u);
     // A part the table does not have is ignored.
     std::vector<uint8_t> b(192, 0);
     putSingle(b.data(), 0.4f);
     GainRangeRequestComplete(dev, b.data(), 192, index(40));
-    EXPECT_EQ(state().groups.frontEnd.gainRangeAnswerCount, 32u);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.gainRangeAnswerCount, 32u);
     // An input whose table came empty shows no range.
     writeDouble(id(1, "RANGE"), 1.0);
     EXPECT_EQ(shownRange(1), std::numeric_limits<double>::infinity());

@@ -1,4 +1,5 @@
 #include "SigInsFixture.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <chrono>
 #include <cmath>
@@ -29,7 +30,7 @@ TEST_F(SigInsTest, InitWantsOneRecord) {
 
 TEST_F(SigInsTest, InitBuildsFourLeavesPerInputAndRequestsThem) {
     buildSigIns(kFormulaMode);
-    EXPECT_EQ(state().groups.signalInputCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.signalInputCount, 2u);
     ASSERT_EQ(root->childCount(), 2u);
     struct Expected {
         const char* name;
@@ -54,7 +55,7 @@ TEST_F(SigInsTest, InitBuildsFourLeavesPerInputAndRequestsThem) {
     EXPECT_EQ(from, 0.0001);
     EXPECT_EQ(state().ledRegisters,
               (std::vector<uint32_t>{address(0, sigin::kLedOffset), address(1, sigin::kLedOffset)}));
-    EXPECT_EQ(state().groups.frontEnd.sigInRangeEPIds[1], id(1, "RANGE"));
+    EXPECT_EQ(familyDataOf(state()).frontEnd.sigInRangeEPIds[1], id(1, "RANGE"));
     EXPECT_EQ(state().sigInRewriteEPIds[1], id(1, "IMP50"));
     // DIFF shows differential as 1: its register holds 0 for that.
     EXPECT_EQ(read(id(0, "DIFF"))[0].asInteger(), 0);
@@ -199,7 +200,7 @@ TEST_F(SigInsTest, CouplingSwitchesTheSubTableAndKeepsThePosition) {
     dev.clearEvents();
     std::vector<OutputRecord> out = writeInteger(id(0, "AC"), 0);
     EXPECT_EQ(out.size(), 1u) << "the AC reply only";
-    EXPECT_EQ(state().groups.frontEnd.sigInCouplingTable[0], 1u);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.sigInCouplingTable[0], 1u);
     EXPECT_EQ(storedU32(id(0, "RANGE")), (0x40u | 2) << 16 | 0x202);
     EXPECT_EQ(dev.events()[0].address, address(0, sigin::kRangeAuxOffset));
     EXPECT_EQ(dev.events()[0].word(), 0xB002u);
@@ -224,7 +225,7 @@ TEST_F(SigInsTest, CouplingSwitchesTheSubTableAndKeepsThePosition) {
 TEST_F(SigInsTest, FormulaModeCouplingDerivesTheCodeFromTheRange) {
     buildSigIns(kFormulaMode);
     writeDouble(id(0, "RANGE"), 5.0);  // code 7
-    state().groups.gainTable0[7] = 0.5;
+    familyDataOf(state()).shared.gainTable0[7] = 0.5;
     // The code is derived again from the shown range (3.87 V, clamped to 2 V).
     writeInteger(id(0, "AC"), 0);
     EXPECT_EQ(storedU32(id(0, "RANGE")), 7u);
@@ -232,9 +233,9 @@ TEST_F(SigInsTest, FormulaModeCouplingDerivesTheCodeFromTheRange) {
 }
 
 TEST_F(SigInsTest, FiftyOhmIsForcedForAWhileAfterTheFpgaWasConfigured) {
-    state().sigInRewriteState = 0;  // the device start configured the FPGA
+    state().sigInRewriteState = SigInRewriteState::FpgaConfigured;  // the device start configured the FPGA
     buildSigIns(kFormulaMode);
-    EXPECT_EQ(state().sigInRewriteState, 1);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Armed);
     writeInteger(id(1, "IMP50"), 0);
     std::vector<DeviceEvent> writes = send();
     ASSERT_EQ(writesAt(writes, address(1, 8)).size(), 1u);
@@ -242,7 +243,7 @@ TEST_F(SigInsTest, FiftyOhmIsForcedForAWhileAfterTheFpgaWasConfigured) {
 
     dev.advance(std::chrono::milliseconds(250));
     send();  // the engine releases the forcing and marks both IMP50 leaves
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     writes = send();
     ASSERT_EQ(writesAt(writes, address(0, 8)).size(), 1u);
     EXPECT_EQ(writesAt(writes, address(0, 8))[0].word(), 0u);
@@ -252,9 +253,9 @@ TEST_F(SigInsTest, FiftyOhmIsForcedForAWhileAfterTheFpgaWasConfigured) {
 }
 
 TEST_F(SigInsTest, ASingleInputIsForcedAndReleasedAlone) {
-    state().sigInRewriteState = 0;
+    state().sigInRewriteState = SigInRewriteState::FpgaConfigured;
     buildSigIns(kFormulaMode, 1);  // the init succeeds with one IMP50 leaf
-    EXPECT_EQ(state().sigInRewriteState, 1);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Armed);
     EXPECT_EQ(state().sigInRewriteEPIds[1], -1);
     writeInteger(id(0, "IMP50"), 0);
     const std::vector<DeviceEvent> forced = writesAt(send(), address(0, 8));
@@ -263,7 +264,7 @@ TEST_F(SigInsTest, ASingleInputIsForcedAndReleasedAlone) {
 
     dev.advance(std::chrono::milliseconds(250));
     send();
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     const std::vector<DeviceEvent> writes = send();
     ASSERT_EQ(writesAt(writes, address(0, 8)).size(), 1u);
     EXPECT_EQ(writesAt(writes, address(0, 8))[0].word(), 0u) << "the stored setting once released";
@@ -271,7 +272,7 @@ TEST_F(SigInsTest, ASingleInputIsForcedAndReleasedAlone) {
 
 TEST_F(SigInsTest, NoForcingWhenTheFpgaWasAlreadyRunning) {
     buildSigIns(kFormulaMode);
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     EXPECT_TRUE(writesAt(send(), address(0, 8)).empty());
 }
 

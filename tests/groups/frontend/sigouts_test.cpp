@@ -9,6 +9,7 @@
 #include "core/LogCapture.h"
 #include "engine/DeviceState.h"
 #include "groups/common/EndpointLinks.h"
+#include "groups/data/GroupFamilyData.h"
 
 namespace tarnix {
 namespace {
@@ -39,8 +40,8 @@ class SigOutsTest : public test::FrontEndFixture {
 protected:
     QV_STATUS tryBuild(const Layout& layout, uint32_t mixerCount) {
         state().hwInfo.revision = layout.hwRevision;
-        state().groups.signalPath.demodsVersion = layout.demodsVersion;
-        state().groups.demodulatorCount = layout.demodCount;
+        familyDataOf(state()).signalPath.demodsVersion = layout.demodsVersion;
+        familyDataOf(state()).shared.demodulatorCount = layout.demodCount;
         Feature* outputs = addBlock(kOutputBlock + spare, layout.outputs, kOutputStride);
         Feature* mixer = addBlock(kMixerBlock + spare, mixerCount, layout.mixerStride);
         spare += 0x10000;  // a further try needs blocks of its own
@@ -120,8 +121,8 @@ TEST_P(SigOutsChannelTest, MixerChannelsFollowTheDemodulators) {
             expected[std::size_t(std::stoi(name))] = id(output, "WAVEFORMS/" + name);
         EXPECT_EQ(rangeLinks(output), expected);
     }
-    EXPECT_EQ(state().groups.frontEnd.mixerChannelFirst, c.first);
-    EXPECT_EQ(state().groups.frontEnd.mixerChannelLast, c.last);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.mixerChannelFirst, c.first);
+    EXPECT_EQ(familyDataOf(state()).frontEnd.mixerChannelLast, c.last);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, SigOutsChannelTest,

@@ -6,6 +6,7 @@
 #include "core/fifo/BufferFifo.h"
 #include "groups/Demods.h"
 #include "groups/Oscs.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <algorithm>
 
@@ -24,9 +25,9 @@ protected:
     // 2 oscillators; 2 signal inputs, one aux-input and one DIO instance
     // (6 inputs); then `count` demodulators of the given feature-list version.
     void buildDemods(uint16_t version = 2, uint32_t count = 8) {
-        state().groups.signalInputCount = 2;
-        state().groups.auxInputCount = 1;
-        state().groups.dioCount = 1;
+        familyDataOf(state()).shared.signalInputCount = 2;
+        familyDataOf(state()).shared.auxInputCount = 1;
+        familyDataOf(state()).shared.dioCount = 1;
         Feature* osc = addBlock(kOscBlock, 2, kOscStride);
         ASSERT_EQ(build<NodeDefs::LQ3::Oscs>(OscsFeatureInit, 1, {osc}, &oscs), QV_NO_ERROR);
         settings = addBlock(kSettingsBlock, count, kSettingsStride, 0x5A);

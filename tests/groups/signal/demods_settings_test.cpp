@@ -1,4 +1,5 @@
 #include "DemodFixture.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 
@@ -26,13 +27,13 @@ TEST_F(DemodsSettingsTest, WrongRecordsBuildNothing) {
 
 TEST_F(DemodsSettingsTest, InitMakesTheLeavesAndRequestsEightWordsPerDemodulator) {
     buildDemods(2, 6);
-    EXPECT_EQ(state().groups.demodulatorCount, 6u);
-    EXPECT_EQ(state().groups.signalPath.demodsVersion, 2);
-    EXPECT_EQ(state().groups.signalPath.demodBlockStride, kSettingsStride);
-    EXPECT_EQ(state().groups.signalPath.demodBlockAttribute, 0x5Au);
+    EXPECT_EQ(familyDataOf(state()).shared.demodulatorCount, 6u);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodsVersion, 2);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockStride, kSettingsStride);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockAttribute, 0x5Au);
     int row = -1;
     FeatureMapRowOf(settings, state().features, &row);
-    EXPECT_EQ(state().groups.signalPath.demodBlockRow, row);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockRow, row);
 
     const char* names[] = {"ADCSELECT", "ORDER", "TIMECONSTANT", "RATE", "TRIGGER",
                            "OSCSELECT", "HARMONIC", "PHASESHIFT", "SINC", "SAMPLE"};
@@ -54,7 +55,7 @@ TEST_F(DemodsSettingsTest, InitMakesTheLeavesAndRequestsEightWordsPerDemodulator
     // Placeholders: inputs and oscillators by index within the counts known.
     EXPECT_EQ(storedU32(leaf(5, "ADCSELECT")), 5u);
     EXPECT_EQ(storedU32(leaf(5, "OSCSELECT")), 1u);
-    EXPECT_EQ(state().groups.demodOscSelect[5], 1);
+    EXPECT_EQ(familyDataOf(state()).shared.demodOscSelect[5], 1);
     EXPECT_EQ(storedU32(leaf(5, "HARMONIC")), 0x80u);
     EXPECT_EQ(storedU32(leaf(5, "RATE")), 0xFFFFFFu);
 }
@@ -158,11 +159,11 @@ TEST_F(DemodsSettingsTest, VersionOneFixesInputsAndOscillators) {
 TEST_F(DemodsSettingsTest, OscillatorSelectionByVersion) {
     buildDemods(2);
     EXPECT_EQ(writeInteger(leaf(0, "OSCSELECT"), 5)[0].asInteger(), 1);
-    EXPECT_EQ(state().groups.demodOscSelect[0], 1);
+    EXPECT_EQ(familyDataOf(state()).shared.demodOscSelect[0], 1);
     const std::vector<OutputRecord> pushed = deliver(settingsAddress(3, 0x10), word(9));
     ASSERT_EQ(pushed.size(), 1u);
     EXPECT_EQ(pushed[0].asInteger(), 9);  // the instrument's word is not limited
-    EXPECT_EQ(state().groups.demodOscSelect[3], 9);
+    EXPECT_EQ(familyDataOf(state()).shared.demodOscSelect[3], 9);
 }
 
 TEST_F(DemodsSettingsTest, VersionThreeFixesTheOscillatorsOfDemodulatorsSixAndSeven) {
@@ -194,9 +195,9 @@ TEST_F(DemodsSettingsTest, SincFilterMovesItsOscillator) {
     EXPECT_EQ(out[0].asDouble(), 230263.15789437035);
     // The instrument switching the filter off and on again.
     EXPECT_EQ(deliver(settingsAddress(2, 0x1C), word(0)).size(), 1u);
-    EXPECT_EQ(state().groups.signalPath.demodSincEnable[2], 0);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodSincEnable[2], 0);
     EXPECT_EQ(deliver(settingsAddress(2, 0x1C), word(2))[0].asInteger(), 1);
-    EXPECT_EQ(state().groups.signalPath.demodSincEnable[2], 1);
+    EXPECT_EQ(familyDataOf(state()).signalPath.demodSincEnable[2], 1);
 }
 
 TEST_F(DemodsSettingsTest, FullOutputFifoKeepsTheStoredWordAndTheMark) {

@@ -1,6 +1,7 @@
 #include "DemodFixture.h"
 
 #include "groups/Mods.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 
@@ -47,7 +48,7 @@ protected:
 };
 
 TEST_F(ModsTest, InitMakesTheLeavesAndRequestsTheImage) {
-    EXPECT_EQ(state().groups.modulatorCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.modulatorCount, 2u);
     const char* names[] = {"MODE", "SIDEBAND", "FMCOEFF", "SAMPLE"};
     const int32_t types[] = {81, 82, 80, 83};
     const TreeNode::Ptr mod = mods->childAt(1);
@@ -57,7 +58,7 @@ TEST_F(ModsTest, InitMakesTheLeavesAndRequestsTheImage) {
         EXPECT_EQ(mod->childAt(i)->getName(), names[i]);
         EXPECT_EQ(mod->childAt(i)->nodeTypeId(), types[i]);
     }
-    EXPECT_EQ(state().groups.signalPath.modSampleEpId[1], modLeaf(1, "SAMPLE"));
+    EXPECT_EQ(familyDataOf(state()).signalPath.modSampleEpId[1], modLeaf(1, "SAMPLE"));
     const std::vector<test::DeviceEvent> requests = requestsIn(kModBlock, 2 * kModStride);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].address, kModBlock + kModStride + 4);
@@ -93,7 +94,7 @@ TEST_F(ModsTest, ModeAndSidebandSelectRowsOfTheModeTable) {
         EXPECT_EQ(out[0].asInteger(), s.replied) << s.written;
         EXPECT_EQ(out[0].header.flags, s.flags) << s.written;
         EXPECT_EQ(image(0), s.image) << s.written;
-        EXPECT_EQ(state().groups.signalPath.modMode[0], s.row);
+        EXPECT_EQ(familyDataOf(state()).signalPath.modMode[0], s.row);
     }
     EXPECT_EQ(send().size(), 1u);  // the one image, at offset 4
 }
@@ -142,7 +143,7 @@ TEST_F(ModsTest, InstrumentImageIsDecodedAndAnnounced) {
     EXPECT_EQ(out[0].header.endpointId, uint32_t(modLeaf(0, "MODE")));
     EXPECT_EQ(out[0].asInteger(), 3);
     EXPECT_EQ(out[1].asDouble(), 0.999956096985169);
-    EXPECT_EQ(state().groups.signalPath.modMode[0], 7);
+    EXPECT_EQ(familyDataOf(state()).signalPath.modMode[0], 7);
     // Words that match no mode read as "off".
     le::put32(bytes.data() + 4, 9);
     out = deliver(kModBlock + 4, bytes);

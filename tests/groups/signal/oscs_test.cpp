@@ -2,6 +2,7 @@
 
 #include "groups/Oscs.h"
 #include "groups/common/PhaseIncrement.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <cmath>
 
@@ -22,8 +23,8 @@ protected:
     }
     int32_t freq(std::size_t osc) { return idOf(root->childAt(osc), "FREQ"); }
     void linkSinc(int demod, int osc) {
-        state().groups.demodOscSelect[std::size_t(demod)] = osc;
-        state().groups.signalPath.demodSincEnable[std::size_t(demod)] = 1;
+        familyDataOf(state()).shared.demodOscSelect[std::size_t(demod)] = osc;
+        familyDataOf(state()).signalPath.demodSincEnable[std::size_t(demod)] = 1;
     }
 
     TreeNode::Ptr root;
@@ -37,12 +38,12 @@ TEST_F(OscsTest, WrongRecordCountBuildsNothing) {
         EXPECT_EQ(build<LQ3::Oscs>(OscsFeatureInit, 1, items, &node), QV_BUFFER_TOO_SMALL);
         EXPECT_EQ(node->childCount(), 0u);
     }
-    EXPECT_EQ(state().groups.oscillatorCount, 0u);
+    EXPECT_EQ(familyDataOf(state()).shared.oscillatorCount, 0u);
 }
 
 TEST_F(OscsTest, InitBuildsOneFrequencyPerOscillatorAndRequestsIt) {
     buildOscs(2);
-    EXPECT_EQ(state().groups.oscillatorCount, 2u);
+    EXPECT_EQ(familyDataOf(state()).shared.oscillatorCount, 2u);
     ASSERT_EQ(root->childCount(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
         const TreeNode::Ptr instance = root->childAt(i);
@@ -54,7 +55,7 @@ TEST_F(OscsTest, InitBuildsOneFrequencyPerOscillatorAndRequestsIt) {
         double to = 0.0;
         EXPECT_TRUE(leaf->getProperty("to", to));
         EXPECT_EQ(to, 100000000.0);
-        EXPECT_EQ(state().groups.signalPath.oscFreqEpId[i], freq(i));
+        EXPECT_EQ(familyDataOf(state()).signalPath.oscFreqEpId[i], freq(i));
         // 100 Hz is the initial image until the instrument answers.
         EXPECT_EQ(storedU64(freq(i)), 134035703u);
     }

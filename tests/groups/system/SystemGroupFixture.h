@@ -79,7 +79,7 @@ protected:
     // Builds (again) the group of one record, as feature processing does.
     QV_STATUS build(uint16_t code, const std::vector<uint8_t>& data, uint16_t version = 1) {
         return DeviceStateCreateFeatureGroup(dev, version, "TESTNAME", data.data(), uint32_t(data.size()),
-                                             FeatureInitMapFind(code));
+                                             FeatureInitMapFind(dev.featureInitMap(), code));
     }
 
     // The node at a path below the device node ("SYSTEM/EXTCLK"); empty when none.

@@ -2,6 +2,7 @@
 
 #include "core/LogCapture.h"
 #include "groups/CPUsPrintf.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ protected:
                   QV_NO_ERROR);
         dev.takeOutput();
     }
-    RTKPrintfDecoder& decoder() { return state().groups.system.printDecoders.at(0); }
+    RTKPrintfDecoder& decoder() { return familyDataOf(state()).system.printDecoders.at(0); }
     QV_STATUS send(const Bytes& m) { return RTKPrintfHandleMessage(dev, m.data(), uint32_t(m.size()), decoder(), kPrintWindow); }
     // The lines pushed to CPUS/0/OUTPUT.
     std::vector<std::string> lines() {
@@ -78,7 +79,7 @@ struct PrintCase {
     std::vector<Bytes> messages;
     std::vector<QV_STATUS> statuses;
     std::vector<std::string> lines;
-    uint32_t finalState;
+    RTKPrintfDecoder::State finalState;
 };
 
 class PrintSequenceTest : public PrintTest, public testing::WithParamInterface<PrintCase> {};
@@ -94,7 +95,7 @@ TEST_P(PrintSequenceTest, PrintsWhatTheMessagesSay) {
 
 constexpr QV_STATUS OK = QV_NO_ERROR;
 constexpr QV_STATUS REFUSED = QV_BUFFER_TOO_SMALL;
-constexpr uint32_t IDLE = RTKPrintfDecoder::Idle;
+constexpr RTKPrintfDecoder::State IDLE = RTKPrintfDecoder::State::Idle;
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, PrintSequenceTest,

@@ -2,6 +2,7 @@
 
 #include "core/LogCapture.h"
 #include "groups/CPUs.h"
+#include "groups/data/GroupFamilyData.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,7 @@ TEST_F(CPUsTest, BuildsEachCPUAndAsksForTheStatusArea) {
     EXPECT_EQ(node("CPUS/0/USERREGS/5")->nodeTypeId(), 186);
     EXPECT_EQ(childNames("CPUS/1/USERREGS").size(), 0u) << "CPU 1 has no status block of its own";
     EXPECT_DOUBLE_EQ(node("CPUS/0/WORKLOAD")->properties().at("to").get<double>(), 1.0);
-    const auto& decoders = state().groups.system.printDecoders;
+    const auto& decoders = familyDataOf(state()).system.printDecoders;
     ASSERT_EQ(decoders.size(), 2u) << "one print decoder per CPU";
     EXPECT_EQ(decoders[0].outputEndpoint, idOf("CPUS/0/OUTPUT"));
     EXPECT_EQ(decoders[1].workloadEndpoint, idOf("CPUS/1/WORKLOAD"));

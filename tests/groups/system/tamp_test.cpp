@@ -53,9 +53,9 @@ TEST_F(TAmpTest, EveryParameterIsReadBackThenThePortIsInitialised) {
 
     mailboxReady();
     for (int i = 0; i < 10; ++i) ASSERT_EQ(reply(words({0, 0})), QV_NO_ERROR);
-    EXPECT_EQ(state().tampUpdateState, 0);
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::Idle);
     ASSERT_EQ(reply(words({0})), QV_NO_ERROR);
-    EXPECT_EQ(state().tampUpdateState, 1) << "command 24 done: an update poll is wanted";
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::Requested) << "command 24 done: an update poll is wanted";
 }
 
 TEST_F(TAmpTest, DefaultsReadAsTheirNodeValues) {
@@ -106,7 +106,7 @@ TEST_F(TAmpTest, EveryWriteSendsTheParameterAndAsksForAPoll) {
     sendPass();
     const std::vector<std::vector<uint32_t>> expected = {{21, 0, 0, 6, 2}, {21, 0, 0, 1, 32767}, {23, 0}};
     EXPECT_EQ(queued(), expected);
-    EXPECT_EQ(state().tampUpdateState, 2);
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::InFlight);
     sendPass();
     EXPECT_EQ(queued().size(), 3u) << "no second poll while one is in flight";
 }
@@ -169,17 +169,17 @@ TEST_F(TAmpTest, ThePollRepeatsUntilEveryAmplifierHasSettled) {
     sendPass();                                    // 21 goes out, 23 waits
     ASSERT_EQ(reply(words({0})), QV_NO_ERROR);     // 21 done, 23 goes out
     ASSERT_EQ(reply(words({0, 3})), QV_NO_ERROR);  // port 1 still busy
-    EXPECT_EQ(state().tampUpdateState, 1);
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::Requested);
     dev.clearEvents();
     sendPass();
     EXPECT_EQ(commandCodes(), (std::vector<uint32_t>{23}));
     dev.advance(std::chrono::milliseconds(5100));  // no reply: asked again
-    EXPECT_EQ(state().tampUpdateState, 1);
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::Requested);
     dev.clearEvents();
     sendPass();
     EXPECT_EQ(commandCodes(), (std::vector<uint32_t>{23}));
     ASSERT_EQ(reply(words({0, 0})), QV_NO_ERROR);
-    EXPECT_EQ(state().tampUpdateState, 0);
+    EXPECT_EQ(state().tampUpdateState, TAmpUpdateState::Idle);
     dev.clearEvents();
     sendPass();
     EXPECT_TRUE(commandCodes().empty());

@@ -3,6 +3,7 @@
 // child list would.
 #include "DeviceTestSupport.h"
 #include "core/component/ExceptionCarrier.h"
+#include "groups/FeatureInitMapBuild.h"
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceEncFX2Impl.h"
 #include "link/DeviceGroupEncFX2.h"
@@ -47,7 +48,7 @@ protected:
 
     FakeBus bus;
     exception::ExceptionCarrier carrier;
-    DeviceGroupEncFX2 group{carrier};
+    DeviceGroupEncFX2 group{carrier, FeatureInitMap()};
 };
 
 TEST_F(DeviceGroupTest, NoInstrumentNoDevice) {

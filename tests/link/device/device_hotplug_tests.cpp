@@ -4,6 +4,7 @@
 #include "SimHarness.h"
 #include "core/QVException.h"
 #include "core/component/ExceptionCarrier.h"
+#include "groups/FeatureInitMapBuild.h"
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceGroupEncFX2.h"
 #include "platform/usb/SocketBackend.h"
@@ -47,7 +48,7 @@ protected:
     InstrumentDir dir;
     platform::usb::ScopedBackend scoped{std::make_shared<platform::usb::SocketBackend>(dir.path())};
     exception::ExceptionCarrier carrier;
-    DeviceGroupEncFX2 group{carrier};
+    DeviceGroupEncFX2 group{carrier, FeatureInitMap()};
 };
 
 TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndComesBackWhenReplugged) {

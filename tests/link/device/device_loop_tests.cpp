@@ -8,6 +8,7 @@
 #include "core/component/ExceptionCarrier.h"
 #include "core/fifo/QVFifo.h"
 #include "engine/DeviceState.h"
+#include "groups/FeatureInitMapBuild.h"
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceEncFX2Impl.h"
 #include "link/IOExceptions.h"
@@ -42,7 +43,7 @@ class DeviceLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         instrument = &bus.plug("/fake/lq3", kSerial);
-        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id);
+        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id, FeatureInitMap());
         impl().setLoopTimingForTest(fastTiming());
     }
     void TearDown() override {
@@ -101,7 +102,7 @@ TEST_F(DeviceLoopTest, TheStartStepReadsTheSerialMakesTheTreeAndKeepsARunningDes
     EXPECT_EQ(impl().serial(), kSerial);
     EXPECT_TRUE(deviceTreeExists(kSerial));
     EXPECT_FALSE(impl().programmed());
-    EXPECT_EQ(state().sigInRewriteState, 2);
+    EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     EXPECT_TRUE(log.contains("Firmware Version: 2.5."));
     EXPECT_TRUE(log.contains("Got QVSerial: 16909060"));
     EXPECT_TRUE(messagesStartingWith(log, "Serial number mismatch").empty());
@@ -111,19 +112,19 @@ TEST_F(DeviceLoopTest, AnFpgaWithoutDesignOrWithProgAlwaysIsProgrammed) {
     for (bool progAlways : {false, true}) {
         SCOPED_TRACE(progAlways);
         device.reset();
-        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id);
+        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id, FeatureInitMap());
         if (progAlways) deliver(messageRun(0x1000, 1));
         device->setProgAlways(progAlways);
         impl().pre();
         EXPECT_TRUE(impl().programmed());
-        EXPECT_EQ(state().sigInRewriteState, 0);
+        EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::FpgaConfigured);
     }
 }
 
 TEST_F(DeviceLoopTest, DifferingSerialSourcesAreReportedAsAWarning) {
     FakeInstrument& other = bus.plug("/fake/other", 77);
     device.reset();
-    device = std::make_shared<DeviceEncFX2>(carrier, other.id);
+    device = std::make_shared<DeviceEncFX2>(carrier, other.id, FeatureInitMap());
     other.device->pushRead(Reply{0, Completion::pending, messageRun(0x1000, 1)});
     test::LogCapture log;
     impl().pre();

@@ -1,14 +1,15 @@
 #pragma once
 // Per-device state of the node groups: Oscillators, modulators and demodulators.
-// Kept in the device state and used only on the device thread.
+// Kept in the device state's group store (GroupFamilyData.h) and used only on
+// the device thread.
 //
-// Fields of these groups that DeviceStateGroupData and DeviceState already
-// hold, and that other groups read:
-//   groups.oscillatorCount   number of oscillators (OSCS instances)
-//   groups.modulatorCount    number of modulators (MODS instances)
-//   groups.demodulatorCount  number of demodulators (DEMODS instances)
+// Fields of these groups that SharedGroupData (shared), the engine's
+// DeviceStateGroupData (groups) and DeviceState hold, and that other groups read:
+//   shared.oscillatorCount   number of oscillators (OSCS instances)
+//   shared.modulatorCount    number of modulators (MODS instances)
+//   shared.demodulatorCount  number of demodulators (DEMODS instances)
 //   groups.demodInputIndex   input index of demodulator n (n < 32), -1 for none
-//   groups.demodOscSelect    oscillator index of demodulator n (n < 8)
+//   shared.demodOscSelect    oscillator index of demodulator n (n < 8)
 //   demodExtender            timestamp extender of demodulator and modulator samples
 #include <array>
 #include <cstddef>

@@ -1,11 +1,12 @@
 #pragma once
 // Per-device state of the node groups: PID controllers and phase-locked loops.
-// Kept in the device state and used only on the device thread.
+// Kept in the device state's group store (GroupFamilyData.h) and used only on
+// the device thread.
 //
-// Fields of these groups that DeviceStateGroupData and DeviceState already
-// hold, and that other groups read:
-//   groups.pidCount   number of PID controllers shown (PIDS instances)
-//   groups.pllCount   number of PLLs (PLLS instances)
+// Fields of these groups that SharedGroupData (shared), the engine's
+// DeviceStateGroupData (groups) and DeviceState hold, and that other groups read:
+//   shared.pidCount   number of PID controllers shown (PIDS instances)
+//   shared.pllCount   number of PLLs (PLLS instances)
 //   pidStrobeEnable, pidStrobeAddress  the PID update register: after a write
 //                     of a PID register (or of a setting the controllers
 //                     depend on) the value 1 is written there

@@ -1,23 +1,24 @@
 #pragma once
 // Per-device state of the node groups: Scopes, signal inputs, signal outputs and the status word.
-// Kept in the device state and used only on the device thread.
+// Kept in the device state's group store (GroupFamilyData.h) and used only on
+// the device thread.
 //
-// Fields of these groups that the engine's DeviceStateGroupData and DeviceState
-// already hold, and that other groups read:
-//   groups.signalInputCount  number of signal inputs (SIGINS instances)
+// Fields of these groups that SharedGroupData (shared), the engine's
+// DeviceStateGroupData (groups) and DeviceState hold, and that other groups read:
+//   shared.signalInputCount  number of signal inputs (SIGINS instances)
 //   groups.auxOutDerived     gain of signal input i (1 / its range in V), 0.0
 //                            until known; reset when feature discovery starts
-//   groups.gainTable0/1      calibration factor per 8-bit gain code of input 0/1
+//   shared.gainTable0/1      calibration factor per 8-bit gain code of input 0/1
 //   groups.gainRanges        gain-range tables in service, [input * 2 + sub-table]
 //   sigInRewriteEPIds/State/Time  IMP50 endpoints and the 50 Ohm forcing at start-up
 // groups/SigIns.h has the gain model (SigInWordGain, SigInSetGain, ...).
+#include "engine/GainRangeEntry.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
 
 namespace tarnix {
-
-struct GainRangeEntry;
 
 struct FrontEndData {
     static constexpr std::size_t kModelInputs = 2;  // inputs with per-input gain state

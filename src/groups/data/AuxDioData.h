@@ -1,12 +1,13 @@
 #pragma once
 // Per-device state of the node groups: Auxiliary inputs, digital I/O and auxiliary outputs.
-// Kept in the device state and used only on the device thread.
+// Kept in the device state's group store (GroupFamilyData.h) and used only on
+// the device thread.
 //
-// Fields of these groups that DeviceStateGroupData and DeviceState already hold,
-// and that other groups read:
-//   groups.auxInputCount   number of AUXINS instances
-//   groups.dioCount        number of DIOS instances
-//   groups.auxOutputCount  number of AUXOUTS instances
+// Fields of these groups that SharedGroupData (shared), the engine's
+// DeviceStateGroupData (groups) and DeviceState hold, and that other groups read:
+//   shared.auxInputCount   number of AUXINS instances
+//   shared.dioCount        number of DIOS instances
+//   shared.auxOutputCount  number of AUXOUTS instances
 //   auxInExtender, dioExtender  timestamp extenders of the two sample streams
 #include <array>
 #include <cstdint>
