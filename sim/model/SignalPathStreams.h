@@ -39,7 +39,7 @@ public:
 
     static constexpr uint64_t kTicksPerStep = 114;  // the output clock: 210 MHz / 114
     static constexpr uint32_t kDividerMask = 0xFFFFFF;
-    static constexpr uint64_t kFifoSamples = 65536;  // per demodulator
+    static constexpr uint64_t kFifoSamples = 524288;  // per demodulator
     // Waiting reads are answered at most this often while samples fall due.
     static constexpr std::chrono::microseconds kAnswerPeriod{1000};
 

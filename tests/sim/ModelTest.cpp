@@ -509,7 +509,7 @@ TEST_F(DemodulatorStreamTest, AHostThatReadsTooSlowlyFindsTheLostSamplesAsAGapIn
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     // Then it reads all there is at once: exactly what the FIFO holds.
-    const std::vector<uint64_t> fast = demodulatorTimes(link->take(*instrument, 8 << 20)).at(1);
+    const std::vector<uint64_t> fast = demodulatorTimes(link->take(*instrument, 64 << 20)).at(1);
     uint64_t longest = 0;
     for (std::size_t i = 1; i < slow.size(); ++i) longest = std::max(longest, slow[i] - slow[i - 1]);
     EXPECT_GT(longest, 100 * step(1)) << "samples were lost while the FIFO was full";
