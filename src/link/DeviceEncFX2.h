@@ -6,6 +6,7 @@
 namespace tarnix {
 
 class DeviceID;
+class TreeRegistry;
 
 namespace exception {
 class ExceptionCarrier;
@@ -20,7 +21,8 @@ class DeviceEncFX2Impl;
 class DeviceEncFX2 : public QVBase {
 public:
     // Opens and resets the instrument; its failures leave the constructor.
-    DeviceEncFX2(exception::ExceptionCarrier& carrier, const std::weak_ptr<DeviceID>& id);
+    // Its tree goes into `registry`, which outlives the device.
+    DeviceEncFX2(exception::ExceptionCarrier& carrier, TreeRegistry& registry, const std::weak_ptr<DeviceID>& id);
 
     // Program the FPGA at start even when a design runs. Set before start.
     void setProgAlways(bool progAlways);

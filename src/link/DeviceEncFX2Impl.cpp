@@ -28,8 +28,9 @@ using RequestFifo = BufferFifo<524288, 8388608>;
 namespace impl {
 
 DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier,
-                                   const std::weak_ptr<DeviceID>& id)
+                                   TreeRegistry& registry, const std::weak_ptr<DeviceID>& id)
     : QVBaseImpl(name, carrier),
+      registry_(registry),
       usb_(IOLQ3_USBImpl::create(id)),
       outputFifo_(std::make_shared<OutputFifo>()),
       requestFifo_(std::make_shared<RequestFifo>()),
@@ -130,7 +131,7 @@ void DeviceEncFX2Impl::close() {
     const QV_STATUS status = DeviceStateDestroy(*this);
     // Requests still queued are answered as failed, and no more get in.
     requestGate_->close();
-    DispatcherFailQueuedRequests(*requestFifo_);
+    DispatcherFailQueuedRequests(registry_, *requestFifo_);
     if (status != QV_NO_ERROR) QV_THROW(QVException(status));
 }
 
@@ -144,8 +145,9 @@ void DeviceEncFX2Impl::queueRequestData(uint32_t address, uint32_t length) {
 
 }  // namespace impl
 
-DeviceEncFX2::DeviceEncFX2(exception::ExceptionCarrier& carrier, const std::weak_ptr<DeviceID>& id)
-    : QVBase(std::make_shared<impl::DeviceEncFX2Impl>("DeviceEncFX2", carrier, id)) {}
+DeviceEncFX2::DeviceEncFX2(exception::ExceptionCarrier& carrier, TreeRegistry& registry,
+                           const std::weak_ptr<DeviceID>& id)
+    : QVBase(std::make_shared<impl::DeviceEncFX2Impl>("DeviceEncFX2", carrier, registry, id)) {}
 
 void DeviceEncFX2::setProgAlways(bool progAlways) { impl().setProgAlways(progAlways); }
 

@@ -14,8 +14,8 @@ namespace {
 using ExclusiveLock = boost::unique_lock<boost::shared_mutex>;
 }  // namespace
 
-DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier)
-    : childCarrier_(&childCarrier), deviceList_(impl::DeviceListImpl::create()) {}
+DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry)
+    : childCarrier_(&childCarrier), registry_(registry), deviceList_(impl::DeviceListImpl::create()) {}
 
 DeviceGroupEncFX2::~DeviceGroupEncFX2() = default;
 
@@ -36,7 +36,7 @@ void DeviceGroupEncFX2::createMissing(std::vector<std::shared_ptr<QVBase>>& newD
         if (devices_.count(serial)) continue;
         std::shared_ptr<DeviceEncFX2> device;
         try {
-            device = std::make_shared<DeviceEncFX2>(*childCarrier_, id);
+            device = std::make_shared<DeviceEncFX2>(*childCarrier_, registry_, id);
         } catch (const std::exception&) {
             // This instrument could not be opened; the others still are.
             logCurrentExceptionBanner();

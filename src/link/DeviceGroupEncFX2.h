@@ -11,6 +11,7 @@
 namespace tarnix {
 
 class DeviceEncFX2;
+class TreeRegistry;
 
 namespace exception {
 class ExceptionCarrier;
@@ -27,7 +28,8 @@ class DeviceListImpl;
 class DeviceGroupEncFX2 : public DeviceGroup {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
-    explicit DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier);
+    // The devices put their trees into `registry`, which outlives the group.
+    DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry);
     ~DeviceGroupEncFX2() override;
 
     void update(std::vector<std::shared_ptr<QVBase>>& newDevices) override;
@@ -47,6 +49,7 @@ private:
     void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
 
     exception::ExceptionCarrier* childCarrier_;
+    TreeRegistry& registry_;
     DeviceMap devices_;
     bool progAlways_ = false;
     uint32_t reprogramCount_ = 0;

@@ -1,10 +1,12 @@
 #pragma once
 // A device object for the engine's tests: records every register write, read
 // request and flush (in order, and as host-to-device frames byte for byte),
-// owns real output and request FIFOs and a clock that only moves when told.
+// owns real output and request FIFOs, a tree registry of its own (as a
+// server would have) and a clock that only moves when told.
 #include "core/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
+#include "core/tree/TreeRegistry.h"
 #include "engine/DeviceAccess.h"
 #include "engine/DeviceState.h"
 
@@ -77,6 +79,7 @@ public:
 
     std::shared_ptr<QVFifo> outputFifo() override { return output_; }
     std::shared_ptr<QVFifo> requestFifo() override { return request_; }
+    TreeRegistry& treeRegistry() override { return registry_; }
     uint32_t serial() const override { return serial_; }
     EngineTime now() const override { return now_; }
     void setInitialized() override { initialized = true; }
@@ -147,6 +150,8 @@ private:
         return out;
     }
 
+    // Outlives the device state, which the destructor's body ends.
+    TreeRegistry registry_;
     std::shared_ptr<OutputFifo> output_;
     std::shared_ptr<RequestFifo> request_;
     uint32_t serial_;

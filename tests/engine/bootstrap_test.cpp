@@ -171,14 +171,14 @@ TEST_F(BootstrapTest, DuplicateListAnswerInStep4IsIgnored) {
 TEST_F(BootstrapTest, AnnouncedOnlyAfterEveryRequestedValueArrived) {
     instrument.loadList(completeList(), 0, 0x29);
     std::vector<uint8_t> codes;
-    setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
+    dev.treeRegistry().setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
     // Build, but keep the FEATURES block back.
     while (state().bootStep != BOOT_STEP_DONE) instrument.pass();
     EXPECT_FALSE(dev.initialized) << "the list is built, the OPTIONS value has not arrived";
     EXPECT_TRUE(codes.empty());
     test::LogCapture log;
     instrument.pass();  // requests OPTIONS and gets it
-    setTreeNoticeSink(nullptr);
+    dev.treeRegistry().setTreeNoticeSink(nullptr);
     EXPECT_TRUE(dev.initialized);
     EXPECT_EQ(state().initCounter, 0);
     EXPECT_TRUE(log.contains("Start LED animation."));
@@ -204,12 +204,12 @@ TEST_F(BootstrapTest, RestartInStep6RebuildsEveryGroupOnce) {
     const std::size_t groups = state().nodeGroups.size();
 
     std::vector<uint8_t> codes;
-    setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
+    dev.treeRegistry().setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
     test::LogCapture log;
     DeviceStateBootstrapRestart(dev);
     instrument.runDiscovery();
     instrument.pass();
-    setTreeNoticeSink(nullptr);
+    dev.treeRegistry().setTreeNoticeSink(nullptr);
     EXPECT_TRUE(log.contains("FEATURELIST_DONE!"));
     EXPECT_EQ(deviceChildren(), before);
     EXPECT_EQ(state().nodeGroups.size(), groups);

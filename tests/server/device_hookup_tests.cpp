@@ -9,6 +9,7 @@
 #include "link/DeviceGroupEncFX2.h"
 #include "link/IOExceptions.h"
 #include "server/device/DeviceGroup.h"
+#include "server/server/ServerContext.h"
 #include "server/server/Server.h"
 #include "server/server/ServerImpl.h"
 
@@ -126,8 +127,9 @@ TEST_F(ServerHookup, AnUpdateLetsAFailedDeviceGoAtOnceAndKeepsChildrenNotStarted
 }
 
 TEST(ServerDeviceGroups, TheServerRunsWithTheUsbDeviceGroup) {
+    ServerContext context;
     exception::ExceptionCarrier carrier;
-    const std::shared_ptr<DeviceGroup> group = createUsbDeviceGroup(carrier);
+    const std::shared_ptr<DeviceGroup> group = createUsbDeviceGroup(carrier, context);
     EXPECT_NE(dynamic_cast<DeviceGroupEncFX2*>(group.get()), nullptr);
 }
 

@@ -77,8 +77,8 @@ private:
 class RunningServer : public ::testing::Test {
 protected:
     void SetUp() override {
-        server = std::make_shared<Server>(childCarrier, ownCarrier);
-        test::StandInProtocol::install();
+        server = std::make_shared<Server>(childCarrier, ownCarrier, contextOwner);
+        test::StandInProtocol::install(context.protocols());
         group = std::make_shared<FakeDeviceGroup>(childCarrier);
         server->impl().addDeviceGroup(group);
         port = test::freePort();
@@ -88,10 +88,10 @@ protected:
         ASSERT_TRUE(server->impl().listener()->waitForSettingsApplied(5s));
         // The listener may take clients a moment before the server node has
         // built the tree "QV".
-        ASSERT_TRUE(eventually([] {
-            boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
+        ASSERT_TRUE(eventually([&] {
+            std::shared_lock<std::shared_timed_mutex> lock(context.trees().structureMutex());
             NodeSet set;
-            DispatcherResolvePathList(set, "", "/qv/trees");
+            DispatcherResolvePathList(context.trees(), set, "", "/qv/trees");
             return !set.empty();
         }));
     }
@@ -111,6 +111,9 @@ protected:
 
     // Outlives every thread of the test, which may still be logging.
     test::LogCapture log;
+    // The server's state, handed to the server, so that the test can look at it.
+    std::shared_ptr<ServerContext> contextOwner = std::make_shared<ServerContext>();
+    ServerContext& context = *contextOwner;
     exception::ExceptionCarrier childCarrier;
     exception::ExceptionCarrier ownCarrier;
     std::shared_ptr<Server> server;
@@ -170,17 +173,17 @@ TEST_F(RunningServer, DeviceTreesComingAndGoingAreReportedOnTrees) {
     auto request = std::make_shared<BufferFifo<16, 4096>>();
     std::shared_ptr<DispatcherTree> tree;
     {
-        DispatcherTreeCreator creator(TreeId::device(777), output, request);
+        DispatcherTreeCreator creator(context.trees(), TreeId::device(777), output, request);
         tree = creator.getTree();
         // Raised under the lock: delivered once the lock is released.
-        DispatcherNotifyDeviceConnected(creator.getNode());
+        DispatcherNotifyDeviceConnected(context.trees(), creator.getNode());
     }
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 1 DEV777\n"));
-    DispatcherNotifyTreeChanged(tree->root);
+    DispatcherNotifyTreeChanged(context.trees(), tree->root);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 2 DEV777\n"));
     TreeNode::Ptr root = tree->root;
     { DispatcherTreeRemover remover(tree); }
-    DispatcherNotifyDeviceDisconnected(root);
+    DispatcherNotifyDeviceDisconnected(context.trees(), root);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 0 DEV777\n"));
 }
 
@@ -205,7 +208,7 @@ TEST_F(RunningServer, ControlCodesDumpTheClassLogsAndSwitchOnLoopStatistics) {
 
 TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
     group->plugIn(0);
-    EXPECT_EQ(DispatcherUpdateDevices(), QV_NO_ERROR);
+    EXPECT_EQ(DispatcherUpdateDevices(context.trees()), QV_NO_ERROR);
     auto children = server->implementation()->children();
     ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(children[3]->implementation()->name(), "FakeDevice");

@@ -51,14 +51,4 @@ void SessionClientList::clear() {
     while (head_ != nullptr) unlink(*head_);
 }
 
-SessionClientList& getSessionClientList() {
-    static SessionClientList list;
-    return list;
-}
-
-boost::shared_mutex& getSessionListMutex() {
-    static boost::shared_mutex mutex;
-    return mutex;
-}
-
 }  // namespace tarnix

@@ -5,6 +5,7 @@
 namespace tarnix {
 
 class QVBase;
+class ServerContext;
 
 namespace exception {
 class ExceptionCarrier;
@@ -28,6 +29,6 @@ public:
 };
 
 // The group of USB instruments the server runs with.
-std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier);
+std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier, ServerContext& context);
 
 }  // namespace tarnix

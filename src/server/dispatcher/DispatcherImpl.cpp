@@ -11,9 +11,10 @@
 #include "core/tree/SessionClient.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/dispatcher/StreamFeed.h"
-#include "server/session/ProtocolTable.h"
+#include "server/server/ServerContext.h"
 
-#include <boost/thread/locks.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 #include <cstring>
 #include <thread>
@@ -23,14 +24,15 @@
 namespace tarnix {
 namespace impl {
 
-DispatcherImpl::DispatcherImpl(exception::ExceptionCarrier& carrier)
+DispatcherImpl::DispatcherImpl(exception::ExceptionCarrier& carrier, ServerContext& context)
     : QVBaseImpl("Dispatcher", carrier),
+      context_(context),
       staging_(new uint8_t[kBufferSize]),
       replyBuffer_(new uint8_t[kBufferSize]),
       streamBuffer_(new uint8_t[kBufferSize]) {
     {
-        boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
-        getSessionClientList().clear();
+        std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
+        context_.trees().sessionClients().clear();
     }
     for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type) {
         valueOutput_[type].buffer.reset(new uint8_t[kBufferSize]);
@@ -49,7 +51,7 @@ void DispatcherImpl::pre() { setPriority(TimeCritical); }
 
 void DispatcherImpl::stop() {
     QVBaseImpl::stop();
-    getDispatcherWakeSignal().notify();
+    context_.trees().wakeSignal().notify();
 }
 
 void DispatcherImpl::run() {
@@ -64,7 +66,7 @@ void DispatcherImpl::run() {
     if (handled == 0 && !streamedLastPass_) {
         // Nothing to do: sleep until a producer wakes the dispatcher, at most
         // until the next periodic pass.
-        getDispatcherWakeSignal().waitFor(kStreamInterval);
+        context_.trees().wakeSignal().waitFor(kStreamInterval);
     } else if (busyCounter_ > kBusyPassLimit) {
         // Lets other threads run during a long busy spell without capping the
         // dispatcher at about ten thousand records a second.
@@ -76,19 +78,20 @@ void DispatcherImpl::run() {
 
 void DispatcherImpl::loadProtocols() {
     for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type)
-        protocols_[type] = getProtocolHooks(InterfaceType(type));
+        protocols_[type] = getProtocolHooks(context_.protocols(), InterfaceType(type));
 }
 
 uint32_t DispatcherImpl::pass(bool streamPass, bool matchQuietStreams) {
     loadProtocols();
     uint32_t handled = 0;
     streamedLastPass_ = false;
-    boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
-    for (const FailedRequest& failed : DispatcherTakeFailedRequests()) {
+    TreeRegistry& trees = context_.trees();
+    std::unique_lock<std::shared_timed_mutex> lock(trees.subscriptionMutex());
+    for (const FailedRequest& failed : DispatcherTakeFailedRequests(trees)) {
         answerFailure(failed.sessionTag, failed.sequenceTag, failed.status);
         ++handled;
     }
-    for (auto& entry : getDispatcherTreeMap()) {
+    for (auto& entry : trees.trees()) {
         DispatcherTree& tree = *entry.second;
         if (streamPass) drainStreams(tree, matchQuietStreams);
         if (handleRecord(tree)) ++handled;
@@ -228,8 +231,8 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
                 }
             }
             if (!served && header.sessionTag != kUnsolicitedSessionTag) {
-                boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
-                SessionClient* asking = getSessionClientList().find(header.sessionTag);
+                std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
+                SessionClient* asking = context_.trees().sessionClients().find(header.sessionTag);
                 if (asking) deliverReferenced(*asking, *endpoint, record, length);
             }
         }
@@ -241,8 +244,8 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
 
 void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
-    SessionClient* asking = getSessionClientList().find(sessionTag);
+    std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
+    SessionClient* asking = context_.trees().sessionClients().find(sessionTag);
     if (!asking) return;
     uint32_t due = asking->directTreeAnswersDue.load();
     while (due != 0 && !asking->directTreeAnswersDue.compare_exchange_weak(due, due - 1)) {
@@ -251,8 +254,8 @@ void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
 
 void DispatcherImpl::answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
-    SessionClient* asking = getSessionClientList().find(sessionTag);
+    std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
+    SessionClient* asking = context_.trees().sessionClients().find(sessionTag);
     if (!asking) return;
     uint32_t type = 0;
     const ProtocolHooks* protocol = protocolOf(*asking, type);
@@ -303,8 +306,8 @@ uint32_t DispatcherImpl::convertValue(const ProtocolHooks& protocol, const Endpo
 
 }  // namespace impl
 
-Dispatcher::Dispatcher(exception::ExceptionCarrier& carrier)
-    : QVBase(std::make_shared<impl::DispatcherImpl>(carrier)) {}
+Dispatcher::Dispatcher(exception::ExceptionCarrier& carrier, ServerContext& context)
+    : QVBase(std::make_shared<impl::DispatcherImpl>(carrier, context)) {}
 
 impl::DispatcherImpl& Dispatcher::impl() const { return implAs<impl::DispatcherImpl>(); }
 

@@ -3,7 +3,6 @@
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/component/ExceptionCarrier.h"
-#include "core/tree/TreeNotices.h"
 #include "platform/net/Socket.h"
 #include "platform/process/FreeMemory.h"
 #include "platform/usb/UsbBackend.h"
@@ -15,9 +14,10 @@
 #include "server/node/ServerNodeImpl.h"
 #include "server/server/Server.h"
 #include "server/server/ServerStrings.h"
-#include "server/session/ProtocolTable.h"
+#include "server/server/ServerContext.h"
 
 #include <mutex>
+#include <utility>
 
 namespace tarnix {
 namespace impl {
@@ -28,33 +28,40 @@ constexpr auto kLookAgainAfter = std::chrono::milliseconds(50);
 
 }  // namespace
 
-ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier)
-    : QVBaseImpl("Server", ownCarrier), childCarrier_(childCarrier) {
+ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
+                       std::shared_ptr<ServerContext> context)
+    : QVBaseImpl("Server", ownCarrier),
+      context_(context ? std::move(context) : std::make_shared<ServerContext>()),
+      childCarrier_(childCarrier) {
     QVLOG(logging::status) << "Started " << getServerString(SERVER_STRING_BANNER);
     // The socket layer needs no start-up here; a client that goes away must
     // only turn a send into an error, never end the process.
     platform::ignoreBrokenPipeSignal();
-    registerServerProtocols();
-    installDirectReplyDelivery();
+    registerServerProtocols(context_->protocols());
+    installDirectReplyDelivery(*context_);
 
-    listener_ = std::make_shared<Listener>(childCarrier_);
-    serverNode_ = std::make_shared<ServerNode>(childCarrier_);
-    dispatcher_ = std::make_shared<Dispatcher>(childCarrier_);
+    listener_ = std::make_shared<Listener>(childCarrier_, *context_);
+    serverNode_ = std::make_shared<ServerNode>(childCarrier_, *context_);
+    dispatcher_ = std::make_shared<Dispatcher>(childCarrier_, *context_);
     serverNode_->impl().setListener(listener_);
     appendChildren({listener_, serverNode_, dispatcher_});
 
-    deviceGroup_ = createUsbDeviceGroup(childCarrier_);
+    deviceGroup_ = createUsbDeviceGroup(childCarrier_, *context_);
     deviceGroups_.push_back(deviceGroup_);
 }
 
 ServerImpl::~ServerImpl() {
-    removeDirectReplyDelivery();
+    removeDirectReplyDelivery(*context_);
+    context_->trees().setDeviceUpdateHook(nullptr);
+    context_->trees().setTreeNoticeSink(nullptr);
     childCarrier_.close();
     listener_.reset();
     serverNode_.reset();
     dispatcher_.reset();
     deviceGroups_.clear();
     deviceGroup_.reset();
+    // The children refer to the context; they go before it does.
+    releaseChildren();
 }
 
 void ServerImpl::addDeviceGroup(const std::shared_ptr<DeviceGroup>& group) { deviceGroups_.push_back(group); }
@@ -133,8 +140,9 @@ std::shared_ptr<Server> gInstance;
 
 }  // namespace
 
-Server::Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier)
-    : QVBase(std::make_shared<impl::ServerImpl>(childCarrier, ownCarrier)) {}
+Server::Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
+               std::shared_ptr<ServerContext> context)
+    : QVBase(std::make_shared<impl::ServerImpl>(childCarrier, ownCarrier, std::move(context))) {}
 
 void Server::configure(uint16_t port, bool progAlways, int32_t openOverride) {
     impl().configure(port, progAlways, openOverride);
@@ -147,26 +155,28 @@ impl::ServerImpl& Server::impl() const { return implAs<impl::ServerImpl>(); }
 std::shared_ptr<impl::ServerImpl> Server::implShared() const { return implSharedAs<impl::ServerImpl>(); }
 
 void setServerInstance(const std::shared_ptr<Server>& server) {
+    std::shared_ptr<Server> previous;
     {
         std::lock_guard<std::mutex> lock(gInstanceMutex);
-        gInstance = server;
+        previous = std::exchange(gInstance, server);
     }
-    if (!server) {
-        setDeviceUpdateHook(nullptr);
-        setTreeNoticeSink(nullptr);
-        return;
+    if (previous && previous != server) {
+        previous->impl().context().trees().setDeviceUpdateHook(nullptr);
+        previous->impl().context().trees().setTreeNoticeSink(nullptr);
     }
+    if (!server) return;
+    TreeRegistry& trees = server->impl().context().trees();
     // The hooks hold weak references: a notice raised while the server goes
     // away finds nothing instead of a destroyed object.
     std::weak_ptr<impl::ServerImpl> weakServer = server->implShared();
-    setDeviceUpdateHook([weakServer]() -> QV_STATUS {
+    trees.setDeviceUpdateHook([weakServer]() -> QV_STATUS {
         std::shared_ptr<impl::ServerImpl> s = weakServer.lock();
         if (!s) return QV_COMMAND_SERVER_FAILED;
         s->updateDevices();
         return QV_NO_ERROR;
     });
     std::weak_ptr<ServerNode> weakNode = server->impl().serverNode();
-    setTreeNoticeSink([weakNode](const TreeNode::Ptr& node, uint8_t code) {
+    trees.setTreeNoticeSink([weakNode](const TreeNode::Ptr& node, uint8_t code) {
         if (std::shared_ptr<ServerNode> n = weakNode.lock()) n->pushDeviceMessage(node, code);
     });
 }

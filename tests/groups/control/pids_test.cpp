@@ -5,6 +5,7 @@
 #include "core/LogCapture.h"
 #include "groups/PIDs.h"
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 

@@ -5,15 +5,16 @@
 #include "MessageStream.h"
 #include "core/LogCapture.h"
 #include "core/tree/DispatcherTree.h"
+#include "core/tree/TreeRegistry.h"
 #include "platform/usb/FakeDevice.h"
-
-#include <boost/thread/locks.hpp>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <list>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,9 @@ inline std::vector<uint8_t> messageRun(uint32_t address, uint32_t count, uint16_
     return transfer;
 }
 
-inline bool deviceTreeExists(uint32_t serial) {
-    boost::shared_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
-    return getDispatcherTreeMap().count(TreeId::device(serial)) != 0;
+inline bool deviceTreeExists(TreeRegistry& registry, uint32_t serial) {
+    std::shared_lock<std::shared_timed_mutex> lock(registry.subscriptionMutex());
+    return registry.trees().count(TreeId::device(serial)) != 0;
 }
 
 // Messages of the captured records that start with `prefix`, in order.

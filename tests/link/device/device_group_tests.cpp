@@ -46,8 +46,9 @@ protected:
     void plug(uint32_t serial) { bus.plug("/fake/" + std::to_string(serial), serial); }
 
     FakeBus bus;
+    TreeRegistry registry;
     exception::ExceptionCarrier carrier;
-    DeviceGroupEncFX2 group{carrier};
+    DeviceGroupEncFX2 group{carrier, registry};
 };
 
 TEST_F(DeviceGroupTest, NoInstrumentNoDevice) {

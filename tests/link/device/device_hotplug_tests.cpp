@@ -54,15 +54,16 @@ protected:
 
     InstrumentDir dir;
     platform::usb::ScopedBackend scoped{std::make_shared<platform::usb::SocketBackend>(dir.path())};
+    TreeRegistry registry;
     exception::ExceptionCarrier carrier;
-    DeviceGroupEncFX2 group{carrier};
+    DeviceGroupEncFX2 group{carrier, registry};
 };
 
 TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndComesBackWhenReplugged) {
     auto instrument = std::make_unique<InProcessSim>(dir, runningInstrument(4711));
     Devices running = update();
     ASSERT_EQ(running.size(), 1u);
-    ASSERT_TRUE(eventually([] { return deviceTreeExists(4711); }));
+    ASSERT_TRUE(eventually([&] { return deviceTreeExists(registry, 4711); }));
 
     instrument.reset();
     expectDeviceFailure();
@@ -70,12 +71,12 @@ TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndCo
     running.clear();
     EXPECT_TRUE(update().empty());
     EXPECT_EQ(group.deviceCount(), 0u);
-    EXPECT_FALSE(deviceTreeExists(4711));
+    EXPECT_FALSE(deviceTreeExists(registry, 4711));
 
     instrument = std::make_unique<InProcessSim>(dir, runningInstrument(4711));
     running = update();
     ASSERT_EQ(running.size(), 1u);
-    EXPECT_TRUE(eventually([] { return deviceTreeExists(4711); }));
+    EXPECT_TRUE(eventually([&] { return deviceTreeExists(registry, 4711); }));
     for (const auto& device : running) device->stop();
     EXPECT_TRUE(eventually([&] { return running[0]->isFinished(); }));
 }
@@ -85,15 +86,15 @@ TEST_F(HotPlugTest, TwoInstrumentsRunSideBySideAndOneLeavingDoesNotDisturbTheOth
     InProcessSim second(dir, runningInstrument(22));
     Devices running = update();
     ASSERT_EQ(running.size(), 2u);
-    ASSERT_TRUE(eventually([] { return deviceTreeExists(21) && deviceTreeExists(22); }));
+    ASSERT_TRUE(eventually([&] { return deviceTreeExists(registry, 21) && deviceTreeExists(registry, 22); }));
 
     first.reset();
     expectDeviceFailure();
     ASSERT_TRUE(eventually([&] { return running[0]->isFinished(); }));
     running.erase(running.begin());
     EXPECT_TRUE(update().empty());
-    EXPECT_FALSE(deviceTreeExists(21));
-    EXPECT_TRUE(deviceTreeExists(22));
+    EXPECT_FALSE(deviceTreeExists(registry, 21));
+    EXPECT_TRUE(deviceTreeExists(registry, 22));
     EXPECT_FALSE(running[0]->isFinished());
     EXPECT_FALSE(carrier.isFull());
     running[0]->stop();
