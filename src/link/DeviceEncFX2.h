@@ -7,6 +7,11 @@ namespace tarnix {
 
 class DeviceID;
 class TreeRegistry;
+namespace platform {
+namespace usb {
+class Backend;
+}
+}  // namespace platform
 
 namespace exception {
 class ExceptionCarrier;
@@ -21,8 +26,10 @@ class DeviceEncFX2Impl;
 class DeviceEncFX2 : public QVBase {
 public:
     // Opens and resets the instrument; its failures leave the constructor.
-    // Its tree goes into `registry`, which outlives the device.
-    DeviceEncFX2(exception::ExceptionCarrier& carrier, TreeRegistry& registry, const std::weak_ptr<DeviceID>& id);
+    // Its tree goes into `registry`, which outlives the device; the
+    // instrument is opened through `backend`.
+    DeviceEncFX2(exception::ExceptionCarrier& carrier, TreeRegistry& registry, const std::weak_ptr<DeviceID>& id,
+                 std::shared_ptr<platform::usb::Backend> backend);
 
     // Program the FPGA at start even when a design runs. Set before start.
     void setProgAlways(bool progAlways);

@@ -28,10 +28,11 @@ using RequestFifo = BufferFifo<524288, 8388608>;
 namespace impl {
 
 DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier,
-                                   TreeRegistry& registry, const std::weak_ptr<DeviceID>& id)
+                                   TreeRegistry& registry, const std::weak_ptr<DeviceID>& id,
+                                   std::shared_ptr<platform::usb::Backend> backend)
     : QVBaseImpl(name, carrier),
       registry_(registry),
-      usb_(IOLQ3_USBImpl::create(id)),
+      usb_(IOLQ3_USBImpl::create(id, std::move(backend))),
       outputFifo_(std::make_shared<OutputFifo>()),
       requestFifo_(std::make_shared<RequestFifo>()),
       requestGate_(std::make_shared<RequestGate>(usb_->giveWayWaker())),
@@ -146,8 +147,8 @@ void DeviceEncFX2Impl::queueRequestData(uint32_t address, uint32_t length) {
 }  // namespace impl
 
 DeviceEncFX2::DeviceEncFX2(exception::ExceptionCarrier& carrier, TreeRegistry& registry,
-                           const std::weak_ptr<DeviceID>& id)
-    : QVBase(std::make_shared<impl::DeviceEncFX2Impl>("DeviceEncFX2", carrier, registry, id)) {}
+                           const std::weak_ptr<DeviceID>& id, std::shared_ptr<platform::usb::Backend> backend)
+    : QVBase(std::make_shared<impl::DeviceEncFX2Impl>("DeviceEncFX2", carrier, registry, id, std::move(backend))) {}
 
 void DeviceEncFX2::setProgAlways(bool progAlways) { impl().setProgAlways(progAlways); }
 

@@ -16,6 +16,11 @@ namespace tarnix {
 class DeviceID;
 class QVFifo;
 class TreeRegistry;
+namespace platform {
+namespace usb {
+class Backend;
+}
+}  // namespace platform
 struct Endpoint;
 
 // The waits of the device loop. Tests shorten them; the server never does.
@@ -58,7 +63,7 @@ public:
 
     // Opens the instrument (IOLQ3_USBImpl::create); its failures leave here.
     DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier, TreeRegistry& registry,
-                     const std::weak_ptr<DeviceID>& id);
+                     const std::weak_ptr<DeviceID>& id, std::shared_ptr<platform::usb::Backend> backend);
     // Stops the thread and closes the device state; never throws.
     ~DeviceEncFX2Impl() override;
 

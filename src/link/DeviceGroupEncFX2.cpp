@@ -14,8 +14,12 @@ namespace {
 using ExclusiveLock = boost::unique_lock<boost::shared_mutex>;
 }  // namespace
 
-DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry)
-    : childCarrier_(&childCarrier), registry_(registry), deviceList_(impl::DeviceListImpl::create()) {}
+DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry,
+                                     std::shared_ptr<platform::usb::Backend> backend)
+    : childCarrier_(&childCarrier),
+      registry_(registry),
+      backend_(backend),
+      deviceList_(impl::DeviceListImpl::create(std::move(backend))) {}
 
 DeviceGroupEncFX2::~DeviceGroupEncFX2() = default;
 
@@ -36,7 +40,7 @@ void DeviceGroupEncFX2::createMissing(std::vector<std::shared_ptr<QVBase>>& newD
         if (devices_.count(serial)) continue;
         std::shared_ptr<DeviceEncFX2> device;
         try {
-            device = std::make_shared<DeviceEncFX2>(*childCarrier_, registry_, id);
+            device = std::make_shared<DeviceEncFX2>(*childCarrier_, registry_, id, backend_);
         } catch (const std::exception&) {
             // This instrument could not be opened; the others still are.
             logCurrentExceptionBanner();

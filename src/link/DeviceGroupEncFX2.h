@@ -12,6 +12,11 @@ namespace tarnix {
 
 class DeviceEncFX2;
 class TreeRegistry;
+namespace platform {
+namespace usb {
+class Backend;
+}
+}  // namespace platform
 
 namespace exception {
 class ExceptionCarrier;
@@ -28,8 +33,10 @@ class DeviceListImpl;
 class DeviceGroupEncFX2 : public DeviceGroup {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
-    // The devices put their trees into `registry`, which outlives the group.
-    DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry);
+    // The devices put their trees into `registry`, which outlives the group;
+    // instruments are found and opened through `backend`.
+    DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry,
+                      std::shared_ptr<platform::usb::Backend> backend);
     ~DeviceGroupEncFX2() override;
 
     void update(std::vector<std::shared_ptr<QVBase>>& newDevices) override;
@@ -50,6 +57,7 @@ private:
 
     exception::ExceptionCarrier* childCarrier_;
     TreeRegistry& registry_;
+    std::shared_ptr<platform::usb::Backend> backend_;
     DeviceMap devices_;
     bool progAlways_ = false;
     uint32_t reprogramCount_ = 0;

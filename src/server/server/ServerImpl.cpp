@@ -102,7 +102,7 @@ void ServerImpl::run() {
              now = std::chrono::steady_clock::now()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
                               std::chrono::milliseconds(1);
-            if (platform::usb::waitForInstrumentChange(left, stopWake_.fd())) {
+            if (context_->usbBackend()->waitForChange(left, stopWake_.fd())) {
                 lookAgainSoon_ = true;
                 break;
             }

@@ -21,11 +21,11 @@
 namespace tarnix {
 namespace testing {
 
-// Scripted instruments plugged into one fake bus, installed as the USB
-// back-end for the lifetime of the object.
+// Scripted instruments plugged into one fake bus; `backend` is the USB
+// back-end to hand to the device list, the group or a device.
 class FakeBus {
 public:
-    FakeBus() : backend(std::make_shared<platform::usb::FakeBackend>()), scoped_(backend) {}
+    FakeBus() : backend(std::make_shared<platform::usb::FakeBackend>()) {}
 
     FakeInstrument& plug(const std::string& path, uint32_t serial, uint32_t product = 7) {
         instruments_.emplace_back();
@@ -41,7 +41,6 @@ public:
     std::shared_ptr<platform::usb::FakeBackend> backend;
 
 private:
-    platform::usb::ScopedBackend scoped_;
     std::list<FakeInstrument> instruments_;
 };
 

@@ -48,7 +48,7 @@ protected:
     FakeBus bus;
     TreeRegistry registry;
     exception::ExceptionCarrier carrier;
-    DeviceGroupEncFX2 group{carrier, registry};
+    DeviceGroupEncFX2 group{carrier, registry, bus.backend};
 };
 
 TEST_F(DeviceGroupTest, NoInstrumentNoDevice) {

@@ -53,10 +53,9 @@ protected:
     }
 
     InstrumentDir dir;
-    platform::usb::ScopedBackend scoped{std::make_shared<platform::usb::SocketBackend>(dir.path())};
     TreeRegistry registry;
     exception::ExceptionCarrier carrier;
-    DeviceGroupEncFX2 group{carrier, registry};
+    DeviceGroupEncFX2 group{carrier, registry, std::make_shared<platform::usb::SocketBackend>(dir.path())};
 };
 
 TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndComesBackWhenReplugged) {

@@ -41,7 +41,7 @@ class DeviceLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         instrument = &bus.plug("/fake/lq3", kSerial);
-        device = std::make_shared<DeviceEncFX2>(carrier, registry, instrument->id);
+        device = std::make_shared<DeviceEncFX2>(carrier, registry, instrument->id, bus.backend);
         impl().setLoopTimingForTest(fastTiming());
     }
     void TearDown() override {
@@ -111,7 +111,7 @@ TEST_F(DeviceLoopTest, AnFpgaWithoutDesignOrWithProgAlwaysIsProgrammed) {
     for (bool progAlways : {false, true}) {
         SCOPED_TRACE(progAlways);
         device.reset();
-        device = std::make_shared<DeviceEncFX2>(carrier, registry, instrument->id);
+        device = std::make_shared<DeviceEncFX2>(carrier, registry, instrument->id, bus.backend);
         if (progAlways) deliver(messageRun(0x1000, 1));
         device->setProgAlways(progAlways);
         impl().pre();
@@ -123,7 +123,7 @@ TEST_F(DeviceLoopTest, AnFpgaWithoutDesignOrWithProgAlwaysIsProgrammed) {
 TEST_F(DeviceLoopTest, DifferingSerialSourcesAreReportedAsAWarning) {
     FakeInstrument& other = bus.plug("/fake/other", 77);
     device.reset();
-    device = std::make_shared<DeviceEncFX2>(carrier, registry, other.id);
+    device = std::make_shared<DeviceEncFX2>(carrier, registry, other.id, bus.backend);
     other.device->pushRead(Reply{0, Completion::pending, messageRun(0x1000, 1)});
     test::LogCapture log;
     impl().pre();
