@@ -40,7 +40,7 @@ struct CountingSession : SessionActionsInterface {
             return 0;
         };
     }
-    ~CountingSession() override { DispatcherRemoveClient(server.trees(), &client); }
+    ~CountingSession() override { DispatcherRemoveClient(server.treeRegistry(), &client); }
     InterfaceType getInterface() const override { return INTERFACE_TEXT; }
     void requestInterface(InterfaceType) override {}
     void close() override {}
@@ -64,7 +64,7 @@ void ValueChangesToSubscribers(benchmark::State& state) {
     std::shared_ptr<DispatcherTree> tree;
     int32_t id = -1;
     {
-        DispatcherTreeCreator creator(context.trees(), TreeId::device(1), output, request);
+        DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(1), output, request);
         tree = creator.getTree();
         auto node = std::make_shared<TreeNode>();
         applyNodeIdentity(*node, "X", NodeNameKind::Plain, 1, 99);
@@ -74,7 +74,7 @@ void ValueChangesToSubscribers(benchmark::State& state) {
     std::vector<std::unique_ptr<CountingSession>> sessions;
     for (int i = 0; i < state.range(0); ++i) {
         sessions.emplace_back(new CountingSession(context, uint16_t(100 + i)));
-        std::unique_lock<std::shared_timed_mutex> lock(context.trees().subscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
         EndpointAddClient(tree->endpoints.at(id), &sessions.back()->client);
     }
     for (auto _ : state) {

@@ -37,7 +37,7 @@ TEST_F(DeviceStateTest, CreatedStateHoldsTheRootNodesAndNothingElse) {
 
     ASSERT_EQ(DeviceStateDestroy(dev), QV_NO_ERROR);
     EXPECT_EQ(dev.deviceState(), nullptr);
-    EXPECT_EQ(dev.treeRegistry().trees().count(TreeId::device(4242)), 0u);
+    EXPECT_EQ(dev.treeRegistry().dispatcherTreeMap().count(TreeId::device(4242)), 0u);
     for (const auto& child : dev.treeRegistry().root()->children()) EXPECT_NE(child, root);
 }
 

@@ -180,8 +180,8 @@ private:
         } else if (verb == "get" || verb == "set" || verb == "subs") {
             const size_t space = rest.find(' ');
             const std::string path = rest.substr(0, space);
-            TreeRegistry& trees = serverContext().trees();
-            std::shared_lock<std::shared_timed_mutex> lock(trees.structureMutex());
+            TreeRegistry& trees = serverContext().treeRegistry();
+            std::shared_lock<std::shared_timed_mutex> lock(trees.treeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(trees, set, "", path);
             if (verb == "get") DispatcherPostGetRequest(++sequence_, *getClient(), set);

@@ -43,10 +43,10 @@ public:
             c->write(d, n, cls);
             return 0;
         };
-        std::unique_lock<std::shared_mutex> lock(context.trees().sessionListMutex());
-        context.trees().sessionClients().append(client);
+        std::unique_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+        context.treeRegistry().sessionClientList().append(client);
     }
-    ~BinarySession() override { DispatcherRemoveClient(context.trees(), &client); }
+    ~BinarySession() override { DispatcherRemoveClient(context.treeRegistry(), &client); }
 
     InterfaceType getInterface() const override { return INTERFACE_BINARY; }
     void requestInterface(InterfaceType) override {}
@@ -86,7 +86,7 @@ protected:
     void SetUp() override {
         setProtocolHooks(context.protocols(), INTERFACE_BINARY, makeBinaryProtocolHooks());
         dispatcher_ = std::make_shared<Dispatcher>(carrier_, context);
-        DispatcherTreeCreator creator(context.trees(), TreeId::device(kSerial), output_, requests_);
+        DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(kSerial), output_, requests_);
         tree_ = creator.getTree();
         for (const char* name : {"VALUE", "DEMOD", "AUXIN", "DIO", "BYTES"}) {
             int32_t id = -1;
@@ -113,7 +113,7 @@ protected:
         }
     }
     void subscribe(BinarySession& session, int node) {
-        std::unique_lock<std::shared_timed_mutex> lock(context.trees().subscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
         EndpointAddClient(nodes_[size_t(node)]->endpoint(), &session.client);
     }
     uint32_t passes(int count, bool streamPass = false) {

@@ -42,7 +42,7 @@ class BinaryRequestTest : public ::testing::Test {
 protected:
     // The request FIFO takes a request of the largest message size.
     BinaryRequestTest()
-        : tree_(context.trees(), TreeId::device(kSerial), buildDevice,
+        : tree_(context.treeRegistry(), TreeId::device(kSerial), buildDevice,
                 std::make_shared<BufferFifo<128, 2 * 1048576>>()),
           binary_(session_) {
         binary_.hello();
@@ -260,12 +260,12 @@ TEST_F(BinaryRequestTest, LargestMessageIsAccepted) {
 }
 
 TEST_F(BinaryRequestTest, UpdateDevicesAnswersItsReplyOrErrorCodeOne) {
-    context.trees().setDeviceUpdateHook([] { return QV_STATUS(QV_NO_ERROR); });
+    context.treeRegistry().setDeviceUpdateHook([] { return QV_STATUS(QV_NO_ERROR); });
     EXPECT_EQ(hex(send(message(wire::MSG_UPDATE_DEVICES, 0x0A0B, Bytes{}))), "12 00 00 00 0c 00 00 00 0b 0a 00 00");
-    context.trees().setDeviceUpdateHook([] { return QV_STATUS(QV_USB_FAILED); });
+    context.treeRegistry().setDeviceUpdateHook([] { return QV_STATUS(QV_USB_FAILED); });
     EXPECT_EQ(hex(send(message(wire::MSG_UPDATE_DEVICES, 7, Bytes{}))),
               "10 00 00 00 0e 00 00 00 07 00 00 00 01 00");
-    context.trees().setDeviceUpdateHook(nullptr);
+    context.treeRegistry().setDeviceUpdateHook(nullptr);
 }
 
 TEST_F(BinaryRequestTest, SubscribeAndUnsubscribeAnswerAndChangeTheSubscribers) {
@@ -327,7 +327,7 @@ TEST_F(BinaryRequestTest, OnlyTheFirst127CharactersOfAPathCountButFieldsFollowTh
 TEST(BinaryListing, AListingBeyondTheOutputBufferIsRefusedWithAnError) {
     ServerContext context;
     // About 1.09 MB of names.
-    test::ScopedTree big(context.trees(), TreeId::device(99), [](const DispatcherTreeLock& lock) {
+    test::ScopedTree big(context.treeRegistry(), TreeId::device(99), [](const DispatcherTreeLock& lock) {
         TreeNode::Ptr group = test::addNode(lock.getNode(), "MANY");
         for (int i = 0; i < 9000; ++i) {
             std::string name = std::to_string(i);
@@ -350,7 +350,7 @@ TEST(BinaryListing, AListingBeyondTheOutputBufferIsRefusedWithAnError) {
 TEST(BinaryListing, AListingLongerThan64KiBArrivesWholeWithItsFullLength) {
     ServerContext context;
     std::string names;
-    test::ScopedTree tree(context.trees(), TreeId::device(98), [&names](const DispatcherTreeLock& lock) {
+    test::ScopedTree tree(context.treeRegistry(), TreeId::device(98), [&names](const DispatcherTreeLock& lock) {
         TreeNode::Ptr group = test::addNode(lock.getNode(), "SOME");
         for (int i = 0; i < 1000; ++i) {
             std::string name = std::to_string(i);

@@ -56,7 +56,7 @@ TEST(ServerContext, TwoServersShareNeitherProtocolsNorSessionIds) {
     second.sessionIds().release(b);
     EXPECT_EQ(first.sessionIds().inUse(), 1u);
     EXPECT_EQ(second.sessionIds().inUse(), 0u);
-    EXPECT_NE(&first.trees(), &second.trees());
+    EXPECT_NE(&first.treeRegistry(), &second.treeRegistry());
 }
 
 TEST(ServerStrings, TextsByIdAndTheBanner) {

@@ -40,10 +40,10 @@ public:
             c->write(d, n, cls);
             return 0;
         };
-        std::unique_lock<std::shared_mutex> lock(context.trees().sessionListMutex());
-        context.trees().sessionClients().append(client);
+        std::unique_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+        context.treeRegistry().sessionClientList().append(client);
     }
-    ~RecordingSession() override { DispatcherRemoveClient(context.trees(), &client); }
+    ~RecordingSession() override { DispatcherRemoveClient(context.treeRegistry(), &client); }
 
     InterfaceType getInterface() const override { return InterfaceType(client.interfaceType.load()); }
     void requestInterface(InterfaceType) override {}
@@ -73,7 +73,7 @@ protected:
     void SetUp() override {
         test::StandInProtocol::install(context.protocols());
         dispatcher = std::make_shared<Dispatcher>(carrier, context);
-        DispatcherTreeCreator creator(context.trees(), TreeId::device(4321), output, request);
+        DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(4321), output, request);
         tree = creator.getTree();
         for (const char* name : {"VALUE", "OTHER", "SAMPLE"}) {
             auto node = std::make_shared<TreeNode>();
@@ -93,7 +93,7 @@ protected:
     }
 
     void subscribe(RecordingSession& s, int node) {
-        std::unique_lock<std::shared_timed_mutex> lock(context.trees().subscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
         EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client);
     }
     void push(uint16_t seq, uint16_t session, int32_t id, uint16_t flags, int64_t value) {
@@ -209,7 +209,7 @@ TEST_F(DispatcherFixture, AFailedRequestIsAnsweredAsAnErrorToTheAskerOnly) {
         ASSERT_TRUE(writer.isValid());
         writer.commit(record, sizeof record);
     }
-    DispatcherFailQueuedRequests(context.trees(), queued);
+    DispatcherFailQueuedRequests(context.treeRegistry(), queued);
     for (int i = 0; i < 4; ++i) pass();
 
     ASSERT_EQ(asker.got.size(), 3u);

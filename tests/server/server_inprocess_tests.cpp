@@ -89,9 +89,9 @@ protected:
         // The listener may take clients a moment before the server node has
         // built the tree "QV".
         ASSERT_TRUE(eventually([&] {
-            std::shared_lock<std::shared_timed_mutex> lock(context.trees().structureMutex());
+            std::shared_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeStructureMutex());
             NodeSet set;
-            DispatcherResolvePathList(context.trees(), set, "", "/qv/trees");
+            DispatcherResolvePathList(context.treeRegistry(), set, "", "/qv/trees");
             return !set.empty();
         }));
     }
@@ -173,17 +173,17 @@ TEST_F(RunningServer, DeviceTreesComingAndGoingAreReportedOnTrees) {
     auto request = std::make_shared<BufferFifo<16, 4096>>();
     std::shared_ptr<DispatcherTree> tree;
     {
-        DispatcherTreeCreator creator(context.trees(), TreeId::device(777), output, request);
+        DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(777), output, request);
         tree = creator.getTree();
         // Raised under the lock: delivered once the lock is released.
-        DispatcherNotifyDeviceConnected(context.trees(), creator.getNode());
+        DispatcherNotifyDeviceConnected(context.treeRegistry(), creator.getNode());
     }
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 1 DEV777\n"));
-    DispatcherNotifyTreeChanged(context.trees(), tree->root);
+    DispatcherNotifyTreeChanged(context.treeRegistry(), tree->root);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 2 DEV777\n"));
     TreeNode::Ptr root = tree->root;
     { DispatcherTreeRemover remover(tree); }
-    DispatcherNotifyDeviceDisconnected(context.trees(), root);
+    DispatcherNotifyDeviceDisconnected(context.treeRegistry(), root);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 0 DEV777\n"));
 }
 
@@ -208,7 +208,7 @@ TEST_F(RunningServer, ControlCodesDumpTheClassLogsAndSwitchOnLoopStatistics) {
 
 TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
     group->plugIn(0);
-    EXPECT_EQ(DispatcherUpdateDevices(context.trees()), QV_NO_ERROR);
+    EXPECT_EQ(DispatcherUpdateDevices(context.treeRegistry()), QV_NO_ERROR);
     auto children = server->implementation()->children();
     ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(children[3]->implementation()->name(), "FakeDevice");

@@ -23,8 +23,8 @@ using test::TestClient;
 using test::eventually;
 
 size_t listedSessions(ServerContext& context) {
-    std::shared_lock<std::shared_mutex> lock(context.trees().sessionListMutex());
-    return context.trees().sessionClients().size();
+    std::shared_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+    return context.treeRegistry().sessionClientList().size();
 }
 
 class ListenerFixture : public ::testing::Test {

@@ -29,7 +29,9 @@ void buildDevice(const DispatcherTreeLock& lock) {
 
 class TextSessionTest : public ::testing::Test {
 protected:
-    TextSessionTest() : tree_(context.trees(), TreeId::device(kSerial), buildDevice), text_(session_) { text_.greet(); }
+    TextSessionTest() : tree_(context.treeRegistry(), TreeId::device(kSerial), buildDevice), text_(session_) {
+        text_.greet();
+    }
 
     // Feeds the text as one chunk and returns what the protocol wrote.
     std::string send(const std::string& text) {

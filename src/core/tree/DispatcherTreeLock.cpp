@@ -33,8 +33,8 @@ int64_t DispatcherTreeSiblingOrder(TreeId id) {
 
 DispatcherTreeLock::DispatcherTreeLock(TreeRegistry& registry) : registry_(registry) {
     if (tTreeLocksHeld > 0) QV_THROW(QVException("Tree already locked by this thread."));
-    structureLock_ = std::unique_lock<std::shared_timed_mutex>(registry.structureMutex());
-    subscriptionLock_ = std::unique_lock<std::shared_timed_mutex>(registry.subscriptionMutex());
+    structureLock_ = std::unique_lock<std::shared_timed_mutex>(registry.treeStructureMutex());
+    subscriptionLock_ = std::unique_lock<std::shared_timed_mutex>(registry.treeSubscriptionMutex());
     ++tTreeLocksHeld;
 }
 
@@ -71,7 +71,7 @@ DispatcherTreeCreator::DispatcherTreeCreator(TreeRegistry& registry, TreeId id, 
     auto tree = std::make_shared<DispatcherTree>(registry, id, root, std::move(outputFifo), std::move(requestFifo));
     hold(tree);
 
-    DispatcherTreeMap& map = registry.trees();
+    DispatcherTreeMap& map = registry.dispatcherTreeMap();
     auto it = map.find(id);
     if (it != map.end()) {
         // An instrument that restarts may build its new tree before the old one
@@ -102,7 +102,7 @@ DispatcherTreeRemover::DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tre
     hold(std::move(tree));
     const std::shared_ptr<DispatcherTree>& t = getTree();
 
-    DispatcherTreeMap& map = t->registry.trees();
+    DispatcherTreeMap& map = t->registry.dispatcherTreeMap();
     auto it = map.find(t->id);
     // A newer tree with the same id (see the creator) stays registered.
     if (it != map.end() && it->second == t) map.erase(it);

@@ -177,12 +177,12 @@ std::string NodePathFrom(const TreeNode::Ptr& node, const TreeNode::Ptr& ancesto
 }
 
 std::string DispatcherGetNodePath(TreeRegistry& registry, const TreeNode::Ptr& node) {
-    std::shared_lock<std::shared_timed_mutex> lock(registry.structureMutex());
+    std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
     return "/" + NodePathFrom(node, registry.root());
 }
 
 std::string DispatcherGetNodeName(TreeRegistry& registry, const TreeNode::Ptr& node) {
-    std::shared_lock<std::shared_timed_mutex> lock(registry.structureMutex());
+    std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
     return node->getName();
 }
 

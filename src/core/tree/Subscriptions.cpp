@@ -28,7 +28,7 @@ QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client,
                                   const TreeNode::Ptr& node) {
     if (const std::shared_ptr<Endpoint>& endpoint = node->endpoint()) {
         const int64_t timeoutMs = registry.subscriptionLockTimeout().count();
-        std::unique_lock<std::shared_timed_mutex> lock(registry.subscriptionMutex(), std::defer_lock);
+        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex(), std::defer_lock);
         if (!lock.try_lock_for(std::chrono::milliseconds(timeoutMs))) {
             QVLOG_LIMITED(logging::error) << "Can't get exclusive access to the tree within timeout "
                                   << boost::posix_time::to_simple_string(boost::posix_time::milliseconds(timeoutMs))
@@ -54,11 +54,11 @@ QV_STATUS DispatcherSubscribeNodeSet(TreeRegistry& registry, SessionClient* clie
 
 QV_STATUS DispatcherRemoveClient(TreeRegistry& registry, SessionClient* client) {
     if (client == nullptr) return QV_NO_ERROR;
-    std::unique_lock<std::shared_timed_mutex> subscriptionLock(registry.subscriptionMutex());
+    std::unique_lock<std::shared_timed_mutex> subscriptionLock(registry.treeSubscriptionMutex());
     std::unique_lock<std::shared_mutex> sessionListLock(registry.sessionListMutex());
-    for (const auto& tree : registry.trees())
+    for (const auto& tree : registry.dispatcherTreeMap())
         for (const auto& endpoint : tree.second->endpoints) EndpointRemoveClient(client, endpoint.second);
-    registry.sessionClients().unlink(*client);
+    registry.sessionClientList().unlink(*client);
     return QV_NO_ERROR;
 }
 

@@ -55,16 +55,16 @@ public:
     const TreeNode::Ptr& root() const { return root_; }
     // Held shared while nodes are resolved and used, exclusively while trees
     // are built or dismantled (DispatcherTreeLock).
-    std::shared_timed_mutex& structureMutex() { return structureMutex_; }
+    std::shared_timed_mutex& treeStructureMutex() { return treeStructureMutex_; }
     // Guards the tree map, every endpoint table and every subscriber list.
-    std::shared_timed_mutex& subscriptionMutex() { return subscriptionMutex_; }
+    std::shared_timed_mutex& treeSubscriptionMutex() { return treeSubscriptionMutex_; }
     // The trees, ascending by id: the server's tree, then the devices.
-    DispatcherTreeMap& trees() { return trees_; }
+    DispatcherTreeMap& dispatcherTreeMap() { return dispatcherTreeMap_; }
     // The dispatcher waits on it when a pass found nothing to do; writers of
     // output FIFOs notify it after a record so that it is carried on at once.
     WakeSignal& wakeSignal() { return wakeSignal_; }
     // The sessions in creation order; guarded by sessionListMutex().
-    SessionClientList& sessionClients() { return sessionClients_; }
+    SessionClientList& sessionClientList() { return sessionClientList_; }
     std::shared_mutex& sessionListMutex() { return sessionListMutex_; }
 
     // Subscribing takes the subscription mutex once per endpoint node, waiting
@@ -86,12 +86,12 @@ public:
 
 private:
     const TreeNode::Ptr root_;
-    std::shared_timed_mutex structureMutex_;
-    std::shared_timed_mutex subscriptionMutex_;
-    DispatcherTreeMap trees_;
+    std::shared_timed_mutex treeStructureMutex_;
+    std::shared_timed_mutex treeSubscriptionMutex_;
+    DispatcherTreeMap dispatcherTreeMap_;
     WakeSignal wakeSignal_;
     std::shared_mutex sessionListMutex_;
-    SessionClientList sessionClients_;
+    SessionClientList sessionClientList_;
     std::atomic<int64_t> subscriptionLockTimeoutMs_{6000};
 
     std::mutex failedMutex_;

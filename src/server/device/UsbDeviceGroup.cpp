@@ -6,7 +6,7 @@
 namespace tarnix {
 
 std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier, ServerContext& context) {
-    return std::make_shared<DeviceGroupEncFX2>(childCarrier, context.trees(), context.usbBackend());
+    return std::make_shared<DeviceGroupEncFX2>(childCarrier, context.treeRegistry(), context.usbBackend());
 }
 
 }  // namespace tarnix

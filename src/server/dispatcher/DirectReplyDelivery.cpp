@@ -25,9 +25,9 @@ bool deliver(ServerContext& context, const Endpoint& endpoint, const uint8_t* re
     const ValueRecordHeader header = getValueRecordHeader(record);
     if (header.sessionTag == kUnsolicitedSessionTag) return false;
     thread_local std::vector<uint8_t> out(kReplyCapacity);
-    TreeRegistry& trees = context.trees();
+    TreeRegistry& trees = context.treeRegistry();
     std::unique_lock<std::shared_mutex> lock(trees.sessionListMutex());
-    SessionClient* asking = trees.sessionClients().find(header.sessionTag);
+    SessionClient* asking = trees.sessionClientList().find(header.sessionTag);
     if (!asking || !asking->writeFunction) return false;
     const std::shared_ptr<const ProtocolHooks> hooks =
         getProtocolHooks(context.protocols(), InterfaceType(asking->interfaceType.load()));
@@ -46,12 +46,12 @@ bool deliver(ServerContext& context, const Endpoint& endpoint, const uint8_t* re
 }  // namespace
 
 void installDirectReplyDelivery(ServerContext& context) {
-    context.trees().setDirectReplyDeliverer(
+    context.treeRegistry().setDirectReplyDeliverer(
         [&context](const Endpoint& endpoint, const uint8_t* record, uint32_t length) {
             return deliver(context, endpoint, record, length);
         });
 }
 
-void removeDirectReplyDelivery(ServerContext& context) { context.trees().setDirectReplyDeliverer(nullptr); }
+void removeDirectReplyDelivery(ServerContext& context) { context.treeRegistry().setDirectReplyDeliverer(nullptr); }
 
 }  // namespace tarnix

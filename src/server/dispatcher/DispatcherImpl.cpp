@@ -31,8 +31,8 @@ DispatcherImpl::DispatcherImpl(exception::ExceptionCarrier& carrier, ServerConte
       replyBuffer_(new uint8_t[kBufferSize]),
       streamBuffer_(new uint8_t[kBufferSize]) {
     {
-        std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
-        context_.trees().sessionClients().clear();
+        std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+        context_.treeRegistry().sessionClientList().clear();
     }
     for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type) {
         valueOutput_[type].buffer.reset(new uint8_t[kBufferSize]);
@@ -51,7 +51,7 @@ void DispatcherImpl::pre() { setPriority(TimeCritical); }
 
 void DispatcherImpl::stop() {
     QVBaseImpl::stop();
-    context_.trees().wakeSignal().notify();
+    context_.treeRegistry().wakeSignal().notify();
 }
 
 void DispatcherImpl::run() {
@@ -66,7 +66,7 @@ void DispatcherImpl::run() {
     if (handled == 0 && !streamedLastPass_) {
         // Nothing to do: sleep until a producer wakes the dispatcher, at most
         // until the next periodic pass.
-        context_.trees().wakeSignal().waitFor(kStreamInterval);
+        context_.treeRegistry().wakeSignal().waitFor(kStreamInterval);
     } else if (busyCounter_ > kBusyPassLimit) {
         // Lets other threads run during a long busy spell without capping the
         // dispatcher at about ten thousand records a second.
@@ -85,13 +85,13 @@ uint32_t DispatcherImpl::pass(bool streamPass, bool matchQuietStreams) {
     loadProtocols();
     uint32_t handled = 0;
     streamedLastPass_ = false;
-    TreeRegistry& trees = context_.trees();
-    std::unique_lock<std::shared_timed_mutex> lock(trees.subscriptionMutex());
+    TreeRegistry& trees = context_.treeRegistry();
+    std::unique_lock<std::shared_timed_mutex> lock(trees.treeSubscriptionMutex());
     for (const FailedRequest& failed : DispatcherTakeFailedRequests(trees)) {
         answerFailure(failed.sessionTag, failed.sequenceTag, failed.status);
         ++handled;
     }
-    for (auto& entry : trees.trees()) {
+    for (auto& entry : trees.dispatcherTreeMap()) {
         DispatcherTree& tree = *entry.second;
         if (streamPass) drainStreams(tree, matchQuietStreams);
         if (handleRecord(tree)) ++handled;
@@ -231,8 +231,8 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
                 }
             }
             if (!served && header.sessionTag != kUnsolicitedSessionTag) {
-                std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
-                SessionClient* asking = context_.trees().sessionClients().find(header.sessionTag);
+                std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+                SessionClient* asking = context_.treeRegistry().sessionClientList().find(header.sessionTag);
                 if (asking) deliverReferenced(*asking, *endpoint, record, length);
             }
         }
@@ -244,8 +244,8 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
 
 void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
-    SessionClient* asking = context_.trees().sessionClients().find(sessionTag);
+    std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+    SessionClient* asking = context_.treeRegistry().sessionClientList().find(sessionTag);
     if (!asking) return;
     uint32_t due = asking->directTreeAnswersDue.load();
     while (due != 0 && !asking->directTreeAnswersDue.compare_exchange_weak(due, due - 1)) {
@@ -254,8 +254,8 @@ void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
 
 void DispatcherImpl::answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
-    SessionClient* asking = context_.trees().sessionClients().find(sessionTag);
+    std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+    SessionClient* asking = context_.treeRegistry().sessionClientList().find(sessionTag);
     if (!asking) return;
     uint32_t type = 0;
     const ProtocolHooks* protocol = protocolOf(*asking, type);

@@ -74,7 +74,7 @@ ServerNodeImpl::~ServerNodeImpl() {
     try {
         if (tree_) DispatcherTreeRemover remover(tree_);
         requestGate_->close();
-        DispatcherFailQueuedRequests(context_.trees(), *requestFifo_);
+        DispatcherFailQueuedRequests(context_.treeRegistry(), *requestFifo_);
     } catch (...) {
         logCurrentExceptionBanner();
     }
@@ -141,7 +141,7 @@ bool ServerNodeImpl::serveOneRequest() {
     }
     reader.commitAll();
     requestGate_->taken(sessionTag);
-    context_.trees().wakeSignal().notify();
+    context_.treeRegistry().wakeSignal().notify();
     return true;
 }
 
@@ -273,7 +273,7 @@ void ServerNodeImpl::sendDouble(const Request& request, double value) {
 
 void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) {
     if (!node) QV_THROW(QVException("Invalid node."));
-    std::shared_lock<std::shared_timed_mutex> structureLock(context_.trees().structureMutex());
+    std::shared_lock<std::shared_timed_mutex> structureLock(context_.treeRegistry().treeStructureMutex());
     const std::string name = node->getName();
     QVLOG(logging::debug) << boost::format("PushDeviceMessage: '%s', %u.") % name % unsigned(code);
     boost::unique_lock<boost::shared_mutex> lock(nodeLock_);
@@ -299,7 +299,7 @@ void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) 
     std::memset(p + 16, 0, kTreeChangeNameSize);
     std::memcpy(p + 16, name.data(), name.size() < kTreeChangeNameSize ? name.size() : kTreeChangeNameSize);
     writer.commitAll();
-    context_.trees().wakeSignal().notify();
+    context_.treeRegistry().wakeSignal().notify();
 }
 
 }  // namespace impl

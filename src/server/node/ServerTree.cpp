@@ -41,7 +41,7 @@ const std::vector<NodeValueListEntry>& openValues() {
 
 void ServerNodeImpl::createTree() {
     // Other threads see the whole tree at once or not at all.
-    DispatcherTreeCreator creator(context_.trees(), TreeId::server(), outputFifo_, requestFifo_);
+    DispatcherTreeCreator creator(context_.treeRegistry(), TreeId::server(), outputFifo_, requestFifo_);
     const std::shared_ptr<DispatcherTree>& tree = creator.getTree();
     tree->requestGate = requestGate_;
     const TreeNode::Ptr& qv = creator.getNode();
@@ -50,7 +50,7 @@ void ServerNodeImpl::createTree() {
     qv->properties().clear();
     applyNodeIdentity(*qv, "QV", NodeNameKind::Plain, 1, 2);
     applyNodeHelp(*qv, {{"short", "This node represents the instance of the qvServer your are connected to."}});
-    context_.trees().root()->sortChildren();
+    context_.treeRegistry().root()->sortChildren();
 
     TreeNode::Ptr about =
         addNode(qv, "ABOUT", 1, 3, {{"short", "Node containing information about the server you are connected to."}});

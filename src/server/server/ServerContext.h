@@ -22,13 +22,13 @@ public:
     ServerContext(const ServerContext&) = delete;
     ServerContext& operator=(const ServerContext&) = delete;
 
-    TreeRegistry& trees() { return trees_; }
+    TreeRegistry& treeRegistry() { return treeRegistry_; }
     ProtocolTable& protocols() { return protocols_; }
     SessionIds& sessionIds() { return sessionIds_; }
     const std::shared_ptr<platform::usb::Backend>& usbBackend() const { return usbBackend_; }
 
 private:
-    TreeRegistry trees_;
+    TreeRegistry treeRegistry_;
     ProtocolTable protocols_;
     SessionIds sessionIds_;
     const std::shared_ptr<platform::usb::Backend> usbBackend_;

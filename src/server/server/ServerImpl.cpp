@@ -52,8 +52,8 @@ ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::Exc
 
 ServerImpl::~ServerImpl() {
     removeDirectReplyDelivery(*context_);
-    context_->trees().setDeviceUpdateHook(nullptr);
-    context_->trees().setTreeNoticeSink(nullptr);
+    context_->treeRegistry().setDeviceUpdateHook(nullptr);
+    context_->treeRegistry().setTreeNoticeSink(nullptr);
     childCarrier_.close();
     listener_.reset();
     serverNode_.reset();
@@ -161,11 +161,11 @@ void setServerInstance(const std::shared_ptr<Server>& server) {
         previous = std::exchange(gInstance, server);
     }
     if (previous && previous != server) {
-        previous->impl().context().trees().setDeviceUpdateHook(nullptr);
-        previous->impl().context().trees().setTreeNoticeSink(nullptr);
+        previous->impl().context().treeRegistry().setDeviceUpdateHook(nullptr);
+        previous->impl().context().treeRegistry().setTreeNoticeSink(nullptr);
     }
     if (!server) return;
-    TreeRegistry& trees = server->impl().context().trees();
+    TreeRegistry& trees = server->impl().context().treeRegistry();
     // The hooks hold weak references: a notice raised while the server goes
     // away finds nothing instead of a destroyed object.
     std::weak_ptr<impl::ServerImpl> weakServer = server->implShared();

@@ -66,8 +66,8 @@ SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& c
     client_.writeFunction = writeToSession;
     client_.context = this;
     {
-        std::unique_lock<std::shared_mutex> lock(context_.trees().sessionListMutex());
-        context_.trees().sessionClients().append(client_);
+        std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+        context_.treeRegistry().sessionClientList().append(client_);
         clientListed_ = true;
     }
     if (!platform::setReuseAddress(socketHandle_, true)) {
@@ -393,7 +393,7 @@ void SessionImpl::closeConnection() {
     // session while it holds the subscription mutex.
     if (clientListed_) {
         clientListed_ = false;
-        QV_STATUS status = DispatcherRemoveClient(context_.trees(), &client_);
+        QV_STATUS status = DispatcherRemoveClient(context_.treeRegistry(), &client_);
         if (status != QV_NO_ERROR) QV_THROW(QVException(status));
     }
     if (socket_.valid()) socket_.close();

@@ -29,7 +29,7 @@ std::string thrownMessage(F f) {
 
 std::vector<uint64_t> registeredKeys(TreeRegistry& registry) {
     std::vector<uint64_t> keys;
-    for (const auto& entry : registry.trees()) keys.push_back(entry.first.key());
+    for (const auto& entry : registry.dispatcherTreeMap()) keys.push_back(entry.first.key());
     return keys;
 }
 
@@ -45,8 +45,8 @@ TEST(DispatcherTreeCreator, HangsANewDeviceTreeBelowTheRoot) {
     EXPECT_EQ(1234, device.root()->getIndex());
     EXPECT_EQ(16, device.root()->type());
     EXPECT_EQ(registry.root(), device.root()->getParent());
-    ASSERT_EQ(1u, registry.trees().count(TreeId::device(1234)));
-    EXPECT_EQ(device.tree(), registry.trees().at(TreeId::device(1234)));
+    ASSERT_EQ(1u, registry.dispatcherTreeMap().count(TreeId::device(1234)));
+    EXPECT_EQ(device.tree(), registry.dispatcherTreeMap().at(TreeId::device(1234)));
 }
 
 TEST(DispatcherTreeCreator, ServerTreeComesFirstForEverySerialNumber) {
@@ -73,12 +73,12 @@ TEST(DispatcherTreeRemover, TakesTheTreeOutOfEverything) {
     SessionClient client;
     std::shared_ptr<Endpoint> endpoint = device.tree()->endpoints.at(0);
     {
-        std::unique_lock<std::shared_timed_mutex> lock(registry.subscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
         EndpointAddClient(endpoint, &client);
     }
     device.remove();
     EXPECT_TRUE(endpoint->subscribers.empty());
-    EXPECT_EQ(0u, registry.trees().count(TreeId::device(77)));
+    EXPECT_EQ(0u, registry.dispatcherTreeMap().count(TreeId::device(77)));
     EXPECT_TRUE(registry.root()->children().empty());
 }
 
@@ -86,10 +86,10 @@ TEST(DispatcherTreeCreator, ATreeCreatedAgainReplacesTheOldOneUntilTheOldOneIsRe
     TreeRegistry registry;
     ScopedTree old(registry, TreeId::device(5));
     ScopedTree renewed(registry, TreeId::device(5));
-    EXPECT_EQ(renewed.tree(), registry.trees().at(TreeId::device(5)));
+    EXPECT_EQ(renewed.tree(), registry.dispatcherTreeMap().at(TreeId::device(5)));
     old.remove();
-    ASSERT_EQ(1u, registry.trees().count(TreeId::device(5)));
-    EXPECT_EQ(renewed.tree(), registry.trees().at(TreeId::device(5)));
+    ASSERT_EQ(1u, registry.dispatcherTreeMap().count(TreeId::device(5)));
+    EXPECT_EQ(renewed.tree(), registry.dispatcherTreeMap().at(TreeId::device(5)));
     EXPECT_EQ(1u, registry.root()->childCount());
 }
 
@@ -236,7 +236,7 @@ struct NoticeRecorder {
 
     explicit NoticeRecorder(TreeRegistry& r) : registry(r) {
         registry.setTreeNoticeSink([this](const TreeNode::Ptr& node, uint8_t code) {
-            std::shared_lock<std::shared_timed_mutex> lock(registry.structureMutex(), std::try_to_lock);
+            std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex(), std::try_to_lock);
             seen.push_back({node->getName(), code, lock.owns_lock()});
         });
     }

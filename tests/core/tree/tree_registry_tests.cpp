@@ -21,8 +21,8 @@ TEST(TreeRegistry, TwoRegistriesKeepTheirTreesApart) {
     EXPECT_NE(first.root(), second.root());
     EXPECT_EQ(first.root()->childCount(), 1u);
     EXPECT_EQ(second.root()->childCount(), 1u);
-    EXPECT_EQ(first.trees().at(TreeId::device(1234)), a.tree());
-    EXPECT_EQ(second.trees().at(TreeId::device(1234)), b.tree());
+    EXPECT_EQ(first.dispatcherTreeMap().at(TreeId::device(1234)), a.tree());
+    EXPECT_EQ(second.dispatcherTreeMap().at(TreeId::device(1234)), b.tree());
 
     NodeSet found;
     DispatcherResolvePathList(first, found, "", "/dev1234/demods/0/rate");
@@ -30,8 +30,8 @@ TEST(TreeRegistry, TwoRegistriesKeepTheirTreesApart) {
     EXPECT_EQ((*found.begin())->getParent()->getParent()->getParent(), a.root());
 
     b.remove();
-    EXPECT_TRUE(second.trees().empty());
-    EXPECT_EQ(first.trees().size(), 1u);
+    EXPECT_TRUE(second.dispatcherTreeMap().empty());
+    EXPECT_EQ(first.dispatcherTreeMap().size(), 1u);
     EXPECT_EQ(first.root()->childCount(), 1u);
 }
 

@@ -139,7 +139,7 @@ class Subscriptions : public RequestPosting {
 protected:
     size_t subscribedEndpoints(const SessionClient& client) {
         size_t count = 0;
-        for (const auto& tree : registry.trees())
+        for (const auto& tree : registry.dispatcherTreeMap())
             for (const auto& endpoint : tree.second->endpoints)
                 for (SessionClient* s : endpoint.second->subscribers) count += (s == &client);
         return count;
@@ -171,14 +171,14 @@ TEST_F(Subscriptions, ADeviceNodeSubscribesEveryLeafBelowIt) {
 TEST_F(Subscriptions, RemovingAClientClearsEveryListAndTheSessionList) {
     {
         std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
-        registry.sessionClients().append(client_);
+        registry.sessionClientList().append(client_);
     }
     DispatcherSubscribeNodeSet(registry, &client_, 1, resolve(registry, "/dev*"));
     EXPECT_EQ(20u, subscribedEndpoints(client_));
     EXPECT_EQ(QV_NO_ERROR, DispatcherRemoveClient(registry, &client_));
     EXPECT_EQ(0u, subscribedEndpoints(client_));
     std::shared_lock<std::shared_mutex> lock(registry.sessionListMutex());
-    EXPECT_EQ(nullptr, registry.sessionClients().find(0x1234));
+    EXPECT_EQ(nullptr, registry.sessionClientList().find(0x1234));
 }
 
 TEST_F(Subscriptions, GivesUpWhenTheSubscriptionLockStaysTaken) {
@@ -186,7 +186,7 @@ TEST_F(Subscriptions, GivesUpWhenTheSubscriptionLockStaysTaken) {
     registry.setSubscriptionLockTimeout(std::chrono::milliseconds(50));
     std::promise<void> locked, release;
     std::thread dispatcher([&] {
-        std::unique_lock<std::shared_timed_mutex> lock(registry.subscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
         locked.set_value();
         release.get_future().wait();
     });

@@ -55,8 +55,8 @@ inline std::vector<uint8_t> messageRun(uint32_t address, uint32_t count, uint16_
 }
 
 inline bool deviceTreeExists(TreeRegistry& registry, uint32_t serial) {
-    std::shared_lock<std::shared_timed_mutex> lock(registry.subscriptionMutex());
-    return registry.trees().count(TreeId::device(serial)) != 0;
+    std::shared_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
+    return registry.dispatcherTreeMap().count(TreeId::device(serial)) != 0;
 }
 
 // Messages of the captured records that start with `prefix`, in order.
