@@ -19,6 +19,7 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <shared_mutex>
 
 namespace tarnix {
 namespace {
@@ -228,6 +229,48 @@ TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
     boost::exception_ptr failure;
     EXPECT_FALSE(ownCarrier.take(failure));
     EXPECT_FALSE(server->isFinished());
+}
+
+size_t listedSessions(ServerContext& context) {
+    std::shared_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+    return context.treeRegistry().sessionClientList().size();
+}
+
+bool hasServerTree(ServerContext& context) {
+    std::shared_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
+    return context.treeRegistry().dispatcherTreeMap().count(TreeId::server()) == 1;
+}
+
+// Two servers in one process, each with its own context: each builds its own
+// tree and lists only the sessions of its own port.
+TEST(TwoServers, EachKeepsItsOwnTreeAndSessions) {
+    test::LogCapture log;
+    struct Running {
+        std::shared_ptr<ServerContext> context = std::make_shared<ServerContext>();
+        exception::ExceptionCarrier childCarrier;
+        exception::ExceptionCarrier ownCarrier;
+        std::shared_ptr<Server> server = std::make_shared<Server>(childCarrier, ownCarrier, context);
+        uint16_t port = 0;
+    };
+    Running a, b;
+    for (Running* r : {&a, &b}) {
+        r->port = test::freePort();
+        r->server->configure(r->port, false, 0);
+        r->server->start();
+        ASSERT_TRUE(r->server->impl().listener()->waitForSettingsApplied(5s));
+        ASSERT_TRUE(eventually([&] { return hasServerTree(*r->context); }));
+    }
+    EXPECT_NE(a.context->treeRegistry().root(), b.context->treeRegistry().root());
+
+    TestClient client(a.port);
+    ASSERT_TRUE(client.connected());
+    EXPECT_TRUE(eventually([&] { return listedSessions(*a.context) == 1; }));
+    EXPECT_EQ(listedSessions(*b.context), 0u);
+
+    for (Running* r : {&a, &b}) {
+        r->server->stop();
+        EXPECT_TRUE(eventually([&] { return r->server->isFinished(); }, 15s));
+    }
 }
 
 TEST_F(RunningServer, AnyOtherFailureOfAChildEndsTheServerThread) {
