@@ -37,9 +37,8 @@ public:
         instrument_ = std::make_shared<sim::SimInstrument>(config);
         server_.reset(new sim::SimServer(instrument_, dir_ + "/lq3.sock"));
         server_->start();
-        scoped_.reset(new platform::usb::ScopedBackend(std::make_shared<platform::usb::SocketBackend>(dir_)));
         id_ = std::make_shared<detail::DeviceID_USB>(dir_ + "/lq3.sock");
-        usb_ = impl::IOLQ3_USBImpl::create(id_);
+        usb_ = impl::IOLQ3_USBImpl::create(id_, std::make_shared<platform::usb::SocketBackend>(dir_));
         instrument_->startStream(kStreamAddress, payloadBytes);
     }
     ~StreamingInstrument() {
@@ -53,7 +52,6 @@ private:
     std::string dir_;
     std::shared_ptr<sim::SimInstrument> instrument_;
     std::unique_ptr<sim::SimServer> server_;
-    std::unique_ptr<platform::usb::ScopedBackend> scoped_;
     std::shared_ptr<DeviceID> id_;
     std::shared_ptr<impl::IOLQ3_USBImpl> usb_;
 };

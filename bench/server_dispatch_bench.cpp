@@ -10,14 +10,14 @@
 #include "core/tree/TreeEndpoints.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/dispatcher/DispatcherImpl.h"
-#include "server/session/ProtocolTable.h"
+#include "server/server/ServerContext.h"
 
 #include <benchmark/benchmark.h>
-#include <mutex>
-#include <shared_mutex>
 
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 namespace {
@@ -32,7 +32,7 @@ QV_STATUS copyValue(const std::string&, uint16_t, uint16_t, uint16_t, uint8_t* o
 }
 
 struct CountingSession : SessionActionsInterface {
-    explicit CountingSession(uint16_t id) {
+    CountingSession(ServerContext& serverContext, uint16_t id) : server(serverContext) {
         client.sessionId = id;
         client.context = this;
         client.writeFunction = [](const uint8_t*, uint32_t n, SessionActionsInterface* c, int32_t) {
@@ -40,12 +40,14 @@ struct CountingSession : SessionActionsInterface {
             return 0;
         };
     }
-    ~CountingSession() override { DispatcherRemoveClient(&client); }
+    ~CountingSession() override { DispatcherRemoveClient(server.treeRegistry(), &client); }
     InterfaceType getInterface() const override { return INTERFACE_TEXT; }
     void requestInterface(InterfaceType) override {}
     void close() override {}
     void write(const uint8_t*, uint32_t, int32_t) override {}
     SessionClient* getClient() override { return &client; }
+    ServerContext& serverContext() override { return server; }
+    ServerContext& server;
     SessionClient client;
     uint64_t bytes = 0;
 };
@@ -53,15 +55,16 @@ struct CountingSession : SessionActionsInterface {
 void ValueChangesToSubscribers(benchmark::State& state) {
     ProtocolHooks hooks;
     hooks.valueEncode = copyValue;
-    setProtocolHooks(INTERFACE_TEXT, hooks);
+    ServerContext context;
+    setProtocolHooks(context.protocols(), INTERFACE_TEXT, hooks);
     exception::ExceptionCarrier carrier;
-    Dispatcher dispatcher(carrier);
+    Dispatcher dispatcher(carrier, context);
     auto output = std::make_shared<BufferFifo<65536, 1048576>>();
     auto request = std::make_shared<BufferFifo<16, 4096>>();
     std::shared_ptr<DispatcherTree> tree;
     int32_t id = -1;
     {
-        DispatcherTreeCreator creator(TreeId::device(1), output, request);
+        DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(1), output, request);
         tree = creator.getTree();
         auto node = std::make_shared<TreeNode>();
         applyNodeIdentity(*node, "X", NodeNameKind::Plain, 1, 99);
@@ -70,8 +73,8 @@ void ValueChangesToSubscribers(benchmark::State& state) {
     }
     std::vector<std::unique_ptr<CountingSession>> sessions;
     for (int i = 0; i < state.range(0); ++i) {
-        sessions.emplace_back(new CountingSession(uint16_t(100 + i)));
-        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
+        sessions.emplace_back(new CountingSession(context, uint16_t(100 + i)));
+        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
         EndpointAddClient(tree->endpoints.at(id), &sessions.back()->client);
     }
     for (auto _ : state) {
@@ -83,7 +86,6 @@ void ValueChangesToSubscribers(benchmark::State& state) {
         benchmark::Counter(double(state.iterations() * state.range(0)), benchmark::Counter::kIsRate);
     sessions.clear();
     { DispatcherTreeRemover remover(tree); }
-    setProtocolHooks(INTERFACE_TEXT, ProtocolHooks());
 }
 
 BENCHMARK(ValueChangesToSubscribers)->Arg(1)->Arg(10)->Arg(50)->MinTime(0.5);

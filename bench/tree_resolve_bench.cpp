@@ -6,13 +6,12 @@
 #include "core/tree/NodeDef.h"
 #include "core/tree/PathResolution.h"
 #include "core/tree/TreeEndpoints.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <benchmark/benchmark.h>
 
-#include <mutex>
-#include <shared_mutex>
-
 #include <memory>
+#include <shared_mutex>
 
 namespace {
 
@@ -33,8 +32,8 @@ TreeNode::Ptr addNode(const TreeNode::Ptr& parent, const char* name, int32_t ord
 // DEV1234 with 16 groups x 8 instances x 11 leaves: 1,553 nodes, 1,408 endpoints.
 class BenchDevice {
 public:
-    BenchDevice() {
-        DispatcherTreeCreator creator(TreeId::device(1234), std::make_shared<BufferFifo<128, 65536>>(),
+    explicit BenchDevice(TreeRegistry& registry) {
+        DispatcherTreeCreator creator(registry, TreeId::device(1234), std::make_shared<BufferFifo<128, 65536>>(),
                                       std::make_shared<BufferFifo<128, 65536>>());
         int32_t order = 1;
         for (const char* group : kGroups) {
@@ -54,11 +53,12 @@ private:
 };
 
 void resolve(benchmark::State& state, const char* path, size_t expected) {
-    BenchDevice device;
-    std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
+    TreeRegistry registry;
+    BenchDevice device(registry);
+    std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
     for (auto _ : state) {
         NodeSet set;
-        DispatcherResolvePathList(set, "", path);
+        DispatcherResolvePathList(registry, set, "", path);
         if (set.size() != expected) state.SkipWithError("unexpected node count");
         benchmark::DoNotOptimize(set);
     }

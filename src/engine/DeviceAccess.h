@@ -10,6 +10,7 @@ namespace tarnix {
 
 class QVFifo;
 class RequestGate;
+class TreeRegistry;
 struct DeviceState;
 
 // Clock of the device state engine. Intervals (LED ticks, re-requests, command
@@ -50,6 +51,9 @@ public:
     // The door of that FIFO (optional): wakes the device loop on every client
     // request and bounds each session's share of the FIFO.
     virtual std::shared_ptr<RequestGate> requestGate() { return nullptr; }
+
+    // The registry (of the serving server) the device's tree belongs to.
+    virtual TreeRegistry& treeRegistry() = 0;
 
     virtual uint32_t serial() const = 0;
     virtual EngineTime now() const = 0;

@@ -95,7 +95,7 @@ QV_STATUS DeviceStateDestroy(DeviceAccess& device) {
             DispatcherTreeRemover remover(state->tree);
             root = remover.getNode();
         }
-        if (state->announced && DispatcherNotifyDeviceDisconnected(root) != QV_NO_ERROR) {
+        if (state->announced && DispatcherNotifyDeviceDisconnected(device.treeRegistry(), root) != QV_NO_ERROR) {
             QVLOG_LIMITED(logging::error) << "Can't push device message!";
         }
         state->tree.reset();
@@ -153,8 +153,8 @@ QV_STATUS DeviceStateClearAwaiting(DeviceAccess& device, int epId) {
 
 QV_STATUS DeviceStateStartLedAnimation(DeviceAccess& device, DeviceState& state) {
     const TreeNode::Ptr root = state.tree ? state.tree->root : TreeNode::Ptr();
-    if (state.announced) return DispatcherNotifyTreeChanged(root);
-    if (QV_STATUS s = DispatcherNotifyDeviceConnected(root)) return s;
+    if (state.announced) return DispatcherNotifyTreeChanged(device.treeRegistry(), root);
+    if (QV_STATUS s = DispatcherNotifyDeviceConnected(device.treeRegistry(), root)) return s;
     // Marked before the LED write: an instrument pulled out right now fails
     // that write, and the clients that saw the tree come must see it go.
     state.announced = 1;

@@ -44,7 +44,8 @@ void makeStatsLeaves(DeviceAccess& device, DeviceStateNodeGroup* group, const Tr
 QV_STATUS DeviceStateCreateDeviceTree(DeviceAccess& device) {
     DeviceState& state = stateOf(device);
     {
-        DispatcherTreeCreator creator(TreeId::device(device.serial()), device.outputFifo(), device.requestFifo());
+        DispatcherTreeCreator creator(device.treeRegistry(), TreeId::device(device.serial()), device.outputFifo(),
+                                      device.requestFifo());
         state.tree = creator.getTree();
         state.tree->requestGate = device.requestGate();
     }

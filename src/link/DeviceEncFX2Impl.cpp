@@ -28,10 +28,13 @@ using RequestFifo = BufferFifo<524288, 8388608>;
 namespace impl {
 
 DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier,
-                                   const std::weak_ptr<DeviceID>& id, const FeatureInitMapTable& featureInitMap)
+                                   TreeRegistry& registry, const std::weak_ptr<DeviceID>& id,
+                                   std::shared_ptr<platform::usb::Backend> backend,
+                                   const FeatureInitMapTable& featureInitMap)
     : QVBaseImpl(name, carrier),
       DeviceAccess(featureInitMap),
-      usb_(IOLQ3_USBImpl::create(id)),
+      registry_(registry),
+      usb_(IOLQ3_USBImpl::create(id, std::move(backend))),
       outputFifo_(std::make_shared<OutputFifo>()),
       requestFifo_(std::make_shared<RequestFifo>()),
       requestGate_(std::make_shared<RequestGate>(usb_->giveWayWaker())),
@@ -131,7 +134,7 @@ void DeviceEncFX2Impl::close() {
     const QV_STATUS status = DeviceStateDestroy(*this);
     // Requests still queued are answered as failed, and no more get in.
     requestGate_->close();
-    DispatcherFailQueuedRequests(*requestFifo_);
+    DispatcherFailQueuedRequests(registry_, *requestFifo_);
     if (status != QV_NO_ERROR) QV_THROW(QVException(status));
 }
 
@@ -145,9 +148,11 @@ void DeviceEncFX2Impl::queueRequestData(uint32_t address, uint32_t length) {
 
 }  // namespace impl
 
-DeviceEncFX2::DeviceEncFX2(exception::ExceptionCarrier& carrier, const std::weak_ptr<DeviceID>& id,
+DeviceEncFX2::DeviceEncFX2(exception::ExceptionCarrier& carrier, TreeRegistry& registry,
+                           const std::weak_ptr<DeviceID>& id, std::shared_ptr<platform::usb::Backend> backend,
                            const FeatureInitMapTable& featureInitMap)
-    : QVBase(std::make_shared<impl::DeviceEncFX2Impl>("DeviceEncFX2", carrier, id, featureInitMap)) {}
+    : QVBase(std::make_shared<impl::DeviceEncFX2Impl>("DeviceEncFX2", carrier, registry, id, std::move(backend),
+                                                      featureInitMap)) {}
 
 void DeviceEncFX2::setProgAlways(bool progAlways) { impl().setProgAlways(progAlways); }
 

@@ -15,6 +15,12 @@ namespace tarnix {
 
 class DeviceID;
 class QVFifo;
+class TreeRegistry;
+namespace platform {
+namespace usb {
+class Backend;
+}
+}  // namespace platform
 struct Endpoint;
 
 // The waits of the device loop. Tests shorten them; the server never does.
@@ -57,8 +63,9 @@ public:
 
     // Opens the instrument (IOLQ3_USBImpl::create); its failures leave here.
     // The instrument's groups are built from `featureInitMap`.
-    DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier,
-                     const std::weak_ptr<DeviceID>& id, const FeatureInitMapTable& featureInitMap);
+    DeviceEncFX2Impl(const std::string& name, exception::ExceptionCarrier& carrier, TreeRegistry& registry,
+                     const std::weak_ptr<DeviceID>& id, std::shared_ptr<platform::usb::Backend> backend,
+                     const FeatureInitMapTable& featureInitMap);
     // Stops the thread and closes the device state; never throws.
     ~DeviceEncFX2Impl() override;
 
@@ -98,6 +105,7 @@ public:
     std::shared_ptr<QVFifo> requestFifo() override { return requestFifo_; }
     // A client request ends the read phase's wait for the instrument at once.
     std::shared_ptr<RequestGate> requestGate() override { return requestGate_; }
+    TreeRegistry& treeRegistry() override { return registry_; }
     uint32_t serial() const override { return serial_.load(); }
     EngineTime now() const override { return EngineClock::now(); }
     void setInitialized() override { initialized_.store(true); }
@@ -131,6 +139,7 @@ private:
     void reportCounter(int statsValue, uint64_t counter, std::atomic<uint64_t>& last);
     [[noreturn]] void clearPipesAndFail();
 
+    TreeRegistry& registry_;
     std::shared_ptr<IOLQ3_USBImpl> usb_;
     std::shared_ptr<QVFifo> outputFifo_;
     std::shared_ptr<QVFifo> requestFifo_;

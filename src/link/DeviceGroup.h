@@ -7,6 +7,12 @@
 namespace tarnix {
 
 class QVBase;
+class TreeRegistry;
+namespace platform {
+namespace usb {
+class Backend;
+}
+}  // namespace platform
 
 namespace exception {
 class ExceptionCarrier;
@@ -29,9 +35,11 @@ public:
     virtual void setProgAlways(bool progAlways) = 0;
 };
 
-// The group of USB instruments the server runs with, whose device objects
-// build their node groups from the given table.
-std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier,
+// The group of USB instruments the server runs with: their trees go into
+// `registry`, they are found and opened through `backend`, and their device
+// objects build their node groups from `featureInitMap`.
+std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry,
+                                                   std::shared_ptr<platform::usb::Backend> backend,
                                                    const FeatureInitMapTable& featureInitMap);
 
 }  // namespace tarnix

@@ -15,9 +15,14 @@ namespace {
 using ExclusiveLock = std::unique_lock<std::shared_mutex>;
 }  // namespace
 
-DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier,
+DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry,
+                                     std::shared_ptr<platform::usb::Backend> backend,
                                      const FeatureInitMapTable& featureInitMap)
-    : childCarrier_(&childCarrier), featureInitMap_(&featureInitMap), deviceList_(impl::DeviceListImpl::create()) {}
+    : childCarrier_(&childCarrier),
+      registry_(registry),
+      backend_(backend),
+      featureInitMap_(&featureInitMap),
+      deviceList_(impl::DeviceListImpl::create(std::move(backend))) {}
 
 DeviceGroupEncFX2::~DeviceGroupEncFX2() = default;
 
@@ -38,7 +43,7 @@ void DeviceGroupEncFX2::createMissing(std::vector<std::shared_ptr<QVBase>>& newD
         if (devices_.count(serial)) continue;
         std::shared_ptr<DeviceEncFX2> device;
         try {
-            device = std::make_shared<DeviceEncFX2>(*childCarrier_, id, *featureInitMap_);
+            device = std::make_shared<DeviceEncFX2>(*childCarrier_, registry_, id, backend_, *featureInitMap_);
         } catch (const std::exception&) {
             // This instrument could not be opened; the others still are.
             logCurrentExceptionBanner();

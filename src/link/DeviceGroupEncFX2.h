@@ -13,6 +13,12 @@
 namespace tarnix {
 
 class DeviceEncFX2;
+class TreeRegistry;
+namespace platform {
+namespace usb {
+class Backend;
+}
+}  // namespace platform
 
 namespace exception {
 class ExceptionCarrier;
@@ -29,8 +35,11 @@ class DeviceListImpl;
 class DeviceGroupEncFX2 : public DeviceGroup {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
-    // Every device object gets `featureInitMap`, which outlives the group.
-    DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, const FeatureInitMapTable& featureInitMap);
+    // The devices put their trees into `registry`, which outlives the group;
+    // instruments are found and opened through `backend`; every device object
+    // gets `featureInitMap`, which outlives the group.
+    DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry,
+                      std::shared_ptr<platform::usb::Backend> backend, const FeatureInitMapTable& featureInitMap);
     ~DeviceGroupEncFX2() override;
 
     void update(std::vector<std::shared_ptr<QVBase>>& newDevices) override;
@@ -50,6 +59,8 @@ private:
     void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
 
     exception::ExceptionCarrier* childCarrier_;
+    TreeRegistry& registry_;
+    std::shared_ptr<platform::usb::Backend> backend_;
     const FeatureInitMapTable* featureInitMap_;
     DeviceMap devices_ QV_GUARDED_BY(mutex_);
     bool progAlways_ QV_GUARDED_BY(mutex_) = false;

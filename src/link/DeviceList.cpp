@@ -52,7 +52,8 @@ DeviceIdMap getDeviceList(Interface& usbInterface) {
     QV_THROW(QVIOInternalException("Serious error during device enumeration."));
 }
 
-DeviceList_USB::DeviceList_USB() : interface_(std::make_unique<Interface>()) {}
+DeviceList_USB::DeviceList_USB(std::shared_ptr<platform::usb::Backend> backend)
+    : interface_(std::make_unique<Interface>(std::move(backend))) {}
 
 DeviceList_USB::~DeviceList_USB() = default;
 
@@ -156,7 +157,9 @@ void DeviceList_USB::readRegister(uint8_t reg, std::vector<uint8_t>& bytes) {
 
 namespace impl {
 
-std::shared_ptr<DeviceListImpl> DeviceListImpl::create() { return std::shared_ptr<DeviceListImpl>(new DeviceListImpl); }
+std::shared_ptr<DeviceListImpl> DeviceListImpl::create(std::shared_ptr<platform::usb::Backend> backend) {
+    return std::shared_ptr<DeviceListImpl>(new DeviceListImpl(std::move(backend)));
+}
 
 DeviceListImpl::~DeviceListImpl() = default;
 

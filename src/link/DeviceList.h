@@ -9,6 +9,12 @@
 
 namespace tarnix {
 
+namespace platform {
+namespace usb {
+class Backend;
+}
+}  // namespace platform
+
 namespace impl {
 struct Version;
 }
@@ -31,7 +37,7 @@ DeviceIdMap getDeviceList(Interface& usbInterface);
 class DeviceList_USB {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
-    DeviceList_USB();
+    explicit DeviceList_USB(std::shared_ptr<platform::usb::Backend> backend);
     ~DeviceList_USB();
     DeviceList_USB(const DeviceList_USB&) = delete;
     DeviceList_USB& operator=(const DeviceList_USB&) = delete;
@@ -69,7 +75,8 @@ namespace impl {
 // families are not served, so they add nothing here.
 class DeviceListImpl {
 public:
-    static std::shared_ptr<DeviceListImpl> create();
+    // Finds instruments through `backend`.
+    static std::shared_ptr<DeviceListImpl> create(std::shared_ptr<platform::usb::Backend> backend);
     virtual ~DeviceListImpl();
     DeviceListImpl(const DeviceListImpl&) = delete;
     DeviceListImpl& operator=(const DeviceListImpl&) = delete;
@@ -81,7 +88,7 @@ public:
     detail::DeviceList_USB& usb() { return usb_; }
 
 private:
-    DeviceListImpl() = default;
+    explicit DeviceListImpl(std::shared_ptr<platform::usb::Backend> backend) : usb_(std::move(backend)) {}
 
     detail::DeviceList_USB usb_;
 };

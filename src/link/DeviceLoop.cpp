@@ -8,6 +8,7 @@
 #include "core/ValueRecord.h"
 #include "core/tree/DirectReplies.h"
 #include "core/tree/DispatcherTree.h"
+#include "core/tree/TreeRegistry.h"
 #include "engine/DeviceState.h"
 #include "engine/FeatureBootstrap.h"
 #include "engine/MessageHandling.h"
@@ -42,7 +43,7 @@ void DeviceEncFX2Impl::pass() {
     bool gaveWay = false;
     const uint32_t messages = readMessages(gaveWay);
     // New samples in the stream buffers, or buffers that need draining.
-    if (messages != 0 || streamsFull_) getDispatcherWakeSignal().notify();
+    if (messages != 0 || streamsFull_) registry_.wakeSignal().notify();
     wakeDispatcher();
     msgCountWindow_.add(messages);
     pollCountWindow_.add(1);
@@ -76,7 +77,7 @@ bool DeviceEncFX2Impl::streamsHaveRoom() {
 
 void DeviceEncFX2Impl::wakeDispatcher() {
     // Replies and changes need not wait for the dispatcher's idle rest.
-    if (outputFifo_->used() != 0) getDispatcherWakeSignal().notify();
+    if (outputFifo_->used() != 0) registry_.wakeSignal().notify();
 }
 
 void DeviceEncFX2Impl::restartAfterBadMessage() {
@@ -115,7 +116,8 @@ void DeviceEncFX2Impl::takeRequests() {
             status = DeviceStateMsgHandler(*this, request.data(), request.length());
             replied = capture.replied();
             if (capture.captured()) {
-                const bool delivered = outputFifo_->used() == 0 && capture.deliver(ownEndpoint(header.endpointId));
+                const bool delivered =
+                    outputFifo_->used() == 0 && capture.deliver(registry_, ownEndpoint(header.endpointId));
                 if (!delivered) capture.queue(*outputFifo_);
             }
         }

@@ -27,13 +27,15 @@ uint16_t bigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 
 }  // namespace
 
-std::shared_ptr<IOLQ3_USBImpl> IOLQ3_USBImpl::create(const std::weak_ptr<DeviceID>& id) {
-    std::shared_ptr<IOLQ3_USBImpl> usbImpl(new IOLQ3_USBImpl(id));
+std::shared_ptr<IOLQ3_USBImpl> IOLQ3_USBImpl::create(const std::weak_ptr<DeviceID>& id,
+                                                     std::shared_ptr<platform::usb::Backend> backend) {
+    std::shared_ptr<IOLQ3_USBImpl> usbImpl(new IOLQ3_USBImpl(id, std::move(backend)));
     usbImpl->startUp();
     return usbImpl;
 }
 
-IOLQ3_USBImpl::IOLQ3_USBImpl(const std::weak_ptr<DeviceID>& id) : id_(id.lock()) {}
+IOLQ3_USBImpl::IOLQ3_USBImpl(const std::weak_ptr<DeviceID>& id, std::shared_ptr<platform::usb::Backend> backend)
+    : id_(id.lock()), interface_(std::move(backend)) {}
 
 IOLQ3_USBImpl::~IOLQ3_USBImpl() = default;
 

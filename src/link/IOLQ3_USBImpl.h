@@ -71,9 +71,11 @@ public:
     static constexpr uint32_t kMaxProgramRepeats = 3;
     static constexpr uint32_t kProgramBusyLimitMs = 2000;
 
-    // Opens the instrument, checks the driver, resets the controller and sends a
-    // blank configuration. Any failure leaves as an exception.
-    static std::shared_ptr<IOLQ3_USBImpl> create(const std::weak_ptr<DeviceID>& id);
+    // Opens the instrument through `backend`, checks the driver, resets the
+    // controller and sends a blank configuration. Any failure leaves as an
+    // exception.
+    static std::shared_ptr<IOLQ3_USBImpl> create(const std::weak_ptr<DeviceID>& id,
+                                                 std::shared_ptr<platform::usb::Backend> backend);
     ~IOLQ3_USBImpl();
     IOLQ3_USBImpl(const IOLQ3_USBImpl&) = delete;
     IOLQ3_USBImpl& operator=(const IOLQ3_USBImpl&) = delete;
@@ -147,7 +149,7 @@ public:
     detail::Interface& usbInterface() { return interface_; }
 
 private:
-    explicit IOLQ3_USBImpl(const std::weak_ptr<DeviceID>& id);
+    IOLQ3_USBImpl(const std::weak_ptr<DeviceID>& id, std::shared_ptr<platform::usb::Backend> backend);
     void startUp();
     // Checked request: answer byte 1 must be 0, else QVIOInternalException with
     // `failureText` (null: the default text).

@@ -13,12 +13,15 @@ namespace detail {
 
 namespace usb = platform::usb;
 
-HardwareDeviceInfo::HardwareDeviceInfo(std::string classGuid) : classGuid_(std::move(classGuid)) { recreate(); }
+HardwareDeviceInfo::HardwareDeviceInfo(std::string classGuid, std::shared_ptr<usb::Backend> backend)
+    : classGuid_(std::move(classGuid)), backend_(std::move(backend)) {
+    recreate();
+}
 
 bool HardwareDeviceInfo::recreate() {
     set_.reset();
     uint32_t error = usb::kErrorSuccess;
-    set_ = usb::DeviceInfoSet::create(classGuid_, error);
+    if (backend_) set_ = usb::DeviceInfoSet::create(backend_, classGuid_, error);
     return set_ != nullptr;
 }
 
@@ -31,9 +34,9 @@ DeviceInterfaceDetail::DeviceInterfaceDetail(const usb::DeviceInfoSet& set, uint
         QV_THROW(QVIOInternalException("SetupDiGetDeviceInterfaceDetail cannot assign structure."));
 }
 
-Interface::Interface()
+Interface::Interface(std::shared_ptr<usb::Backend> backend)
     : classGuid_(kLQ3InterfaceGuid),
-      deviceInfo_(classGuid_),
+      deviceInfo_(classGuid_, std::move(backend)),
       currentRead_(new ReadBuffer_USB_Win),
       otherRead_(new ReadBuffer_USB_Win),
       currentWrite_(new WriteBuffer_USB_Win),

@@ -2,6 +2,7 @@
 #include "link/UsbDriverInterface.h"
 #include "link/UsbTransferBuffers.h"
 #include "platform/usb/DeviceInfoSet.h"
+#include "platform/usb/UsbBackend.h"
 
 #include <memory>
 #include <string>
@@ -17,7 +18,7 @@ namespace detail {
 // of the present instruments, taken when it is (re)created.
 class HardwareDeviceInfo {
 public:
-    explicit HardwareDeviceInfo(std::string classGuid);
+    HardwareDeviceInfo(std::string classGuid, std::shared_ptr<platform::usb::Backend> backend);
     // Takes a new snapshot; false (and no set) when the enumeration failed.
     bool recreate();
     bool valid() const { return set_ != nullptr; }
@@ -25,6 +26,7 @@ public:
 
 private:
     std::string classGuid_;
+    std::shared_ptr<platform::usb::Backend> backend_;
     std::unique_ptr<platform::usb::DeviceInfoSet> set_;
 };
 
@@ -47,9 +49,9 @@ public:
     static constexpr uint32_t kDefaultTimeoutMs = 2000;
     static constexpr uint32_t kMaxEnumerationIndex = 1000;
 
-    // Throws QVIOInternalException (default text) when the device information
-    // set cannot be created.
-    Interface();
+    // Enumerates and opens through `backend`. Throws QVIOInternalException
+    // (default text) when the device information set cannot be created.
+    explicit Interface(std::shared_ptr<platform::usb::Backend> backend);
     ~Interface();
     Interface(const Interface&) = delete;
     Interface& operator=(const Interface&) = delete;

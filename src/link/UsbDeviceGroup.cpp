@@ -4,9 +4,10 @@
 
 namespace tarnix {
 
-std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier,
+std::shared_ptr<DeviceGroup> createUsbDeviceGroup(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry,
+                                                   std::shared_ptr<platform::usb::Backend> backend,
                                                    const FeatureInitMapTable& featureInitMap) {
-    return std::make_shared<DeviceGroupEncFX2>(childCarrier, featureInitMap);
+    return std::make_shared<DeviceGroupEncFX2>(childCarrier, registry, std::move(backend), featureInitMap);
 }
 
 }  // namespace tarnix

@@ -1,12 +1,13 @@
 #pragma once
 // A device object for the engine's tests: records every register write, read
 // request and flush (in order, and as host-to-device frames byte for byte),
-// owns real output and request FIFOs and a clock that only moves when told.
-// Like the server's device objects it is handed the LQ3 instruments' table of
-// feature groups.
+// owns real output and request FIFOs, a tree registry of its own (as a
+// server would have) and a clock that only moves when told. Like the server's
+// device objects it is handed the LQ3 instruments' table of feature groups.
 #include "platform/endian/ByteOrder.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
+#include "core/tree/TreeRegistry.h"
 #include "engine/DeviceAccess.h"
 #include "engine/DeviceState.h"
 #include "groups/FeatureInitMapBuild.h"
@@ -81,6 +82,7 @@ public:
 
     std::shared_ptr<QVFifo> outputFifo() override { return output_; }
     std::shared_ptr<QVFifo> requestFifo() override { return request_; }
+    TreeRegistry& treeRegistry() override { return registry_; }
     uint32_t serial() const override { return serial_; }
     EngineTime now() const override { return now_; }
     void setInitialized() override { initialized = true; }
@@ -151,6 +153,8 @@ private:
         return out;
     }
 
+    // Outlives the device state, which the destructor's body ends.
+    TreeRegistry registry_;
     std::shared_ptr<OutputFifo> output_;
     std::shared_ptr<RequestFifo> request_;
     uint32_t serial_;

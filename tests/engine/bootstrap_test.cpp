@@ -171,7 +171,7 @@ TEST_F(BootstrapTest, DuplicateListAnswerInStep4IsIgnored) {
 TEST_F(BootstrapTest, AnnouncedOnlyAfterEveryRequestedValueArrived) {
     instrument.loadList(completeList(), 0, 0x29);
     std::vector<uint8_t> codes;
-    setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
+    dev.treeRegistry().setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
     // Build, but keep the FEATURES block back.
     for (int i = 0; i < 100 && state().bootStep != BootStep::Done; ++i) instrument.pass();
     ASSERT_EQ(state().bootStep, BootStep::Done) << "the list was not built within 100 passes";
@@ -179,7 +179,7 @@ TEST_F(BootstrapTest, AnnouncedOnlyAfterEveryRequestedValueArrived) {
     EXPECT_TRUE(codes.empty());
     test::LogCapture log;
     instrument.pass();  // requests OPTIONS and gets it
-    setTreeNoticeSink(nullptr);
+    dev.treeRegistry().setTreeNoticeSink(nullptr);
     EXPECT_TRUE(dev.initialized);
     EXPECT_EQ(state().initCounter, 0);
     EXPECT_TRUE(log.contains("Start LED animation."));
@@ -205,12 +205,12 @@ TEST_F(BootstrapTest, RestartInStep6RebuildsEveryGroupOnce) {
     const std::size_t groups = state().nodeGroups.size();
 
     std::vector<uint8_t> codes;
-    setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
+    dev.treeRegistry().setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
     test::LogCapture log;
     DeviceStateBootstrapRestart(dev);
     instrument.runDiscovery();
     instrument.pass();
-    setTreeNoticeSink(nullptr);
+    dev.treeRegistry().setTreeNoticeSink(nullptr);
     EXPECT_TRUE(log.contains("FEATURELIST_DONE!"));
     EXPECT_EQ(deviceChildren(), before);
     EXPECT_EQ(state().nodeGroups.size(), groups);

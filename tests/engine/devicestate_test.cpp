@@ -37,8 +37,8 @@ TEST_F(DeviceStateTest, CreatedStateHoldsTheRootNodesAndNothingElse) {
 
     ASSERT_EQ(DeviceStateDestroy(dev), QV_NO_ERROR);
     EXPECT_EQ(dev.deviceState(), nullptr);
-    EXPECT_EQ(getDispatcherTreeMap().count(TreeId::device(4242)), 0u);
-    for (const auto& child : getRootNode()->children()) EXPECT_NE(child, root);
+    EXPECT_EQ(dev.treeRegistry().dispatcherTreeMap().count(TreeId::device(4242)), 0u);
+    for (const auto& child : dev.treeRegistry().root()->children()) EXPECT_NE(child, root);
 }
 
 TEST_F(DeviceStateTest, TimerPoolHoldsFour) {
@@ -64,7 +64,7 @@ TEST_F(DeviceStateTest, DueTimersFireOldestFirst) {
 TEST_F(DeviceStateTest, InitialisationCompletesOnceAndLaterOnlyReportsChanges) {
     test::LogCapture log;
     std::vector<uint8_t> codes;
-    setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
+    dev.treeRegistry().setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
     EPNodePtr ep = addLeaf(-1, 0, 0, 4, 0);
     for (int round = 0; round < 2; ++round) {
         ASSERT_EQ(DeviceStateRequestEP(dev, ep->epId), QV_NO_ERROR);
@@ -73,7 +73,7 @@ TEST_F(DeviceStateTest, InitialisationCompletesOnceAndLaterOnlyReportsChanges) {
         ASSERT_EQ(DeviceStateClearAwaiting(dev, ep->epId), QV_NO_ERROR);
         EXPECT_EQ(state().initCounter, 0);
     }
-    setTreeNoticeSink(nullptr);
+    dev.treeRegistry().setTreeNoticeSink(nullptr);
     EXPECT_EQ(codes, (std::vector<uint8_t>{TREE_CHANGE_NEW, TREE_CHANGE_CHANGED}));
     int started = 0;
     for (const auto& m : log.messages()) started += m == "Start LED animation.";

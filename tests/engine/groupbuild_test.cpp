@@ -180,12 +180,12 @@ TEST_F(GroupBuildTest, LaterListsRebuildOnlyTheKCtrlGroup) {
     const TreeNode::Ptr system = child("SYSTEM");
 
     std::vector<uint8_t> codes;
-    setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
+    dev.treeRegistry().setTreeNoticeSink([&](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
     test::LogCapture log;
     deliverList(instrument, ListBuilder()
                                 .record(12, {{test::kSystemBlock, 0, 0x40, 1}})
                                 .record(14, {{0x0101C000, 0, 0x20, 2}}));
-    setTreeNoticeSink(nullptr);
+    dev.treeRegistry().setTreeNoticeSink(nullptr);
     EXPECT_EQ(instrument.lastStatus, QV_NO_ERROR);
     EXPECT_TRUE(log.contains("Code = 000c")) << "SYSTEM is not processed in the last step";
     EXPECT_TRUE(log.contains("FEATURELIST_DONE!"));

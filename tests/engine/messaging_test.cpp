@@ -283,10 +283,10 @@ TEST(DeviceAnnouncement, AnInstrumentPulledOutDuringTheFirstLedWriteIsStillRepor
     ASSERT_EQ(DeviceStateCreate(device), QV_NO_ERROR);
     DeviceStateAddLedRegister(device, 0x500);
     std::vector<unsigned> codes;
-    setTreeNoticeSink([&codes](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
+    device.treeRegistry().setTreeNoticeSink([&codes](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
     EXPECT_THROW(DeviceStateStartLedAnimation(device, stateOf(device)), QVDeviceException);
     DeviceStateDestroy(device);
-    setTreeNoticeSink(nullptr);
+    device.treeRegistry().setTreeNoticeSink(nullptr);
     EXPECT_EQ(codes, (std::vector<unsigned>{TREE_CHANGE_NEW, TREE_CHANGE_GONE}));
 }
 

@@ -14,7 +14,6 @@ using Bytes = std::vector<uint8_t>;
 class ControlRequestTest : public ::testing::Test {
 protected:
     FakeInstrument fake;
-    platform::usb::ScopedBackend scoped{fake.backend};
 };
 
 TEST_F(ControlRequestTest, StartUpOpensChecksTheDriverResetsAndSendsABlankConfiguration) {
@@ -193,7 +192,7 @@ TEST_F(ControlRequestTest, DrainReadsOnePacketPerWaitingPacket) {
 TEST_F(ControlRequestTest, OpeningAPathThatIsNotPresent) {
     fake.backend->addEnumerationError(13);   // logged, the search goes on
     fake.backend->add("/fake/unopenable", nullptr);  // invalid handle, the search goes on
-    detail::Interface usbInterface;
+    detail::Interface usbInterface(fake.backend);
     detail::DeviceID_USB absent("/fake/absent");
     try {
         usbInterface.openDevice(absent);
@@ -210,9 +209,8 @@ TEST_F(ControlRequestTest, OpeningAPathThatIsNotPresent) {
 TEST(InterfaceTest, ADeviceInformationSetThatCannotBeMadeThrows) {
     auto backend = std::make_shared<platform::usb::FakeBackend>();
     backend->setEnumerationFailure(31);
-    platform::usb::ScopedBackend scoped(backend);
     try {
-        detail::Interface usbInterface;
+        detail::Interface usbInterface(backend);
         FAIL();
     } catch (const QVIOInternalException& e) {
         EXPECT_STREQ(e.what(), "QVIOInternalException");

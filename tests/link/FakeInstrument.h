@@ -82,7 +82,7 @@ public:
         return reply;
     }
 
-    std::shared_ptr<impl::IOLQ3_USBImpl> open() { return impl::IOLQ3_USBImpl::create(id); }
+    std::shared_ptr<impl::IOLQ3_USBImpl> open() { return impl::IOLQ3_USBImpl::create(id, backend); }
 
     // Control functions called, in order.
     std::vector<uint32_t> functions() const {

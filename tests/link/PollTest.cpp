@@ -37,7 +37,6 @@ protected:
     }
 
     FakeInstrument fake;
-    platform::usb::ScopedBackend scoped{fake.backend};
     std::shared_ptr<impl::IOLQ3_USBImpl> usbImpl;
     Bytes destination = Bytes(64, 0xEE);
 };

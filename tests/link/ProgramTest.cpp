@@ -24,7 +24,6 @@ protected:
     std::size_t count(uint32_t function) const { return fake.device->controlCalls(function).size(); }
 
     FakeInstrument fake;
-    platform::usb::ScopedBackend scoped{fake.backend};
     std::shared_ptr<impl::IOLQ3_USBImpl> usbImpl;
     Bitstream image;
 };

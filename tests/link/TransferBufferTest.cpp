@@ -29,7 +29,6 @@ protected:
     }
 
     FakeInstrument fake;
-    platform::usb::ScopedBackend scoped{fake.backend};
     std::shared_ptr<impl::IOLQ3_USBImpl> usbImpl;
 };
 

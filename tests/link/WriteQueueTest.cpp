@@ -24,7 +24,6 @@ protected:
     }
 
     FakeInstrument fake;
-    platform::usb::ScopedBackend scoped{fake.backend};
     std::shared_ptr<impl::IOLQ3_USBImpl> usbImpl;
 };
 

@@ -10,11 +10,9 @@
 #include "core/tree/Subscriptions.h"
 #include "platform/net/Socket.h"
 #include "server/dispatcher/StreamFeed.h"
+#include "server/server/ServerContext.h"
 #include "server/session/ProtocolTable.h"
 #include "support/Wait.h"
-
-#include <mutex>
-#include <shared_mutex>
 
 #include <cerrno>
 #include <chrono>
@@ -23,6 +21,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <random>
+#include <shared_mutex>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -120,9 +119,9 @@ public:
         return h;
     }
 
-    static void install() {
-        setProtocolHooks(INTERFACE_TEXT, hooks(INTERFACE_TEXT));
-        setProtocolHooks(INTERFACE_BINARY, hooks(INTERFACE_BINARY));
+    static void install(ProtocolTable& table) {
+        setProtocolHooks(table, INTERFACE_TEXT, hooks(INTERFACE_TEXT));
+        setProtocolHooks(table, INTERFACE_BINARY, hooks(INTERFACE_BINARY));
     }
 
     static QV_STATUS put(const std::string& text, uint8_t* out, uint32_t capacity, uint32_t& length) {
@@ -182,12 +181,13 @@ private:
         } else if (verb == "get" || verb == "set" || verb == "subs") {
             const size_t space = rest.find(' ');
             const std::string path = rest.substr(0, space);
-            std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
+            TreeRegistry& trees = serverContext().treeRegistry();
+            std::shared_lock<std::shared_timed_mutex> lock(trees.treeStructureMutex());
             NodeSet set;
-            DispatcherResolvePathList(set, "", path);
+            DispatcherResolvePathList(trees, set, "", path);
             if (verb == "get") DispatcherPostGetRequest(++sequence_, *getClient(), set);
             if (verb == "set") DispatcherPostSetInteger(++sequence_, *getClient(), set, std::stoi(rest.substr(space)));
-            if (verb == "subs") DispatcherSubscribeNodeSet(getClient(), 1, set);
+            if (verb == "subs") DispatcherSubscribeNodeSet(trees, getClient(), 1, set);
             say("ok " + verb + "\n");
         }
     }

@@ -2,6 +2,7 @@
 // Stand-ins for the text protocol's tests: a handler that records the commands
 // the grammar recognises, and a session that collects what the protocol writes.
 #include "core/tree/Subscriptions.h"
+#include "server/server/ServerContext.h"
 #include "server/session/IFaceData.h"
 #include "server/text/AsciiCommandHandler.h"
 
@@ -48,11 +49,11 @@ private:
 // A session as the text protocol sees it.
 class FakeSession : public SessionActionsInterface {
 public:
-    explicit FakeSession(uint16_t sessionId = 77) {
+    explicit FakeSession(ServerContext& serverContext, uint16_t sessionId = 77) : context(serverContext) {
         client.sessionId = sessionId;
         client.context = this;
     }
-    ~FakeSession() override { DispatcherRemoveClient(&client); }
+    ~FakeSession() override { DispatcherRemoveClient(context.treeRegistry(), &client); }
 
     InterfaceType getInterface() const override { return current; }
     void requestInterface(InterfaceType type) override { requested.push_back(type); }
@@ -62,6 +63,7 @@ public:
         classes.push_back(dataClass);
     }
     SessionClient* getClient() override { return &client; }
+    ServerContext& serverContext() override { return context; }
 
     // What was written since the last call.
     std::string take() {
@@ -70,6 +72,7 @@ public:
         return text;
     }
 
+    ServerContext& context;
     SessionClient client;
     InterfaceType current = INTERFACE_TEXT;
     std::vector<InterfaceType> requested;

@@ -36,7 +36,7 @@ using test::pathBody;
 // A binary session as both the protocol and the dispatcher see it.
 class BinarySession : public SessionActionsInterface {
 public:
-    explicit BinarySession(uint16_t id) : protocol(*this) {
+    BinarySession(ServerContext& serverContext, uint16_t id) : context(serverContext), protocol(*this) {
         client.sessionId = id;
         client.interfaceType.store(INTERFACE_BINARY);
         client.context = this;
@@ -44,10 +44,10 @@ public:
             c->write(d, n, cls);
             return 0;
         };
-        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-        getSessionClientList().append(client);
+        std::unique_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+        context.treeRegistry().sessionClientList().append(client);
     }
-    ~BinarySession() override { DispatcherRemoveClient(&client); }
+    ~BinarySession() override { DispatcherRemoveClient(context.treeRegistry(), &client); }
 
     InterfaceType getInterface() const override { return INTERFACE_BINARY; }
     void requestInterface(InterfaceType) override {}
@@ -57,6 +57,7 @@ public:
         classes.push_back(dataClass);
     }
     SessionClient* getClient() override { return &client; }
+    ServerContext& serverContext() override { return context; }
     void attachStream(std::shared_ptr<StreamFeedReader> reader) override { streams.attach(std::move(reader)); }
     void streamReady() override {
         streams.collect([this](const uint8_t* data, uint32_t length) { write(data, length, WRITE_CLASS_STREAM); });
@@ -71,6 +72,7 @@ public:
         return messages;
     }
 
+    ServerContext& context;
     SessionClient client;
     IFaceDataBinary protocol;
     std::string received;
@@ -83,9 +85,9 @@ constexpr uint32_t kSerial = 4321;
 class BinaryDispatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setProtocolHooks(INTERFACE_BINARY, makeBinaryProtocolHooks());
-        dispatcher_ = std::make_shared<Dispatcher>(carrier_);
-        DispatcherTreeCreator creator(TreeId::device(kSerial), output_, requests_);
+        setProtocolHooks(context.protocols(), INTERFACE_BINARY, makeBinaryProtocolHooks());
+        dispatcher_ = std::make_shared<Dispatcher>(carrier_, context);
+        DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(kSerial), output_, requests_);
         tree_ = creator.getTree();
         for (const char* name : {"VALUE", "DEMOD", "AUXIN", "DIO", "BYTES"}) {
             int32_t id = -1;
@@ -97,7 +99,7 @@ protected:
     }
     void TearDown() override {
         { DispatcherTreeRemover remover(tree_); }
-        setProtocolHooks(INTERFACE_BINARY, ProtocolHooks());
+        setProtocolHooks(context.protocols(), INTERFACE_BINARY, ProtocolHooks());
     }
 
     // Answers every queued read request of the tree with a double, as the
@@ -112,7 +114,7 @@ protected:
         }
     }
     void subscribe(BinarySession& session, int node) {
-        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
         EndpointAddClient(nodes_[size_t(node)]->endpoint(), &session.client);
     }
     uint32_t passes(int count, bool streamPass = false) {
@@ -121,6 +123,7 @@ protected:
         return handled;
     }
 
+    ServerContext context;
     exception::ExceptionCarrier carrier_;
     std::shared_ptr<Dispatcher> dispatcher_;
     std::shared_ptr<QVFifo> output_ = std::make_shared<BufferFifo<1024, 1 << 20>>();
@@ -133,7 +136,7 @@ protected:
 };
 
 TEST_F(BinaryDispatchTest, GetOfADoubleNodeAnswersTheCountThenTheValueEvent) {
-    BinarySession session(21);
+    BinarySession session(context, 21);
     session.send(message(wire::MSG_GET_VALUE, 0x0307, pathBody("/dev4321/value")));
     answerReads(0.5);
     EXPECT_EQ(passes(1), 1u);
@@ -146,7 +149,7 @@ TEST_F(BinaryDispatchTest, GetOfADoubleNodeAnswersTheCountThenTheValueEvent) {
 }
 
 TEST_F(BinaryDispatchTest, PollEventsCarrySequenceZero) {
-    BinarySession session(22);
+    BinarySession session(context, 22);
     session.send(message(wire::MSG_GET_VALUE_POLL, 99, pathBody("/dev4321/value /dev4321/demod")));
     answerReads(1.0);
     EXPECT_EQ(passes(2), 2u);
@@ -165,7 +168,7 @@ TEST_F(BinaryDispatchTest, PollEventsCarrySequenceZero) {
 }
 
 TEST_F(BinaryDispatchTest, SetReachesTheAskerWithItsIdAndOtherSubscribersWithZero) {
-    BinarySession asker(23), other(24);
+    BinarySession asker(context, 23), other(context, 24);
     subscribe(other, 0);
     asker.send(message(wire::MSG_SET_INTEGER, 5, test::withU64(pathBody("/dev4321/value"), 7)));
     auto records = test::drainRecords(*requests_);
@@ -193,7 +196,7 @@ TEST_P(BinaryStreamDispatch, BlocksBetweenTwoStreamPassesArriveAsOneEvent) {
     const StreamCase c = GetParam();
     const int node = c.type == DATATYPE_DEMODSAMPLE ? 1 : c.type == DATATYPE_AUXINSAMPLE ? 2 : 3;
     const auto& buffer = streams_[size_t(node - 1)];
-    BinarySession session(25);
+    BinarySession session(context, 25);
     subscribe(session, node);
     Bytes expected;
     for (int block = 0; block < 10; ++block) {
@@ -221,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(SampleTypes, BinaryStreamDispatch,
 
 TEST_F(BinaryDispatchTest, ByteArrayBlocksArriveJoinedIntoOnePiece) {
     const auto& buffer = streams_[3];
-    BinarySession session(26);
+    BinarySession session(context, 26);
     subscribe(session, 4);
     for (const std::string piece : {"first ", "second ", "third"}) {
         FifoWriter writer(*buffer, uint32_t(4 + piece.size()));

@@ -42,7 +42,8 @@ class BinaryRequestTest : public ::testing::Test {
 protected:
     // The request FIFO takes a request of the largest message size.
     BinaryRequestTest()
-        : tree_(TreeId::device(kSerial), buildDevice, std::make_shared<BufferFifo<128, 2 * 1048576>>()),
+        : tree_(context.treeRegistry(), TreeId::device(kSerial), buildDevice,
+                std::make_shared<BufferFifo<128, 2 * 1048576>>()),
           binary_(session_) {
         binary_.hello();
         session_.take();
@@ -71,13 +72,14 @@ protected:
         return std::string(reply.begin(), reply.begin() + wire::kHeaderSize) + text;
     }
 
+    ServerContext context;
     test::ScopedTree tree_;
-    test::FakeSession session_;
+    test::FakeSession session_{context};
     IFaceDataBinary binary_;
 };
 
 TEST_F(BinaryRequestTest, HelloIsTheEighteenBytesAndResetsTheInput) {
-    test::FakeSession session;
+    test::FakeSession session{context};
     IFaceDataBinary binary(session);
     const Bytes half(6, 0xAB);
     binary.input(half.data(), uint32_t(half.size()));
@@ -233,7 +235,7 @@ TEST_F(BinaryRequestTest, TypesWithoutHandlerAreIgnoredAndTheSessionGoesOn) {
 TEST_F(BinaryRequestTest, ImpossibleLengthsCloseTheSessionAndEndTheInput) {
     for (uint32_t total : {0u, 11u, IFaceDataBinary::kInputBufferSize + 1, 0xFFFFFFFFu}) {
         SCOPED_TRACE(total);
-        test::FakeSession session;
+        test::FakeSession session{context};
         IFaceDataBinary binary(session);
         Bytes chunk = test::concat({message(wire::MSG_GET_VALUE, 1, Bytes{}, total),
                                     message(wire::MSG_GET_VALUE, 2, pathBody("/dev1234/sigins/0/range"))});
@@ -258,12 +260,12 @@ TEST_F(BinaryRequestTest, LargestMessageIsAccepted) {
 }
 
 TEST_F(BinaryRequestTest, UpdateDevicesAnswersItsReplyOrErrorCodeOne) {
-    setDeviceUpdateHook([] { return QV_STATUS(QV_NO_ERROR); });
+    context.treeRegistry().setDeviceUpdateHook([] { return QV_STATUS(QV_NO_ERROR); });
     EXPECT_EQ(hex(send(message(wire::MSG_UPDATE_DEVICES, 0x0A0B, Bytes{}))), "12 00 00 00 0c 00 00 00 0b 0a 00 00");
-    setDeviceUpdateHook([] { return QV_STATUS(QV_USB_FAILED); });
+    context.treeRegistry().setDeviceUpdateHook([] { return QV_STATUS(QV_USB_FAILED); });
     EXPECT_EQ(hex(send(message(wire::MSG_UPDATE_DEVICES, 7, Bytes{}))),
               "10 00 00 00 0e 00 00 00 07 00 00 00 01 00");
-    setDeviceUpdateHook(nullptr);
+    context.treeRegistry().setDeviceUpdateHook(nullptr);
 }
 
 TEST_F(BinaryRequestTest, SubscribeAndUnsubscribeAnswerAndChangeTheSubscribers) {
@@ -323,8 +325,9 @@ TEST_F(BinaryRequestTest, OnlyTheFirst127CharactersOfAPathCountButFieldsFollowTh
 }
 
 TEST(BinaryListing, AListingBeyondTheOutputBufferIsRefusedWithAnError) {
+    ServerContext context;
     // About 1.09 MB of names.
-    test::ScopedTree big(TreeId::device(99), [](const DispatcherTreeLock& lock) {
+    test::ScopedTree big(context.treeRegistry(), TreeId::device(99), [](const DispatcherTreeLock& lock) {
         TreeNode::Ptr group = test::addNode(lock.getNode(), "MANY");
         for (int i = 0; i < 9000; ++i) {
             std::string name = std::to_string(i);
@@ -332,7 +335,7 @@ TEST(BinaryListing, AListingBeyondTheOutputBufferIsRefusedWithAnError) {
             test::addNode(group, name);
         }
     });
-    test::FakeSession session;
+    test::FakeSession session{context};
     IFaceDataBinary binary(session);
     Bytes request = message(wire::MSG_LIST_NODES, 77, test::withU32(pathBody("/dev99/many"), 0));
     EXPECT_EQ(binary.input(request.data(), uint32_t(request.size())), int32_t(QV_BUFFER_TOO_SMALL));
@@ -345,8 +348,9 @@ TEST(BinaryListing, AListingBeyondTheOutputBufferIsRefusedWithAnError) {
 }
 
 TEST(BinaryListing, AListingLongerThan64KiBArrivesWholeWithItsFullLength) {
+    ServerContext context;
     std::string names;
-    test::ScopedTree tree(TreeId::device(98), [&names](const DispatcherTreeLock& lock) {
+    test::ScopedTree tree(context.treeRegistry(), TreeId::device(98), [&names](const DispatcherTreeLock& lock) {
         TreeNode::Ptr group = test::addNode(lock.getNode(), "SOME");
         for (int i = 0; i < 1000; ++i) {
             std::string name = std::to_string(i);
@@ -355,7 +359,7 @@ TEST(BinaryListing, AListingLongerThan64KiBArrivesWholeWithItsFullLength) {
             names += name + "\n";
         }
     });
-    test::FakeSession session;
+    test::FakeSession session{context};
     IFaceDataBinary binary(session);
     const Bytes request = message(wire::MSG_LIST_NODES, 79, test::withU32(pathBody("/dev98/some"), 0));
     EXPECT_EQ(binary.input(request.data(), uint32_t(request.size())), 0);

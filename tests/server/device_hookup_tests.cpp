@@ -10,6 +10,8 @@
 #include "link/DeviceGroup.h"
 #include "link/DeviceGroupEncFX2.h"
 #include "link/IOExceptions.h"
+#include "link/DeviceGroup.h"
+#include "server/server/ServerContext.h"
 #include "server/server/Server.h"
 #include "server/server/ServerImpl.h"
 
@@ -127,8 +129,10 @@ TEST_F(ServerHookup, AnUpdateLetsAFailedDeviceGoAtOnceAndKeepsChildrenNotStarted
 }
 
 TEST(ServerDeviceGroups, TheServerRunsWithTheUsbDeviceGroup) {
+    ServerContext context;
     exception::ExceptionCarrier carrier;
-    const std::shared_ptr<DeviceGroup> group = createUsbDeviceGroup(carrier, FeatureInitMap());
+    const std::shared_ptr<DeviceGroup> group =
+        createUsbDeviceGroup(carrier, context.treeRegistry(), context.usbBackend(), FeatureInitMap());
     EXPECT_NE(dynamic_cast<DeviceGroupEncFX2*>(group.get()), nullptr);
 }
 

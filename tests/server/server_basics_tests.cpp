@@ -1,6 +1,7 @@
 // Session ids, the server texts and the command line.
 #include "core/QVException.h"
 #include "server/program/CommandLine.h"
+#include "server/server/ServerContext.h"
 #include "server/server/ServerStrings.h"
 #include "server/session/SessionIds.h"
 
@@ -15,10 +16,11 @@ namespace tarnix {
 namespace {
 
 TEST(SessionIds, SkipZeroTheUnsolicitedTagAndIdsInUse) {
+    SessionIds ids;
     std::vector<uint16_t> taken;
     uint16_t id = 0;
-    const uint32_t before = SessionIds::inUse();
-    while (SessionIds::acquire(id)) {
+    const uint32_t before = ids.inUse();
+    while (ids.acquire(id)) {
         ASSERT_NE(id, 0);
         ASSERT_NE(id, 0xFFFF);
         taken.push_back(id);
@@ -26,18 +28,35 @@ TEST(SessionIds, SkipZeroTheUnsolicitedTagAndIdsInUse) {
     EXPECT_EQ(taken.size() + before, 65534u);
 
     // A freed id is handed out again only after the counter has come round.
-    SessionIds::release(taken[10]);
-    ASSERT_TRUE(SessionIds::acquire(id));
+    ids.release(taken[10]);
+    ASSERT_TRUE(ids.acquire(id));
     EXPECT_EQ(id, taken[10]);
-    for (uint16_t t : taken) SessionIds::release(t);
-    EXPECT_EQ(SessionIds::inUse(), before);
+    for (uint16_t t : taken) ids.release(t);
+    EXPECT_EQ(ids.inUse(), before);
 
     uint16_t a = 0, b = 0;
-    ASSERT_TRUE(SessionIds::acquire(a));
-    SessionIds::release(a);
-    ASSERT_TRUE(SessionIds::acquire(b));
+    ASSERT_TRUE(ids.acquire(a));
+    ids.release(a);
+    ASSERT_TRUE(ids.acquire(b));
     EXPECT_NE(a, b) << "a closed session's id must not come back at once";
-    SessionIds::release(b);
+    ids.release(b);
+}
+
+TEST(ServerContext, TwoServersShareNeitherProtocolsNorSessionIds) {
+    ServerContext first, second;
+    registerServerProtocols(first.protocols());
+    EXPECT_NE(getProtocolHooks(first.protocols(), INTERFACE_TEXT), nullptr);
+    EXPECT_EQ(getProtocolHooks(second.protocols(), INTERFACE_TEXT), nullptr);
+
+    uint16_t a = 0, b = 0;
+    ASSERT_TRUE(first.sessionIds().acquire(a));
+    ASSERT_TRUE(second.sessionIds().acquire(b));
+    EXPECT_EQ(a, b) << "each server counts its own ids";
+    EXPECT_EQ(first.sessionIds().inUse(), 1u);
+    second.sessionIds().release(b);
+    EXPECT_EQ(first.sessionIds().inUse(), 1u);
+    EXPECT_EQ(second.sessionIds().inUse(), 0u);
+    EXPECT_NE(&first.treeRegistry(), &second.treeRegistry());
 }
 
 TEST(ServerStrings, TextsByIdAndTheBanner) {

@@ -32,7 +32,7 @@ struct Delivery {
 // A session as the dispatcher sees it.
 class RecordingSession : public SessionActionsInterface {
 public:
-    RecordingSession(uint16_t id, InterfaceType type) {
+    RecordingSession(ServerContext& serverContext, uint16_t id, InterfaceType type) : context(serverContext) {
         client.sessionId = id;
         client.interfaceType.store(type);
         client.context = this;
@@ -40,10 +40,10 @@ public:
             c->write(d, n, cls);
             return 0;
         };
-        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-        getSessionClientList().append(client);
+        std::unique_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+        context.treeRegistry().sessionClientList().append(client);
     }
-    ~RecordingSession() override { DispatcherRemoveClient(&client); }
+    ~RecordingSession() override { DispatcherRemoveClient(context.treeRegistry(), &client); }
 
     InterfaceType getInterface() const override { return InterfaceType(client.interfaceType.load()); }
     void requestInterface(InterfaceType) override {}
@@ -52,6 +52,7 @@ public:
         got.push_back({dataClass, std::string(reinterpret_cast<const char*>(data), length)});
     }
     SessionClient* getClient() override { return &client; }
+    ServerContext& serverContext() override { return context; }
     void attachStream(std::shared_ptr<StreamFeedReader> reader) override { streams.attach(std::move(reader)); }
     // The dispatcher runs on the test's thread: its stream messages are
     // taken at once, as if sent.
@@ -61,6 +62,7 @@ public:
         });
     }
 
+    ServerContext& context;
     SessionClient client;
     std::vector<Delivery> got;
     test::StreamCollector streams;
@@ -69,9 +71,9 @@ public:
 class DispatcherFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::StandInProtocol::install();
-        dispatcher = std::make_shared<Dispatcher>(carrier);
-        DispatcherTreeCreator creator(TreeId::device(4321), output, request);
+        test::StandInProtocol::install(context.protocols());
+        dispatcher = std::make_shared<Dispatcher>(carrier, context);
+        DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(4321), output, request);
         tree = creator.getTree();
         for (const char* name : {"VALUE", "OTHER", "SAMPLE"}) {
             auto node = std::make_shared<TreeNode>();
@@ -86,12 +88,12 @@ protected:
     }
     void TearDown() override {
         { DispatcherTreeRemover remover(tree); }
-        setProtocolHooks(INTERFACE_TEXT, ProtocolHooks());
-        setProtocolHooks(INTERFACE_BINARY, ProtocolHooks());
+        setProtocolHooks(context.protocols(), INTERFACE_TEXT, ProtocolHooks());
+        setProtocolHooks(context.protocols(), INTERFACE_BINARY, ProtocolHooks());
     }
 
     void subscribe(RecordingSession& s, int node) {
-        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
         EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client);
     }
     void push(uint16_t seq, uint16_t session, int32_t id, uint16_t flags, int64_t value) {
@@ -105,6 +107,7 @@ protected:
     }
     uint32_t pass(bool streamPass = false) { return dispatcher->impl().pass(streamPass); }
 
+    ServerContext context;
     exception::ExceptionCarrier carrier;
     std::shared_ptr<Dispatcher> dispatcher;
     std::shared_ptr<QVFifo> output = std::make_shared<BufferFifo<1024, 1 << 20>>();
@@ -116,7 +119,7 @@ protected:
 };
 
 TEST_F(DispatcherFixture, AReplyReachesOnlyTheSessionThatAsked) {
-    RecordingSession a(11, INTERFACE_TEXT), b(12, INTERFACE_TEXT);
+    RecordingSession a(context, 11, INTERFACE_TEXT), b(context, 12, INTERFACE_TEXT);
     subscribe(a, 0);
     subscribe(b, 0);
     push(5, 11, ids[0], VALUE_FLAG_REPLY_ONLY, 7);
@@ -138,7 +141,8 @@ class ValueChanges : public DispatcherFixture, public ::testing::WithParamInterf
 
 TEST_P(ValueChanges, TheAskerGetsItsSequenceAndOthersAPush) {
     const ChangeCase& c = GetParam();
-    RecordingSession asker(21, INTERFACE_TEXT), other(22, INTERFACE_BINARY), third(23, INTERFACE_BINARY);
+    RecordingSession asker(context, 21, INTERFACE_TEXT), other(context, 22, INTERFACE_BINARY),
+        third(context, 23, INTERFACE_BINARY);
     if (c.askerSubscribed) subscribe(asker, 0);
     if (c.otherSubscribed) {
         subscribe(other, 0);
@@ -167,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ValueChanges,
                          [](const ::testing::TestParamInfo<ChangeCase>& info) { return info.param.name; });
 
 TEST_F(DispatcherFixture, UnsolicitedChangesAndClosedAskersReachOnlySubscribers) {
-    RecordingSession subscriber(31, INTERFACE_TEXT);
+    RecordingSession subscriber(context, 31, INTERFACE_TEXT);
     subscribe(subscriber, 1);
     push(0, kUnsolicitedSessionTag, ids[1], VALUE_FLAG_CHANGED, 1);
     push(3, 30, ids[1], VALUE_FLAG_CHANGED, 2);  // session 30 is gone
@@ -184,8 +188,9 @@ TEST_F(DispatcherFixture, AFailedRequestIsAnsweredAsAnErrorToTheAskerOnly) {
     // text protocol says nothing.
     ProtocolHooks binary = test::StandInProtocol::hooks(INTERFACE_BINARY);
     binary.errorEncode = BinaryErrorEncode;
-    setProtocolHooks(INTERFACE_BINARY, binary);
-    RecordingSession asker(11, INTERFACE_BINARY), subscriber(12, INTERFACE_BINARY), text(13, INTERFACE_TEXT);
+    setProtocolHooks(context.protocols(), INTERFACE_BINARY, binary);
+    RecordingSession asker(context, 11, INTERFACE_BINARY), subscriber(context, 12, INTERFACE_BINARY),
+        text(context, 13, INTERFACE_TEXT);
     subscribe(subscriber, 0);
     // An endpoint that does not exist (any more) is answered all the same.
     ASSERT_EQ(ReturnParamRequestFailed(*output, 9, 11, 999, QV_VALUE_NOT_FOUND), QV_NO_ERROR);
@@ -204,7 +209,7 @@ TEST_F(DispatcherFixture, AFailedRequestIsAnsweredAsAnErrorToTheAskerOnly) {
         ASSERT_TRUE(writer.isValid());
         writer.commit(record, sizeof record);
     }
-    DispatcherFailQueuedRequests(queued);
+    DispatcherFailQueuedRequests(context.treeRegistry(), queued);
     for (int i = 0; i < 4; ++i) pass();
 
     ASSERT_EQ(asker.got.size(), 3u);
@@ -227,7 +232,7 @@ TEST_F(DispatcherFixture, AFailedRequestIsAnsweredAsAnErrorToTheAskerOnly) {
 }
 
 TEST_F(DispatcherFixture, SessionsBetweenProtocolsAreSkipped) {
-    RecordingSession switching(41, INTERFACE_NONE), plain(42, INTERFACE_TEXT);
+    RecordingSession switching(context, 41, INTERFACE_NONE), plain(context, 42, INTERFACE_TEXT);
     subscribe(switching, 0);
     subscribe(plain, 0);
     push(1, 41, ids[0], VALUE_FLAG_CHANGED, 5);
@@ -239,7 +244,7 @@ TEST_F(DispatcherFixture, SessionsBetweenProtocolsAreSkipped) {
 }
 
 TEST_F(DispatcherFixture, RecordsOfRemovedEndpointsAreConsumed) {
-    RecordingSession s(51, INTERFACE_TEXT);
+    RecordingSession s(context, 51, INTERFACE_TEXT);
     subscribe(s, 0);
     push(1, 51, ids[0] + 100, VALUE_FLAG_CHANGED, 1);  // never handed out
     {
@@ -255,7 +260,8 @@ TEST_F(DispatcherFixture, RecordsOfRemovedEndpointsAreConsumed) {
 }
 
 TEST_F(DispatcherFixture, StreamBlocksTravelTogetherOncePerProtocolOnStreamPasses) {
-    RecordingSession t1(61, INTERFACE_TEXT), t2(62, INTERFACE_TEXT), b1(63, INTERFACE_BINARY);
+    RecordingSession t1(context, 61, INTERFACE_TEXT), t2(context, 62, INTERFACE_TEXT),
+        b1(context, 63, INTERFACE_BINARY);
     for (RecordingSession* s : {&t1, &t2, &b1}) subscribe(*s, 2);
     for (int i = 0; i < 10; ++i) appendSamples(64);
     EXPECT_EQ(pass(false), 0u);
@@ -270,7 +276,7 @@ TEST_F(DispatcherFixture, StreamBlocksTravelTogetherOncePerProtocolOnStreamPasse
 }
 
 TEST_F(DispatcherFixture, StreamDataFlowsInChunksAndAcrossTheRingEndWithoutLoss) {
-    RecordingSession s(71, INTERFACE_TEXT);
+    RecordingSession s(context, 71, INTERFACE_TEXT);
     subscribe(s, 2);
     const uint32_t mib = 1 << 20;
     auto drainAll = [&] {
@@ -308,9 +314,9 @@ TEST_F(DispatcherFixture, StreamDataFlowsInChunksAndAcrossTheRingEndWithoutLoss)
 }
 
 TEST_F(DispatcherFixture, ABurstTooLargeForOneEventArrivesWholeInSeveral) {
-    setProtocolHooks(INTERFACE_TEXT, makeAsciiProtocolHooks());
-    setProtocolHooks(INTERFACE_BINARY, makeBinaryProtocolHooks());
-    RecordingSession text(91, INTERFACE_TEXT), binary(92, INTERFACE_BINARY);
+    setProtocolHooks(context.protocols(), INTERFACE_TEXT, makeAsciiProtocolHooks());
+    setProtocolHooks(context.protocols(), INTERFACE_BINARY, makeBinaryProtocolHooks());
+    RecordingSession text(context, 91, INTERFACE_TEXT), binary(context, 92, INTERFACE_BINARY);
     subscribe(text, 2);
     subscribe(binary, 2);
     // Two full MiB of demodulator samples: as text far more than one event
@@ -349,8 +355,8 @@ TEST_F(DispatcherFixture, AFailingConverterIsLoggedAndItsOutputStillSent) {
         length = 1;
         return QV_STATUS(QV_BUFFER_TOO_SMALL);
     };
-    setProtocolHooks(INTERFACE_TEXT, failing);
-    RecordingSession asker(81, INTERFACE_TEXT), other(82, INTERFACE_TEXT);
+    setProtocolHooks(context.protocols(), INTERFACE_TEXT, failing);
+    RecordingSession asker(context, 81, INTERFACE_TEXT), other(context, 82, INTERFACE_TEXT);
     subscribe(other, 0);
     push(1, 81, ids[0], VALUE_FLAG_CHANGED, 1);
     pass();

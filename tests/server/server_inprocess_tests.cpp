@@ -19,6 +19,7 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <shared_mutex>
 
 namespace tarnix {
 namespace {
@@ -77,8 +78,8 @@ private:
 class RunningServer : public ::testing::Test {
 protected:
     void SetUp() override {
-        server = std::make_shared<Server>(childCarrier, ownCarrier);
-        test::StandInProtocol::install();
+        server = std::make_shared<Server>(childCarrier, ownCarrier, contextOwner);
+        test::StandInProtocol::install(context.protocols());
         group = std::make_shared<FakeDeviceGroup>(childCarrier);
         server->impl().addDeviceGroup(group);
         port = test::freePort();
@@ -88,10 +89,10 @@ protected:
         ASSERT_TRUE(server->impl().listener()->waitForSettingsApplied(5s));
         // The listener may take clients a moment before the server node has
         // built the tree "QV".
-        ASSERT_TRUE(waitUntil([] {
-            std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
+        ASSERT_TRUE(waitUntil([&] {
+            std::shared_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeStructureMutex());
             NodeSet set;
-            DispatcherResolvePathList(set, "", "/qv/trees");
+            DispatcherResolvePathList(context.treeRegistry(), set, "", "/qv/trees");
             return !set.empty();
         }));
     }
@@ -126,6 +127,9 @@ protected:
 
     // Outlives every thread of the test, which may still be logging.
     test::LogCapture log;
+    // The server's state, handed to the server, so that the test can look at it.
+    std::shared_ptr<ServerContext> contextOwner = std::make_shared<ServerContext>();
+    ServerContext& context = *contextOwner;
     exception::ExceptionCarrier childCarrier;
     exception::ExceptionCarrier ownCarrier;
     std::shared_ptr<Server> server;
@@ -186,17 +190,17 @@ TEST_F(RunningServer, DeviceTreesComingAndGoingAreReportedOnTrees) {
     auto request = std::make_shared<BufferFifo<16, 4096>>();
     std::shared_ptr<DispatcherTree> tree;
     {
-        DispatcherTreeCreator creator(TreeId::device(777), output, request);
+        DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(777), output, request);
         tree = creator.getTree();
         // Raised under the lock: delivered once the lock is released.
-        DispatcherNotifyDeviceConnected(creator.getNode());
+        DispatcherNotifyDeviceConnected(context.treeRegistry(), creator.getNode());
     }
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 1 DEV777\n"));
-    DispatcherNotifyTreeChanged(tree->root);
+    DispatcherNotifyTreeChanged(context.treeRegistry(), tree->root);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 2 DEV777\n"));
     TreeNode::Ptr root = tree->root;
     { DispatcherTreeRemover remover(tree); }
-    DispatcherNotifyDeviceDisconnected(root);
+    DispatcherNotifyDeviceDisconnected(context.treeRegistry(), root);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 0 DEV777\n"));
 }
 
@@ -221,7 +225,7 @@ TEST_F(RunningServer, ControlCodesDumpTheClassLogsAndSwitchOnLoopStatistics) {
 
 TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
     group->plugIn(0);
-    EXPECT_EQ(DispatcherUpdateDevices(), QV_NO_ERROR);
+    EXPECT_EQ(DispatcherUpdateDevices(context.treeRegistry()), QV_NO_ERROR);
     auto children = server->implementation()->children();
     ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(children[3]->implementation()->name(), "FakeDevice");
@@ -241,6 +245,48 @@ TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
     boost::exception_ptr failure;
     EXPECT_FALSE(ownCarrier.take(failure));
     EXPECT_FALSE(server->isFinished());
+}
+
+size_t listedSessions(ServerContext& context) {
+    std::shared_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+    return context.treeRegistry().sessionClientList().size();
+}
+
+bool hasServerTree(ServerContext& context) {
+    std::shared_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
+    return context.treeRegistry().dispatcherTreeMap().count(TreeId::server()) == 1;
+}
+
+// Two servers in one process, each with its own context: each builds its own
+// tree and lists only the sessions of its own port.
+TEST(TwoServers, EachKeepsItsOwnTreeAndSessions) {
+    test::LogCapture log;
+    struct Running {
+        std::shared_ptr<ServerContext> context = std::make_shared<ServerContext>();
+        exception::ExceptionCarrier childCarrier;
+        exception::ExceptionCarrier ownCarrier;
+        std::shared_ptr<Server> server = std::make_shared<Server>(childCarrier, ownCarrier, context);
+        uint16_t port = 0;
+    };
+    Running a, b;
+    for (Running* r : {&a, &b}) {
+        r->port = test::freePort();
+        r->server->configure(r->port, false, 0);
+        r->server->start();
+        ASSERT_TRUE(r->server->impl().listener()->waitForSettingsApplied(5s));
+        ASSERT_TRUE(waitUntil([&] { return hasServerTree(*r->context); }));
+    }
+    EXPECT_NE(a.context->treeRegistry().root(), b.context->treeRegistry().root());
+
+    TestClient client(a.port);
+    ASSERT_TRUE(client.connected());
+    EXPECT_TRUE(waitUntil([&] { return listedSessions(*a.context) == 1; }));
+    EXPECT_EQ(listedSessions(*b.context), 0u);
+
+    for (Running* r : {&a, &b}) {
+        r->server->stop();
+        EXPECT_TRUE(waitUntil([&] { return r->server->isFinished(); }, 15s));
+    }
 }
 
 TEST_F(RunningServer, AnyOtherFailureOfAChildEndsTheServerThread) {

@@ -10,6 +10,7 @@
 #include "server/listener/Listener.h"
 #include "server/node/ServerNode.h"
 #include "server/node/ServerNodeImpl.h"
+#include "server/server/ServerContext.h"
 
 #include <gtest/gtest.h>
 
@@ -32,8 +33,8 @@ struct Answer {
 class ServerNodeFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        listener = std::make_shared<Listener>(carrier);
-        node = std::make_shared<ServerNode>(carrier);
+        listener = std::make_shared<Listener>(carrier, context);
+        node = std::make_shared<ServerNode>(carrier, context);
         node->impl().setListener(listener);
         node->impl().createTree();
         ids = node->impl().endpointIds();
@@ -99,6 +100,7 @@ protected:
         return all.empty() ? Answer{} : all[0];
     }
 
+    ServerContext context;
     exception::ExceptionCarrier carrier;
     std::shared_ptr<Listener> listener;
     std::shared_ptr<ServerNode> node;
@@ -107,7 +109,7 @@ protected:
 
 TEST_F(ServerNodeFixture, TheTreeHasItsNodesInOrderWithEndpointsAndHelp) {
     NodeSet qv;
-    DispatcherResolvePathList(qv, "", "/qv");
+    DispatcherResolvePathList(context.treeRegistry(), qv, "", "/qv");
     ASSERT_EQ(qv.size(), 1u);
     const TreeNode::Ptr& root = *qv.begin();
     EXPECT_EQ(root->getName(), "QV");
@@ -128,7 +130,7 @@ TEST_F(ServerNodeFixture, TheTreeHasItsNodesInOrderWithEndpointsAndHelp) {
                               Expected{"/QV/CONFIG/OPEN", 10, 6}, Expected{"/QV/DEBUG/LEVEL", 13, 7},
                               Expected{"/QV/DEBUG/OUT", 14, 8}, Expected{"/QV/CLOCKBASE", 15, 9}}) {
         NodeSet set;
-        DispatcherResolvePathList(set, "", e.path);
+        DispatcherResolvePathList(context.treeRegistry(), set, "", e.path);
         ASSERT_EQ(set.size(), 1u) << e.path;
         const TreeNode::Ptr& n = *set.begin();
         EXPECT_EQ(n->type(), e.type) << e.path;
@@ -139,19 +141,19 @@ TEST_F(ServerNodeFixture, TheTreeHasItsNodesInOrderWithEndpointsAndHelp) {
     }
 
     NodeSet debugNodes;
-    DispatcherResolvePathList(debugNodes, "", "/qv/debug /qv/debug/level /qv/debug/out");
+    DispatcherResolvePathList(context.treeRegistry(), debugNodes, "", "/qv/debug /qv/debug/level /qv/debug/out");
     for (const auto& n : debugNodes) {
         bool nolist = false;
         EXPECT_TRUE(n->getProperty("nolist", nolist) && nolist) << n->getName();
     }
     NodeSet port;
-    DispatcherResolvePathList(port, "", "/qv/config/port");
+    DispatcherResolvePathList(context.treeRegistry(), port, "", "/qv/config/port");
     const TreeNode& p = **port.begin();
     EXPECT_EQ(p.properties().at("from").get<int64_t>(), 1024);
     EXPECT_EQ(p.properties().at("to").get<int64_t>(), 65535);
     EXPECT_EQ(p.properties().at("default").get<int64_t>(), 8005);
     NodeSet open;
-    DispatcherResolvePathList(open, "", "/qv/config/open");
+    DispatcherResolvePathList(context.treeRegistry(), open, "", "/qv/config/open");
     const NodeValueList& values = (*open.begin())->properties().at("values").get<NodeValueList>();
     ASSERT_EQ(values.count, 2u);
     EXPECT_EQ(values.entries[1].description, "server is open for connections from outside");

@@ -22,16 +22,16 @@ using namespace std::chrono_literals;
 using test::TestClient;
 using test::waitUntil;
 
-size_t listedSessions() {
-    std::shared_lock<std::shared_mutex> lock(getSessionListMutex());
-    return getSessionClientList().size();
+size_t listedSessions(ServerContext& context) {
+    std::shared_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+    return context.treeRegistry().sessionClientList().size();
 }
 
 class ListenerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::StandInProtocol::install();
-        listener = std::make_shared<Listener>(carrier);
+        test::StandInProtocol::install(context.protocols());
+        listener = std::make_shared<Listener>(carrier, context);
         port = test::freePort();
         listener->setPort(port);
         listener->start();
@@ -43,7 +43,7 @@ protected:
         listener.reset();
         boost::exception_ptr left;
         EXPECT_FALSE(carrier.take(left)) << boost::diagnostic_information(left);
-        EXPECT_TRUE(waitUntil([] { return listedSessions() == 0; }));
+        EXPECT_TRUE(waitUntil([&] { return listedSessions(context) == 0; }));
     }
 
     std::vector<std::shared_ptr<QVBase>> sessions() const { return listener->implementation()->children(); }
@@ -69,6 +69,7 @@ protected:
 
     // Outlives every thread of the test, which may still be logging.
     test::LogCapture log;
+    ServerContext context;
     exception::ExceptionCarrier carrier;
     std::shared_ptr<Listener> listener;
     uint16_t port = 0;
@@ -86,16 +87,16 @@ TEST_F(ListenerFixture, ClientsConnectingTogetherAreAllGreetedAtOnce) {
 }
 
 TEST_F(ListenerFixture, FiftySessionsComeAndGoWithoutTraces) {
-    const uint32_t idsBefore = SessionIds::inUse();
+    const uint32_t idsBefore = context.sessionIds().inUse();
     std::vector<std::unique_ptr<TestClient>> clients;
     for (int i = 0; i < 50; ++i) clients.emplace_back(new TestClient(port));
     for (auto& c : clients) ASSERT_TRUE(c->waitFor("HELLO text\n"));
     EXPECT_EQ(sessions().size(), 50u);
-    EXPECT_EQ(listedSessions(), 50u);
+    EXPECT_EQ(listedSessions(context), 50u);
     clients.clear();
     EXPECT_TRUE(waitUntil([&] { return sessions().empty(); }));
     // The last reference may still be on its way out on another thread.
-    EXPECT_TRUE(waitUntil([&] { return listedSessions() == 0 && SessionIds::inUse() == idsBefore; }));
+    EXPECT_TRUE(waitUntil([&] { return listedSessions(context) == 0 && context.sessionIds().inUse() == idsBefore; }));
 }
 
 TEST_F(ListenerFixture, ProtocolSwitchesGreetAndRetagTheClient) {

@@ -2,6 +2,7 @@
 // and its own tree "QV".
 #include "ServerTestSupport.h"
 #include "TextServerProcess.h"
+#include "server/server/ServerContext.h"
 #include "server/server/ServerStrings.h"
 #include "server/session/ProtocolTable.h"
 #include "server/text/AsciiHelpText.h"
@@ -193,8 +194,9 @@ TEST_F(TextEndToEnd, TreeChangesOfASimulatedInstrument) {
 }
 
 TEST_F(TextEndToEnd, ProtoBinAnswersTheBinaryHello) {
-    registerServerProtocols();
-    ASSERT_NE(getProtocolHooks(INTERFACE_BINARY), nullptr);
+    ServerContext context;
+    registerServerProtocols(context.protocols());
+    ASSERT_NE(getProtocolHooks(context.protocols(), INTERFACE_BINARY), nullptr);
     const std::string hello("\x01\x00\x00\x00\x12\x00\x00\x00\x00\x00\x00\x00\x0C\x00\x08\x00\x95\x42", 18);
     client_->clear();
     ASSERT_TRUE(client_->send("proto bin\nls\n"));

@@ -29,7 +29,9 @@ void buildDevice(const DispatcherTreeLock& lock) {
 
 class TextSessionTest : public ::testing::Test {
 protected:
-    TextSessionTest() : tree_(TreeId::device(kSerial), buildDevice), text_(session_) { text_.greet(); }
+    TextSessionTest() : tree_(context.treeRegistry(), TreeId::device(kSerial), buildDevice), text_(session_) {
+        text_.greet();
+    }
 
     // Feeds the text as one chunk and returns what the protocol wrote.
     std::string send(const std::string& text) {
@@ -40,8 +42,9 @@ protected:
 
     std::vector<std::vector<uint8_t>> requests() { return test::drainRecords(tree_.requests()); }
 
+    ServerContext context;
     test::ScopedTree tree_;
-    test::FakeSession session_;
+    test::FakeSession session_{context};
     IFaceDataAscii text_;
 };
 
@@ -50,7 +53,7 @@ std::string greeting() {
 }
 
 TEST_F(TextSessionTest, GreetsWithBannerAndCopyright) {
-    test::FakeSession session;
+    test::FakeSession session{context};
     IFaceDataAscii text(session);
     EXPECT_EQ(AsciiGreeting(text), QV_NO_ERROR);
     EXPECT_EQ(session.take(), greeting());

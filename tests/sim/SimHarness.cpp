@@ -82,7 +82,9 @@ void SimProcess::kill() {
 
 std::shared_ptr<impl::IOLQ3_USBImpl> openInstrument(const std::string& path) {
     std::shared_ptr<DeviceID> id = std::make_shared<detail::DeviceID_USB>(path);
-    return impl::IOLQ3_USBImpl::create(id);
+    // The instrument is found among the sockets of its own folder.
+    const std::string folder = path.substr(0, path.rfind('/'));
+    return impl::IOLQ3_USBImpl::create(id, std::make_shared<platform::usb::SocketBackend>(folder));
 }
 
 }  // namespace testing

@@ -52,7 +52,7 @@ protected:
     }
 
     InstrumentDir dir;
-    platform::usb::ScopedBackend scoped{std::make_shared<platform::usb::SocketBackend>(dir.path())};
+    std::shared_ptr<platform::usb::Backend> backend = std::make_shared<platform::usb::SocketBackend>(dir.path());
     Bytes buffer = Bytes(512 * 1024);
 };
 
@@ -106,10 +106,10 @@ TEST_F(SimLinkTest, EnumerationListsListeningSocketsInPathOrder) {
         ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::close(fd);
     }
-    const auto listed = [] {
+    const auto listed = [this] {
         std::vector<std::string> paths;
         uint32_t error = 0;
-        auto set = platform::usb::DeviceInfoSet::create(platform::usb::kInstrumentClassGuid, error);
+        auto set = platform::usb::DeviceInfoSet::create(backend, platform::usb::kInstrumentClassGuid, error);
         char path[256];
         uint32_t required = 0;
         for (uint32_t i = 0; set && set->enumInterface(i) == 0; ++i) {

@@ -17,7 +17,7 @@ using Bytes = std::vector<uint8_t>;
 class SimProcessTest : public ::testing::Test {
 protected:
     InstrumentDir dir;
-    platform::usb::ScopedBackend scoped{std::make_shared<platform::usb::SocketBackend>(dir.path())};
+    std::shared_ptr<platform::usb::Backend> backend = std::make_shared<platform::usb::SocketBackend>(dir.path());
 };
 
 TEST_F(SimProcessTest, OpensAndReadsVersionsAndSerial) {
@@ -83,7 +83,7 @@ TEST_F(SimProcessTest, AnEndedProcessIsUnplugged) {
     auto usbImpl = openInstrument(sim.path());
     sim.kill();
     uint32_t error = 0;
-    auto set = platform::usb::DeviceInfoSet::create(platform::usb::kInstrumentClassGuid, error);
+    auto set = platform::usb::DeviceInfoSet::create(backend, platform::usb::kInstrumentClassGuid, error);
     ASSERT_TRUE(set);
     EXPECT_EQ(set->enumInterface(0), platform::usb::kErrorNoMoreItems);
     EXPECT_THROW(usbImpl->getQVValue(), QVIOInternalException);

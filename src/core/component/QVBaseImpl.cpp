@@ -82,6 +82,17 @@ void QVBaseImpl::appendChildren(const std::vector<std::shared_ptr<QVBase>>& chil
     childCount_.store(children_.size());
 }
 
+void QVBaseImpl::releaseChildren() {
+    std::vector<std::shared_ptr<QVBase>> released;
+    {
+        ExclusiveLock lock(childrenLock_);
+        released.swap(children_);
+        childCount_.store(0);
+    }
+    // Destroyed outside the lock: a child's destructor stops its thread.
+    released.clear();
+}
+
 std::size_t QVBaseImpl::childCount() const {
     SharedLock lock(childrenLock_);
     return children_.size();

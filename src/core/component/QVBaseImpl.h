@@ -58,6 +58,10 @@ public:
     // A copy of the child list, in order.
     std::vector<std::shared_ptr<QVBase>> children() const;
 
+    // Lets go of every child (for an owner whose children refer to state it
+    // destroys: called in its destructor).
+    void releaseChildren();
+
     // Switches the loop statistic of this thread and of every child.
     void setLoopStatistic(bool enabled);
 

@@ -2,35 +2,11 @@
 
 #include "core/ValueRecord.h"
 #include "core/fifo/QVFifo.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <memory>
-#include <mutex>
 
 namespace tarnix {
-
-namespace {
-
-struct DelivererSlot {
-    std::mutex mutex;
-    std::shared_ptr<const DirectReplyDeliverer> deliverer;
-};
-
-DelivererSlot& slot() {
-    static DelivererSlot instance;
-    return instance;
-}
-
-std::shared_ptr<const DirectReplyDeliverer> currentDeliverer() {
-    std::lock_guard<std::mutex> lock(slot().mutex);
-    return slot().deliverer;
-}
-
-}  // namespace
-
-void setDirectReplyDeliverer(DirectReplyDeliverer deliverer) {
-    std::lock_guard<std::mutex> lock(slot().mutex);
-    slot().deliverer = deliverer ? std::make_shared<const DirectReplyDeliverer>(std::move(deliverer)) : nullptr;
-}
 
 DirectReplyCapture::DirectReplyCapture(uint16_t sequenceTag, uint16_t sessionTag, bool active) {
     detail::replyWatch().begin(sequenceTag, sessionTag, active);
@@ -42,9 +18,9 @@ bool DirectReplyCapture::replied() const { return detail::replyWatch().replied; 
 
 bool DirectReplyCapture::captured() const { return !detail::replyWatch().captured.empty(); }
 
-bool DirectReplyCapture::deliver(const Endpoint* endpoint) {
+bool DirectReplyCapture::deliver(TreeRegistry& registry, const Endpoint* endpoint) {
     detail::ReplyWatchState& watch = detail::replyWatch();
-    const std::shared_ptr<const DirectReplyDeliverer> deliverer = currentDeliverer();
+    const std::shared_ptr<const DirectReplyDeliverer> deliverer = registry.directReplyDeliverer();
     if (!deliverer || !endpoint) return false;
     while (!watch.captured.empty()) {
         const std::vector<uint8_t>& record = watch.captured.front();

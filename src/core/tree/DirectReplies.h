@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 
 // Replies that a tree's owner hands straight to the session that asked, on
 // its own thread, instead of through the dispatcher: one thread less between
@@ -10,14 +9,7 @@
 namespace tarnix {
 
 struct Endpoint;
-
-// Converts a reply record for the asking session's protocol and queues it to
-// that session; false when it could not (the session is gone or between
-// protocols), in which case the caller queues the record for the dispatcher.
-// Installed by the server; called on the owners' threads.
-typedef std::function<bool(const Endpoint& endpoint, const uint8_t* record, uint32_t length)> DirectReplyDeliverer;
-// An empty deliverer ends direct replies.
-void setDirectReplyDeliverer(DirectReplyDeliverer deliverer);
+class TreeRegistry;
 
 // While it lives, reply-only records that the calling thread writes through the
 // ReturnParamValue family with the tags of one request are kept aside instead
@@ -35,10 +27,10 @@ public:
     bool replied() const;
     // Whether anything was kept aside.
     bool captured() const;
-    // Hands what was kept aside to the session through the deliverer; false,
-    // with nothing handed over, when there is no deliverer or the endpoint is
-    // unknown.
-    bool deliver(const Endpoint* endpoint);
+    // Hands what was kept aside to the session through the registry's
+    // deliverer (TreeRegistry::setDirectReplyDeliverer); false, with nothing
+    // handed over, when there is no deliverer or the endpoint is unknown.
+    bool deliver(TreeRegistry& registry, const Endpoint* endpoint);
     // Writes what was kept aside into `fifo`, in order; false when it did not fit.
     bool queue(class QVFifo& fifo);
 };

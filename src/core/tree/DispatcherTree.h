@@ -5,8 +5,6 @@
 #include "core/tree/TreeNode.h"
 #include "core/tree/WakeSignal.h"
 
-#include <shared_mutex>
-
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -18,6 +16,7 @@
 namespace tarnix {
 
 class QVFifo;
+class TreeRegistry;
 
 struct EndpointIdOrder {
     bool operator()(const std::shared_ptr<Endpoint>& a, const std::shared_ptr<Endpoint>& b) const {
@@ -29,12 +28,18 @@ struct EndpointIdOrder {
 // the endpoint table, the streamed endpoints, the request FIFO that clients
 // write into and the output FIFO that the dispatcher reads.
 struct DispatcherTree {
-    DispatcherTree(TreeId treeId, TreeNode::Ptr rootNode, std::shared_ptr<QVFifo> output,
+    DispatcherTree(TreeRegistry& owningRegistry, TreeId treeId, TreeNode::Ptr rootNode, std::shared_ptr<QVFifo> output,
                    std::shared_ptr<QVFifo> request)
-        : id(treeId), root(std::move(rootNode)), outputFifo(std::move(output)), requestFifo(std::move(request)) {}
+        : registry(owningRegistry),
+          id(treeId),
+          root(std::move(rootNode)),
+          outputFifo(std::move(output)),
+          requestFifo(std::move(request)) {}
     DispatcherTree(const DispatcherTree&) = delete;
     DispatcherTree& operator=(const DispatcherTree&) = delete;
 
+    // The registry the tree belongs to; outlives the tree.
+    TreeRegistry& registry;
     const TreeId id;
     TreeNode::Ptr root;
     // Id of the next endpoint; ids are never reused within a tree.
@@ -60,19 +65,6 @@ struct DispatcherTree {
 };
 
 typedef std::map<TreeId, std::shared_ptr<DispatcherTree>> DispatcherTreeMap;
-
-// Process-wide tree locks, always taken in this order: structure mutex,
-// subscription mutex, session-list mutex (SessionClient.h); a tree's own mutex
-// after the structure mutex (and after the subscription mutex inside a
-// DispatcherTreeLock).
-std::shared_mutex& getTreeStructureMutex();
-// Guards the tree registry, every endpoint table and every subscriber list.
-std::shared_timed_mutex& getTreeSubscriptionMutex();
-// The registry of trees, ascending by id: the server's tree, then the devices.
-DispatcherTreeMap& getDispatcherTreeMap();
-// The dispatcher waits on it when a pass found nothing to do; writers of
-// output FIFOs notify it after a record so that it is carried on at once.
-WakeSignal& getDispatcherWakeSignal();
 
 // The endpoint with this id, or an empty pointer when the id was never handed
 // out or its endpoint was removed. Caller holds the subscription mutex, or is

@@ -4,6 +4,7 @@
 #include "core/QVException.h"
 #include "core/tree/NodeDef.h"
 #include "core/tree/TreeNotices.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <algorithm>
 
@@ -15,8 +16,7 @@ namespace {
 // cannot change a tree merely because another thread happens to hold a lock.
 thread_local int tTreeLocksHeld = 0;
 
-void detachFromRoot(const TreeNode::Ptr& node) {
-    const TreeNode::Ptr& root = getRootNode();
+void detachFromRoot(const TreeNode::Ptr& root, const TreeNode::Ptr& node) {
     const auto& siblings = root->children();
     if (std::find(siblings.begin(), siblings.end(), node) != siblings.end()) root->removeChild(node);
 }
@@ -31,15 +31,16 @@ int64_t DispatcherTreeSiblingOrder(TreeId id) {
     return id.isServer() ? 0 : int64_t(NodeDefs::LQ3::Dev::siblingOrder) + int64_t(id.serial());
 }
 
-DispatcherTreeLock::DispatcherTreeLock() {
+DispatcherTreeLock::DispatcherTreeLock(TreeRegistry& registry) : registry_(registry) {
     if (tTreeLocksHeld > 0) QV_THROW(QVException("Tree already locked by this thread."));
-    structureLock_ = std::unique_lock<std::shared_mutex>(getTreeStructureMutex());
-    subscriptionLock_ = std::unique_lock<std::shared_timed_mutex>(getTreeSubscriptionMutex());
+    structureLock_ = std::unique_lock<std::shared_timed_mutex>(registry.treeStructureMutex());
+    subscriptionLock_ = std::unique_lock<std::shared_timed_mutex>(registry.treeSubscriptionMutex());
     ++tTreeLocksHeld;
 }
 
 void DispatcherTreeLock::hold(std::shared_ptr<DispatcherTree> tree) {
     if (!tree) QV_THROW(QVException("Invalid tree (NULL pointer)."));
+    if (&tree->registry != &registry_) QV_THROW(QVException("Tree of another registry."));
     treeLock_ = std::unique_lock<std::mutex>(tree->mutex);
     node_ = tree->root;
     tree_ = std::move(tree);
@@ -56,20 +57,21 @@ DispatcherTreeLock::~DispatcherTreeLock() {
     if (tTreeLocksHeld == 0) DispatcherDeliverDeferredNotices();
 }
 
-DispatcherTreeCreator::DispatcherTreeCreator(TreeId id, std::shared_ptr<QVFifo> outputFifo,
-                                             std::shared_ptr<QVFifo> requestFifo) {
+DispatcherTreeCreator::DispatcherTreeCreator(TreeRegistry& registry, TreeId id, std::shared_ptr<QVFifo> outputFifo,
+                                             std::shared_ptr<QVFifo> requestFifo)
+    : DispatcherTreeLock(registry) {
     TreeNode::Ptr root = NewNode<NodeDefs::LQ3::Dev>();
-    TreeNode::addChild(getRootNode(), root);
+    TreeNode::addChild(registry.root(), root);
     // Serial numbers of 2^31 and above wrap here; the display name prints the
     // index unsigned, so the device still shows its true number.
     root->setIndex(static_cast<int32_t>(id.serial()));
     root->setSiblingOrder(DispatcherTreeSiblingOrder(id));
-    getRootNode()->sortChildren();
+    registry.root()->sortChildren();
 
-    auto tree = std::make_shared<DispatcherTree>(id, root, std::move(outputFifo), std::move(requestFifo));
+    auto tree = std::make_shared<DispatcherTree>(registry, id, root, std::move(outputFifo), std::move(requestFifo));
     hold(tree);
 
-    DispatcherTreeMap& map = getDispatcherTreeMap();
+    DispatcherTreeMap& map = registry.dispatcherTreeMap();
     auto it = map.find(id);
     if (it != map.end()) {
         // An instrument that restarts may build its new tree before the old one
@@ -81,13 +83,26 @@ DispatcherTreeCreator::DispatcherTreeCreator(TreeId id, std::shared_ptr<QVFifo> 
     }
 }
 
-DispatcherTreeLocker::DispatcherTreeLocker(std::shared_ptr<DispatcherTree> tree) { hold(std::move(tree)); }
+namespace {
 
-DispatcherTreeRemover::DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tree) {
+TreeRegistry& registryOf(const std::shared_ptr<DispatcherTree>& tree) {
+    if (!tree) QV_THROW(QVException("Invalid tree (NULL pointer)."));
+    return tree->registry;
+}
+
+}  // namespace
+
+DispatcherTreeLocker::DispatcherTreeLocker(std::shared_ptr<DispatcherTree> tree)
+    : DispatcherTreeLock(registryOf(tree)) {
+    hold(std::move(tree));
+}
+
+DispatcherTreeRemover::DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tree)
+    : DispatcherTreeLock(registryOf(tree)) {
     hold(std::move(tree));
     const std::shared_ptr<DispatcherTree>& t = getTree();
 
-    DispatcherTreeMap& map = getDispatcherTreeMap();
+    DispatcherTreeMap& map = t->registry.dispatcherTreeMap();
     auto it = map.find(t->id);
     // A newer tree with the same id (see the creator) stays registered.
     if (it != map.end() && it->second == t) map.erase(it);
@@ -98,7 +113,7 @@ DispatcherTreeRemover::DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tre
 
     if (t->root) {
         t->root->removeAllChildren();
-        detachFromRoot(t->root);
+        detachFromRoot(t->registry.root(), t->root);
     }
 }
 

@@ -1,11 +1,9 @@
 #pragma once
 #include "core/tree/DispatcherTree.h"
 
-#include <mutex>
-#include <shared_mutex>
-
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 
 namespace tarnix {
 
@@ -24,13 +22,14 @@ public:
     const TreeNode::Ptr& getNode() const { return node_; }
 
 protected:
-    // Takes the two process-wide mutexes exclusively and counts the lock open.
-    DispatcherTreeLock();
+    // Takes the registry's two mutexes exclusively and counts the lock open.
+    explicit DispatcherTreeLock(TreeRegistry& registry);
     // Keeps the tree and its root and locks the tree's mutex.
     void hold(std::shared_ptr<DispatcherTree> tree);
 
 private:
-    std::unique_lock<std::shared_mutex> structureLock_;
+    TreeRegistry& registry_;
+    std::unique_lock<std::shared_timed_mutex> structureLock_;
     std::unique_lock<std::shared_timed_mutex> subscriptionLock_;
     std::shared_ptr<DispatcherTree> tree_;
     TreeNode::Ptr node_;
@@ -39,13 +38,15 @@ private:
 
 // Builds a new, empty tree with a DEV root node below the root, indexed by the
 // serial number (the server's tree gets index 0 and renames its root itself),
-// and registers it. The caller adds nodes and endpoints while it is open.
+// and registers it in the registry. The caller adds nodes and endpoints while it is open.
 class DispatcherTreeCreator : public DispatcherTreeLock {
 public:
-    DispatcherTreeCreator(TreeId id, std::shared_ptr<QVFifo> outputFifo, std::shared_ptr<QVFifo> requestFifo);
+    DispatcherTreeCreator(TreeRegistry& registry, TreeId id, std::shared_ptr<QVFifo> outputFifo,
+                          std::shared_ptr<QVFifo> requestFifo);
 };
 
-// Opens the lock on an existing tree (for rebuilding parts of it).
+// Opens the lock on an existing tree (for rebuilding parts of it), in the
+// tree's own registry.
 class DispatcherTreeLocker : public DispatcherTreeLock {
 public:
     explicit DispatcherTreeLocker(std::shared_ptr<DispatcherTree> tree);

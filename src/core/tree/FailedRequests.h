@@ -9,6 +9,7 @@
 namespace tarnix {
 
 class QVFifo;
+class TreeRegistry;
 
 struct FailedRequest {
     uint16_t sequenceTag = 0;
@@ -17,10 +18,11 @@ struct FailedRequest {
 };
 
 // Reads every request left in the FIFO and notes it as failed. Called by the
-// tree's owner once its RequestGate is closed, so that nothing follows.
-void DispatcherFailQueuedRequests(QVFifo& requestFifo);
+// tree's owner once its RequestGate is closed, so that nothing follows. The
+// registry keeps them and wakes its dispatcher.
+void DispatcherFailQueuedRequests(TreeRegistry& registry, QVFifo& requestFifo);
 
 // The requests noted so far, taken out; the dispatcher answers them.
-std::vector<FailedRequest> DispatcherTakeFailedRequests();
+std::vector<FailedRequest> DispatcherTakeFailedRequests(TreeRegistry& registry);
 
 }  // namespace tarnix

@@ -1,11 +1,10 @@
 #include "core/tree/PathResolution.h"
 
-#include "core/tree/DispatcherTree.h"
-
-#include <mutex>
-#include <shared_mutex>
+#include "core/tree/TreeRegistry.h"
 
 #include <cctype>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 namespace tarnix {
@@ -77,7 +76,7 @@ bool parseIndex(std::string_view segment, int32_t& value) {
     return true;
 }
 
-void NodeSetFromRoot(NodeSet& result) { result.insert(getRootNode()); }
+void NodeSetFromRoot(const TreeRegistry& registry, NodeSet& result) { result.insert(registry.root()); }
 
 void NodeSetUnion(const NodeSet& source, NodeSet& target) { target.insert(source.begin(), source.end()); }
 
@@ -150,9 +149,10 @@ void DispatcherResolvePaths(const NodeSet& from, NodeSet& result, std::string_vi
     }
 }
 
-void DispatcherResolvePathList(NodeSet& result, const std::string& basePath, const std::string& path) {
+void DispatcherResolvePathList(const TreeRegistry& registry, NodeSet& result, const std::string& basePath,
+                               const std::string& path) {
     NodeSet root;
-    NodeSetFromRoot(root);
+    NodeSetFromRoot(registry, root);
     NodeSet base;
     if (isBlankText(basePath))
         base = root;
@@ -176,13 +176,13 @@ std::string NodePathFrom(const TreeNode::Ptr& node, const TreeNode::Ptr& ancesto
     return path;
 }
 
-std::string DispatcherGetNodePath(const TreeNode::Ptr& node) {
-    std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
-    return "/" + NodePathFrom(node, getRootNode());
+std::string DispatcherGetNodePath(TreeRegistry& registry, const TreeNode::Ptr& node) {
+    std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
+    return "/" + NodePathFrom(node, registry.root());
 }
 
-std::string DispatcherGetNodeName(const TreeNode::Ptr& node) {
-    std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
+std::string DispatcherGetNodeName(TreeRegistry& registry, const TreeNode::Ptr& node) {
+    std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
     return node->getName();
 }
 

@@ -16,15 +16,18 @@
 // argument add to it.
 namespace tarnix {
 
-// Resolves path relative to basePath (empty or blank: the root); an empty or
-// blank path gives the base set itself.
-void DispatcherResolvePathList(NodeSet& result, const std::string& basePath, const std::string& path);
+class TreeRegistry;
+
+// Resolves path relative to basePath (empty or blank: the registry's root); an
+// empty or blank path gives the base set itself.
+void DispatcherResolvePathList(const TreeRegistry& registry, NodeSet& result, const std::string& basePath,
+                               const std::string& path);
 // Each blank-separated piece of text from the same from set; the union of all.
 void DispatcherResolvePaths(const NodeSet& from, NodeSet& result, std::string_view text);
 // One path; a segment that matches nothing makes the result empty.
 void DispatcherResolvePath(const NodeSet& from, NodeSet& result, std::string_view piece);
 
-void NodeSetFromRoot(NodeSet& result);
+void NodeSetFromRoot(const TreeRegistry& registry, NodeSet& result);
 void NodeSetUnion(const NodeSet& source, NodeSet& target);
 // The parent of every node that has one.
 void NodeSetParents(const NodeSet& source, NodeSet& result);
@@ -45,10 +48,10 @@ bool parseIndex(std::string_view segment, int32_t& value);
 // Display names from just below the ancestor down to the node, joined by '/';
 // empty when the node is the ancestor. Stops at a node without a parent.
 std::string NodePathFrom(const TreeNode::Ptr& node, const TreeNode::Ptr& ancestor);
-// "/" + the node's path below the root, under a shared structure lock. Not for
-// callers that already hold that lock (use NodePathFrom there).
-std::string DispatcherGetNodePath(const TreeNode::Ptr& node);
+// "/" + the node's path below the registry's root, under a shared structure
+// lock. Not for callers that already hold that lock (use NodePathFrom there).
+std::string DispatcherGetNodePath(TreeRegistry& registry, const TreeNode::Ptr& node);
 // The node's display name, under a shared structure lock (same caveat).
-std::string DispatcherGetNodeName(const TreeNode::Ptr& node);
+std::string DispatcherGetNodeName(TreeRegistry& registry, const TreeNode::Ptr& node);
 
 }  // namespace tarnix

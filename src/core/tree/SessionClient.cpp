@@ -51,14 +51,4 @@ void SessionClientList::clear() {
     while (head_ != nullptr) unlink(*head_);
 }
 
-SessionClientList& getSessionClientList() {
-    static SessionClientList list;
-    return list;
-}
-
-std::shared_mutex& getSessionListMutex() {
-    static std::shared_mutex mutex;
-    return mutex;
-}
-
 }  // namespace tarnix

@@ -1,6 +1,4 @@
 #pragma once
-#include <shared_mutex>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -32,8 +30,8 @@ typedef std::function<int32_t(const uint8_t* data, uint32_t length, SessionActio
     SessionWriteFunction;
 
 // The record by which the dispatcher and the subscriber lists know a session.
-// It is embedded in the session and linked into the process-wide
-// SessionClientList; subscriber lists refer to it without owning it, so the
+// It is embedded in the session and linked into its registry's
+// SessionClientList (TreeRegistry::sessionClients); subscriber lists refer to it without owning it, so the
 // session calls DispatcherRemoveClient before the record goes away.
 struct SessionClient {
     SessionClient() = default;
@@ -47,7 +45,7 @@ struct SessionClient {
     const uint64_t serial = nextSerial();
     // InterfaceType; written by the session thread, read by the dispatcher.
     std::atomic<uint32_t> interfaceType{INTERFACE_TEXT};
-    // Links of the process-wide list; maintained by SessionClientList only.
+    // Links of the registry's list; maintained by SessionClientList only.
     SessionClient* previous = nullptr;
     SessionClient* next = nullptr;
     SessionWriteFunction writeFunction;
@@ -66,9 +64,9 @@ struct SessionClient {
     }
 };
 
-// Process-wide doubly linked list of session records in creation order. Every
-// operation expects the caller to hold getSessionListMutex() (exclusively for
-// changes).
+// Doubly linked list of session records in creation order. Every operation
+// expects the caller to hold the registry's sessionListMutex() (exclusively
+// for changes).
 class SessionClientList {
 public:
     SessionClientList() = default;
@@ -94,9 +92,5 @@ private:
     SessionClient* tail_ = nullptr;
     size_t size_ = 0;
 };
-
-SessionClientList& getSessionClientList();
-// Guards getSessionClientList(); taken after the two tree mutexes.
-std::shared_mutex& getSessionListMutex();
 
 }  // namespace tarnix

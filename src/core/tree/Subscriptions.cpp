@@ -2,30 +2,15 @@
 
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
-#include "core/tree/DispatcherTree.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <mutex>
-#include <shared_mutex>
 
 #include <algorithm>
-#include <atomic>
+#include <chrono>
+#include <mutex>
 
 namespace tarnix {
-
-namespace {
-
-std::atomic<int64_t> gSubscriptionLockTimeoutMs{6000};
-
-}  // namespace
-
-std::chrono::milliseconds subscriptionLockTimeout() {
-    return std::chrono::milliseconds(gSubscriptionLockTimeoutMs.load(std::memory_order_relaxed));
-}
-
-void setSubscriptionLockTimeout(std::chrono::milliseconds timeout) {
-    gSubscriptionLockTimeoutMs.store(timeout.count(), std::memory_order_relaxed);
-}
 
 QV_STATUS EndpointAddClient(const std::shared_ptr<Endpoint>& endpoint, SessionClient* client) {
     if (!endpoint || client == nullptr) return QV_NO_ERROR;
@@ -40,14 +25,16 @@ QV_STATUS EndpointRemoveClient(SessionClient* client, const std::shared_ptr<Endp
     return QV_NO_ERROR;
 }
 
-QV_STATUS DispatcherSubscribeNode(SessionClient* client, int subscribe, const TreeNode::Ptr& node) {
+QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client, int subscribe,
+                                  const TreeNode::Ptr& node) {
     if (const std::shared_ptr<Endpoint>& endpoint = node->endpoint()) {
-        const int64_t timeoutMs = gSubscriptionLockTimeoutMs.load(std::memory_order_relaxed);
-        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex(), std::defer_lock);
-        // A deadline on the system clock: for a steady-clock deadline the
-        // standard library waits with a call that ThreadSanitizer does not
-        // see as taking the lock.
-        if (!lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(timeoutMs))) {
+        const int64_t timeoutMs = registry.subscriptionLockTimeout().count();
+        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex(), std::defer_lock);
+        // Measured on the system clock: the steady-clock wait of the standard
+        // library goes through a lock call that ThreadSanitizer does not see,
+        // so it would take the list changes below for unguarded ones.
+        if (!lock.try_lock() &&
+            !lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(timeoutMs))) {
             QVLOG_LIMITED(logging::error) << "Can't get exclusive access to the tree within timeout "
                                   << boost::posix_time::to_simple_string(boost::posix_time::milliseconds(timeoutMs))
                                   << ", canceling command execution.";
@@ -59,23 +46,24 @@ QV_STATUS DispatcherSubscribeNode(SessionClient* client, int subscribe, const Tr
             EndpointRemoveClient(client, endpoint);
     }
     for (const TreeNode::Ptr& child : node->children())
-        if (QV_STATUS status = DispatcherSubscribeNode(client, subscribe, child)) return status;
+        if (QV_STATUS status = DispatcherSubscribeNode(registry, client, subscribe, child)) return status;
     return QV_NO_ERROR;
 }
 
-QV_STATUS DispatcherSubscribeNodeSet(SessionClient* client, int subscribe, const NodeSet& set) {
+QV_STATUS DispatcherSubscribeNodeSet(TreeRegistry& registry, SessionClient* client, int subscribe,
+                                     const NodeSet& set) {
     for (const TreeNode::Ptr& node : set)
-        if (QV_STATUS status = DispatcherSubscribeNode(client, subscribe, node)) return status;
+        if (QV_STATUS status = DispatcherSubscribeNode(registry, client, subscribe, node)) return status;
     return QV_NO_ERROR;
 }
 
-QV_STATUS DispatcherRemoveClient(SessionClient* client) {
+QV_STATUS DispatcherRemoveClient(TreeRegistry& registry, SessionClient* client) {
     if (client == nullptr) return QV_NO_ERROR;
-    std::unique_lock<std::shared_timed_mutex> subscriptionLock(getTreeSubscriptionMutex());
-    std::unique_lock<std::shared_mutex> sessionListLock(getSessionListMutex());
-    for (const auto& tree : getDispatcherTreeMap())
+    std::unique_lock<std::shared_timed_mutex> subscriptionLock(registry.treeSubscriptionMutex());
+    std::unique_lock<std::shared_mutex> sessionListLock(registry.sessionListMutex());
+    for (const auto& tree : registry.dispatcherTreeMap())
         for (const auto& endpoint : tree.second->endpoints) EndpointRemoveClient(client, endpoint.second);
-    getSessionClientList().unlink(*client);
+    registry.sessionClientList().unlink(*client);
     return QV_NO_ERROR;
 }
 

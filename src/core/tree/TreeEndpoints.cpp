@@ -4,6 +4,7 @@
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "core/tree/PathResolution.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <limits>
 
@@ -37,7 +38,7 @@ QV_STATUS DispatcherTreeAddEndpoint(const std::shared_ptr<DispatcherTree>& tree,
 
     auto endpoint = std::make_shared<Endpoint>();
     endpoint->id = tree->nextEndpointId;
-    endpoint->path = "/" + NodePathFrom(node, getRootNode());
+    endpoint->path = "/" + NodePathFrom(node, tree->registry.root());
     endpoint->tree = tree;
     endpoint->precision = precision;
     tree->endpoints[endpoint->id] = endpoint;

@@ -86,24 +86,12 @@ void TreeNode::sortChildren() {
                      [](const Ptr& a, const Ptr& b) { return a->siblingOrder_ < b->siblingOrder_; });
 }
 
-namespace {
-
 TreeNode::Ptr createRootNode() {
     auto root = std::make_shared<TreeNode>();
     root->setName("");
     root->setSiblingOrder(3);
     root->setNodeTypeId(1);
     root->properties()["short"] = "The outermost node in hierarchy.";
-    return root;
-}
-
-// Created during static initialisation, before any thread starts.
-[[maybe_unused]] const bool gRootNodeCreated = (getRootNode(), true);
-
-}  // namespace
-
-const TreeNode::Ptr& getRootNode() {
-    static const TreeNode::Ptr root = createRootNode();
     return root;
 }
 

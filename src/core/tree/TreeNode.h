@@ -11,10 +11,11 @@ namespace tarnix {
 
 struct Endpoint;
 
-// One node of the process-wide node tree. A node has no lock of its own: its
-// structure (children, names, indexes, endpoint) changes only while the tree
-// structure mutex is held exclusively or while the node is still private to the
-// thread that builds it; readers hold the same mutex shared.
+// One node of a node tree (below a TreeRegistry's root). A node has no lock
+// of its own: its structure (children, names, indexes, endpoint) changes only
+// while the registry's structure mutex is held exclusively or while the node
+// is still private to the thread that builds it; readers hold the same mutex
+// shared.
 class TreeNode {
 public:
     typedef std::shared_ptr<TreeNode> Ptr;
@@ -97,7 +98,7 @@ private:
     uint64_t creationStamp_;
 };
 
-// The process-wide root of every tree; exists before main and until exit.
-const TreeNode::Ptr& getRootNode();
+// A new root node for a set of trees (each TreeRegistry has one).
+TreeNode::Ptr createRootNode();
 
 }  // namespace tarnix

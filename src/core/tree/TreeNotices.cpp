@@ -4,8 +4,8 @@
 #include "core/Logging.h"
 #include "core/QVException.h"
 #include "core/tree/DispatcherTreeLock.h"
+#include "core/tree/TreeRegistry.h"
 
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -14,25 +14,17 @@ namespace tarnix {
 namespace {
 
 struct Notice {
+    TreeRegistry* registry;
     TreeNode::Ptr node;
     uint8_t code;
 };
-
-std::mutex gHookMutex;
-TreeNoticeSink gNoticeSink;
-DeviceUpdateHook gDeviceUpdateHook;
 
 // Notices raised while this thread holds a tree lock; the receiver takes the
 // structure lock itself, so they go out once the lock is released.
 thread_local std::vector<Notice> tDeferredNotices;
 
-TreeNoticeSink currentSink() {
-    std::lock_guard<std::mutex> guard(gHookMutex);
-    return gNoticeSink;
-}
-
 void deliver(const Notice& notice) {
-    TreeNoticeSink sink = currentSink();
+    TreeNoticeSink sink = notice.registry->treeNoticeSink();
     if (!sink) return;
     try {
         sink(notice.node, notice.code);
@@ -45,8 +37,8 @@ void deliver(const Notice& notice) {
     }
 }
 
-QV_STATUS notify(const TreeNode::Ptr& root, uint8_t code) {
-    Notice notice{root, code};
+QV_STATUS notify(TreeRegistry& registry, const TreeNode::Ptr& root, uint8_t code) {
+    Notice notice{&registry, root, code};
     if (DispatcherTreeLockHeld())
         tDeferredNotices.push_back(std::move(notice));
     else
@@ -56,14 +48,15 @@ QV_STATUS notify(const TreeNode::Ptr& root, uint8_t code) {
 
 }  // namespace
 
-void setTreeNoticeSink(TreeNoticeSink sink) {
-    std::lock_guard<std::mutex> guard(gHookMutex);
-    gNoticeSink = std::move(sink);
+QV_STATUS DispatcherNotifyDeviceDisconnected(TreeRegistry& registry, const TreeNode::Ptr& root) {
+    return notify(registry, root, TREE_CHANGE_GONE);
 }
-
-QV_STATUS DispatcherNotifyDeviceDisconnected(const TreeNode::Ptr& root) { return notify(root, TREE_CHANGE_GONE); }
-QV_STATUS DispatcherNotifyDeviceConnected(const TreeNode::Ptr& root) { return notify(root, TREE_CHANGE_NEW); }
-QV_STATUS DispatcherNotifyTreeChanged(const TreeNode::Ptr& root) { return notify(root, TREE_CHANGE_CHANGED); }
+QV_STATUS DispatcherNotifyDeviceConnected(TreeRegistry& registry, const TreeNode::Ptr& root) {
+    return notify(registry, root, TREE_CHANGE_NEW);
+}
+QV_STATUS DispatcherNotifyTreeChanged(TreeRegistry& registry, const TreeNode::Ptr& root) {
+    return notify(registry, root, TREE_CHANGE_CHANGED);
+}
 
 void DispatcherDeliverDeferredNotices() {
     std::vector<Notice> pending;
@@ -71,17 +64,8 @@ void DispatcherDeliverDeferredNotices() {
     for (const Notice& notice : pending) deliver(notice);
 }
 
-void setDeviceUpdateHook(DeviceUpdateHook hook) {
-    std::lock_guard<std::mutex> guard(gHookMutex);
-    gDeviceUpdateHook = std::move(hook);
-}
-
-QV_STATUS DispatcherUpdateDevices() {
-    DeviceUpdateHook hook;
-    {
-        std::lock_guard<std::mutex> guard(gHookMutex);
-        hook = gDeviceUpdateHook;
-    }
+QV_STATUS DispatcherUpdateDevices(TreeRegistry& registry) {
+    DeviceUpdateHook hook = registry.deviceUpdateHook();
     if (!hook) return QV_COMMAND_SERVER_FAILED;
     try {
         return hook();

@@ -9,10 +9,6 @@ namespace usb {
 DeviceInfoSet::DeviceInfoSet(std::shared_ptr<Backend> backend, std::vector<InterfaceEntry> entries)
     : backend_(std::move(backend)), entries_(std::move(entries)) {}
 
-std::unique_ptr<DeviceInfoSet> DeviceInfoSet::create(const std::string& classGuid, uint32_t& error) {
-    return create(currentBackend(), classGuid, error);
-}
-
 std::unique_ptr<DeviceInfoSet> DeviceInfoSet::create(const std::shared_ptr<Backend>& backend,
                                                      const std::string& classGuid, uint32_t& error) {
     error = kErrorSuccess;

@@ -15,8 +15,6 @@ namespace usb {
 class DeviceInfoSet {
 public:
     // Null when the enumeration could not be made; `error` then tells why.
-    static std::unique_ptr<DeviceInfoSet> create(const std::string& classGuid, uint32_t& error);
-    // As above from a given back-end.
     static std::unique_ptr<DeviceInfoSet> create(const std::shared_ptr<Backend>& backend,
                                                  const std::string& classGuid, uint32_t& error);
 

@@ -19,7 +19,8 @@ struct InterfaceEntry {
 };
 
 // Where instruments come from: the sockets of simulated instruments, or a
-// scripted fake in tests.
+// scripted fake in tests. The server owns one (ServerContext) and hands it to
+// the parts that enumerate and open instruments.
 class Backend {
 public:
     Backend() = default;
@@ -36,26 +37,6 @@ public:
     // when there was one. Without such signs it waits out the time. The wait
     // also ends, with false, when `wakeFd` (if not -1) becomes readable.
     virtual bool waitForChange(std::chrono::milliseconds timeout, int wakeFd = -1);
-};
-
-// The back-end used by new device information sets: the one installed by a
-// ScopedBackend, else the socket back-end over the instrument directory.
-std::shared_ptr<Backend> currentBackend();
-
-// waitForChange of the current back-end: the server's periodic device update
-// rests in it, so that a plugged instrument is looked at without delay.
-bool waitForInstrumentChange(std::chrono::milliseconds timeout, int wakeFd = -1);
-
-// Installs a back-end for its lifetime (tests); restores the previous one.
-class ScopedBackend {
-public:
-    explicit ScopedBackend(std::shared_ptr<Backend> backend);
-    ~ScopedBackend();
-    ScopedBackend(const ScopedBackend&) = delete;
-    ScopedBackend& operator=(const ScopedBackend&) = delete;
-
-private:
-    std::shared_ptr<Backend> previous_;
 };
 
 }  // namespace usb

@@ -10,19 +10,20 @@
 #include "server/binary/BinaryListing.h"
 #include "server/session/DirectAnswers.h"
 #include "wire/BinaryWire.h"
+#include "server/server/ServerContext.h"
 #include "server/server/ServerStrings.h"
 
 #include <boost/format.hpp>
-#include <shared_mutex>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <shared_mutex>
 
 namespace tarnix {
 namespace {
 
-typedef std::shared_lock<std::shared_mutex> StructureLock;
+typedef std::shared_lock<std::shared_timed_mutex> StructureLock;
 
 // A request that names nodes, with the fields its type adds after the path.
 struct PathRequest {
@@ -174,12 +175,12 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
     if (!client) return QV_COMMAND_INTERNAL;
 
     if (type == wire::MSG_SUBSCRIBE || type == wire::MSG_UNSUBSCRIBE) {
-        StructureLock lock(getTreeStructureMutex());
+        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(set, std::string(), request.path);
+        DispatcherResolvePathList(serverContext().treeRegistry(), set, std::string(), request.path);
         const bool subscribe = type == wire::MSG_SUBSCRIBE;
         writeEmptyReply(subscribe ? wire::MSG_SUBSCRIBE_REPLY : wire::MSG_UNSUBSCRIBE_REPLY, sequenceId);
-        return DispatcherSubscribeNodeSet(client, subscribe ? 1 : 0, set);
+        return DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client, subscribe ? 1 : 0, set);
     }
 
     // The targets are taken under the structure lock; the records are posted
@@ -187,9 +188,9 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
     PostTargets targets;
     uint32_t count = 0;
     {
-        StructureLock lock(getTreeStructureMutex());
+        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(set, std::string(), request.path);
+        DispatcherResolvePathList(serverContext().treeRegistry(), set, std::string(), request.path);
         count = NodeSetCountEndpoints(set);
         targets = DispatcherPostTargets(set);
     }
@@ -241,9 +242,9 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
 QV_STATUS IFaceDataBinary::list(const std::string& path, uint32_t flags, uint16_t sequenceId) {
     BinaryListing listing;
     {
-        StructureLock lock(getTreeStructureMutex());
+        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(set, std::string(), path);
+        DispatcherResolvePathList(serverContext().treeRegistry(), set, std::string(), path);
         const uint32_t maxDepth = (flags & wire::LIST_RECURSIVE) ? 0 : 1;
         for (const TreeNode::Ptr& node : set) {
             if (!listing.complete) break;
@@ -267,7 +268,7 @@ QV_STATUS IFaceDataBinary::list(const std::string& path, uint32_t flags, uint16_
 }
 
 QV_STATUS IFaceDataBinary::updateDevices(uint16_t sequenceId) {
-    if (DispatcherUpdateDevices() == QV_NO_ERROR) {
+    if (DispatcherUpdateDevices(serverContext().treeRegistry()) == QV_NO_ERROR) {
         writeEmptyReply(wire::MSG_UPDATE_DEVICES_REPLY, sequenceId);
     } else {
         writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);

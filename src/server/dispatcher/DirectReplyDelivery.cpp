@@ -6,7 +6,7 @@
 #include "core/tree/DirectReplies.h"
 #include "core/tree/Endpoint.h"
 #include "core/tree/SessionClient.h"
-#include "server/session/ProtocolTable.h"
+#include "server/server/ServerContext.h"
 
 #include <mutex>
 #include <shared_mutex>
@@ -20,15 +20,17 @@ namespace {
 // Room for a converted reply; a longer one goes through the dispatcher.
 constexpr uint32_t kReplyCapacity = 65536;
 
-bool deliver(const Endpoint& endpoint, const uint8_t* record, uint32_t length) {
+bool deliver(ServerContext& context, const Endpoint& endpoint, const uint8_t* record, uint32_t length) {
     if (length < kValueRecordHeaderSize) return false;
     const ValueRecordHeader header = getValueRecordHeader(record);
     if (header.sessionTag == kUnsolicitedSessionTag) return false;
     thread_local std::vector<uint8_t> out(kReplyCapacity);
-    std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-    SessionClient* asking = getSessionClientList().find(header.sessionTag);
+    TreeRegistry& trees = context.treeRegistry();
+    std::unique_lock<std::shared_mutex> lock(trees.sessionListMutex());
+    SessionClient* asking = trees.sessionClientList().find(header.sessionTag);
     if (!asking || !asking->writeFunction) return false;
-    const std::shared_ptr<const ProtocolHooks> hooks = getProtocolHooks(InterfaceType(asking->interfaceType.load()));
+    const std::shared_ptr<const ProtocolHooks> hooks =
+        getProtocolHooks(context.protocols(), InterfaceType(asking->interfaceType.load()));
     if (!hooks || !hooks->valueEncode) return false;
     uint32_t produced = 0;
     if (hooks->valueEncode(endpoint.path, endpoint.precision, header.sequenceTag, header.kind, out.data(),
@@ -43,8 +45,13 @@ bool deliver(const Endpoint& endpoint, const uint8_t* record, uint32_t length) {
 
 }  // namespace
 
-void installDirectReplyDelivery() { setDirectReplyDeliverer(deliver); }
+void installDirectReplyDelivery(ServerContext& context) {
+    context.treeRegistry().setDirectReplyDeliverer(
+        [&context](const Endpoint& endpoint, const uint8_t* record, uint32_t length) {
+            return deliver(context, endpoint, record, length);
+        });
+}
 
-void removeDirectReplyDelivery() { setDirectReplyDeliverer(nullptr); }
+void removeDirectReplyDelivery(ServerContext& context) { context.treeRegistry().setDirectReplyDeliverer(nullptr); }
 
 }  // namespace tarnix

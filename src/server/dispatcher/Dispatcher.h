@@ -6,6 +6,7 @@ namespace tarnix {
 namespace exception {
 class ExceptionCarrier;
 }
+class ServerContext;
 namespace impl {
 class DispatcherImpl;
 }
@@ -14,7 +15,7 @@ class DispatcherImpl;
 // sessions; component name "Dispatcher".
 class Dispatcher : public QVBase {
 public:
-    explicit Dispatcher(exception::ExceptionCarrier& carrier);
+    Dispatcher(exception::ExceptionCarrier& carrier, ServerContext& context);
     impl::DispatcherImpl& impl() const;
 };
 

@@ -11,7 +11,7 @@
 #include "core/tree/SessionClient.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/dispatcher/StreamFeed.h"
-#include "server/session/ProtocolTable.h"
+#include "server/server/ServerContext.h"
 
 #include <mutex>
 #include <shared_mutex>
@@ -24,14 +24,15 @@
 namespace tarnix {
 namespace impl {
 
-DispatcherImpl::DispatcherImpl(exception::ExceptionCarrier& carrier)
+DispatcherImpl::DispatcherImpl(exception::ExceptionCarrier& carrier, ServerContext& context)
     : QVBaseImpl("Dispatcher", carrier),
+      context_(context),
       staging_(new uint8_t[kBufferSize]),
       replyBuffer_(new uint8_t[kBufferSize]),
       streamBuffer_(new uint8_t[kBufferSize]) {
     {
-        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-        getSessionClientList().clear();
+        std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+        context_.treeRegistry().sessionClientList().clear();
     }
     for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type) {
         valueOutput_[type].buffer.reset(new uint8_t[kBufferSize]);
@@ -50,7 +51,7 @@ void DispatcherImpl::pre() { setPriority(TimeCritical); }
 
 void DispatcherImpl::stop() {
     QVBaseImpl::stop();
-    getDispatcherWakeSignal().notify();
+    context_.treeRegistry().wakeSignal().notify();
 }
 
 void DispatcherImpl::run() {
@@ -65,7 +66,7 @@ void DispatcherImpl::run() {
     if (handled == 0 && !streamedLastPass_) {
         // Nothing to do: sleep until a producer wakes the dispatcher, at most
         // until the next periodic pass.
-        getDispatcherWakeSignal().waitFor(kStreamInterval);
+        context_.treeRegistry().wakeSignal().waitFor(kStreamInterval);
     } else if (busyCounter_ > kBusyPassLimit) {
         // Lets other threads run during a long busy spell without capping the
         // dispatcher at about ten thousand records a second.
@@ -77,19 +78,20 @@ void DispatcherImpl::run() {
 
 void DispatcherImpl::loadProtocols() {
     for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type)
-        protocols_[type] = getProtocolHooks(InterfaceType(type));
+        protocols_[type] = getProtocolHooks(context_.protocols(), InterfaceType(type));
 }
 
 uint32_t DispatcherImpl::pass(bool streamPass, bool matchQuietStreams) {
     loadProtocols();
     uint32_t handled = 0;
     streamedLastPass_ = false;
-    std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
-    for (const FailedRequest& failed : DispatcherTakeFailedRequests()) {
+    TreeRegistry& trees = context_.treeRegistry();
+    std::unique_lock<std::shared_timed_mutex> lock(trees.treeSubscriptionMutex());
+    for (const FailedRequest& failed : DispatcherTakeFailedRequests(trees)) {
         answerFailure(failed.sessionTag, failed.sequenceTag, failed.status);
         ++handled;
     }
-    for (auto& entry : getDispatcherTreeMap()) {
+    for (auto& entry : trees.dispatcherTreeMap()) {
         DispatcherTree& tree = *entry.second;
         if (streamPass) drainStreams(tree, matchQuietStreams);
         if (handleRecord(tree)) ++handled;
@@ -229,8 +231,8 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
                 }
             }
             if (!served && header.sessionTag != kUnsolicitedSessionTag) {
-                std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-                SessionClient* asking = getSessionClientList().find(header.sessionTag);
+                std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+                SessionClient* asking = context_.treeRegistry().sessionClientList().find(header.sessionTag);
                 if (asking) deliverReferenced(*asking, *endpoint, record, length);
             }
         }
@@ -242,8 +244,8 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
 
 void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-    SessionClient* asking = getSessionClientList().find(sessionTag);
+    std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+    SessionClient* asking = context_.treeRegistry().sessionClientList().find(sessionTag);
     if (!asking) return;
     uint32_t due = asking->directTreeAnswersDue.load();
     while (due != 0 && !asking->directTreeAnswersDue.compare_exchange_weak(due, due - 1)) {
@@ -252,8 +254,8 @@ void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
 
 void DispatcherImpl::answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-    SessionClient* asking = getSessionClientList().find(sessionTag);
+    std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+    SessionClient* asking = context_.treeRegistry().sessionClientList().find(sessionTag);
     if (!asking) return;
     uint32_t type = 0;
     const ProtocolHooks* protocol = protocolOf(*asking, type);
@@ -304,8 +306,8 @@ uint32_t DispatcherImpl::convertValue(const ProtocolHooks& protocol, const Endpo
 
 }  // namespace impl
 
-Dispatcher::Dispatcher(exception::ExceptionCarrier& carrier)
-    : QVBase(std::make_shared<impl::DispatcherImpl>(carrier)) {}
+Dispatcher::Dispatcher(exception::ExceptionCarrier& carrier, ServerContext& context)
+    : QVBase(std::make_shared<impl::DispatcherImpl>(carrier, context)) {}
 
 impl::DispatcherImpl& Dispatcher::impl() const { return implAs<impl::DispatcherImpl>(); }
 

@@ -31,7 +31,7 @@ public:
     // Passes in a row that handle records before one sleeps 1 ms.
     static constexpr uint32_t kBusyPassLimit = 10;
 
-    explicit DispatcherImpl(exception::ExceptionCarrier& carrier);
+    DispatcherImpl(exception::ExceptionCarrier& carrier, ServerContext& context);
     ~DispatcherImpl() override;
 
     void pre() override;
@@ -81,6 +81,7 @@ private:
     // The protocol of a client that can receive data now; null otherwise.
     const ProtocolHooks* protocolOf(const SessionClient& client, uint32_t& type) const;
 
+    ServerContext& context_;
     std::chrono::steady_clock::time_point lastStreamTime_;
     std::unique_ptr<uint8_t[]> staging_;
     std::unique_ptr<uint8_t[]> replyBuffer_;

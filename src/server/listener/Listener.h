@@ -9,6 +9,7 @@ namespace tarnix {
 namespace exception {
 class ExceptionCarrier;
 }
+class ServerContext;
 namespace impl {
 class ListenerImpl;
 }
@@ -19,7 +20,7 @@ class Listener : public QVBase {
 public:
     static constexpr uint16_t kDefaultPort = 8005;
 
-    explicit Listener(exception::ExceptionCarrier& carrier);
+    Listener(exception::ExceptionCarrier& carrier, ServerContext& context);
 
     // 1 listens on all interfaces, any other value on the loopback address.
     void setOpenOverride(int32_t value);

@@ -45,7 +45,8 @@ void sleepOnePass() { std::this_thread::sleep_for(std::chrono::milliseconds(List
 
 }  // namespace
 
-ListenerImpl::ListenerImpl(exception::ExceptionCarrier& carrier) : QVBaseImpl("Listener", carrier) {}
+ListenerImpl::ListenerImpl(exception::ExceptionCarrier& carrier, ServerContext& context)
+    : QVBaseImpl("Listener", carrier), context_(context) {}
 
 ListenerImpl::~ListenerImpl() {
     try {
@@ -102,7 +103,7 @@ void ListenerImpl::acceptWaitingClients() {
         }
         std::shared_ptr<Session> session;
         try {
-            session = std::make_shared<Session>(std::move(client), carrier());
+            session = std::make_shared<Session>(std::move(client), carrier(), context_);
             session->impl().setStopNotice([this] { wake_.notify(); });
         } catch (const QVException& failure) {
             QVLOG_LIMITED(logging::error) << "Client refused: " << failure.what();
@@ -202,8 +203,8 @@ uint16_t ListenerImpl::getPort() const {
 
 }  // namespace impl
 
-Listener::Listener(exception::ExceptionCarrier& carrier)
-    : QVBase(std::make_shared<impl::ListenerImpl>(carrier)) {}
+Listener::Listener(exception::ExceptionCarrier& carrier, ServerContext& context)
+    : QVBase(std::make_shared<impl::ListenerImpl>(carrier, context)) {}
 
 void Listener::setOpenOverride(int32_t value) { impl().setOpenOverride(value); }
 void Listener::setPort(uint16_t port) { impl().setPort(port); }

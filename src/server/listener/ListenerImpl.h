@@ -12,6 +12,9 @@
 #include <mutex>
 
 namespace tarnix {
+
+class ServerContext;
+
 namespace impl {
 
 class ListenerImpl : public QVBaseImpl {
@@ -26,7 +29,7 @@ public:
     // seconds.
     static constexpr int kBacklog = 128;
 
-    explicit ListenerImpl(exception::ExceptionCarrier& carrier);
+    ListenerImpl(exception::ExceptionCarrier& carrier, ServerContext& context);
     ~ListenerImpl() override;
 
     void pre() override;
@@ -51,6 +54,7 @@ private:
     void acceptWaitingClients();
     void markApplied(uint32_t counter);
 
+    ServerContext& context_;
     mutable std::shared_mutex settingsLock_;
     // Ends the idle wait for a change of the settings or a stop.
     platform::WakeEvent wake_;

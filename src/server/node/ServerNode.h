@@ -10,6 +10,7 @@ namespace tarnix {
 namespace exception {
 class ExceptionCarrier;
 }
+class ServerContext;
 namespace impl {
 class ServerNodeImpl;
 }
@@ -18,7 +19,7 @@ class Listener;
 // Serves the server's own tree "QV"; component name "ServerNode".
 class ServerNode : public QVBase {
 public:
-    explicit ServerNode(exception::ExceptionCarrier& carrier);
+    ServerNode(exception::ExceptionCarrier& carrier, ServerContext& context);
 
     // True (and the code cleared) when the pending control code equals code.
     bool takeControlCode(int32_t code);

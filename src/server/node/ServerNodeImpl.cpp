@@ -11,6 +11,7 @@
 #include "core/tree/FailedRequests.h"
 #include "server/listener/Listener.h"
 #include "server/node/ServerNode.h"
+#include "server/server/ServerContext.h"
 #include "server/server/ServerStrings.h"
 
 #include <boost/format.hpp>
@@ -20,6 +21,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <shared_mutex>
 #include <thread>
 
 namespace tarnix {
@@ -62,8 +65,9 @@ struct ServerNodeImpl::Request {
     int32_t endpointId;
 };
 
-ServerNodeImpl::ServerNodeImpl(exception::ExceptionCarrier& carrier)
+ServerNodeImpl::ServerNodeImpl(exception::ExceptionCarrier& carrier, ServerContext& context)
     : QVBaseImpl("ServerNode", carrier),
+      context_(context),
       outputFifo_(std::make_shared<ServerNodeFifo>()),
       requestFifo_(std::make_shared<ServerNodeFifo>()) {}
 
@@ -71,7 +75,7 @@ ServerNodeImpl::~ServerNodeImpl() {
     try {
         if (tree_) DispatcherTreeRemover remover(tree_);
         requestGate_->close();
-        DispatcherFailQueuedRequests(*requestFifo_);
+        DispatcherFailQueuedRequests(context_.treeRegistry(), *requestFifo_);
     } catch (...) {
         logCurrentExceptionBanner();
     }
@@ -138,7 +142,7 @@ bool ServerNodeImpl::serveOneRequest() {
     }
     reader.commitAll();
     requestGate_->taken(sessionTag);
-    getDispatcherWakeSignal().notify();
+    context_.treeRegistry().wakeSignal().notify();
     return true;
 }
 
@@ -270,7 +274,7 @@ void ServerNodeImpl::sendDouble(const Request& request, double value) {
 
 void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) {
     if (!node) QV_THROW(QVException("Invalid node."));
-    std::shared_lock<std::shared_mutex> structureLock(getTreeStructureMutex());
+    std::shared_lock<std::shared_timed_mutex> structureLock(context_.treeRegistry().treeStructureMutex());
     const std::string name = node->getName();
     QVLOG(logging::debug) << boost::format("PushDeviceMessage: '%s', %u.") % name % unsigned(code);
     std::unique_lock<std::shared_mutex> lock(nodeLock_);
@@ -296,13 +300,13 @@ void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) 
     std::memset(p + 16, 0, kTreeChangeNameSize);
     std::memcpy(p + 16, name.data(), name.size() < kTreeChangeNameSize ? name.size() : kTreeChangeNameSize);
     writer.commitAll();
-    getDispatcherWakeSignal().notify();
+    context_.treeRegistry().wakeSignal().notify();
 }
 
 }  // namespace impl
 
-ServerNode::ServerNode(exception::ExceptionCarrier& carrier)
-    : QVBase(std::make_shared<impl::ServerNodeImpl>(carrier)) {}
+ServerNode::ServerNode(exception::ExceptionCarrier& carrier, ServerContext& context)
+    : QVBase(std::make_shared<impl::ServerNodeImpl>(carrier, context)) {}
 
 bool ServerNode::takeControlCode(int32_t code) { return impl().takeControlCode(code); }
 

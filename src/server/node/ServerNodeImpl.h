@@ -15,6 +15,7 @@ namespace tarnix {
 class BufferFifoBase;
 class Listener;
 class QVFifo;
+class ServerContext;
 
 namespace impl {
 
@@ -26,7 +27,7 @@ public:
     static constexpr uint32_t kTreeChangeNameSize = 32;
     static constexpr int64_t kClockBase = 10;
 
-    explicit ServerNodeImpl(exception::ExceptionCarrier& carrier);
+    ServerNodeImpl(exception::ExceptionCarrier& carrier, ServerContext& context);
     ~ServerNodeImpl() override;
 
     void pre() override;
@@ -72,6 +73,7 @@ private:
     // Waits (bounded) until the listener has acted on a change of its settings.
     void awaitListener(const std::shared_ptr<Listener>& listener) const;
 
+    ServerContext& context_;
     mutable std::shared_mutex nodeLock_;
     std::shared_ptr<DispatcherTree> tree_;
     EndpointIds ids_;

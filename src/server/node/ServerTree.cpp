@@ -7,6 +7,7 @@
 #include "core/tree/NodeDef.h"
 #include "core/tree/NodeProperty.h"
 #include "core/tree/TreeEndpoints.h"
+#include "server/server/ServerContext.h"
 
 #include <vector>
 
@@ -40,7 +41,7 @@ const std::vector<NodeValueListEntry>& openValues() {
 
 void ServerNodeImpl::createTree() {
     // Other threads see the whole tree at once or not at all.
-    DispatcherTreeCreator creator(TreeId::server(), outputFifo_, requestFifo_);
+    DispatcherTreeCreator creator(context_.treeRegistry(), TreeId::server(), outputFifo_, requestFifo_);
     const std::shared_ptr<DispatcherTree>& tree = creator.getTree();
     tree->requestGate = requestGate_;
     const TreeNode::Ptr& qv = creator.getNode();
@@ -49,7 +50,7 @@ void ServerNodeImpl::createTree() {
     qv->properties().clear();
     applyNodeIdentity(*qv, "QV", NodeNameKind::Plain, 1, 2);
     applyNodeHelp(*qv, {{"short", "This node represents the instance of the qvServer your are connected to."}});
-    getRootNode()->sortChildren();
+    context_.treeRegistry().root()->sortChildren();
 
     TreeNode::Ptr about =
         addNode(qv, "ABOUT", 1, 3, {{"short", "Node containing information about the server you are connected to."}});

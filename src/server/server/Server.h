@@ -13,6 +13,7 @@ class ExceptionCarrier;
 namespace impl {
 class ServerImpl;
 }
+class ServerContext;
 
 // The top component of qvServer; component name "Server". Its children are
 // the listener, the server node and the dispatcher, then the devices found.
@@ -21,7 +22,9 @@ public:
     // childCarrier is shared by every child component; ownCarrier receives
     // the server thread's own failure and is polled by the main thread.
     // Throws QVException when the socket layer cannot be started.
-    Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier);
+    // Without a context the server makes one of its own.
+    Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
+           std::shared_ptr<ServerContext> context = nullptr);
 
     // Port, "always program the FPGA", and 1 to listen on all interfaces.
     void configure(uint16_t port, bool progAlways, int32_t openOverride);
@@ -32,8 +35,9 @@ public:
     std::shared_ptr<impl::ServerImpl> implShared() const;
 };
 
-// The process-wide server. Setting it also routes the node tree's device
-// update requests and tree-change notices to it; clearing it stops that.
+// The program's server. Setting it also routes the device update requests and
+// tree-change notices of its trees to it; replacing or clearing it stops that
+// for the server it was before.
 void setServerInstance(const std::shared_ptr<Server>& server);
 std::shared_ptr<impl::ServerImpl> getServerInstance();
 

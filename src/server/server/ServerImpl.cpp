@@ -16,9 +16,10 @@
 #include "server/node/ServerNodeImpl.h"
 #include "server/server/Server.h"
 #include "server/server/ServerStrings.h"
-#include "server/session/ProtocolTable.h"
+#include "server/server/ServerContext.h"
 
 #include <mutex>
+#include <utility>
 
 namespace tarnix {
 namespace impl {
@@ -29,34 +30,41 @@ constexpr auto kLookAgainAfter = std::chrono::milliseconds(50);
 
 }  // namespace
 
-ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier)
-    : QVBaseImpl("Server", ownCarrier), childCarrier_(childCarrier) {
+ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
+                       std::shared_ptr<ServerContext> context)
+    : QVBaseImpl("Server", ownCarrier),
+      context_(context ? std::move(context) : std::make_shared<ServerContext>()),
+      childCarrier_(childCarrier) {
     QVLOG(logging::status) << "Started " << getServerString(SERVER_STRING_BANNER);
     // The socket layer needs no start-up here; a client that goes away must
     // only turn a send into an error, never end the process.
     platform::ignoreBrokenPipeSignal();
-    registerServerProtocols();
-    installDirectReplyDelivery();
+    registerServerProtocols(context_->protocols());
+    installDirectReplyDelivery(*context_);
 
-    listener_ = std::make_shared<Listener>(childCarrier_);
-    serverNode_ = std::make_shared<ServerNode>(childCarrier_);
-    dispatcher_ = std::make_shared<Dispatcher>(childCarrier_);
+    listener_ = std::make_shared<Listener>(childCarrier_, *context_);
+    serverNode_ = std::make_shared<ServerNode>(childCarrier_, *context_);
+    dispatcher_ = std::make_shared<Dispatcher>(childCarrier_, *context_);
     serverNode_->impl().setListener(listener_);
     appendChildren({listener_, serverNode_, dispatcher_});
 
     // The instruments' groups are those of the LQ3 family.
-    deviceGroup_ = createUsbDeviceGroup(childCarrier_, FeatureInitMap());
+    deviceGroup_ = createUsbDeviceGroup(childCarrier_, context_->treeRegistry(), context_->usbBackend(), FeatureInitMap());
     deviceGroups_.push_back(deviceGroup_);
 }
 
 ServerImpl::~ServerImpl() {
-    removeDirectReplyDelivery();
+    removeDirectReplyDelivery(*context_);
+    context_->treeRegistry().setDeviceUpdateHook(nullptr);
+    context_->treeRegistry().setTreeNoticeSink(nullptr);
     childCarrier_.close();
     listener_.reset();
     serverNode_.reset();
     dispatcher_.reset();
     deviceGroups_.clear();
     deviceGroup_.reset();
+    // The children refer to the context; they go before it does.
+    releaseChildren();
 }
 
 void ServerImpl::addDeviceGroup(const std::shared_ptr<DeviceGroup>& group) { deviceGroups_.push_back(group); }
@@ -97,7 +105,7 @@ void ServerImpl::run() {
              now = std::chrono::steady_clock::now()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
                               std::chrono::milliseconds(1);
-            if (platform::usb::waitForInstrumentChange(left, stopWake_.fd())) {
+            if (context_->usbBackend()->waitForChange(left, stopWake_.fd())) {
                 lookAgainSoon_ = true;
                 break;
             }
@@ -135,8 +143,9 @@ std::shared_ptr<Server> gInstance;
 
 }  // namespace
 
-Server::Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier)
-    : QVBase(std::make_shared<impl::ServerImpl>(childCarrier, ownCarrier)) {}
+Server::Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
+               std::shared_ptr<ServerContext> context)
+    : QVBase(std::make_shared<impl::ServerImpl>(childCarrier, ownCarrier, std::move(context))) {}
 
 void Server::configure(uint16_t port, bool progAlways, int32_t openOverride) {
     impl().configure(port, progAlways, openOverride);
@@ -149,26 +158,28 @@ impl::ServerImpl& Server::impl() const { return implAs<impl::ServerImpl>(); }
 std::shared_ptr<impl::ServerImpl> Server::implShared() const { return implSharedAs<impl::ServerImpl>(); }
 
 void setServerInstance(const std::shared_ptr<Server>& server) {
+    std::shared_ptr<Server> previous;
     {
         std::lock_guard<std::mutex> lock(gInstanceMutex);
-        gInstance = server;
+        previous = std::exchange(gInstance, server);
     }
-    if (!server) {
-        setDeviceUpdateHook(nullptr);
-        setTreeNoticeSink(nullptr);
-        return;
+    if (previous && previous != server) {
+        previous->impl().context().treeRegistry().setDeviceUpdateHook(nullptr);
+        previous->impl().context().treeRegistry().setTreeNoticeSink(nullptr);
     }
+    if (!server) return;
+    TreeRegistry& trees = server->impl().context().treeRegistry();
     // The hooks hold weak references: a notice raised while the server goes
     // away finds nothing instead of a destroyed object.
     std::weak_ptr<impl::ServerImpl> weakServer = server->implShared();
-    setDeviceUpdateHook([weakServer]() -> QV_STATUS {
+    trees.setDeviceUpdateHook([weakServer]() -> QV_STATUS {
         std::shared_ptr<impl::ServerImpl> s = weakServer.lock();
         if (!s) return QV_COMMAND_SERVER_FAILED;
         s->updateDevices();
         return QV_NO_ERROR;
     });
     std::weak_ptr<ServerNode> weakNode = server->impl().serverNode();
-    setTreeNoticeSink([weakNode](const TreeNode::Ptr& node, uint8_t code) {
+    trees.setTreeNoticeSink([weakNode](const TreeNode::Ptr& node, uint8_t code) {
         if (std::shared_ptr<ServerNode> n = weakNode.lock()) n->pushDeviceMessage(node, code);
     });
 }

@@ -12,12 +12,15 @@ class DeviceGroup;
 class Dispatcher;
 class Listener;
 class ServerNode;
+class ServerContext;
 
 namespace impl {
 
 class ServerImpl : public QVBaseImpl {
 public:
-    ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier);
+    // Without a context the server makes one of its own.
+    ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
+               std::shared_ptr<ServerContext> context = nullptr);
     ~ServerImpl() override;
 
     void pre() override;
@@ -37,8 +40,12 @@ public:
     const std::shared_ptr<ServerNode>& serverNode() const { return serverNode_; }
     const std::shared_ptr<Dispatcher>& dispatcher() const { return dispatcher_; }
     exception::ExceptionCarrier& childCarrier() const { return childCarrier_; }
+    ServerContext& context() const { return *context_; }
 
 private:
+    // First member, so that it is the last to go; the children that refer to
+    // it are let go in the destructor.
+    const std::shared_ptr<ServerContext> context_;
     std::shared_ptr<DeviceGroup> deviceGroup_;
     std::vector<std::shared_ptr<DeviceGroup>> deviceGroups_;
     std::shared_ptr<Dispatcher> dispatcher_;

@@ -4,9 +4,9 @@
 
 namespace tarnix {
 
-void registerServerProtocols() {
-    setProtocolHooks(INTERFACE_TEXT, makeAsciiProtocolHooks());
-    setProtocolHooks(INTERFACE_BINARY, makeBinaryProtocolHooks());
+void registerServerProtocols(ProtocolTable& table) {
+    setProtocolHooks(table, INTERFACE_TEXT, makeAsciiProtocolHooks());
+    setProtocolHooks(table, INTERFACE_BINARY, makeBinaryProtocolHooks());
 }
 
 }  // namespace tarnix

@@ -3,7 +3,7 @@
 #include "core/Logging.h"
 #include "core/ValueRecord.h"
 #include "core/tree/Endpoint.h"
-#include "server/session/ProtocolTable.h"
+#include "server/server/ServerContext.h"
 
 #include <vector>
 
@@ -16,7 +16,8 @@ constexpr uint32_t kAnswerCapacity = 65536;
 
 DirectAnswer DirectAnswersTo(IFaceDataBase& protocol) {
     return [&protocol](const PostTarget& target, const uint8_t* record, uint32_t length) {
-        const std::shared_ptr<const ProtocolHooks> hooks = getProtocolHooks(protocol.getInterface());
+        const std::shared_ptr<const ProtocolHooks> hooks =
+            getProtocolHooks(protocol.serverContext().protocols(), protocol.getInterface());
         if (!hooks || !hooks->valueEncode || length < kValueRecordHeaderSize || !target.endpoint) return;
         const ValueRecordHeader header = getValueRecordHeader(record);
         thread_local std::vector<uint8_t> out(kAnswerCapacity);

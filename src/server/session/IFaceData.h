@@ -12,6 +12,7 @@
 // feeds the protocol through the protocol's input function.
 namespace tarnix {
 
+class ServerContext;
 class StreamFeedReader;
 
 // InterfaceType (INTERFACE_NONE, INTERFACE_TEXT, INTERFACE_BINARY), the data
@@ -37,6 +38,8 @@ public:
     // Queues a block for the client. Never throws; a stopped session discards it.
     virtual void write(const uint8_t* data, uint32_t length, int32_t dataClass) = 0;
     virtual SessionClient* getClient() = 0;
+    // The state of the server the session belongs to (trees, protocols).
+    virtual ServerContext& serverContext() = 0;
     // Called while a request of this session waits for room in a tree's
     // request queue (the session reads no more input meanwhile, so TCP holds
     // the client back): keeps the session's output going. False when the
@@ -76,6 +79,7 @@ public:
     virtual void expectAnswers(int32_t count) { session_->expectAnswers(count); }
 
     SessionActionsInterface& session() const { return *session_; }
+    ServerContext& serverContext() const { return session_->serverContext(); }
 
 private:
     SessionActionsInterface* session_;

@@ -1,36 +1,28 @@
 #include "server/session/ProtocolTable.h"
 
-#include <array>
-#include <mutex>
-
 namespace tarnix {
-namespace {
 
-struct Table {
-    std::mutex mutex;
-    std::array<std::shared_ptr<const ProtocolHooks>, kInterfaceTypeCount> entries;
-};
-
-Table& table() {
-    static Table instance;
-    return instance;
-}
-
-}  // namespace
-
-void setProtocolHooks(InterfaceType type, ProtocolHooks hooks) {
+void ProtocolTable::set(InterfaceType type, ProtocolHooks hooks) {
     if (type == INTERFACE_NONE || type >= kInterfaceTypeCount) return;
     std::shared_ptr<const ProtocolHooks> entry;
     if (hooks.create || hooks.input || hooks.valueEncode || hooks.streamEncode)
         entry = std::make_shared<const ProtocolHooks>(std::move(hooks));
-    std::lock_guard<std::mutex> lock(table().mutex);
-    table().entries[type] = std::move(entry);
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_[type] = std::move(entry);
 }
 
-std::shared_ptr<const ProtocolHooks> getProtocolHooks(InterfaceType type) {
+std::shared_ptr<const ProtocolHooks> ProtocolTable::get(InterfaceType type) const {
     if (type >= kInterfaceTypeCount) return nullptr;
-    std::lock_guard<std::mutex> lock(table().mutex);
-    return table().entries[type];
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_[type];
+}
+
+void setProtocolHooks(ProtocolTable& table, InterfaceType type, ProtocolHooks hooks) {
+    table.set(type, std::move(hooks));
+}
+
+std::shared_ptr<const ProtocolHooks> getProtocolHooks(const ProtocolTable& table, InterfaceType type) {
+    return table.get(type);
 }
 
 }  // namespace tarnix

@@ -3,7 +3,9 @@
 #include "server/session/IFaceData.h"
 
 #include <cstdint>
+#include <array>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 
@@ -47,15 +49,29 @@ struct ProtocolHooks {
     ErrorEncodeFunc errorEncode;
 };
 
-// Installs (or with empty hooks removes) the protocol for a type. Done once at
-// start-up, before sessions exist; tests may install stand-ins.
-void setProtocolHooks(InterfaceType type, ProtocolHooks hooks);
+// The protocols of one server (ServerContext), one entry per InterfaceType.
+class ProtocolTable {
+public:
+    ProtocolTable() = default;
+    ProtocolTable(const ProtocolTable&) = delete;
+    ProtocolTable& operator=(const ProtocolTable&) = delete;
 
-// The hooks of a type; null when none are installed. The returned entry stays
-// valid until the next setProtocolHooks for that type.
-std::shared_ptr<const ProtocolHooks> getProtocolHooks(InterfaceType type);
+    // Installs (or with empty hooks removes) the protocol for a type. Done once
+    // at start-up, before sessions exist; tests may install stand-ins.
+    void set(InterfaceType type, ProtocolHooks hooks);
+    // The hooks of a type; null when none are installed. The returned entry
+    // stays valid until the next set for that type.
+    std::shared_ptr<const ProtocolHooks> get(InterfaceType type) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::array<std::shared_ptr<const ProtocolHooks>, kInterfaceTypeCount> entries_;
+};
+
+void setProtocolHooks(ProtocolTable& table, InterfaceType type, ProtocolHooks hooks);
+std::shared_ptr<const ProtocolHooks> getProtocolHooks(const ProtocolTable& table, InterfaceType type);
 
 // Installs the server's own protocols (text and, when present, binary).
-void registerServerProtocols();
+void registerServerProtocols(ProtocolTable& table);
 
 }  // namespace tarnix

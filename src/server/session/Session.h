@@ -9,6 +9,7 @@ namespace tarnix {
 namespace exception {
 class ExceptionCarrier;
 }
+class ServerContext;
 namespace impl {
 class SessionImpl;
 }
@@ -18,7 +19,7 @@ class Session : public QVBase {
 public:
     // Takes over the accepted socket. Throws QVException when no session id
     // is free (the socket is closed then).
-    Session(platform::Socket socket, exception::ExceptionCarrier& carrier);
+    Session(platform::Socket socket, exception::ExceptionCarrier& carrier, ServerContext& context);
 
     impl::SessionImpl& impl() const;
 };

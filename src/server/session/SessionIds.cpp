@@ -1,37 +1,20 @@
 #include "server/session/SessionIds.h"
 
-#include <bitset>
-#include <mutex>
-
 namespace tarnix {
-namespace SessionIds {
 namespace {
-
-struct Registry {
-    std::mutex mutex;
-    std::bitset<65536> used;
-    uint32_t count = 0;
-    uint16_t last = 0;
-};
-
-Registry& registry() {
-    static Registry instance;
-    return instance;
-}
 
 bool usable(uint16_t id) { return id != 0 && id != 0xFFFF; }
 
 }  // namespace
 
-bool acquire(uint16_t& id) {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
+bool SessionIds::acquire(uint16_t& id) {
+    std::lock_guard<std::mutex> lock(mutex_);
     for (uint32_t step = 0; step < 65536; ++step) {
-        uint16_t candidate = uint16_t(r.last + 1 + step);
-        if (usable(candidate) && !r.used.test(candidate)) {
-            r.used.set(candidate);
-            ++r.count;
-            r.last = candidate;
+        uint16_t candidate = uint16_t(last_ + 1 + step);
+        if (usable(candidate) && !used_.test(candidate)) {
+            used_.set(candidate);
+            ++count_;
+            last_ = candidate;
             id = candidate;
             return true;
         }
@@ -39,20 +22,17 @@ bool acquire(uint16_t& id) {
     return false;
 }
 
-void release(uint16_t id) {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    if (r.used.test(id)) {
-        r.used.reset(id);
-        --r.count;
+void SessionIds::release(uint16_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (used_.test(id)) {
+        used_.reset(id);
+        --count_;
     }
 }
 
-uint32_t inUse() {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    return r.count;
+uint32_t SessionIds::inUse() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
 }
 
-}  // namespace SessionIds
 }  // namespace tarnix

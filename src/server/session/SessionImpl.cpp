@@ -6,15 +6,14 @@
 #include "core/fifo/RingFifo.h"
 #include "core/tree/Subscriptions.h"
 #include "server/dispatcher/StreamFeed.h"
-#include "server/session/ProtocolTable.h"
+#include "server/server/ServerContext.h"
 #include "server/session/Session.h"
-#include "server/session/SessionIds.h"
 
 #include <boost/format.hpp>
-#include <mutex>
-#include <shared_mutex>
 
 #include <algorithm>
+#include <mutex>
+#include <shared_mutex>
 
 namespace tarnix {
 namespace impl {
@@ -42,9 +41,9 @@ constexpr int kIdleWaitMs = 500;
 constexpr auto kDrainQuietTime = std::chrono::milliseconds(200);
 constexpr auto kDrainLimit = std::chrono::seconds(2);
 
-uint16_t takeSessionId() {
+uint16_t takeSessionId(SessionIds& ids) {
     uint16_t id = 0;
-    if (!SessionIds::acquire(id)) QV_THROW(QVException("No free session id."));
+    if (!ids.acquire(id)) QV_THROW(QVException("No free session id."));
     return id;
 }
 
@@ -55,19 +54,20 @@ int32_t writeToSession(const uint8_t* data, uint32_t length, SessionActionsInter
 
 }  // namespace
 
-SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& carrier)
+SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& carrier, ServerContext& context)
     : QVBaseImpl("Session", carrier),
+      context_(context),
       socket_(std::move(socket)),
       socketHandle_(socket_.get()),
       receiveBuffer_(new uint8_t[kReceiveBufferSize]),
       output_(std::make_shared<RingFifo<kWriteFifoSize>>(), socketHandle_) {
-    client_.sessionId = takeSessionId();
+    client_.sessionId = takeSessionId(context_.sessionIds());
     client_.interfaceType.store(INTERFACE_TEXT);
     client_.writeFunction = writeToSession;
     client_.context = this;
     {
-        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-        getSessionClientList().append(client_);
+        std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+        context_.treeRegistry().sessionClientList().append(client_);
         clientListed_ = true;
     }
     if (!platform::setReuseAddress(socketHandle_, true)) {
@@ -88,7 +88,7 @@ SessionImpl::~SessionImpl() {
     } catch (...) {
         QVLOG(logging::error) << "Severe error: ~Session did throw.";
     }
-    SessionIds::release(client_.sessionId);
+    context_.sessionIds().release(client_.sessionId);
 }
 
 void SessionImpl::pre() {
@@ -365,7 +365,7 @@ void SessionImpl::selectIFace(InterfaceType type) {
     destroyIFace();
     if (type == INTERFACE_NONE) return;
     if (type != INTERFACE_TEXT && type != INTERFACE_BINARY) QV_THROW(QVException());
-    std::shared_ptr<const ProtocolHooks> hooks = getProtocolHooks(type);
+    std::shared_ptr<const ProtocolHooks> hooks = getProtocolHooks(context_.protocols(), type);
     if (!hooks || !hooks->create || !hooks->input)
         QV_THROW(QVException((boost::format("No protocol available for interface type %u.") % type).str()));
     hooks_ = hooks;
@@ -393,7 +393,7 @@ void SessionImpl::closeConnection() {
     // session while it holds the subscription mutex.
     if (clientListed_) {
         clientListed_ = false;
-        QV_STATUS status = DispatcherRemoveClient(&client_);
+        QV_STATUS status = DispatcherRemoveClient(context_.treeRegistry(), &client_);
         if (status != QV_NO_ERROR) QV_THROW(QVException(status));
     }
     if (socket_.valid()) socket_.close();
@@ -423,8 +423,8 @@ void SessionImpl::logClassData() const {
 
 }  // namespace impl
 
-Session::Session(platform::Socket socket, exception::ExceptionCarrier& carrier)
-    : QVBase(std::make_shared<impl::SessionImpl>(std::move(socket), carrier)) {}
+Session::Session(platform::Socket socket, exception::ExceptionCarrier& carrier, ServerContext& context)
+    : QVBase(std::make_shared<impl::SessionImpl>(std::move(socket), carrier, context)) {}
 
 impl::SessionImpl& Session::impl() const { return implAs<impl::SessionImpl>(); }
 

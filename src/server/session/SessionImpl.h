@@ -15,6 +15,7 @@
 
 namespace tarnix {
 
+class ServerContext;
 struct ProtocolHooks;
 
 namespace impl {
@@ -28,7 +29,7 @@ public:
     static constexpr uint32_t kReceiveBufferSize = 65536;
     static constexpr uint32_t kWriteFifoSize = 4194304;
 
-    SessionImpl(platform::Socket socket, exception::ExceptionCarrier& carrier);
+    SessionImpl(platform::Socket socket, exception::ExceptionCarrier& carrier, ServerContext& context);
     ~SessionImpl() override;
 
     void pre() override;
@@ -42,6 +43,7 @@ public:
     void close() override;
     void write(const uint8_t* data, uint32_t length, int32_t dataClass) override;
     SessionClient* getClient() override { return &client_; }
+    ServerContext& serverContext() override { return context_; }
     bool serviceWhileWaiting() override;
     void attachStream(std::shared_ptr<StreamFeedReader> reader) override;
     void expectAnswers(int32_t count) override;
@@ -78,6 +80,7 @@ private:
     bool onSessionThread() const { return sessionThread_.load() == std::this_thread::get_id(); }
     void pauseAfterTrouble();
 
+    ServerContext& context_;
     SessionClient client_;
     bool clientListed_ = false;
     platform::Socket socket_;

@@ -7,19 +7,19 @@
 #include "core/tree/RequestPosting.h"
 #include "core/tree/Subscriptions.h"
 #include "core/tree/TreeNotices.h"
+#include "server/server/ServerContext.h"
 #include "server/server/ServerStrings.h"
 #include "server/text/AsciiHelpText.h"
 #include "server/text/AsciiListing.h"
 #include "server/session/DirectAnswers.h"
 
-#include <shared_mutex>
-
 #include <cctype>
+#include <shared_mutex>
 
 namespace tarnix {
 namespace {
 
-typedef std::shared_lock<std::shared_mutex> StructureLock;
+typedef std::shared_lock<std::shared_timed_mutex> StructureLock;
 
 bool equalsIgnoringCase(const std::string& text, const char* word) {
     std::size_t i = 0;
@@ -77,9 +77,9 @@ void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpoin
     uint32_t endpoints = 0;
     PostTargets targets;
     {
-        StructureLock lock(getTreeStructureMutex());
+        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(set, currentPath_, paths);
+        DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths);
         endpoints = NodeSetCountEndpoints(set);
         if (endpoints > 0 && client) targets = DispatcherPostTargets(set);
     }
@@ -123,11 +123,11 @@ void IFaceDataAscii::setText(const std::string& paths, const std::string& text) 
 void IFaceDataAscii::select(const std::string& paths) {
     bool found = false;
     {
-        StructureLock lock(getTreeStructureMutex());
+        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(set, currentPath_, paths);
+        DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths);
         if (!set.empty()) {
-            currentPath_ = "/" + NodePathFrom(*set.begin(), getRootNode());
+            currentPath_ = "/" + NodePathFrom(*set.begin(), serverContext().treeRegistry().root());
             found = true;
         }
     }
@@ -142,9 +142,9 @@ void IFaceDataAscii::printPath() { writeText(currentPath_ + "\n"); }
 void IFaceDataAscii::list(const std::string& paths, bool wholeTree) {
     AsciiListing listing;
     {
-        StructureLock lock(getTreeStructureMutex());
+        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(set, currentPath_, paths);
+        DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths);
         listing = AsciiListNodes(set, wholeTree ? 0 : 1, wholeTree);
     }
     writeText(listing.text);
@@ -155,10 +155,10 @@ void IFaceDataAscii::subscribe(const std::string& paths, bool subscribe) {
     SessionClient* client = getClient();
     QV_STATUS status = QV_COMMAND_INTERNAL;
     if (client) {
-        StructureLock lock(getTreeStructureMutex());
+        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(set, currentPath_, paths);
-        status = DispatcherSubscribeNodeSet(client, subscribe ? 1 : 0, set);
+        DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths);
+        status = DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client, subscribe ? 1 : 0, set);
     }
     if (status != QV_NO_ERROR) writeError("Invalid Path");
 }
@@ -180,7 +180,7 @@ void IFaceDataAscii::proto(const std::string& word) {
 }
 
 void IFaceDataAscii::update() {
-    QV_STATUS status = DispatcherUpdateDevices();
+    QV_STATUS status = DispatcherUpdateDevices(serverContext().treeRegistry());
     if (status != QV_NO_ERROR) {
         QVLOG_LIMITED(logging::debug) << "Text protocol: device update reported status " << status << ".";
     }

@@ -1,11 +1,12 @@
 #pragma once
 // Builds small device trees for the node-tree tests and removes them again, so
-// that every test leaves the process-wide tree as it found it.
+// that every test leaves its registry as it found it.
 #include "core/DataTypes.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
 #include "core/tree/NodeDef.h"
 #include "core/tree/TreeEndpoints.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <functional>
 #include <memory>
@@ -50,10 +51,10 @@ class ScopedTree {
 public:
     typedef std::function<void(const DispatcherTreeLock&)> Builder;
 
-    explicit ScopedTree(TreeId id, Builder build = buildDemoDeviceDefault(),
+    ScopedTree(TreeRegistry& registry, TreeId id, Builder build = buildDemoDeviceDefault(),
                         std::shared_ptr<QVFifo> requestFifo = std::make_shared<SmallFifo>())
         : requestFifo_(std::move(requestFifo)) {
-        DispatcherTreeCreator creator(id, outputFifo_, requestFifo_);
+        DispatcherTreeCreator creator(registry, id, outputFifo_, requestFifo_);
         if (build) build(creator);
         tree_ = creator.getTree();
     }

@@ -52,16 +52,17 @@ private:
 
 // A device's life: its tree is created and announced, serves requests for a
 // while, is partly rebuilt, then removed; over and over.
-void runDevice(uint32_t serial, Clock::time_point end, std::atomic<int>& cycles) {
+void runDevice(TreeRegistry& registry, uint32_t serial, Clock::time_point end, std::atomic<int>& cycles) {
     while (Clock::now() < end) {
         // Room for everything the sessions post during one life of the tree.
         auto requests = std::make_shared<BufferFifo<65536, 1048576>>();
         std::shared_ptr<DispatcherTree> tree;
         {
-            DispatcherTreeCreator creator(TreeId::device(serial), std::make_shared<test::SmallFifo>(), requests);
+            DispatcherTreeCreator creator(registry, TreeId::device(serial), std::make_shared<test::SmallFifo>(),
+                                          requests);
             test::buildDemoDevice(creator, 4);
             DispatcherTreeBufferEndpoint(creator.getTree(), 2, DATATYPE_DEMODSAMPLE);
-            DispatcherNotifyDeviceConnected(creator.getNode());
+            DispatcherNotifyDeviceConnected(registry, creator.getNode());
             tree = creator.getTree();
         }
         for (int pass = 0; pass < 20; ++pass) {
@@ -76,64 +77,64 @@ void runDevice(uint32_t serial, Clock::time_point end, std::atomic<int>& cycles)
                 TreeNode::Ptr instance = test::addNode(demods, "");
                 test::addLeaf(tree, instance, "RATE");
             }
-            DispatcherNotifyTreeChanged(locker.getNode());
+            DispatcherNotifyTreeChanged(registry, locker.getNode());
         }
         test::drainRecords(*requests);
         TreeNode::Ptr root = tree->root;
         { DispatcherTreeRemover remover(tree); }
-        DispatcherNotifyDeviceDisconnected(root);
+        DispatcherNotifyDeviceDisconnected(registry, root);
         ++cycles;
     }
 }
 
 // A client: resolves, subscribes, posts and unsubscribes under the shared
 // structure lock, and now and then closes and reopens its session.
-void runSession(uint16_t id, Clock::time_point end, std::atomic<int>& requests) {
+void runSession(TreeRegistry& registry, uint16_t id, Clock::time_point end, std::atomic<int>& requests) {
     SessionClient client;
     client.sessionId = id;
     {
-        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-        getSessionClientList().append(client);
+        std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
+        registry.sessionClientList().append(client);
     }
     const char* const paths[] = {"/dev*/demods/*/rate", "/1001 /1002/sigins", "/dev1001", "/*/demods/0/*"};
     int round = 0;
     while (Clock::now() < end) {
         {
-            std::shared_lock<std::shared_mutex> structure(getTreeStructureMutex());
+            std::shared_lock<std::shared_timed_mutex> structure(registry.treeStructureMutex());
             NodeSet set;
-            DispatcherResolvePathList(set, "", paths[round % 4]);
-            EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client, round % 2, set));
+            DispatcherResolvePathList(registry, set, "", paths[round % 4]);
+            EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client, round % 2, set));
             DispatcherPostSetDouble(uint16_t(round), client, set, round * 0.5);
             DispatcherPostGetRequest(uint16_t(round), client, set);
             NodeSetCountEndpoints(set);
         }
         if (++round % 50 == 0) {
-            DispatcherRemoveClient(&client);
-            std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-            getSessionClientList().append(client);
+            DispatcherRemoveClient(registry, &client);
+            std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
+            registry.sessionClientList().append(client);
         }
         ++requests;
         // Real clients pause between requests; without it the readers keep the
         // structure lock so busy that tree changes would wait a long time.
         std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
-    DispatcherRemoveClient(&client);
+    DispatcherRemoveClient(registry, &client);
 }
 
 // The dispatcher's pass: the registry, endpoint tables and subscriber lists
 // under the subscription lock, the session list inside it.
-void runDispatcher(Clock::time_point end, std::atomic<int>& passes) {
+void runDispatcher(TreeRegistry& registry, Clock::time_point end, std::atomic<int>& passes) {
     while (Clock::now() < end) {
         {
-            std::unique_lock<std::shared_timed_mutex> subscription(getTreeSubscriptionMutex());
-            for (const auto& entry : getDispatcherTreeMap()) {
+            std::unique_lock<std::shared_timed_mutex> subscription(registry.treeSubscriptionMutex());
+            for (const auto& entry : registry.dispatcherTreeMap()) {
                 const DispatcherTree& tree = *entry.second;
                 for (const auto& endpoint : tree.bufferedEndpoints) (void)endpoint->buffer->used();
                 for (int32_t id = 0; id < tree.nextEndpointId; ++id) {
                     if (auto endpoint = DispatcherTreeFindEndpoint(tree, id)) {
                         for (SessionClient* session : endpoint->subscribers) {
-                            std::unique_lock<std::shared_mutex> sessions(getSessionListMutex());
-                            (void)getSessionClientList().find(session->sessionId);
+                            std::unique_lock<std::shared_mutex> sessions(registry.sessionListMutex());
+                            (void)registry.sessionClientList().find(session->sessionId);
                             (void)session->interfaceType.load();
                         }
                     }
@@ -146,10 +147,11 @@ void runDispatcher(Clock::time_point end, std::atomic<int>& passes) {
 }
 
 TEST(TreeConcurrency, SessionsWorkWhileTreesComeAndGo) {
+    TreeRegistry registry;
     std::atomic<int> notices{0};
-    setTreeNoticeSink([&notices](const TreeNode::Ptr& node, uint8_t) {
+    registry.setTreeNoticeSink([&notices, &registry](const TreeNode::Ptr& node, uint8_t) {
         // Like the server's tree: the notice takes the structure lock shared.
-        std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex());
+        std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
         (void)node->getName();
         ++notices;
     });
@@ -159,22 +161,23 @@ TEST(TreeConcurrency, SessionsWorkWhileTreesComeAndGo) {
         Watchdog watchdog(std::chrono::seconds(120));
         const Clock::time_point end = Clock::now() + std::chrono::milliseconds(800);
         std::vector<std::thread> threads;
-        threads.emplace_back(runDevice, 1001u, end, std::ref(cycles));
-        threads.emplace_back(runDevice, 1002u, end, std::ref(cycles));
-        threads.emplace_back(runDispatcher, end, std::ref(passes));
-        for (uint16_t id = 1; id <= 4; ++id) threads.emplace_back(runSession, id, end, std::ref(requests));
+        threads.emplace_back(runDevice, std::ref(registry), 1001u, end, std::ref(cycles));
+        threads.emplace_back(runDevice, std::ref(registry), 1002u, end, std::ref(cycles));
+        threads.emplace_back(runDispatcher, std::ref(registry), end, std::ref(passes));
+        for (uint16_t id = 1; id <= 4; ++id)
+            threads.emplace_back(runSession, std::ref(registry), id, end, std::ref(requests));
         for (auto& t : threads) t.join();
     }
-    setTreeNoticeSink(nullptr);
+    registry.setTreeNoticeSink(nullptr);
 
     EXPECT_GT(cycles.load(), 0);
     EXPECT_GT(requests.load(), 0);
     EXPECT_GT(passes.load(), 0);
     EXPECT_EQ(3 * cycles.load(), notices.load());
-    EXPECT_TRUE(getDispatcherTreeMap().empty());
-    EXPECT_TRUE(getRootNode()->children().empty());
-    std::shared_lock<std::shared_mutex> lock(getSessionListMutex());
-    EXPECT_EQ(0u, getSessionClientList().size());
+    EXPECT_TRUE(registry.dispatcherTreeMap().empty());
+    EXPECT_TRUE(registry.root()->children().empty());
+    std::shared_lock<std::shared_mutex> lock(registry.sessionListMutex());
+    EXPECT_EQ(0u, registry.sessionClientList().size());
 }
 
 }  // namespace

@@ -28,9 +28,9 @@ std::string thrownMessage(F f) {
     return "<nothing thrown>";
 }
 
-std::vector<uint64_t> registeredKeys() {
+std::vector<uint64_t> registeredKeys(TreeRegistry& registry) {
     std::vector<uint64_t> keys;
-    for (const auto& entry : getDispatcherTreeMap()) keys.push_back(entry.first.key());
+    for (const auto& entry : registry.dispatcherTreeMap()) keys.push_back(entry.first.key());
     return keys;
 }
 
@@ -40,58 +40,63 @@ void nameServerTree(const DispatcherTreeLock& lock) {
 }
 
 TEST(DispatcherTreeCreator, HangsANewDeviceTreeBelowTheRoot) {
-    ScopedTree device(TreeId::device(1234));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(1234));
     EXPECT_EQ("DEV1234", device.root()->getName());
     EXPECT_EQ(1234, device.root()->getIndex());
     EXPECT_EQ(16, device.root()->type());
-    EXPECT_EQ(getRootNode(), device.root()->getParent());
-    ASSERT_EQ(1u, getDispatcherTreeMap().count(TreeId::device(1234)));
-    EXPECT_EQ(device.tree(), getDispatcherTreeMap().at(TreeId::device(1234)));
+    EXPECT_EQ(registry.root(), device.root()->getParent());
+    ASSERT_EQ(1u, registry.dispatcherTreeMap().count(TreeId::device(1234)));
+    EXPECT_EQ(device.tree(), registry.dispatcherTreeMap().at(TreeId::device(1234)));
 }
 
 TEST(DispatcherTreeCreator, ServerTreeComesFirstForEverySerialNumber) {
-    ScopedTree high(TreeId::device(3000000000u));
-    ScopedTree top(TreeId::device(0xFFFFFFFFu));
-    ScopedTree zero(TreeId::device(0));
-    ScopedTree server(TreeId::server(), nameServerTree);
-    ScopedTree one(TreeId::device(1));
-    ScopedTree middle(TreeId::device(1234));
+    TreeRegistry registry;
+    ScopedTree high(registry, TreeId::device(3000000000u));
+    ScopedTree top(registry, TreeId::device(0xFFFFFFFFu));
+    ScopedTree zero(registry, TreeId::device(0));
+    ScopedTree server(registry, TreeId::server(), nameServerTree);
+    ScopedTree one(registry, TreeId::device(1));
+    ScopedTree middle(registry, TreeId::device(1234));
 
     EXPECT_EQ((std::vector<std::string>{"QV", "DEV0", "DEV1", "DEV1234", "DEV3000000000", "DEV4294967295"}),
-              test::childNames(getRootNode()));
+              test::childNames(registry.root()));
     std::vector<uint64_t> expected{TreeId::server().key(),          TreeId::device(0).key(),
                                    TreeId::device(1).key(),         TreeId::device(1234).key(),
                                    TreeId::device(3000000000u).key(), TreeId::device(0xFFFFFFFFu).key()};
-    EXPECT_EQ(expected, registeredKeys());
+    EXPECT_EQ(expected, registeredKeys(registry));
     EXPECT_NE(server.tree(), zero.tree());
 }
 
 TEST(DispatcherTreeRemover, TakesTheTreeOutOfEverything) {
-    ScopedTree device(TreeId::device(77));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(77));
     SessionClient client;
     std::shared_ptr<Endpoint> endpoint = device.tree()->endpoints.at(0);
     {
-        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
         EndpointAddClient(endpoint, &client);
     }
     device.remove();
     EXPECT_TRUE(endpoint->subscribers.empty());
-    EXPECT_EQ(0u, getDispatcherTreeMap().count(TreeId::device(77)));
-    EXPECT_TRUE(getRootNode()->children().empty());
+    EXPECT_EQ(0u, registry.dispatcherTreeMap().count(TreeId::device(77)));
+    EXPECT_TRUE(registry.root()->children().empty());
 }
 
 TEST(DispatcherTreeCreator, ATreeCreatedAgainReplacesTheOldOneUntilTheOldOneIsRemoved) {
-    ScopedTree old(TreeId::device(5));
-    ScopedTree renewed(TreeId::device(5));
-    EXPECT_EQ(renewed.tree(), getDispatcherTreeMap().at(TreeId::device(5)));
+    TreeRegistry registry;
+    ScopedTree old(registry, TreeId::device(5));
+    ScopedTree renewed(registry, TreeId::device(5));
+    EXPECT_EQ(renewed.tree(), registry.dispatcherTreeMap().at(TreeId::device(5)));
     old.remove();
-    ASSERT_EQ(1u, getDispatcherTreeMap().count(TreeId::device(5)));
-    EXPECT_EQ(renewed.tree(), getDispatcherTreeMap().at(TreeId::device(5)));
-    EXPECT_EQ(1u, getRootNode()->childCount());
+    ASSERT_EQ(1u, registry.dispatcherTreeMap().count(TreeId::device(5)));
+    EXPECT_EQ(renewed.tree(), registry.dispatcherTreeMap().at(TreeId::device(5)));
+    EXPECT_EQ(1u, registry.root()->childCount());
 }
 
 TEST(DispatcherTreeLock, ASecondLockOnTheSameThreadThrowsInsteadOfDeadlocking) {
-    ScopedTree device(TreeId::device(9));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(9));
     DispatcherTreeLocker outer(device.tree());
     EXPECT_EQ(device.root(), outer.getNode());
     EXPECT_EQ("Tree already locked by this thread.",
@@ -100,7 +105,8 @@ TEST(DispatcherTreeLock, ASecondLockOnTheSameThreadThrowsInsteadOfDeadlocking) {
 }
 
 TEST(DispatcherTreeAddEndpoint, NumbersEndpointsAndNeverReusesIds) {
-    ScopedTree device(TreeId::device(1234), nullptr);
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(1234), nullptr);
     DispatcherTreeLocker lock(device.tree());
     TreeNode::Ptr demods = test::addNode(lock.getNode(), "DEMODS");
     int32_t first = -1, second = -1, third = -1;
@@ -123,7 +129,8 @@ TEST(DispatcherTreeAddEndpoint, NumbersEndpointsAndNeverReusesIds) {
 }
 
 TEST(DispatcherTreeAddEndpoint, StoresThePrecision) {
-    ScopedTree device(TreeId::device(1), nullptr);
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(1), nullptr);
     DispatcherTreeLocker lock(device.tree());
     TreeNode::Ptr node = test::addNode(lock.getNode(), "X");
     ASSERT_EQ(QV_NO_ERROR, DispatcherTreeAddEndpoint(device.tree(), node, 6, nullptr));
@@ -131,7 +138,8 @@ TEST(DispatcherTreeAddEndpoint, StoresThePrecision) {
 }
 
 TEST(DispatcherTreeAddEndpoint, RefusesThreadsThatDoNotHoldALock) {
-    ScopedTree device(TreeId::device(1234));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(1234));
     TreeNode::Ptr node = std::make_shared<TreeNode>();
     EXPECT_EQ("Not locked.", thrownMessage([&] { DispatcherTreeAddEndpoint(device.tree(), node, 0, nullptr); }));
 
@@ -154,7 +162,8 @@ TEST(DispatcherTreeAddEndpoint, RefusesThreadsThatDoNotHoldALock) {
 }
 
 TEST(DispatcherTreeBufferEndpoint, BuffersOnceAndTakesTheLastDataType) {
-    ScopedTree device(TreeId::device(1234));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(1234));
     DispatcherTreeLocker lock(device.tree());
     auto first = DispatcherTreeBufferEndpoint(device.tree(), 2, 3);
     auto second = DispatcherTreeBufferEndpoint(device.tree(), 2, 5);
@@ -175,7 +184,8 @@ TEST(DispatcherTreeBufferEndpoint, BuffersOnceAndTakesTheLastDataType) {
 }
 
 TEST(DispatcherTreeBufferEndpoint, RejectsIdsThatNameNoEndpoint) {
-    ScopedTree device(TreeId::device(1234));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(1234));
     DispatcherTreeLocker lock(device.tree());
     const int32_t next = device.tree()->nextEndpointId;
     for (int32_t id : {next, -1}) {
@@ -187,7 +197,8 @@ TEST(DispatcherTreeBufferEndpoint, RejectsIdsThatNameNoEndpoint) {
 }
 
 TEST(DispatcherTreeUnbufferEndpoint, DetectsAFlagThatTheTreeDoesNotKnow) {
-    ScopedTree device(TreeId::device(1234));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(1234));
     DispatcherTreeLocker lock(device.tree());
     auto endpoint = device.tree()->endpoints.at(0);
     endpoint->buffered = true;
@@ -196,7 +207,8 @@ TEST(DispatcherTreeUnbufferEndpoint, DetectsAFlagThatTheTreeDoesNotKnow) {
 }
 
 TEST(DispatcherTreeRemoveNodeChildren, DropsSubscribersAndBuffersOfTheWholeSubtree) {
-    ScopedTree device(TreeId::device(1234));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(1234));
     DispatcherTreeLocker lock(device.tree());
     TreeNode::Ptr demods = device.root()->childAt(0);
     auto sample = demods->childAt(0)->childAt(2)->endpoint();
@@ -220,24 +232,26 @@ struct NoticeRecorder {
         uint8_t code;
         bool couldLock;
     };
+    TreeRegistry& registry;
     std::vector<Seen> seen;
 
-    NoticeRecorder() {
-        setTreeNoticeSink([this](const TreeNode::Ptr& node, uint8_t code) {
-            std::shared_lock<std::shared_mutex> lock(getTreeStructureMutex(), std::try_to_lock);
+    explicit NoticeRecorder(TreeRegistry& r) : registry(r) {
+        registry.setTreeNoticeSink([this](const TreeNode::Ptr& node, uint8_t code) {
+            std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex(), std::try_to_lock);
             seen.push_back({node->getName(), code, lock.owns_lock()});
         });
     }
-    ~NoticeRecorder() { setTreeNoticeSink(nullptr); }
+    ~NoticeRecorder() { registry.setTreeNoticeSink(nullptr); }
 };
 
 TEST(TreeNotices, WaitUntilTheTreeLockIsReleased) {
-    NoticeRecorder recorder;
-    ScopedTree device(TreeId::device(1234));
+    TreeRegistry registry;
+    NoticeRecorder recorder(registry);
+    ScopedTree device(registry, TreeId::device(1234));
     {
         DispatcherTreeLocker lock(device.tree());
-        EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(lock.getNode()));
-        EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyTreeChanged(lock.getNode()));
+        EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(registry, lock.getNode()));
+        EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyTreeChanged(registry, lock.getNode()));
         EXPECT_TRUE(recorder.seen.empty());
     }
     ASSERT_EQ(2u, recorder.seen.size());
@@ -246,31 +260,36 @@ TEST(TreeNotices, WaitUntilTheTreeLockIsReleased) {
     EXPECT_EQ(TREE_CHANGE_CHANGED, recorder.seen[1].code);
     EXPECT_TRUE(recorder.seen[0].couldLock);
 
-    DispatcherNotifyDeviceDisconnected(device.root());
+    DispatcherNotifyDeviceDisconnected(registry, device.root());
     ASSERT_EQ(3u, recorder.seen.size());
     EXPECT_EQ(TREE_CHANGE_GONE, recorder.seen[2].code);
     EXPECT_TRUE(recorder.seen[2].couldLock);
 }
 
 TEST(TreeNotices, AFailingReceiverDoesNotReachTheDevice) {
-    setTreeNoticeSink([](const TreeNode::Ptr&, uint8_t) { QV_THROW(QVOverflowException()); });
-    ScopedTree device(TreeId::device(1234));
-    EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(device.root()));
-    EXPECT_NO_THROW({ DispatcherTreeLocker lock(device.tree()); DispatcherNotifyTreeChanged(device.root()); });
-    setTreeNoticeSink(nullptr);
-    EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(device.root()));
+    TreeRegistry registry;
+    registry.setTreeNoticeSink([](const TreeNode::Ptr&, uint8_t) { QV_THROW(QVOverflowException()); });
+    ScopedTree device(registry, TreeId::device(1234));
+    EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(registry, device.root()));
+    EXPECT_NO_THROW({
+        DispatcherTreeLocker lock(device.tree());
+        DispatcherNotifyTreeChanged(registry, device.root());
+    });
+    registry.setTreeNoticeSink(nullptr);
+    EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(registry, device.root()));
 }
 
 TEST(DispatcherUpdateDevices, ReportsTheUpdatesOutcome) {
-    setDeviceUpdateHook(nullptr);
-    EXPECT_EQ(QV_COMMAND_SERVER_FAILED, DispatcherUpdateDevices());
-    setDeviceUpdateHook([] { return QV_STATUS(QV_NO_ERROR); });
-    EXPECT_EQ(QV_NO_ERROR, DispatcherUpdateDevices());
-    setDeviceUpdateHook([] { return QV_STATUS(QV_USB_FAILED); });
-    EXPECT_EQ(QV_USB_FAILED, DispatcherUpdateDevices());
-    setDeviceUpdateHook([]() -> QV_STATUS { QV_THROW(QVDeviceException("gone")); });
-    EXPECT_EQ(QV_COMMAND_SERVER_FAILED, DispatcherUpdateDevices());
-    setDeviceUpdateHook(nullptr);
+    TreeRegistry registry;
+    registry.setDeviceUpdateHook(nullptr);
+    EXPECT_EQ(QV_COMMAND_SERVER_FAILED, DispatcherUpdateDevices(registry));
+    registry.setDeviceUpdateHook([] { return QV_STATUS(QV_NO_ERROR); });
+    EXPECT_EQ(QV_NO_ERROR, DispatcherUpdateDevices(registry));
+    registry.setDeviceUpdateHook([] { return QV_STATUS(QV_USB_FAILED); });
+    EXPECT_EQ(QV_USB_FAILED, DispatcherUpdateDevices(registry));
+    registry.setDeviceUpdateHook([]() -> QV_STATUS { QV_THROW(QVDeviceException("gone")); });
+    EXPECT_EQ(QV_COMMAND_SERVER_FAILED, DispatcherUpdateDevices(registry));
+    registry.setDeviceUpdateHook(nullptr);
 }
 
 }  // namespace

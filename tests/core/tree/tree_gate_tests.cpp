@@ -29,13 +29,14 @@ constexpr auto kDeadline = 10s;
 // lets each session have `limit` of them waiting.
 struct GatedTree {
     GatedTree(uint32_t serial, std::shared_ptr<QVFifo> fifo, uint32_t limit)
-        : tree(TreeId::device(serial), test::ScopedTree::buildDemoDeviceDefault(), std::move(fifo)),
+        : tree(registry, TreeId::device(serial), test::ScopedTree::buildDemoDeviceDefault(), std::move(fifo)),
           gate(std::make_shared<RequestGate>(std::function<void()>(), limit)) {
         tree.tree()->requestGate = gate;
     }
     PostTargets rate() const {
         NodeSet set;
-        DispatcherResolvePathList(set, "", "/dev" + std::to_string(tree.tree()->id.serial()) + "/demods/0/rate");
+        DispatcherResolvePathList(registry, set, "",
+                                  "/dev" + std::to_string(tree.tree()->id.serial()) + "/demods/0/rate");
         return DispatcherPostTargets(set);
     }
     // The owner's side: takes one record and says so to the gate.
@@ -48,6 +49,7 @@ struct GatedTree {
         return true;
     }
 
+    TreeRegistry registry;
     test::ScopedTree tree;
     std::shared_ptr<RequestGate> gate;
 };
@@ -113,6 +115,7 @@ TEST(RequestGate, APostIntoAFullQueueWaitsForRoomInsteadOfBeingLost) {
 
 TEST(RequestGate, AWaitIsGivenUpWhenTheSessionStopsOrTheOwnerEnds) {
     GatedTree device(4103, std::make_shared<BufferFifo<2, 1024>>(), 32);
+    TreeRegistry& registry = device.registry;
     SessionClient a;
     sessionWithId(a, 31);
     const PostTargets rate = device.rate();
@@ -136,14 +139,14 @@ TEST(RequestGate, AWaitIsGivenUpWhenTheSessionStopsOrTheOwnerEnds) {
     device.gate->close();
     ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
     EXPECT_EQ(1u, waiting.get());
-    DispatcherFailQueuedRequests(device.tree.requests());
-    const std::vector<FailedRequest> failed = DispatcherTakeFailedRequests();
+    DispatcherFailQueuedRequests(registry, device.tree.requests());
+    const std::vector<FailedRequest> failed = DispatcherTakeFailedRequests(registry);
     ASSERT_EQ(2u, failed.size());
     EXPECT_EQ(1, failed[0].sequenceTag);
     EXPECT_EQ(2, failed[1].sequenceTag);
     EXPECT_EQ(31, failed[1].sessionTag);
     EXPECT_EQ(1u, DispatcherPostGetRequest(5, a, rate, [] { return true; }));
-    EXPECT_TRUE(DispatcherTakeFailedRequests().empty());
+    EXPECT_TRUE(DispatcherTakeFailedRequests(registry).empty());
 }
 
 TEST(RequestGate, ARecordLargerThanTheQueueIsRefusedAtOnce) {

@@ -1,6 +1,7 @@
 #include "core/QVException.h"
 #include "core/tree/NodeDef.h"
 #include "core/tree/TreeNode.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +134,8 @@ TEST(NodeProperty, LiteralsKeepTheirKind) {
 }
 
 TEST(RootNode, IsTheOutermostNode) {
-    const TreeNode::Ptr& root = getRootNode();
+    TreeRegistry registry;
+    const TreeNode::Ptr& root = registry.root();
     EXPECT_EQ(1, root->type());
     EXPECT_EQ(3, root->siblingOrder());
     EXPECT_EQ("", root->getName());

@@ -12,28 +12,30 @@ namespace {
 
 using test::ScopedTree;
 
-std::vector<std::string> paths(const NodeSet& set) {
+std::vector<std::string> paths(const TreeRegistry& registry, const NodeSet& set) {
     std::vector<std::string> out;
-    for (const auto& node : set) out.push_back("/" + NodePathFrom(node, getRootNode()));
+    for (const auto& node : set) out.push_back("/" + NodePathFrom(node, registry.root()));
     std::sort(out.begin(), out.end());
     return out;
 }
 
-std::vector<std::string> resolve(const std::string& base, const std::string& path) {
+std::vector<std::string> resolve(TreeRegistry& registry, const std::string& base, const std::string& path) {
     NodeSet result;
-    DispatcherResolvePathList(result, base, path);
-    return paths(result);
+    DispatcherResolvePathList(registry, result, base, path);
+    return paths(registry, result);
 }
 
 // QV, DEV99 (two demodulators) and DEV1234 (four).
 class PathResolution : public ::testing::Test {
 protected:
-    ScopedTree server_{TreeId::server(), [](const DispatcherTreeLock& lock) {
+    TreeRegistry registry;
+    ScopedTree server_{registry, TreeId::server(), [](const DispatcherTreeLock& lock) {
                            lock.getNode()->setName("QV");
                            test::addLeaf(lock.getTree(), lock.getNode(), "CLOCKBASE");
                        }};
-    ScopedTree small_{TreeId::device(99), [](const DispatcherTreeLock& lock) { test::buildDemoDevice(lock, 2); }};
-    ScopedTree device_{TreeId::device(1234)};
+    ScopedTree small_{registry, TreeId::device(99),
+                      [](const DispatcherTreeLock& lock) { test::buildDemoDevice(lock, 2); }};
+    ScopedTree device_{registry, TreeId::device(1234)};
 };
 
 struct ResolveCase {
@@ -86,30 +88,30 @@ TEST_F(PathResolution, ResolvesPathsAsClientsWriteThem) {
         {"/nothing", "demods", kNone},
     };
     for (const ResolveCase& c : cases)
-        EXPECT_EQ(c.expected, resolve(c.base, c.path)) << "base '" << c.base << "' path '" << c.path << "'";
+        EXPECT_EQ(c.expected, resolve(registry, c.base, c.path)) << "base '" << c.base << "' path '" << c.path << "'";
 }
 
 TEST_F(PathResolution, NumericSegmentFindsDevicesWithSerialsAbove2To31) {
-    ScopedTree high(TreeId::device(3000000000u), nullptr);
-    EXPECT_EQ(std::vector<std::string>{"/DEV3000000000"}, resolve("", "/3000000000"));
-    EXPECT_EQ(std::vector<std::string>{"/DEV3000000000"}, resolve("", "/dev3000000000"));
+    ScopedTree high(registry, TreeId::device(3000000000u), nullptr);
+    EXPECT_EQ(std::vector<std::string>{"/DEV3000000000"}, resolve(registry, "", "/3000000000"));
+    EXPECT_EQ(std::vector<std::string>{"/DEV3000000000"}, resolve(registry, "", "/dev3000000000"));
 }
 
 TEST_F(PathResolution, PathsOfNodes) {
     NodeSet set;
-    DispatcherResolvePathList(set, "", "/dev1234/demods/0/timeconstant");
+    DispatcherResolvePathList(registry, set, "", "/dev1234/demods/0/timeconstant");
     ASSERT_EQ(1u, set.size());
     const TreeNode::Ptr leaf = *set.begin();
-    EXPECT_EQ("/DEV1234/DEMODS/0/TIMECONSTANT", DispatcherGetNodePath(leaf));
-    EXPECT_EQ("/", DispatcherGetNodePath(getRootNode()));
+    EXPECT_EQ("/DEV1234/DEMODS/0/TIMECONSTANT", DispatcherGetNodePath(registry, leaf));
+    EXPECT_EQ("/", DispatcherGetNodePath(registry, registry.root()));
     EXPECT_EQ("", NodePathFrom(leaf, leaf));
     EXPECT_EQ("0/TIMECONSTANT", NodePathFrom(leaf, leaf->getParent()->getParent()));
-    EXPECT_EQ("TIMECONSTANT", DispatcherGetNodeName(leaf));
+    EXPECT_EQ("TIMECONSTANT", DispatcherGetNodeName(registry, leaf));
 }
 
 TEST_F(PathResolution, CountsNodesWithEndpoints) {
     NodeSet set;
-    DispatcherResolvePathList(set, "", "/dev1234/demods/0/* /dev1234/demods /dev99/demods/1/rate");
+    DispatcherResolvePathList(registry, set, "", "/dev1234/demods/0/* /dev1234/demods /dev99/demods/1/rate");
     EXPECT_EQ(5u, set.size());
     EXPECT_EQ(4u, NodeSetCountEndpoints(set));
 }

@@ -19,9 +19,9 @@ namespace {
 
 using test::ScopedTree;
 
-NodeSet resolve(const std::string& path) {
+NodeSet resolve(TreeRegistry& registry, const std::string& path) {
     NodeSet set;
-    DispatcherResolvePathList(set, "", path);
+    DispatcherResolvePathList(registry, set, "", path);
     return set;
 }
 
@@ -39,13 +39,16 @@ Record header(const std::vector<uint8_t>& r) {
 class RequestPosting : public ::testing::Test {
 protected:
     RequestPosting() { client_.sessionId = 0x1234; }
-    ScopedTree small_{TreeId::device(99), [](const DispatcherTreeLock& lock) { test::buildDemoDevice(lock, 2); }};
-    ScopedTree device_{TreeId::device(1234)};
+    TreeRegistry registry;
+    ScopedTree small_{registry, TreeId::device(99),
+                      [](const DispatcherTreeLock& lock) { test::buildDemoDevice(lock, 2); }};
+    ScopedTree device_{registry, TreeId::device(1234)};
     SessionClient client_;
 };
 
 TEST_F(RequestPosting, SetDoubleWritesOneRecordPerEndpointIntoItsTree) {
-    NodeSet set = resolve("/dev1234/demods/0/rate /dev1234/demods/1/rate /dev99/demods/1/rate /dev1234/demods");
+    NodeSet set =
+        resolve(registry, "/dev1234/demods/0/rate /dev1234/demods/1/rate /dev99/demods/1/rate /dev1234/demods");
     EXPECT_EQ(QV_NO_ERROR, DispatcherPostSetDouble(7, client_, set, 2.5));
 
     const auto big = test::drainRecords(device_.requests());
@@ -70,12 +73,12 @@ TEST_F(RequestPosting, SetDoubleWritesOneRecordPerEndpointIntoItsTree) {
 }
 
 TEST_F(RequestPosting, GroupNodesPostNothing) {
-    EXPECT_EQ(QV_NO_ERROR, DispatcherPostGetRequest(1, client_, resolve("/dev1234 /dev1234/demods/*")));
+    EXPECT_EQ(QV_NO_ERROR, DispatcherPostGetRequest(1, client_, resolve(registry, "/dev1234 /dev1234/demods/*")));
     EXPECT_TRUE(test::drainRecords(device_.requests()).empty());
 }
 
 TEST_F(RequestPosting, RecordsHaveTheLayoutOfTheirKind) {
-    const NodeSet rate = resolve("/dev1234/demods/0/rate");
+    const NodeSet rate = resolve(registry, "/dev1234/demods/0/rate");
     const uint8_t bytes[3] = {0xAA, 0xBB, 0xCC};
     DispatcherPostGetRequest(1, client_, rate);
     DispatcherPostSetInteger(2, client_, rate, -1);
@@ -104,10 +107,11 @@ TEST_F(RequestPosting, RecordsHaveTheLayoutOfTheirKind) {
 }
 
 TEST(TreeWrite, AFullRequestFifoLosesTheRecordAndSaysSo) {
-    ScopedTree device(TreeId::device(5), test::ScopedTree::buildDemoDeviceDefault(),
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(5), test::ScopedTree::buildDemoDeviceDefault(),
                       std::make_shared<BufferFifo<2, 1024>>());
     SessionClient client;
-    const NodeSet rate = resolve("/dev5/demods/0/rate");
+    const NodeSet rate = resolve(registry, "/dev5/demods/0/rate");
     DispatcherPostSetDouble(1, client, rate, 1.0);
     DispatcherPostSetDouble(2, client, rate, 2.0);
 
@@ -125,7 +129,8 @@ TEST(TreeWrite, AFullRequestFifoLosesTheRecordAndSaysSo) {
 }
 
 TEST(TreeWrite, IgnoresEmptyWrites) {
-    ScopedTree device(TreeId::device(5));
+    TreeRegistry registry;
+    ScopedTree device(registry, TreeId::device(5));
     const uint8_t byte = 0;
     EXPECT_EQ(QV_NO_ERROR, TreeWrite(*device.tree(), &byte, 0));
     EXPECT_EQ(0u, device.requests().used());
@@ -135,7 +140,7 @@ class Subscriptions : public RequestPosting {
 protected:
     size_t subscribedEndpoints(const SessionClient& client) {
         size_t count = 0;
-        for (const auto& tree : getDispatcherTreeMap())
+        for (const auto& tree : registry.dispatcherTreeMap())
             for (const auto& endpoint : tree.second->endpoints)
                 for (SessionClient* s : endpoint.second->subscribers) count += (s == &client);
         return count;
@@ -143,53 +148,55 @@ protected:
 };
 
 TEST_F(Subscriptions, SubscribingTwiceListsTheSessionOnce) {
-    const NodeSet rate = resolve("/dev1234/demods/0/rate");
-    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client_, 1, rate));
-    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client_, 1, rate));
+    const NodeSet rate = resolve(registry, "/dev1234/demods/0/rate");
+    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client_, 1, rate));
+    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client_, 1, rate));
     EXPECT_EQ(1u, (*rate.begin())->endpoint()->subscribers.size());
-    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client_, 0, rate));
-    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client_, 0, rate));
+    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client_, 0, rate));
+    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client_, 0, rate));
     EXPECT_EQ(0u, subscribedEndpoints(client_));
 }
 
 TEST_F(Subscriptions, ADeviceNodeSubscribesEveryLeafBelowIt) {
     SessionClient other;
-    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&other, 1, resolve("/dev1234/demods/1/sample")));
-    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client_, 1, resolve("/dev1234")));
+    EXPECT_EQ(QV_NO_ERROR,
+              DispatcherSubscribeNodeSet(registry, &other, 1, resolve(registry, "/dev1234/demods/1/sample")));
+    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client_, 1, resolve(registry, "/dev1234")));
     EXPECT_EQ(13u, subscribedEndpoints(client_));
     const auto& sample = device_.tree()->endpoints.at(5)->subscribers;
     EXPECT_EQ((std::list<SessionClient*>{&other, &client_}), sample);  // subscription order
-    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client_, 0, resolve("/dev1234/demods")));
+    EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client_, 0, resolve(registry, "/dev1234/demods")));
     EXPECT_EQ(1u, subscribedEndpoints(client_));
 }
 
 TEST_F(Subscriptions, RemovingAClientClearsEveryListAndTheSessionList) {
     {
-        std::unique_lock<std::shared_mutex> lock(getSessionListMutex());
-        getSessionClientList().append(client_);
+        std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
+        registry.sessionClientList().append(client_);
     }
-    DispatcherSubscribeNodeSet(&client_, 1, resolve("/dev*"));
+    DispatcherSubscribeNodeSet(registry, &client_, 1, resolve(registry, "/dev*"));
     EXPECT_EQ(20u, subscribedEndpoints(client_));
-    EXPECT_EQ(QV_NO_ERROR, DispatcherRemoveClient(&client_));
+    EXPECT_EQ(QV_NO_ERROR, DispatcherRemoveClient(registry, &client_));
     EXPECT_EQ(0u, subscribedEndpoints(client_));
-    std::shared_lock<std::shared_mutex> lock(getSessionListMutex());
-    EXPECT_EQ(nullptr, getSessionClientList().find(0x1234));
+    std::shared_lock<std::shared_mutex> lock(registry.sessionListMutex());
+    EXPECT_EQ(nullptr, registry.sessionClientList().find(0x1234));
 }
 
 TEST_F(Subscriptions, GivesUpWhenTheSubscriptionLockStaysTaken) {
     test::LogCapture log;
-    setSubscriptionLockTimeout(std::chrono::milliseconds(50));
+    registry.setSubscriptionLockTimeout(std::chrono::milliseconds(50));
     std::promise<void> locked, release;
     std::thread dispatcher([&] {
-        std::unique_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
+        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
         locked.set_value();
         release.get_future().wait();
     });
     locked.get_future().wait();
-    EXPECT_EQ(QV_COMMAND_SERVER_FAILED, DispatcherSubscribeNodeSet(&client_, 1, resolve("/dev1234")));
+    EXPECT_EQ(QV_COMMAND_SERVER_FAILED,
+              DispatcherSubscribeNodeSet(registry, &client_, 1, resolve(registry, "/dev1234")));
     release.set_value();
     dispatcher.join();
-    setSubscriptionLockTimeout(std::chrono::milliseconds(6000));
+    registry.setSubscriptionLockTimeout(std::chrono::milliseconds(6000));
     EXPECT_TRUE(log.contains("Can't get exclusive access to the tree within timeout 00:00:00.050000, "
                              "canceling command execution."));
     EXPECT_EQ(0u, subscribedEndpoints(client_));

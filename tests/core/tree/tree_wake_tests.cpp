@@ -41,7 +41,8 @@ TEST(WakeSignal, AWaitRunsItsTimeOrEndsAtANotify) {
 }
 
 TEST(WakeSignal, RequestsWrittenIntoATreeWakeItsOwner) {
-    test::ScopedTree tree(TreeId::device(8642));
+    TreeRegistry registry;
+    test::ScopedTree tree(registry, TreeId::device(8642));
     auto gate = std::make_shared<RequestGate>();
     tree.tree()->requestGate = gate;
     const uint8_t record[12] = {};

@@ -5,27 +5,27 @@
 #include "MessageStream.h"
 #include "core/LogCapture.h"
 #include "core/tree/DispatcherTree.h"
+#include "core/tree/TreeRegistry.h"
 #include "support/usb/FakeDevice.h"
-
-#include <mutex>
-#include <shared_mutex>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <list>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
 namespace tarnix {
 namespace testing {
 
-// Scripted instruments plugged into one fake bus, installed as the USB
-// back-end for the lifetime of the object.
+// Scripted instruments plugged into one fake bus; `backend` is the USB
+// back-end to hand to the device list, the group or a device.
 class FakeBus {
 public:
-    FakeBus() : backend(std::make_shared<platform::usb::FakeBackend>()), scoped_(backend) {}
+    FakeBus() : backend(std::make_shared<platform::usb::FakeBackend>()) {}
 
     FakeInstrument& plug(const std::string& path, uint32_t serial, uint32_t product = 7) {
         instruments_.emplace_back();
@@ -41,7 +41,6 @@ public:
     std::shared_ptr<platform::usb::FakeBackend> backend;
 
 private:
-    platform::usb::ScopedBackend scoped_;
     std::list<FakeInstrument> instruments_;
 };
 
@@ -55,9 +54,9 @@ inline std::vector<uint8_t> messageRun(uint32_t address, uint32_t count, uint16_
     return transfer;
 }
 
-inline bool deviceTreeExists(uint32_t serial) {
-    std::shared_lock<std::shared_timed_mutex> lock(getTreeSubscriptionMutex());
-    return getDispatcherTreeMap().count(TreeId::device(serial)) != 0;
+inline bool deviceTreeExists(TreeRegistry& registry, uint32_t serial) {
+    std::shared_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
+    return registry.dispatcherTreeMap().count(TreeId::device(serial)) != 0;
 }
 
 // Messages of the captured records that start with `prefix`, in order.

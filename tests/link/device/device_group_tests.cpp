@@ -47,8 +47,9 @@ protected:
     void plug(uint32_t serial) { bus.plug("/fake/" + std::to_string(serial), serial); }
 
     FakeBus bus;
+    TreeRegistry registry;
     exception::ExceptionCarrier carrier;
-    DeviceGroupEncFX2 group{carrier, FeatureInitMap()};
+    DeviceGroupEncFX2 group{carrier, registry, bus.backend, FeatureInitMap()};
 };
 
 TEST_F(DeviceGroupTest, NoInstrumentNoDevice) {

@@ -46,16 +46,17 @@ protected:
     }
 
     InstrumentDir dir;
-    platform::usb::ScopedBackend scoped{std::make_shared<platform::usb::SocketBackend>(dir.path())};
+    TreeRegistry registry;
     exception::ExceptionCarrier carrier;
-    DeviceGroupEncFX2 group{carrier, FeatureInitMap()};
+    DeviceGroupEncFX2 group{carrier, registry, std::make_shared<platform::usb::SocketBackend>(dir.path()),
+                            FeatureInitMap()};
 };
 
 TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndComesBackWhenReplugged) {
     auto instrument = std::make_unique<InProcessSim>(dir, runningInstrument(4711));
     Devices running = update();
     ASSERT_EQ(running.size(), 1u);
-    ASSERT_TRUE(waitUntil([] { return deviceTreeExists(4711); }));
+    ASSERT_TRUE(waitUntil([&] { return deviceTreeExists(registry, 4711); }));
 
     instrument.reset();
     expectDeviceFailure();
@@ -63,12 +64,12 @@ TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndCo
     running.clear();
     EXPECT_TRUE(update().empty());
     EXPECT_EQ(group.deviceCount(), 0u);
-    EXPECT_FALSE(deviceTreeExists(4711));
+    EXPECT_FALSE(deviceTreeExists(registry, 4711));
 
     instrument = std::make_unique<InProcessSim>(dir, runningInstrument(4711));
     running = update();
     ASSERT_EQ(running.size(), 1u);
-    EXPECT_TRUE(waitUntil([] { return deviceTreeExists(4711); }));
+    EXPECT_TRUE(waitUntil([&] { return deviceTreeExists(registry, 4711); }));
     for (const auto& device : running) device->stop();
     EXPECT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
 }
@@ -78,15 +79,15 @@ TEST_F(HotPlugTest, TwoInstrumentsRunSideBySideAndOneLeavingDoesNotDisturbTheOth
     InProcessSim second(dir, runningInstrument(22));
     Devices running = update();
     ASSERT_EQ(running.size(), 2u);
-    ASSERT_TRUE(waitUntil([] { return deviceTreeExists(21) && deviceTreeExists(22); }));
+    ASSERT_TRUE(waitUntil([&] { return deviceTreeExists(registry, 21) && deviceTreeExists(registry, 22); }));
 
     first.reset();
     expectDeviceFailure();
     ASSERT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
     running.erase(running.begin());
     EXPECT_TRUE(update().empty());
-    EXPECT_FALSE(deviceTreeExists(21));
-    EXPECT_TRUE(deviceTreeExists(22));
+    EXPECT_FALSE(deviceTreeExists(registry, 21));
+    EXPECT_TRUE(deviceTreeExists(registry, 22));
     EXPECT_FALSE(running[0]->isFinished());
     EXPECT_FALSE(carrier.isFull());
     running[0]->stop();

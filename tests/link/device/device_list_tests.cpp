@@ -20,7 +20,7 @@ protected:
     }
 
     FakeBus bus;
-    std::shared_ptr<impl::DeviceListImpl> list = impl::DeviceListImpl::create();
+    std::shared_ptr<impl::DeviceListImpl> list = impl::DeviceListImpl::create(bus.backend);
     std::shared_ptr<DeviceID> held;
 };
 

@@ -43,12 +43,12 @@ class DeviceLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         instrument = &bus.plug("/fake/lq3", kSerial);
-        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id, FeatureInitMap());
+        device = std::make_shared<DeviceEncFX2>(carrier, registry, instrument->id, bus.backend, FeatureInitMap());
         impl().setLoopTimingForTest(fastTiming());
     }
     void TearDown() override {
         device.reset();
-        EXPECT_FALSE(deviceTreeExists(kSerial)) << "the device object's tree outlived it";
+        EXPECT_FALSE(deviceTreeExists(registry, kSerial)) << "the device object's tree outlived it";
     }
 
     impl::DeviceEncFX2Impl& impl() { return device->impl(); }
@@ -92,6 +92,7 @@ protected:
 
     FakeBus bus;
     FakeInstrument* instrument = nullptr;
+    TreeRegistry registry;
     exception::ExceptionCarrier carrier;
     std::shared_ptr<DeviceEncFX2> device;
 };
@@ -100,7 +101,7 @@ TEST_F(DeviceLoopTest, TheStartStepReadsTheSerialMakesTheTreeAndKeepsARunningDes
     test::LogCapture log;
     startWithDesignRunning();
     EXPECT_EQ(impl().serial(), kSerial);
-    EXPECT_TRUE(deviceTreeExists(kSerial));
+    EXPECT_TRUE(deviceTreeExists(registry, kSerial));
     EXPECT_FALSE(impl().programmed());
     EXPECT_EQ(state().sigInRewriteState, SigInRewriteState::Idle);
     EXPECT_TRUE(log.contains("Firmware Version: 2.5."));
@@ -112,7 +113,7 @@ TEST_F(DeviceLoopTest, AnFpgaWithoutDesignOrWithProgAlwaysIsProgrammed) {
     for (bool progAlways : {false, true}) {
         SCOPED_TRACE(progAlways);
         device.reset();
-        device = std::make_shared<DeviceEncFX2>(carrier, instrument->id, FeatureInitMap());
+        device = std::make_shared<DeviceEncFX2>(carrier, registry, instrument->id, bus.backend, FeatureInitMap());
         if (progAlways) deliver(messageRun(0x1000, 1));
         device->setProgAlways(progAlways);
         impl().pre();
@@ -124,7 +125,7 @@ TEST_F(DeviceLoopTest, AnFpgaWithoutDesignOrWithProgAlwaysIsProgrammed) {
 TEST_F(DeviceLoopTest, DifferingSerialSourcesAreReportedAsAWarning) {
     FakeInstrument& other = bus.plug("/fake/other", 77);
     device.reset();
-    device = std::make_shared<DeviceEncFX2>(carrier, other.id, FeatureInitMap());
+    device = std::make_shared<DeviceEncFX2>(carrier, registry, other.id, bus.backend, FeatureInitMap());
     other.device->pushRead(Reply{0, Completion::pending, messageRun(0x1000, 1)});
     test::LogCapture log;
     impl().pre();
@@ -155,7 +156,7 @@ TEST_F(DeviceLoopTest, AReplyGoesStraightToItsSessionOnlyWhenNothingQueuedCouldB
     const std::shared_ptr<QVFifo> output = impl().outputFifo();
     test::drainRecords(*output);
     std::vector<uint16_t> delivered;
-    setDirectReplyDeliverer([&](const Endpoint& endpoint, const uint8_t* record, uint32_t) {
+    registry.setDirectReplyDeliverer([&](const Endpoint& endpoint, const uint8_t* record, uint32_t) {
         EXPECT_EQ(endpoint.id, state().statsEPIds[STATS_BYTES_SENT]);
         delivered.push_back(getValueRecordHeader(record).sequenceTag);
         return true;
@@ -182,7 +183,7 @@ TEST_F(DeviceLoopTest, AReplyGoesStraightToItsSessionOnlyWhenNothingQueuedCouldB
     ASSERT_EQ(ReturnParamValueInteger(*output, 0, kUnsolicitedSessionTag, 0, VALUE_FLAG_CHANGED, 5), QV_NO_ERROR);
     postGet(2);
     impl().run();
-    setDirectReplyDeliverer(nullptr);
+    registry.setDirectReplyDeliverer(nullptr);
     EXPECT_EQ(delivered, std::vector<uint16_t>{1});
     const auto queued = test::drainRecords(*output);
     ASSERT_GE(queued.size(), 2u);
