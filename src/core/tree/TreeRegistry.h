@@ -5,6 +5,7 @@
 #include "core/tree/SessionClient.h"
 #include "core/tree/TreeNode.h"
 #include "core/tree/WakeSignal.h"
+#include "platform/thread/ThreadSafety.h"
 
 #include <atomic>
 #include <chrono>
@@ -88,21 +89,21 @@ private:
     const TreeNode::Ptr root_;
     std::shared_timed_mutex treeStructureMutex_;
     std::shared_timed_mutex treeSubscriptionMutex_;
-    DispatcherTreeMap dispatcherTreeMap_;
+    DispatcherTreeMap dispatcherTreeMap_ QV_GUARDED_BY(treeSubscriptionMutex_);
     WakeSignal wakeSignal_;
     std::shared_mutex sessionListMutex_;
-    SessionClientList sessionClientList_;
+    SessionClientList sessionClientList_ QV_GUARDED_BY(sessionListMutex_);
     std::atomic<int64_t> subscriptionLockTimeoutMs_{6000};
 
     std::mutex failedMutex_;
-    std::vector<FailedRequest> failed_;
+    std::vector<FailedRequest> failed_ QV_GUARDED_BY(failedMutex_);
     // Lets the dispatcher skip the lock on every pass while nothing failed.
     std::atomic<bool> anyFailed_{false};
 
     mutable std::mutex hookMutex_;
-    TreeNoticeSink noticeSink_;
-    DeviceUpdateHook deviceUpdate_;
-    std::shared_ptr<const DirectReplyDeliverer> directReplyDeliverer_;
+    TreeNoticeSink noticeSink_ QV_GUARDED_BY(hookMutex_);
+    DeviceUpdateHook deviceUpdate_ QV_GUARDED_BY(hookMutex_);
+    std::shared_ptr<const DirectReplyDeliverer> directReplyDeliverer_ QV_GUARDED_BY(hookMutex_);
 };
 
 }  // namespace tarnix
