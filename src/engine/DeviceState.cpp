@@ -128,7 +128,7 @@ bool DeviceStateSetStats(DeviceAccess& device, int value, double stat) {
     if (s == QV_NO_ERROR) return true;
     // A momentarily full output FIFO only loses this report; the next one follows.
     if (s == QV_OVERFLOW) return false;
-    QV_THROW(QVDeviceException((boost::format("Can't get stats, error %i") % s).str()));
+    QV_THROW(QVDeviceException((boost::format("Can't get stats, error %i") % s.code()).str()));
 }
 
 QV_STATUS DeviceStateRequestEP(DeviceAccess& device, int epId) {

@@ -70,7 +70,7 @@ QV_STATUS sendMarkedEndpoints(DeviceAccess& device, DeviceState& state) {
         QV_STATUS s = registerAddressOf(state.features, *ep, address) ? sendEndpoint(device, ep, address)
                                                                       : dropMarks(device, *ep);
         if (s == QV_NO_ERROR) continue;
-        QVLOG_LIMITED(logging::error) << "Can't send endpoint (EPId=" << id << "), status " << s
+        QVLOG_LIMITED(logging::error) << "Can't send endpoint (EPId=" << id << "), status " << s.code()
                               << "; its pending write and request are dropped.";
         dropMarks(device, *ep);
         if (!first) first = s;

@@ -184,7 +184,7 @@ void DeviceEncFX2Impl::dispatchMessage(uint32_t address, uint32_t length, uint32
         QVLOG_LIMITED(logging::error) << boost::format(
                                      "Can't handle data, handlerStatus=%04x, Address=%08x, Length=%u "
                                      "(MessageCount=%u)") %
-                                     status % address % length % count;
+                                     status.code() % address % length % count;
     }
 }
 
