@@ -49,10 +49,11 @@ QV_STATUS DispatcherSubscribeNode(SessionClient* client, int subscribe, const Tr
                                   << ", canceling command execution.";
             return QV_COMMAND_SERVER_FAILED;
         }
+        // Adding and removing a client cannot fail.
         if (subscribe == 1)
-            EndpointAddClient(endpoint, client);
+            EndpointAddClient(endpoint, client).ignore();
         else
-            EndpointRemoveClient(client, endpoint);
+            EndpointRemoveClient(client, endpoint).ignore();
     }
     for (const TreeNode::Ptr& child : node->children())
         if (QV_STATUS status = DispatcherSubscribeNode(client, subscribe, child)) return status;
@@ -70,7 +71,8 @@ QV_STATUS DispatcherRemoveClient(SessionClient* client) {
     boost::unique_lock<boost::shared_mutex> subscriptionLock(getTreeSubscriptionMutex());
     boost::unique_lock<boost::shared_mutex> sessionListLock(getSessionListMutex());
     for (const auto& tree : getDispatcherTreeMap())
-        for (const auto& endpoint : tree.second->endpoints) EndpointRemoveClient(client, endpoint.second);
+        // Removing a client cannot fail.
+        for (const auto& endpoint : tree.second->endpoints) EndpointRemoveClient(client, endpoint.second).ignore();
     getSessionClientList().unlink(*client);
     return QV_NO_ERROR;
 }
