@@ -13,7 +13,7 @@ namespace bench {
 class NullDevice : public DeviceAccess {
 public:
     NullDevice() : output_(std::make_shared<BufferFifo<65536, 1048576>>()), request_(std::make_shared<BufferFifo<1024, 65536>>()) {}
-    ~NullDevice() override { DeviceStateDestroy(*this); }
+    ~NullDevice() override { DeviceStateDestroy(*this).ignore(); }
     void queueWriteBegin(uint32_t, uint32_t) override {}
     void queueWriteData(const uint8_t*, uint32_t) override {}
     void queueRequestData(uint32_t, uint32_t) override {}

@@ -39,7 +39,7 @@ struct CountingSession : SessionActionsInterface {
             return 0;
         };
     }
-    ~CountingSession() override { DispatcherRemoveClient(&client); }
+    ~CountingSession() override { DispatcherRemoveClient(&client).ignore(); }
     InterfaceType getInterface() const override { return INTERFACE_TEXT; }
     void requestInterface(InterfaceType) override {}
     void close() override {}
@@ -65,16 +65,16 @@ void ValueChangesToSubscribers(benchmark::State& state) {
         auto node = std::make_shared<TreeNode>();
         applyNodeIdentity(*node, "X", NodeNameKind::Plain, 1, 99);
         TreeNode::addChild(creator.getNode(), node);
-        DispatcherTreeAddEndpoint(tree, node, 0, &id);
+        DispatcherTreeAddEndpoint(tree, node, 0, &id).ignore();
     }
     std::vector<std::unique_ptr<CountingSession>> sessions;
     for (int i = 0; i < state.range(0); ++i) {
         sessions.emplace_back(new CountingSession(uint16_t(100 + i)));
         boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
-        EndpointAddClient(tree->endpoints.at(id), &sessions.back()->client);
+        EndpointAddClient(tree->endpoints.at(id), &sessions.back()->client).ignore();
     }
     for (auto _ : state) {
-        ReturnParamValueDouble(*output, 0, kUnsolicitedSessionTag, uint32_t(id), VALUE_FLAG_CHANGED, 1.5);
+        ReturnParamValueDouble(*output, 0, kUnsolicitedSessionTag, uint32_t(id), VALUE_FLAG_CHANGED, 1.5).ignore();
         benchmark::DoNotOptimize(dispatcher.impl().pass(false));
     }
     state.SetItemsProcessed(state.iterations());

@@ -40,7 +40,7 @@ namespace tarnix {
 
 // Status word of the device engine, the node handlers and the dispatcher
 // tree.
-class QV_STATUS {
+class [[nodiscard]] QV_STATUS {
 public:
     constexpr QV_STATUS() noexcept = default;
     // Implicit, so that `return QV_ITEM_EXISTS;` and `status == QV_NO_ERROR` read as before.

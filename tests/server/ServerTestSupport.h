@@ -183,9 +183,9 @@ private:
             boost::shared_lock<boost::shared_mutex> lock(getTreeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(set, "", path);
-            if (verb == "get") DispatcherPostGetRequest(++sequence_, *getClient(), set);
-            if (verb == "set") DispatcherPostSetInteger(++sequence_, *getClient(), set, std::stoi(rest.substr(space)));
-            if (verb == "subs") DispatcherSubscribeNodeSet(getClient(), 1, set);
+            if (verb == "get") DispatcherPostGetRequest(++sequence_, *getClient(), set).ignore();
+            if (verb == "set") DispatcherPostSetInteger(++sequence_, *getClient(), set, std::stoi(rest.substr(space))).ignore();
+            if (verb == "subs") DispatcherSubscribeNodeSet(getClient(), 1, set).ignore();
             say("ok " + verb + "\n");
         }
     }

@@ -52,7 +52,7 @@ public:
         client.sessionId = sessionId;
         client.context = this;
     }
-    ~FakeSession() override { DispatcherRemoveClient(&client); }
+    ~FakeSession() override { DispatcherRemoveClient(&client).ignore(); }
 
     InterfaceType getInterface() const override { return current; }
     void requestInterface(InterfaceType type) override { requested.push_back(type); }

@@ -46,7 +46,7 @@ public:
         boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().append(client);
     }
-    ~BinarySession() override { DispatcherRemoveClient(&client); }
+    ~BinarySession() override { DispatcherRemoveClient(&client).ignore(); }
 
     InterfaceType getInterface() const override { return INTERFACE_BINARY; }
     void requestInterface(InterfaceType) override {}
@@ -112,7 +112,7 @@ protected:
     }
     void subscribe(BinarySession& session, int node) {
         boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
-        EndpointAddClient(nodes_[size_t(node)]->endpoint(), &session.client);
+        EXPECT_EQ(EndpointAddClient(nodes_[size_t(node)]->endpoint(), &session.client), QV_NO_ERROR);
     }
     uint32_t passes(int count, bool streamPass = false) {
         uint32_t handled = 0;

@@ -43,7 +43,7 @@ public:
         boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
         getSessionClientList().append(client);
     }
-    ~RecordingSession() override { DispatcherRemoveClient(&client); }
+    ~RecordingSession() override { DispatcherRemoveClient(&client).ignore(); }
 
     InterfaceType getInterface() const override { return InterfaceType(client.interfaceType.load()); }
     void requestInterface(InterfaceType) override {}
@@ -78,7 +78,7 @@ protected:
             applyNodeIdentity(*node, name, NodeNameKind::Plain, 1, 99);
             TreeNode::addChild(creator.getNode(), node);
             int32_t id = -1;
-            DispatcherTreeAddEndpoint(tree, node, 0, &id);
+            EXPECT_EQ(DispatcherTreeAddEndpoint(tree, node, 0, &id), QV_NO_ERROR);
             ids.push_back(id);
             nodes.push_back(node);
         }
@@ -92,7 +92,7 @@ protected:
 
     void subscribe(RecordingSession& s, int node) {
         boost::unique_lock<boost::shared_mutex> lock(getTreeSubscriptionMutex());
-        EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client);
+        EXPECT_EQ(EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client), QV_NO_ERROR);
     }
     void push(uint16_t seq, uint16_t session, int32_t id, uint16_t flags, int64_t value) {
         ASSERT_EQ(ReturnParamValueInteger(*output, seq, session, uint32_t(id), flags, value), QV_NO_ERROR);
@@ -244,7 +244,7 @@ TEST_F(DispatcherFixture, RecordsOfRemovedEndpointsAreConsumed) {
     push(1, 51, ids[0] + 100, VALUE_FLAG_CHANGED, 1);  // never handed out
     {
         DispatcherTreeLocker lock(tree);
-        DispatcherTreeRemoveNodeChildren(tree, nodes[1]);
+        EXPECT_EQ(DispatcherTreeRemoveNodeChildren(tree, nodes[1]), QV_NO_ERROR);
     }
     push(2, 51, ids[1], VALUE_FLAG_REPLY_ONLY, 2);  // removed
     push(3, 51, ids[0], VALUE_FLAG_REPLY_ONLY, 3);

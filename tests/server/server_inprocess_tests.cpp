@@ -173,14 +173,14 @@ TEST_F(RunningServer, DeviceTreesComingAndGoingAreReportedOnTrees) {
         DispatcherTreeCreator creator(TreeId::device(777), output, request);
         tree = creator.getTree();
         // Raised under the lock: delivered once the lock is released.
-        DispatcherNotifyDeviceConnected(creator.getNode());
+        EXPECT_EQ(DispatcherNotifyDeviceConnected(creator.getNode()), QV_NO_ERROR);
     }
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 1 DEV777\n"));
-    DispatcherNotifyTreeChanged(tree->root);
+    EXPECT_EQ(DispatcherNotifyTreeChanged(tree->root), QV_NO_ERROR);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 2 DEV777\n"));
     TreeNode::Ptr root = tree->root;
     { DispatcherTreeRemover remover(tree); }
-    DispatcherNotifyDeviceDisconnected(root);
+    EXPECT_EQ(DispatcherNotifyDeviceDisconnected(root), QV_NO_ERROR);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 0 DEV777\n"));
 }
 

@@ -29,7 +29,7 @@ void buildDevice(const DispatcherTreeLock& lock) {
 
 class TextSessionTest : public ::testing::Test {
 protected:
-    TextSessionTest() : tree_(TreeId::device(kSerial), buildDevice), text_(session_) { text_.greet(); }
+    TextSessionTest() : tree_(TreeId::device(kSerial), buildDevice), text_(session_) { text_.greet().ignore(); }
 
     // Feeds the text as one chunk and returns what the protocol wrote.
     std::string send(const std::string& text) {

@@ -60,7 +60,7 @@ void runDevice(uint32_t serial, Clock::time_point end, std::atomic<int>& cycles)
             DispatcherTreeCreator creator(TreeId::device(serial), std::make_shared<test::SmallFifo>(), requests);
             test::buildDemoDevice(creator, 4);
             DispatcherTreeBufferEndpoint(creator.getTree(), 2, DATATYPE_DEMODSAMPLE);
-            DispatcherNotifyDeviceConnected(creator.getNode());
+            EXPECT_EQ(DispatcherNotifyDeviceConnected(creator.getNode()), QV_NO_ERROR);
             tree = creator.getTree();
         }
         for (int pass = 0; pass < 20; ++pass) {
@@ -70,17 +70,17 @@ void runDevice(uint32_t serial, Clock::time_point end, std::atomic<int>& cycles)
         {
             DispatcherTreeLocker locker(tree);
             TreeNode::Ptr demods = locker.getNode()->childAt(0);
-            DispatcherTreeRemoveNodeChildren(tree, demods);
+            EXPECT_EQ(DispatcherTreeRemoveNodeChildren(tree, demods), QV_NO_ERROR);
             for (int i = 0; i < 2; ++i) {
                 TreeNode::Ptr instance = test::addNode(demods, "");
                 test::addLeaf(tree, instance, "RATE");
             }
-            DispatcherNotifyTreeChanged(locker.getNode());
+            EXPECT_EQ(DispatcherNotifyTreeChanged(locker.getNode()), QV_NO_ERROR);
         }
         test::drainRecords(*requests);
         TreeNode::Ptr root = tree->root;
         { DispatcherTreeRemover remover(tree); }
-        DispatcherNotifyDeviceDisconnected(root);
+        EXPECT_EQ(DispatcherNotifyDeviceDisconnected(root), QV_NO_ERROR);
         ++cycles;
     }
 }
@@ -102,12 +102,12 @@ void runSession(uint16_t id, Clock::time_point end, std::atomic<int>& requests) 
             NodeSet set;
             DispatcherResolvePathList(set, "", paths[round % 4]);
             EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(&client, round % 2, set));
-            DispatcherPostSetDouble(uint16_t(round), client, set, round * 0.5);
-            DispatcherPostGetRequest(uint16_t(round), client, set);
+            EXPECT_EQ(DispatcherPostSetDouble(uint16_t(round), client, set, round * 0.5), QV_NO_ERROR);
+            EXPECT_EQ(DispatcherPostGetRequest(uint16_t(round), client, set), QV_NO_ERROR);
             NodeSetCountEndpoints(set);
         }
         if (++round % 50 == 0) {
-            DispatcherRemoveClient(&client);
+            EXPECT_EQ(DispatcherRemoveClient(&client), QV_NO_ERROR);
             boost::unique_lock<boost::shared_mutex> lock(getSessionListMutex());
             getSessionClientList().append(client);
         }
@@ -116,7 +116,7 @@ void runSession(uint16_t id, Clock::time_point end, std::atomic<int>& requests) 
         // structure lock so busy that tree changes would wait a long time.
         std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
-    DispatcherRemoveClient(&client);
+    EXPECT_EQ(DispatcherRemoveClient(&client), QV_NO_ERROR);
 }
 
 // The dispatcher's pass: the registry, endpoint tables and subscriber lists

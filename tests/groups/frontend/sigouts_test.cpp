@@ -206,7 +206,7 @@ TEST_F(SigOutsTest, RangeCommandThatCannotBeQueuedIsLoggedAndTheWriteGoesOn) {
              state().cmd.dataSize = 0x400;
              state().cmd.ready = false;
              while (state().cmd.queue.size() < DeviceStateCmd::kMaxEntries)
-                 DeviceStateCmdRequest(dev, nullptr, nullptr, nullptr, 99, 0, nullptr, 0);
+                 EXPECT_EQ(DeviceStateCmdRequest(dev, nullptr, nullptr, nullptr, 99, 0, nullptr, 0), QV_NO_ERROR);
          },
          QV_OVERFLOW},
     };

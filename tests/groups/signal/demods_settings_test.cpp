@@ -31,7 +31,7 @@ TEST_F(DemodsSettingsTest, InitMakesTheLeavesAndRequestsEightWordsPerDemodulator
     EXPECT_EQ(state().groups.signalPath.demodBlockStride, kSettingsStride);
     EXPECT_EQ(state().groups.signalPath.demodBlockAttribute, 0x5Au);
     int row = -1;
-    FeatureMapRowOf(settings, state().features, &row);
+    EXPECT_EQ(FeatureMapRowOf(settings, state().features, &row), QV_NO_ERROR);
     EXPECT_EQ(state().groups.signalPath.demodBlockRow, row);
 
     const char* names[] = {"ADCSELECT", "ORDER", "TIMECONSTANT", "RATE", "TRIGGER",
