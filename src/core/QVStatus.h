@@ -7,39 +7,14 @@
 // with a QV_STATUS, and its caller hands the status on to whoever asked. A
 // status is therefore never dropped silently: QV_STATUS is [[nodiscard]], and
 // a caller that has nobody to hand it to says so with ignore().
-#include <cstdint>
+#include "wire/QvStatusCodes.h"
 
-enum : uint32_t {
-    QV_NO_ERROR = 0x0000,
-    QV_WARN_GENERAL = 0x4000,
-    QV_UNDERRUN = 0x4001,
-    QV_OVERFLOW = 0x4002,
-    QV_VALUE_NOT_FOUND = 0x4003,
-    QV_ERR_GENERAL = 0x8000,
-    QV_USB_FAILED = 0x8001,
-    QV_ALLOC_FAILED = 0x8002,
-    QV_MUTEX_INIT_FAILED = 0x8003,
-    QV_MUTEX_DESTROY_FAILED = 0x8004,
-    QV_MUTEX_LOCK = 0x8005,
-    QV_MUTEX_UNLOCK = 0x8006,
-    QV_THREAD_START_FAILED = 0x8007,
-    QV_THREAD_JOIN_FAILED = 0x8008,
-    QV_SOCKET_INIT_FAILED = 0x8009,
-    QV_SOCKET_CONNECT_FAILED = 0x800A,
-    QV_HOST_NOT_FOUND = 0x800B,
-    QV_CONNECTION_INVALID = 0x800C,
-    QV_COMMAND_TIMEOUT = 0x800D,
-    QV_COMMAND_INTERNAL = 0x800E,
-    QV_COMMAND_SERVER_FAILED = 0x800F,
-    QV_BUFFER_TOO_SMALL = 0x8010,
-    QV_FILE_FAILED = 0x8011,
-    QV_ITEM_EXISTS = 0x8012,
-};
+#include <cstdint>
 
 namespace tarnix {
 
 // Status word of the device engine, the node handlers and the dispatcher
-// tree.
+// tree; the codes are the shared table's (QV_NO_ERROR ...).
 class [[nodiscard]] QV_STATUS {
 public:
     constexpr QV_STATUS() noexcept = default;
