@@ -18,7 +18,7 @@ public:
         : DeviceAccess(FeatureInitMap()),
           output_(std::make_shared<BufferFifo<65536, 1048576>>()),
           request_(std::make_shared<BufferFifo<1024, 65536>>()) {}
-    ~NullDevice() override { DeviceStateDestroy(*this); }
+    ~NullDevice() override { DeviceStateDestroy(*this).ignore(); }
     void queueWriteBegin(uint32_t, uint32_t) override {}
     void queueWriteData(const uint8_t*, uint32_t) override {}
     void queueRequestData(uint32_t, uint32_t) override {}

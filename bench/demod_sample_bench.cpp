@@ -36,7 +36,7 @@ bool buildGroup(NullDevice& device, FeatureInitFunc init, const std::vector<Feat
     DeviceState& state = *device.deviceState();
     DispatcherTreeLocker lock(state.tree);
     DeviceStateNodeGroup* group = nullptr;
-    DeviceStateGetNodeGroup<G>(device, &group, lock.getNode());
+    DeviceStateGetNodeGroup<G>(device, &group, lock.getNode()).ignore();
     return init(device, group, group->node, 2, items, int(items.size())) == QV_NO_ERROR;
 }
 
@@ -62,9 +62,9 @@ void BM_DemodSamples(benchmark::State& bench) {
     Feature* settings = nullptr;
     Feature* samples = nullptr;
     Feature* mods = nullptr;
-    FeatureMapInsert(state.features, kSettings, kDemods, kSlotBytes, 0, "DEMODS  ", &settings);
-    FeatureMapInsert(state.features, kSamples, 2 * kDemods, kSlotBytes, 0, "DEMODS  ", &samples);
-    FeatureMapInsert(state.features, kModulators, 2, 0x20, 0, "MODS    ", &mods);
+    FeatureMapInsert(state.features, kSettings, kDemods, kSlotBytes, 0, "DEMODS  ", &settings).ignore();
+    FeatureMapInsert(state.features, kSamples, 2 * kDemods, kSlotBytes, 0, "DEMODS  ", &samples).ignore();
+    FeatureMapInsert(state.features, kModulators, 2, 0x20, 0, "MODS    ", &mods).ignore();
     familyDataOf(state).shared.auxInputCount = 1;
     if (!buildGroup<LQ3::Mods>(device, ModsFeatureInit, {mods}) ||
         !buildGroup<LQ3::Demods>(device, DemodsFeatureInit, {settings, samples})) {

@@ -47,13 +47,13 @@ void BM_HandleData4KiB(benchmark::State& bench) {
     }
     DeviceState& state = *device.deviceState();
     Feature* item = nullptr;
-    FeatureMapInsert(state.features, kBase, kInstances, kStride, 0, "BENCH   ", &item);
+    FeatureMapInsert(state.features, kBase, kInstances, kStride, 0, "BENCH   ", &item).ignore();
     // Further blocks, so that lookups search a realistically filled map.
-    for (uint32_t i = 1; i < 40; ++i) FeatureMapInsert(state.features, kBase + i * 0x10000, 8, 0x100, 0, "OTHER   ");
+    for (uint32_t i = 1; i < 40; ++i) FeatureMapInsert(state.features, kBase + i * 0x10000, 8, 0x100, 0, "OTHER   ").ignore();
     {
         DispatcherTreeLocker lock(state.tree);
         DeviceStateNodeGroup* group = nullptr;
-        DeviceStateGetNodeGroup<BenchLeaf>(device, &group, lock.getNode());
+        DeviceStateGetNodeGroup<BenchLeaf>(device, &group, lock.getNode()).ignore();
         const int row = DeviceStateRowOf(device, item);
         for (uint32_t instance = 0; instance < kInstances; ++instance)
             for (int field = 0; field < 4; ++field) {

@@ -40,7 +40,7 @@ struct CountingSession : SessionActionsInterface {
             return 0;
         };
     }
-    ~CountingSession() override { DispatcherRemoveClient(server.treeRegistry(), &client); }
+    ~CountingSession() override { DispatcherRemoveClient(server.treeRegistry(), &client).ignore(); }
     InterfaceType getInterface() const override { return INTERFACE_TEXT; }
     void requestInterface(InterfaceType) override {}
     void close() override {}
@@ -69,16 +69,16 @@ void ValueChangesToSubscribers(benchmark::State& state) {
         auto node = std::make_shared<TreeNode>();
         applyNodeIdentity(*node, "X", NodeNameKind::Plain, 1, 99);
         TreeNode::addChild(creator.getNode(), node);
-        DispatcherTreeAddEndpoint(tree, node, 0, &id);
+        DispatcherTreeAddEndpoint(tree, node, 0, &id).ignore();
     }
     std::vector<std::unique_ptr<CountingSession>> sessions;
     for (int i = 0; i < state.range(0); ++i) {
         sessions.emplace_back(new CountingSession(context, uint16_t(100 + i)));
         std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
-        EndpointAddClient(tree->endpoints.at(id), &sessions.back()->client);
+        EndpointAddClient(tree->endpoints.at(id), &sessions.back()->client).ignore();
     }
     for (auto _ : state) {
-        ReturnParamValueDouble(*output, 0, kUnsolicitedSessionTag, uint32_t(id), VALUE_FLAG_CHANGED, 1.5);
+        ReturnParamValueDouble(*output, 0, kUnsolicitedSessionTag, uint32_t(id), VALUE_FLAG_CHANGED, 1.5).ignore();
         benchmark::DoNotOptimize(dispatcher.impl().pass(false));
     }
     state.SetItemsProcessed(state.iterations());

@@ -41,7 +41,7 @@ public:
             for (int i = 0; i < kInstances; ++i) {
                 TreeNode::Ptr instance = addNode(groupNode, nullptr, 1);
                 for (const char* leaf : kLeaves)
-                    DispatcherTreeAddEndpoint(creator.getTree(), addNode(instance, leaf, 1), 0, nullptr);
+                    DispatcherTreeAddEndpoint(creator.getTree(), addNode(instance, leaf, 1), 0, nullptr).ignore();
             }
         }
         tree_ = creator.getTree();

@@ -6,33 +6,11 @@ constexpr int32_t kKindSuccess = 0;
 constexpr int32_t kKindWarning = 0x4000;
 constexpr int32_t kKindError = 0x8000;
 
-// Success, then the warnings from 0x4000, then the errors from 0x8000.
-constexpr const char* kStatusTexts[] = {
-    "Success (no error)",
-    "Warning (general)",
-    "FIFO Underrun",
-    "FIFO Overflow",
-    "Value or Node not found",
-    "Error (general)",
-    "USB Communication failed",
-    "Memory allocation failed",
-    "Unable to initialize mutex",
-    "Unable to destroy mutex",
-    "Unable to lock mutex",
-    "Unable to unlock mutex",
-    "Unable to start thread",
-    "Unable to join thread",
-    "Can't initialize socket",
-    "Unable to connect socket",
-    "Hostname not found",
-    "Connection invalid",
-    "Command timed out",
-    "Command internally failed",
-    "Command failed in server",
-    "Provided Buffer is too small",
-    "Can't open file or read from it",
-    "There is already a similar item",
-};
+// Success, then the warnings from 0x4000, then the errors from 0x8000: the
+// table's order.
+#define QV_STATUS_TEXT(name, code, text) text,
+constexpr const char* kStatusTexts[] = {QV_STATUS_TABLE(QV_STATUS_TEXT)};
+#undef QV_STATUS_TEXT
 constexpr unsigned kFirstWarningIndex = 1;
 constexpr unsigned kFirstErrorIndex = 5;
 constexpr const char* kUnknownText = "Unknown Error Code";

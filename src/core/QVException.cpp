@@ -7,7 +7,7 @@ namespace tarnix {
 const char* const kErrorBannerStars = "**********************************************";
 
 QVException::QVException(QV_STATUS status)
-    : message_("QVException with status code: " + std::to_string(static_cast<unsigned long>(status))) {}
+    : message_("QVException with status code: " + std::to_string(static_cast<unsigned long>(status.code()))) {}
 
 std::string describeCurrentException() {
     if (!std::current_exception()) return "<empty>";

@@ -212,7 +212,7 @@ QV_STATUS ReturnParamRequestFailed(QVFifo& fifo, uint16_t sequenceTag, uint16_t 
         header(sequenceTag, sessionTag, endpointId, DATATYPE_REQUEST_FAILED, VALUE_FLAG_REPLY_ONLY);
     return writeRecord(fifo, BOOST_CURRENT_FUNCTION, kValueRecordFailedSize, [&](uint8_t* p) {
         putValueRecordHeader(p, h);
-        le::put32(p + kValueRecordValueOffset, failure);
+        le::put32(p + kValueRecordValueOffset, failure.code());
     });
 }
 

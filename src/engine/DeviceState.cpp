@@ -71,15 +71,18 @@ QV_STATUS DeviceStateCreate(DeviceAccess& device) {
 
     try {
         if (QV_STATUS s = DeviceStateCreateDeviceTree(device)) {
-            DeviceStateDestroy(device);
+            // The first failure is the answer; the clean-up's own status adds nothing.
+            DeviceStateDestroy(device).ignore();
             return s;
         }
     } catch (...) {
-        DeviceStateDestroy(device);
+        // The exception is the answer; the clean-up's own status adds nothing.
+        DeviceStateDestroy(device).ignore();
         throw;
     }
     if (QV_STATUS s = DeviceStateFeatureInit(device)) {
-        DeviceStateDestroy(device);
+        // The first failure is the answer; the clean-up's own status adds nothing.
+        DeviceStateDestroy(device).ignore();
         return s;
     }
     if (state.apertureLength != 0 && !state.apertureTag.empty()) state.bootStep = BootStep::Start;
@@ -128,7 +131,7 @@ bool DeviceStateSetStats(DeviceAccess& device, int value, double stat) {
     if (s == QV_NO_ERROR) return true;
     // A momentarily full output FIFO only loses this report; the next one follows.
     if (s == QV_OVERFLOW) return false;
-    QV_THROW(QVDeviceException((boost::format("Can't get stats, error %i") % s).str()));
+    QV_THROW(QVDeviceException((boost::format("Can't get stats, error %i") % s.code()).str()));
 }
 
 QV_STATUS DeviceStateRequestEP(DeviceAccess& device, int epId) {
@@ -142,7 +145,8 @@ QV_STATUS DeviceStateRequestEP(DeviceAccess& device, int epId) {
 QV_STATUS DeviceStateClearAwaiting(DeviceAccess& device, int epId) {
     DeviceState& state = stateOf(device);
     const uint32_t before = state.epNodes.awaitingCount;
-    DeviceStateEPNodesClearAwaiting(state.epNodes, epId);
+    // Clearing the awaiting mark cannot fail.
+    DeviceStateEPNodesClearAwaiting(state.epNodes, epId).ignore();
     // A batch of requests that was not opened through DeviceStateRequestEP must
     // not drive the counter below zero.
     if (before == 1 && state.epNodes.awaitingCount == 0 && state.initCounter > 0) {

@@ -60,7 +60,8 @@ QV_STATUS DeviceStateCmdSendNext(DeviceAccess& device) {
     const CmdEntry& head = cmd.queue.front();
     // Payload, argument, then the command word last: writing it starts the command.
     if (!head.payload.empty())
-        DeviceStateCmdWriteWords(cmd.dataAddress, head.payload.data(), device, uint32_t(head.payload.size()));
+        // Writing the words into the register image cannot fail.
+        DeviceStateCmdWriteWords(cmd.dataAddress, head.payload.data(), device, uint32_t(head.payload.size())).ignore();
     queueRegisterWord(device, cmd.argumentAddress, head.argument);
     queueRegisterWord(device, cmd.commandAddress, head.code);
     device.flush();
@@ -109,13 +110,14 @@ void DeviceStateCmdTimeout(DeviceAccess& device) {
         if (head.cleanup) head.cleanup(device, head.user);
     }
     cmd.inFlight = false;
-    DeviceStateCmdSendNext(device);
+    // A timeout has nobody to answer; a command left unsent waits for the next completion or a ready change.
+    DeviceStateCmdSendNext(device).ignore();
 }
 
 QV_STATUS DeviceStateCmdSetReady(DeviceAccess& device, bool ready) {
     QVLOG(logging::debug) << (ready ? "Setting DevState->Cmd.Ready to true." : "Setting DevState->Cmd.Ready to false.");
     stateOf(device).cmd.ready = ready;
-    if (ready) DeviceStateCmdSendNext(device);
+    if (ready) return DeviceStateCmdSendNext(device);
     return QV_NO_ERROR;
 }
 

@@ -31,11 +31,12 @@ EPNodePtr DeviceStateEPNodesAdd(DeviceStateEPNodes& table, int32_t epId, uint32_
 QV_STATUS DeviceStateEPNodesRemove(DeviceStateEPNodes& table, int32_t epId) {
     auto it = table.nodes.find(epId);
     if (it == table.nodes.end()) return QV_NO_ERROR;
-    DeviceStateEPNodesClearAwaiting(table, epId);
+    // Clearing the awaiting mark and resetting the node cannot fail.
+    DeviceStateEPNodesClearAwaiting(table, epId).ignore();
     DeviceStateEPNode& ep = *it->second;
     if (ep.freeData) ep.freeData(ep);
     ep.bytes.clear();
-    DeviceStateEPNodeReset(ep);
+    DeviceStateEPNodeReset(ep).ignore();
     table.nodes.erase(it);
     ++table.changeCounter;
     return QV_NO_ERROR;

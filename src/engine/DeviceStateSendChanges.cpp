@@ -70,9 +70,10 @@ QV_STATUS sendMarkedEndpoints(DeviceAccess& device, DeviceState& state) {
         QV_STATUS s = registerAddressOf(state.features, *ep, address) ? sendEndpoint(device, ep, address)
                                                                       : dropMarks(device, *ep);
         if (s == QV_NO_ERROR) continue;
-        QVLOG_LIMITED(logging::error) << "Can't send endpoint (EPId=" << id << "), status " << s
+        QVLOG_LIMITED(logging::error) << "Can't send endpoint (EPId=" << id << "), status " << s.code()
                               << "; its pending write and request are dropped.";
-        dropMarks(device, *ep);
+        // The endpoint's own failure is reported already.
+        dropMarks(device, *ep).ignore();
         if (!first) first = s;
     }
     return first;

@@ -59,7 +59,8 @@ void DeviceStateSetCurrentTime(DeviceAccess& device, EngineTime now) {
         if (!state.timers.isActive(timer) || timer->expiry > now) continue;
         auto callback = std::move(timer->callback);
         timer->callback = nullptr;
-        DeviceStateRemoveTimer(device, timer);
+        // The timer was taken from the active list just now; returning it to the pool cannot fail.
+        DeviceStateRemoveTimer(device, timer).ignore();
         if (callback) callback(device);
     }
 }

@@ -90,7 +90,8 @@ QV_STATUS locateBoardRegister(DeviceAccess& device, DeviceState& state, const st
     if (QV_STATUS s = FeatureMapInsert(state.features, state.boardRegisterAddress, 1, kBoardRegisterBytes,
                                        blockAddress | kLowAddressBits, kHwInfoItemName, &item))
         return s;
-    FeatureMapRowOf(item, state.features, &state.hwInfoRow);
+    // The item was inserted just now, so its row is found.
+    FeatureMapRowOf(item, state.features, &state.hwInfoRow).ignore();
     state.hwInfoItem = item;
     item->dataFunc = LQ3ProcessHwInfo;
     state.bootStep = BootStep::Board;
@@ -111,7 +112,8 @@ void DeviceStateBootstrapPoll(DeviceAccess& device) {
     if (state.bootStep == BootStep::Start) {
         // A discovery that was interrupted before its board register arrived
         // left the board-register item behind.
-        dropHwInfoItem(state);
+        // A row that is gone already is all the clean-up wants.
+        dropHwInfoItem(state).ignore();
         device.queueRequestData(state.apertureAddress, state.apertureLength);
         state.bootStep = BootStep::Aperture;
     }
@@ -152,7 +154,8 @@ QV_STATUS DeviceStateBootstrapAperture(DeviceAccess& device, uint32_t address, u
                                        state.apertureAddress | kLowAddressBits, kListItemName, &item))
         return s;
     state.featureListItem = item;
-    FeatureMapRowOf(item, state.features, &state.featureListRow);
+    // The item was inserted just now, so its row is found.
+    FeatureMapRowOf(item, state.features, &state.featureListRow).ignore();
     item->dataFunc = LQ3ProcessFeatureList;
     state.bootStep = BootStep::List;
     requestWholeList(device, state);

@@ -162,7 +162,8 @@ QV_STATUS FeatureMapSort(FeatureMap& map) {
 
 QV_STATUS FeatureMapLookup(FeatureMap& map, uint32_t address, uint32_t length, Feature** item, uint32_t* instance,
                            const FeatureMapSubfeature** subs, uint32_t* n) {
-    if (!map.sorted) FeatureMapSort(map);
+    // Sorting cannot fail.
+    if (!map.sorted) FeatureMapSort(map).ignore();
     auto notFound = [&]() {
         if (item) *item = nullptr;
         if (instance) *instance = 0;

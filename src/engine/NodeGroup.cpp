@@ -16,7 +16,8 @@ QV_STATUS DeviceStateNodeGroupRegisterEP(DeviceStateNodeGroup& group, const EPNo
 QV_STATUS DeviceStateNodeGroupAddFeatureRow(const Feature* item, DeviceAccess& device, DeviceStateNodeGroup& group) {
     const FeatureMap& map = stateOf(device).features;
     int row = -1;
-    FeatureMapRowOf(item, map, &row);
+    // An item that is not in the map leaves row at -1, which is checked next.
+    FeatureMapRowOf(item, map, &row).ignore();
     if (row < 0 || row >= map.maximum) return QV_VALUE_NOT_FOUND;
     group.rows.insert(row);
     return QV_NO_ERROR;

@@ -50,7 +50,8 @@ void logKernelState(DeviceAccess& device, uint32_t kernelState) {
             break;
         case RTKSTATUS_RUNNING:
             QVLOG(logging::debug) << "LQ3_RTKFLAG_INDEX_STATUS: LQ3_RTKSTATUS_RUNNING.";
-            DeviceStateCmdSetReady(device, true);
+            // A command left unsent waits for the next completion or ready change.
+            DeviceStateCmdSetReady(device, true).ignore();
             break;
         default:
             break;
@@ -173,7 +174,7 @@ QV_STATUS CPUStatusUpdateData(DeviceAccess& device, Feature& item, uint32_t addr
     if (length != 0 && item.stride >= kCPUPrintWindowBytes && offset >= item.stride - kCPUPrintWindowBytes) {
         // One block of the print window is one message; its failures concern
         // the printed line only.
-        if (decoder) RTKPrintfHandleMessage(device, data, length, *decoder, address);
+        if (decoder) RTKPrintfHandleMessage(device, data, length, *decoder, address).ignore();
         return QV_NO_ERROR;
     }
     uint32_t index = uint32_t(offset / 4);
@@ -243,7 +244,8 @@ QV_STATUS CPUSetHold(DeviceAccess& device, const EPNodePtr& program, bool hold) 
         holdAddress = relative < control->size ? uint32_t(control->address + relative) : 0;
     }
     if (hold) {
-        DeviceStateCmdSetReady(device, false);
+        // Setting the queue not ready cannot fail.
+        DeviceStateCmdSetReady(device, false).ignore();
         // A cleared status area: the kernel's next report is news.
         if (context.statusAddress != 0) {
             const std::vector<uint8_t> zeros(kCPUStatusAreaBytes, 0);
@@ -252,7 +254,8 @@ QV_STATUS CPUSetHold(DeviceAccess& device, const EPNodePtr& program, bool hold) 
     }
     if (holdAddress != 0) queueRegisterWord(device, holdAddress, hold ? kHold : kRun);
     device.flush();
-    DeviceStateCmdSetReady(device, false);
+    // Setting the queue not ready cannot fail.
+    DeviceStateCmdSetReady(device, false).ignore();
     return QV_NO_ERROR;
 }
 

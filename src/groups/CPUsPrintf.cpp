@@ -255,7 +255,8 @@ void RTKPrintfFormatError(DeviceAccess& device, const std::string& format, const
                           RTKPrintfDecoder& decoder) {
     QVLOG(logging::error) << "format error in printf";
     QVLOG(logging::debug) << "error in string \"" << format << "\" at \"" << directive << "\"";
-    RTKPrintfEmitLine(device, decoder, kRTKPrintfFormatErrorLine);
+    // A full output FIFO loses only this line.
+    RTKPrintfEmitLine(device, decoder, kRTKPrintfFormatErrorLine).ignore();
 }
 
 QV_STATUS RTKPrintfEmitLine(DeviceAccess& device, RTKPrintfDecoder& decoder, const std::string& line) {

@@ -111,7 +111,8 @@ QV_STATUS buildLeaf(DeviceAccess& device, DeviceStateNodeGroup* group, const Tre
     le::put32(portBytes, port ? KCtrlPortIndex(*port) : 0);
     if (QV_STATUS s = DeviceStateEPSetBytes(*ep, sizeof portBytes, portBytes)) return s;
     ep->writeData = TAmpWriteData(entry.code);
-    TAmpRequestValue(device, ep, entry.code);
+    // See above: a failed read-back leaves the default value.
+    TAmpRequestValue(device, ep, entry.code).ignore();
     return QV_NO_ERROR;
 }
 
@@ -275,7 +276,8 @@ void TAmpRequestValueComplete(DeviceAccess& device, const uint8_t* reply, uint32
     // A reply too short for its two words counts as one without a valid value.
     if (!request || !reply || length < 8 || le::get32(reply) == 0) return;
     const EPNodePtr ep = DeviceStateEPNodesFind(stateOf(device).epNodes, request->epId);
-    if (ep && ep->updateData) ep->updateData(device, ep, reply + 4, 4);
+    // A completion has nobody to answer; a full output FIFO loses only this push.
+    if (ep && ep->updateData) ep->updateData(device, ep, reply + 4, 4).ignore();
 }
 
 void TAmpRequestValueTimeout(DeviceAccess&, const std::shared_ptr<void>&) {

@@ -55,7 +55,8 @@ void setControlRegister(DeviceAccess& device, const DeviceStateEPNode& ep, uint3
     if (!holder) return;
     storeWord(*holder, ctl);
     QVLOG(logging::debug) << "setControlRegister=" << boost::format("0x%08x") % ctl;
-    DeviceStateEPNodesMarkWrite(stateOf(device).epNodes, holder->epId);
+    // Marking a node for writing cannot fail.
+    DeviceStateEPNodesMarkWrite(stateOf(device).epNodes, holder->epId).ignore();
 }
 
 // A channel limited to [lo, hi]. When the selected kind has no channel at all

@@ -159,7 +159,9 @@ QV_STATUS registerDemods67(DeviceAccess& device, DeviceStateNodeGroup* group) {
     // A row left from an earlier build. The group's clearing may have freed it
     // already, and a freed row can be taken by another block: only a row
     // still holding this block is cleared.
-    if (isDemods67Row(state.features, loops.demods67Row)) FeatureMapClearRow(state.features, loops.demods67Row);
+    // Clearing a row cannot fail.
+    if (isDemods67Row(state.features, loops.demods67Row))
+        FeatureMapClearRow(state.features, loops.demods67Row).ignore();
     loops.demods67Row = -1;
 
     const Feature* demods = demodBlock(state);
@@ -182,7 +184,7 @@ QV_STATUS registerDemods67(DeviceAccess& device, DeviceStateNodeGroup* group) {
     loops.demods67Row = DeviceStateRowOf(device, item);
     QVLOG(logging::debug) << "created DEMODS6/7 Feature! index = " << loops.demods67Row;
     // The group owns the row, so clearing the group frees it.
-    if (group && item) DeviceStateNodeGroupAddFeatureRow(item, device, *group);
+    if (group && item) return DeviceStateNodeGroupAddFeatureRow(item, device, *group);
     return QV_NO_ERROR;
 }
 

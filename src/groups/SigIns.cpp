@@ -179,7 +179,8 @@ QV_STATUS SigInRangeUpdateData(DeviceAccess& device, const EPNodePtr& ep, const 
 QV_STATUS SigInAcWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                              double value, int64_t integer) {
     if (QV_STATUS s = BooleanWriteNumber(device, ep, seq, session, value, integer)) return s;
-    SigInCouplingChanged(device, inputOf(*ep), storedWord(*ep));
+    // A full output FIFO loses only the pushed scale; the write itself succeeded.
+    SigInCouplingChanged(device, inputOf(*ep), storedWord(*ep)).ignore();
     return QV_NO_ERROR;
 }
 
@@ -191,7 +192,8 @@ QV_STATUS SigInAcUpdateData(DeviceAccess& device, const EPNodePtr& ep, const uin
         if (QV_STATUS s = pushInteger(device, ep->epId, word != 0 ? 1 : 0)) return s;
     }
     // Also an unchanged read-back: the sub-table follows the instrument's coupling.
-    SigInCouplingChanged(device, inputOf(*ep), word);
+    // A full output FIFO loses only the pushed scale; the read-back itself succeeded.
+    SigInCouplingChanged(device, inputOf(*ep), word).ignore();
     return QV_NO_ERROR;
 }
 
@@ -228,11 +230,13 @@ void SigInTakeRangeWord(DeviceAccess& device, uint32_t input, uint32_t oldWord, 
     if (!range) return;
     if (words.word != oldWord) {
         storeWord(*range, words.word);
-        DeviceStateEPNodesMarkWrite(state.epNodes, range->epId);
+        // Marking a node for writing cannot fail.
+        DeviceStateEPNodesMarkWrite(state.epNodes, range->epId).ignore();
         SigInWriteRangeAux(device, input, words.auxWord);
     }
     // A full output FIFO loses only this push.
-    if (rangeOfGain(gain) != oldRange) pushDouble(device, range->epId, rangeOfGain(gain));
+    // A full output FIFO loses only this push.
+    if (rangeOfGain(gain) != oldRange) pushDouble(device, range->epId, rangeOfGain(gain)).ignore();
 }
 
 }  // namespace tarnix

@@ -145,21 +145,24 @@ void GainRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32_t le
     std::array<double, 256>& factors = input == 0 ? shared.gainTable0 : shared.gainTable1;
     const uint32_t first = (block % kBlocksPerInput) * kFactorsPerBlock;
     for (uint32_t k = 0; k < kFactorsPerBlock; ++k) factors[first + k] = singleAt(reply + 4 * k);
+    // A completion has nobody to answer; a full output FIFO loses only the pushed scales.
     if (++familyDataOf(state).frontEnd.sigInGainCalBlocks[input] == kBlocksPerInput)
-        SigInRangeRecalibrate(device, input);
+        SigInRangeRecalibrate(device, input).ignore();
 }
 
 void GainRequestTimeout(DeviceAccess& device, const std::shared_ptr<void>& user) {
     uint32_t block = 0;
     if (!indexOf(device, user, block)) return;
     QVLOG(logging::error) << "GainRequestTimeout, Index=" << block;
-    requestCalibrationBlock(device, block);
+    // A timeout has nobody to answer; a request that cannot be queued leaves the table as loaded so far.
+    requestCalibrationBlock(device, block).ignore();
 }
 
 void GainRangeRequestTimeout(DeviceAccess& device, const std::shared_ptr<void>& user) {
     uint32_t part = 0;
     if (!indexOf(device, user, part)) return;
-    requestRangeTablePart(device, part);
+    // A timeout has nobody to answer; a request that cannot be queued leaves the table as loaded so far.
+    requestRangeTablePart(device, part).ignore();
 }
 
 void GainRangeRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32_t length,
@@ -183,7 +186,8 @@ void GainRangeRequestComplete(DeviceAccess& device, const uint8_t* reply, uint32
     QVLOG(logging::debug) << "GainRangeRequest ALL LOADED!!!";
     const AuxOutScaleSnapshot before = AuxOutsScaleFactors(device);
     for (uint32_t input = 0; input < sigin::kModelInputs; ++input) takeTablesIntoService(device, input);
-    AuxOutsRefreshScale(device, before);
+    // A completion has nobody to answer; a full output FIFO loses only the pushed scales.
+    AuxOutsRefreshScale(device, before).ignore();
 }
 
 QV_STATUS SigInRangeRecalibrate(DeviceAccess& device, uint32_t input) {

@@ -251,7 +251,7 @@ QV_STATUS SigOutRangeWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint
         QVLOG(logging::warning) << boost::format(
                                        "The range of signal output %d was not announced to the instrument "
                                        "(command %u not queued, status 0x%04x).") %
-                                       ep->instance % sigout::kRangeCommand % s;
+                                       ep->instance % sigout::kRangeCommand % s.code();
     DeviceState& state = stateOf(device);
     state.pidStrobePending = true;
     if (index == sigout::kRange10V && changed && squareLimitedTo1V(device)) {

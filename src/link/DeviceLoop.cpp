@@ -123,9 +123,11 @@ void DeviceEncFX2Impl::takeRequests() {
         }
         if (status != QV_NO_ERROR) {
             QVLOG_LIMITED(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
-            // The client was told a value would come: tell it none will.
+            // The client was told a value would come: tell it none will. With the
+            // output FIFO full, its own timeout ends its wait instead.
             if (!replied)
-                ReturnParamRequestFailed(*outputFifo_, header.sequenceTag, header.sessionTag, header.endpointId, status);
+                ReturnParamRequestFailed(*outputFifo_, header.sequenceTag, header.sessionTag, header.endpointId, status)
+                    .ignore();
         }
         // Consumed whatever the handler said: a bad request must not block the queue.
         request.commitAll();
@@ -186,7 +188,7 @@ void DeviceEncFX2Impl::dispatchMessage(uint32_t address, uint32_t length, uint32
         QVLOG_LIMITED(logging::error) << boost::format(
                                      "Can't handle data, handlerStatus=%04x, Address=%08x, Length=%u "
                                      "(MessageCount=%u)") %
-                                     status % address % length % count;
+                                     status.code() % address % length % count;
     }
 }
 

@@ -181,9 +181,9 @@ TEST(ValueRecord, MissingValuePointerWritesNothing) {
 
 TEST(ValueRecord, ParseReadsWhatTheFamilyWrote) {
     BufferFifo<8, 1024> fifo;
-    ReturnParamValueDouble(fifo, 11, 12, 13, 1, -4.25);
-    ReturnParamValueInteger(fifo, 0, 0xFFFF, 14, 0, -7);
-    ReturnParamValueByteArray(fifo, 1, 2, 15, 0, "xyz", 3);
+    EXPECT_EQ(ReturnParamValueDouble(fifo, 11, 12, 13, 1, -4.25), QV_NO_ERROR);
+    EXPECT_EQ(ReturnParamValueInteger(fifo, 0, 0xFFFF, 14, 0, -7), QV_NO_ERROR);
+    EXPECT_EQ(ReturnParamValueByteArray(fifo, 1, 2, 15, 0, "xyz", 3), QV_NO_ERROR);
 
     ValueRecordView view;
     Bytes block = takeBlock(fifo);

@@ -31,7 +31,7 @@ protected:
         Feature* item = nullptr;
         EXPECT_EQ(FeatureMapInsert(map(), address, count, stride, 0, "TESTBLK ", &item), QV_NO_ERROR);
         int row = -1;
-        FeatureMapRowOf(item, map(), &row);
+        EXPECT_EQ(FeatureMapRowOf(item, map(), &row), QV_NO_ERROR);
         return row;
     }
 

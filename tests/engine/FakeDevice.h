@@ -55,7 +55,7 @@ public:
           output_(std::make_shared<OutputFifo>()), request_(std::make_shared<RequestFifo>()),
           serial_(serialNumber), now_(EngineTime{} + std::chrono::hours(1)) {}
     ~FakeDevice() override {
-        if (deviceState()) DeviceStateDestroy(*this);
+        if (deviceState()) DeviceStateDestroy(*this).ignore();
     }
 
     void queueWriteBegin(uint32_t address, uint32_t length) override {

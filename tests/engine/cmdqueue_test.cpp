@@ -17,7 +17,7 @@ class CmdQueueTest : public test::EngineFixture {
 protected:
     void SetUp() override {
         test::EngineFixture::SetUp();
-        locate();
+        EXPECT_EQ(locate(), QV_NO_ERROR);
     }
     // The mailbox's feature record: the command block, then the data block.
     QV_STATUS locate() {
@@ -78,7 +78,7 @@ TEST_F(CmdQueueTest, OneCommandInFlightUntilItsReply) {
     EXPECT_EQ(request(13), QV_NO_ERROR);
     EXPECT_EQ(request(16), QV_NO_ERROR);
     EXPECT_TRUE(sentCommands().empty()) << "the mailbox is not ready yet";
-    DeviceStateCmdSetReady(dev, true);
+    EXPECT_EQ(DeviceStateCmdSetReady(dev, true), QV_NO_ERROR);
     EXPECT_EQ(sentCommands(), (std::vector<uint32_t>{13}));
     reply(0xAB);
     EXPECT_EQ(log, (std::vector<std::string>{"complete 13 64 171"}));
@@ -93,8 +93,8 @@ TEST_F(CmdQueueTest, OneCommandInFlightUntilItsReply) {
 
 TEST_F(CmdQueueTest, TimeOutAfterFiveSecondsSendsTheNextAtOnce) {
     state().cmd.ready = true;
-    request(19);
-    request(18);
+    EXPECT_EQ(request(19), QV_NO_ERROR);
+    EXPECT_EQ(request(18), QV_NO_ERROR);
     dev.advance(std::chrono::microseconds(4999999));
     EXPECT_TRUE(log.empty());
     dev.advance(std::chrono::microseconds(1));

@@ -53,9 +53,9 @@ TEST_F(DeviceStateTest, TimerPoolHoldsFour) {
 
 TEST_F(DeviceStateTest, DueTimersFireOldestFirst) {
     std::vector<int> fired;
-    DeviceStateAddTimer(dev, nullptr, std::chrono::milliseconds(30), [&](DeviceAccess&) { fired.push_back(1); });
-    DeviceStateAddTimer(dev, nullptr, std::chrono::milliseconds(10), [&](DeviceAccess&) { fired.push_back(2); });
-    DeviceStateAddTimer(dev, nullptr, std::chrono::milliseconds(90), [&](DeviceAccess&) { fired.push_back(3); });
+    EXPECT_EQ(DeviceStateAddTimer(dev, nullptr, std::chrono::milliseconds(30), [&](DeviceAccess&) { fired.push_back(1); }), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateAddTimer(dev, nullptr, std::chrono::milliseconds(10), [&](DeviceAccess&) { fired.push_back(2); }), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateAddTimer(dev, nullptr, std::chrono::milliseconds(90), [&](DeviceAccess&) { fired.push_back(3); }), QV_NO_ERROR);
     dev.advance(std::chrono::milliseconds(50));
     EXPECT_EQ(fired, (std::vector<int>{1, 2}));
     EXPECT_EQ(state().timers.pool.size(), 3u);

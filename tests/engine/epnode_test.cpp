@@ -17,12 +17,12 @@ TEST(EPNodes, MarksPutAnEndpointIntoTheSendSetOnce) {
     DeviceStateEPNodes table;
     DeviceStateEPNodesAdd(table, 5, 4);
     DeviceStateEPNodesAdd(table, 2, 4);
-    DeviceStateEPNodesMarkWrite(table, 5);
-    DeviceStateEPNodesMarkWrite(table, 5);
-    DeviceStateEPNodesMarkRequest(table, 5);
-    DeviceStateEPNodesMarkRequest(table, 5);
-    DeviceStateEPNodesMarkWrite(table, 2);
-    DeviceStateEPNodesMarkWrite(table, 99);  // unknown ids are ignored
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(table, 5), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(table, 5), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateEPNodesMarkRequest(table, 5), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateEPNodesMarkRequest(table, 5), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(table, 2), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(table, 99), QV_NO_ERROR);  // unknown ids are ignored
     EXPECT_EQ(std::vector<int32_t>(table.sendSet.begin(), table.sendSet.end()), (std::vector<int32_t>{2, 5}));
     EXPECT_EQ(table.awaitingCount, 1u) << "a second request mark is not counted again";
     EXPECT_EQ(DeviceStateEPNodesFind(table, 5)->flags, EPFlagWrite | EPFlagRequest);
@@ -36,9 +36,9 @@ TEST(EPNodes, AddRefusesDuplicatesAndRemoveLowersTheAwaitingCount) {
     EXPECT_FALSE(DeviceStateEPNodesAdd(table, 2, 0)->freeData);
     EXPECT_THROW(DeviceStateEPNodesAdd(table, 1, 8), QVException);
     const uint32_t changes = table.changeCounter;
-    DeviceStateEPNodesMarkRequest(table, 1);
+    EXPECT_EQ(DeviceStateEPNodesMarkRequest(table, 1), QV_NO_ERROR);
     ep->flags = EPFlagAwaiting;  // request sent
-    DeviceStateEPNodesRemove(table, 1);
+    EXPECT_EQ(DeviceStateEPNodesRemove(table, 1), QV_NO_ERROR);
     EXPECT_EQ(table.awaitingCount, 0u);
     EXPECT_EQ(table.changeCounter, changes + 1);
     EXPECT_EQ(ep->epId, -1);
@@ -52,11 +52,11 @@ TEST(EPNodes, AddRefusesDuplicatesAndRemoveLowersTheAwaitingCount) {
 TEST(EPNodes, RequestWhileAwaitingIsCountedOnce) {
     DeviceStateEPNodes table;
     DeviceStateEPNodesAdd(table, 1, 4);
-    DeviceStateEPNodesMarkRequest(table, 1);
+    EXPECT_EQ(DeviceStateEPNodesMarkRequest(table, 1), QV_NO_ERROR);
     DeviceStateEPNodesFind(table, 1)->flags = EPFlagAwaiting;
-    DeviceStateEPNodesMarkRequest(table, 1);
+    EXPECT_EQ(DeviceStateEPNodesMarkRequest(table, 1), QV_NO_ERROR);
     EXPECT_EQ(table.awaitingCount, 1u);
-    DeviceStateEPNodesClearAwaiting(table, 1);
+    EXPECT_EQ(DeviceStateEPNodesClearAwaiting(table, 1), QV_NO_ERROR);
     EXPECT_EQ(table.awaitingCount, 0u);
 }
 
@@ -145,7 +145,7 @@ TEST_F(RegisterHandlerTest, GroupClearRemovesEndpointsRowsAndNodes) {
         group.node = groupNode;
         DeviceStateCreateEP<test::TestLeaf>(dev, &group, groupNode, 4, 4, row, 1, 0, -1);
     }
-    DeviceStateNodeGroupAddFeatureRow(&map().items[std::size_t(row)], dev, group);
+    EXPECT_EQ(DeviceStateNodeGroupAddFeatureRow(&map().items[std::size_t(row)], dev, group), QV_NO_ERROR);
     {
         DispatcherTreeLocker lock(state().tree);
         EXPECT_EQ(DeviceStateNodeGroupClear(dev, group), QV_NO_ERROR);

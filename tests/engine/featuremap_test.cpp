@@ -19,7 +19,7 @@ protected:
         Feature* item = nullptr;
         EXPECT_EQ(FeatureMapInsert(map, address, count, stride, 7, "BLOCK   ", &item), QV_NO_ERROR);
         int row = -1;
-        FeatureMapRowOf(item, map, &row);
+        EXPECT_EQ(FeatureMapRowOf(item, map, &row), QV_NO_ERROR);
         return row;
     }
     FeatureMap map;
@@ -30,7 +30,7 @@ TEST_F(FeatureMapTest, DuplicateStartIsRefusedUntilTheRowIsCleared) {
     const int row = insert(0x1000);
     EXPECT_EQ(FeatureMapInsert(map, 0x1000, 1, 4, 0, "OTHER   "), QV_ITEM_EXISTS);
     EXPECT_TRUE(log.contains("Duplicate (0x00001000) at index 0!"));
-    FeatureMapClearRow(map, row);
+    EXPECT_EQ(FeatureMapClearRow(map, row), QV_NO_ERROR);
     EXPECT_EQ(insert(0x1000), row) << "the cleared row is taken again";
     EXPECT_EQ(map.count, 1);
 }
@@ -47,7 +47,7 @@ TEST_F(FeatureMapTest, ReserveCountsFreeAndClearedRows) {
     for (int i = 0; i < 290; ++i) insert(0x10000u + 0x100u * uint32_t(i));
     EXPECT_EQ(FeatureMapReserve(map, 10), QV_NO_ERROR);
     EXPECT_EQ(FeatureMapReserve(map, 11), QV_ALLOC_FAILED);
-    FeatureMapClearRow(map, 5);
+    EXPECT_EQ(FeatureMapClearRow(map, 5), QV_NO_ERROR);
     EXPECT_EQ(FeatureMapReserve(map, 11), QV_NO_ERROR);
 }
 
@@ -55,7 +55,7 @@ TEST_F(FeatureMapTest, ReserveCountsFreeAndClearedRows) {
 TEST_F(FeatureMapTest, RowsOfRepeatedRebuildsAreReused) {
     std::vector<int> rows;
     for (int restart = 0; restart < 50; ++restart) {
-        for (int row : rows) FeatureMapClearRow(map, row);
+        for (int row : rows) FeatureMapClearRow(map, row).ignore();
         rows.clear();
         ASSERT_EQ(FeatureMapReserve(map, 30), QV_NO_ERROR) << "restart " << restart;
         for (int i = 0; i < 30; ++i) rows.push_back(insert(0x20000u + 0x1000u * uint32_t(i)));
@@ -93,12 +93,12 @@ TEST_F(FeatureMapTest, LookupEdges) {
 
 TEST_F(FeatureMapTest, LookupReturnsAtMostTheCapacity) {
     const int row = insert(0x1000, 1, 0x40);
-    for (int i = 0; i < 5; ++i) FeatureMapAddSubfeature(map, row, 0, uint32_t(4 * i), 4, i);
+    for (int i = 0; i < 5; ++i) FeatureMapAddSubfeature(map, row, 0, uint32_t(4 * i), 4, i).ignore();
     const FeatureMapSubfeature* subs[4];
     uint32_t n = 4;
     Feature* item = nullptr;
     uint32_t instance = 0;
-    FeatureMapLookup(map, 0x1000, 0x40, &item, &instance, subs, &n);
+    EXPECT_EQ(FeatureMapLookup(map, 0x1000, 0x40, &item, &instance, subs, &n), QV_NO_ERROR);
     ASSERT_EQ(n, 4u);
     for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(subs[i]->epId, int(i)) << "order of addition";
 }
@@ -107,7 +107,7 @@ TEST_F(FeatureMapTest, SubfeatureInstanceMustBeInTheItem) {
     const int row = insert(0x1000, 3, 0x10);
     EXPECT_EQ(FeatureMapAddSubfeature(map, row, 3, 0, 4, 1), QV_BUFFER_TOO_SMALL);
     EXPECT_EQ(FeatureMapAddSubfeature(map, -1, 0, 0, 4, 1), QV_VALUE_NOT_FOUND);
-    FeatureMapClearRow(map, row);
+    EXPECT_EQ(FeatureMapClearRow(map, row), QV_NO_ERROR);
     EXPECT_EQ(FeatureMapAddSubfeature(map, row, 0, 0, 4, 1), QV_BUFFER_TOO_SMALL);
     const uint32_t generation = map.generation;
     const int other = insert(0x2000, 2, 0x10);
@@ -121,14 +121,14 @@ TEST_F(FeatureMapTest, SortKeepsTheLowestRowOfEqualStartsAndSkipsClearedRows) {
     insert(0x3000);
     const int cleared = insert(0x1000);
     insert(0x2000);
-    FeatureMapClearRow(map, cleared);
-    FeatureMapSort(map);
+    EXPECT_EQ(FeatureMapClearRow(map, cleared), QV_NO_ERROR);
+    EXPECT_EQ(FeatureMapSort(map), QV_NO_ERROR);
     ASSERT_EQ(map.sortedCount, 2u);
     EXPECT_EQ(map.starts[0], 0x2000u);
     EXPECT_EQ(map.starts[1], 0x3000u);
     Feature* item = nullptr;
     uint32_t instance = 0;
-    FeatureMapLookup(map, 0x1000, 4, &item, &instance, nullptr, nullptr);
+    EXPECT_EQ(FeatureMapLookup(map, 0x1000, 4, &item, &instance, nullptr, nullptr), QV_NO_ERROR);
     EXPECT_EQ(item, nullptr) << "a cleared row is not found";
 }
 
@@ -150,9 +150,9 @@ TEST_F(FeatureMapTest, ItemsAtTheTopOfTheAddressSpaceDoNotWrap) {
     ASSERT_GE(row, 0);
     Feature* item = nullptr;
     uint32_t instance = 0;
-    FeatureMapLookup(map, 0xFFFFFFF0u, 4, &item, &instance, nullptr, nullptr);
+    EXPECT_EQ(FeatureMapLookup(map, 0xFFFFFFF0u, 4, &item, &instance, nullptr, nullptr), QV_NO_ERROR);
     EXPECT_NE(item, nullptr);
-    FeatureMapLookup(map, 0x00000010u, 4, &item, &instance, nullptr, nullptr);
+    EXPECT_EQ(FeatureMapLookup(map, 0x00000010u, 4, &item, &instance, nullptr, nullptr), QV_NO_ERROR);
     EXPECT_EQ(item, nullptr);
 }
 

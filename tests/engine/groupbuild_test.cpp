@@ -38,7 +38,7 @@ bool loggedErrorInProcessFeature(const test::LogCapture& log) {
 // Delivers a list as the instrument would after the device has asked for it.
 void deliverList(test::ScriptedInstrument& instrument, const ListBuilder& list) {
     instrument.load(kAperture, list.aperture());
-    instrument.deliver(kAperture, list.aperture());
+    instrument.deliver(kAperture, list.aperture()).ignore();
 }
 
 TEST_F(GroupBuildTest, FullListBuildsEveryGroupInFeatureOrderAndSortsTheRoots) {

@@ -97,11 +97,11 @@ TEST_F(MessagingTest, SendSetOrder) {
         ep->requestData = DeviceStateEPRequestRegisters;
     }
     beyond->instance = 4;  // not below the item's count
-    DeviceStateEPNodesMarkWrite(state().epNodes, b->epId);
-    DeviceStateEPNodesMarkWrite(state().epNodes, a->epId);
-    DeviceStateRequestEP(dev, a->epId);
-    DeviceStateEPNodesMarkWrite(state().epNodes, a->epId);
-    DeviceStateRequestEP(dev, beyond->epId);
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(state().epNodes, b->epId), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(state().epNodes, a->epId), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateRequestEP(dev, a->epId), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(state().epNodes, a->epId), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateRequestEP(dev, beyond->epId), QV_NO_ERROR);
     dev.clearEvents();
     ASSERT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
     const auto& ev = dev.events();
@@ -117,7 +117,7 @@ TEST_F(MessagingTest, SendSetOrder) {
     EXPECT_EQ(state().epNodes.awaitingCount, 1u) << "the dropped request no longer counts";
     EXPECT_TRUE(state().epNodes.sendSet.empty());
     dev.clearEvents();
-    DeviceStateSendChanges(dev);
+    EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
     EXPECT_TRUE(dev.events().empty()) << "nothing is sent twice";
 }
 
@@ -136,8 +136,8 @@ TEST_F(MessagingTest, FailingHandlerDoesNotBlockTheSendSet) {
     state().pidStrobeEnable = 1;
     state().pidStrobeAddress = 0x7000;
     state().pidStrobePending = true;
-    DeviceStateEPNodesMarkWrite(state().epNodes, bad->epId);
-    DeviceStateEPNodesMarkWrite(state().epNodes, good->epId);
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(state().epNodes, bad->epId), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateEPNodesMarkWrite(state().epNodes, good->epId), QV_NO_ERROR);
     dev.clearEvents();
     EXPECT_EQ(DeviceStateSendChanges(dev), QV_BUFFER_TOO_SMALL);
     ASSERT_EQ(dev.writes().size(), 2u);
@@ -262,7 +262,7 @@ TEST_F(MessagingTest, ArrivingDataEndsTheAwaitedRequestAndAnnouncesTheDevice) {
     ep->requestData = DeviceStateEPRequestRegisters;
     ASSERT_EQ(DeviceStateRequestEP(dev, ep->epId), QV_NO_ERROR);
     EXPECT_EQ(state().initCounter, 1);
-    DeviceStateSendChanges(dev);
+    EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
     EXPECT_EQ(ep->flags, EPFlagAwaiting);
     const uint8_t data[4] = {1, 0, 0, 0};
     EXPECT_EQ(DeviceStateHandleData(dev, 0x40000, 4, data), QV_NO_ERROR);
@@ -281,20 +281,20 @@ TEST(DeviceAnnouncement, AnInstrumentPulledOutDuringTheFirstLedWriteIsStillRepor
     };
     PulledOut device;
     ASSERT_EQ(DeviceStateCreate(device), QV_NO_ERROR);
-    DeviceStateAddLedRegister(device, 0x500);
+    EXPECT_EQ(DeviceStateAddLedRegister(device, 0x500), QV_NO_ERROR);
     std::vector<unsigned> codes;
     device.treeRegistry().setTreeNoticeSink([&codes](const TreeNode::Ptr&, uint8_t code) { codes.push_back(code); });
-    EXPECT_THROW(DeviceStateStartLedAnimation(device, stateOf(device)), QVDeviceException);
-    DeviceStateDestroy(device);
+    EXPECT_THROW(DeviceStateStartLedAnimation(device, stateOf(device)).ignore(), QVDeviceException);
+    EXPECT_EQ(DeviceStateDestroy(device), QV_NO_ERROR);
     device.treeRegistry().setTreeNoticeSink(nullptr);
     EXPECT_EQ(codes, (std::vector<unsigned>{TREE_CHANGE_NEW, TREE_CHANGE_GONE}));
 }
 
 TEST_F(MessagingTest, LedAnimationTicks) {
-    DeviceStateAddLedRegister(dev, 0x500);
-    DeviceStateAddLedRegister(dev, 0x504);
+    EXPECT_EQ(DeviceStateAddLedRegister(dev, 0x500), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateAddLedRegister(dev, 0x504), QV_NO_ERROR);
     dev.clearEvents();
-    DeviceStateLedRegistersSet(dev);
+    EXPECT_EQ(DeviceStateLedRegistersSet(dev), QV_NO_ERROR);
     std::vector<uint32_t> words;  // what register 0x500 shows over time
     std::vector<uint32_t> tickOf;
     auto collect = [&] {
@@ -303,11 +303,11 @@ TEST_F(MessagingTest, LedAnimationTicks) {
         dev.clearEvents();
     };
     collect();
-    DeviceStateSendChanges(dev);  // the first tick only starts the clock
+    EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);  // the first tick only starts the clock
     collect();
     for (int pass = 0; pass < 45; ++pass) {
         dev.advance(std::chrono::microseconds(50000));
-        DeviceStateSendChanges(dev);
+        EXPECT_EQ(DeviceStateSendChanges(dev), QV_NO_ERROR);
         collect();
     }
     std::vector<uint32_t> expected{1};

@@ -92,16 +92,16 @@ TEST_F(RootNodesTest, StatisticsPushOnChangeOrOnEveryReport) {
     EXPECT_EQ(int(out[0].header.endpointId), sent);
     EXPECT_EQ(out[0].header.sessionTag, kUnsolicitedSessionTag);
     EXPECT_DOUBLE_EQ(out[1].asDouble(), 250.0);
-    handle(test::getValue(sent));
+    EXPECT_EQ(handle(test::getValue(sent)), QV_NO_ERROR);
     EXPECT_DOUBLE_EQ(only().asDouble(), 250.0);
 }
 
 TEST_F(RootNodesTest, RawAddressRepliesChangedOnlyWhenItChanged) {
     const int id = idOf({"RAW", "READ", "ADDRESS"});
-    handle(test::setInteger(id, 0x8020000));
-    handle(test::setInteger(id, 0x8020000));
-    handle(test::setInteger(id, int64_t(0x100008020000)));  // high bits set: counts as a change
-    handle(test::getValue(id));
+    EXPECT_EQ(handle(test::setInteger(id, 0x8020000)), QV_NO_ERROR);
+    EXPECT_EQ(handle(test::setInteger(id, 0x8020000)), QV_NO_ERROR);
+    EXPECT_EQ(handle(test::setInteger(id, int64_t(0x100008020000))), QV_NO_ERROR);  // high bits set: counts as a change
+    EXPECT_EQ(handle(test::getValue(id)), QV_NO_ERROR);
     auto out = dev.takeOutput();
     ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(out[0].header.flags, VALUE_FLAG_CHANGED);
@@ -111,7 +111,7 @@ TEST_F(RootNodesTest, RawAddressRepliesChangedOnlyWhenItChanged) {
 }
 
 TEST_F(RootNodesTest, RawReadRequestFrameAndData) {
-    handle(test::setInteger(idOf({"RAW", "READ", "ADDRESS"}), 0x8020000));
+    EXPECT_EQ(handle(test::setInteger(idOf({"RAW", "READ", "ADDRESS"}), 0x8020000)), QV_NO_ERROR);
     dev.takeOutput();
     dev.clearEvents();
     ASSERT_EQ(handle(test::setInteger(idOf({"RAW", "READ", "REQUEST"}), 16)), QV_NO_ERROR);
@@ -182,7 +182,7 @@ TEST_F(RootNodesTest, CreateEPIndexPrecisionAndBindingEdges) {
     EXPECT_EQ(none->row, -1);
 
     Feature* item = nullptr;
-    FeatureMapInsert(map(), 0x5000, 2, 0x10, 0, "BLOCK   ", &item);
+    EXPECT_EQ(FeatureMapInsert(map(), 0x5000, 2, 0x10, 0, "BLOCK   ", &item), QV_NO_ERROR);
     const std::size_t children = parent->childCount();
     EXPECT_THROW(DeviceStateCreateFeatureEP<test::TestLeaf>(dev, &group, parent, 4, 4, item, 2, 0, -1), QVException);
     EXPECT_EQ(parent->childCount(), children + 1) << "the node stays";
@@ -192,8 +192,8 @@ TEST_F(RootNodesTest, NodeGroupIsMadeOnce) {
     DispatcherTreeLocker lock(state().tree);
     DeviceStateNodeGroup* first = nullptr;
     DeviceStateNodeGroup* second = nullptr;
-    DeviceStateGetNodeGroup<NodeDefs::LQ3::Stats>(dev, &first, lock.getNode());
-    DeviceStateGetNodeGroup<NodeDefs::LQ3::Stats>(dev, &second, nullptr);
+    EXPECT_EQ(DeviceStateGetNodeGroup<NodeDefs::LQ3::Stats>(dev, &first, lock.getNode()), QV_NO_ERROR);
+    EXPECT_EQ(DeviceStateGetNodeGroup<NodeDefs::LQ3::Stats>(dev, &second, nullptr), QV_NO_ERROR);
     EXPECT_EQ(first, second);
     EXPECT_EQ(state().nodeGroups.size(), 2u);
 }

@@ -56,7 +56,7 @@ protected:
     void deliverFeaturesBlock(uint64_t mask) {
         std::vector<uint8_t> block(kFeaturesBlockBytes, 0xAA);
         le::put64(block.data() + kFeaturesMaskOffset, mask);
-        instrument.deliver(test::kFeaturesBlock, block);
+        instrument.deliver(test::kFeaturesBlock, block).ignore();
     }
 };
 
@@ -117,7 +117,7 @@ TEST_F(FeaturesTest, OptionsAndDeviceTypeFromTheMask) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mask);
-        DeviceStateDestroy(dev);
+        EXPECT_EQ(DeviceStateDestroy(dev), QV_NO_ERROR);
         ASSERT_EQ(DeviceStateCreate(dev), QV_NO_ERROR);
         dev.initialized = false;
         const std::vector<OutputRecord> out = discover(c.boardWord, c.mask);

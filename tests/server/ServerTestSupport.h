@@ -185,9 +185,10 @@ private:
             std::shared_lock<std::shared_timed_mutex> lock(trees.treeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(trees, set, "", path);
-            if (verb == "get") DispatcherPostGetRequest(++sequence_, *getClient(), set);
-            if (verb == "set") DispatcherPostSetInteger(++sequence_, *getClient(), set, std::stoi(rest.substr(space)));
-            if (verb == "subs") DispatcherSubscribeNodeSet(trees, getClient(), 1, set);
+            if (verb == "get") DispatcherPostGetRequest(++sequence_, *getClient(), set).ignore();
+            if (verb == "set")
+                DispatcherPostSetInteger(++sequence_, *getClient(), set, std::stoi(rest.substr(space))).ignore();
+            if (verb == "subs") DispatcherSubscribeNodeSet(trees, getClient(), 1, set).ignore();
             say("ok " + verb + "\n");
         }
     }

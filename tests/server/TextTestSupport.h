@@ -53,7 +53,7 @@ public:
         client.sessionId = sessionId;
         client.context = this;
     }
-    ~FakeSession() override { DispatcherRemoveClient(context.treeRegistry(), &client); }
+    ~FakeSession() override { DispatcherRemoveClient(context.treeRegistry(), &client).ignore(); }
 
     InterfaceType getInterface() const override { return current; }
     void requestInterface(InterfaceType type) override { requested.push_back(type); }

@@ -47,7 +47,7 @@ public:
         std::unique_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
         context.treeRegistry().sessionClientList().append(client);
     }
-    ~BinarySession() override { DispatcherRemoveClient(context.treeRegistry(), &client); }
+    ~BinarySession() override { DispatcherRemoveClient(context.treeRegistry(), &client).ignore(); }
 
     InterfaceType getInterface() const override { return INTERFACE_BINARY; }
     void requestInterface(InterfaceType) override {}
@@ -115,7 +115,7 @@ protected:
     }
     void subscribe(BinarySession& session, int node) {
         std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
-        EndpointAddClient(nodes_[size_t(node)]->endpoint(), &session.client);
+        EXPECT_EQ(EndpointAddClient(nodes_[size_t(node)]->endpoint(), &session.client), QV_NO_ERROR);
     }
     uint32_t passes(int count, bool streamPass = false) {
         uint32_t handled = 0;

@@ -45,7 +45,7 @@ protected:
         : tree_(context.treeRegistry(), TreeId::device(kSerial), buildDevice,
                 std::make_shared<BufferFifo<128, 2 * 1048576>>()),
           binary_(session_) {
-        binary_.hello();
+        binary_.hello().ignore();
         session_.take();
         session_.classes.clear();
     }

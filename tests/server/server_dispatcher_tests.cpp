@@ -43,7 +43,7 @@ public:
         std::unique_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
         context.treeRegistry().sessionClientList().append(client);
     }
-    ~RecordingSession() override { DispatcherRemoveClient(context.treeRegistry(), &client); }
+    ~RecordingSession() override { DispatcherRemoveClient(context.treeRegistry(), &client).ignore(); }
 
     InterfaceType getInterface() const override { return InterfaceType(client.interfaceType.load()); }
     void requestInterface(InterfaceType) override {}
@@ -80,7 +80,7 @@ protected:
             applyNodeIdentity(*node, name, NodeNameKind::Plain, 1, 99);
             TreeNode::addChild(creator.getNode(), node);
             int32_t id = -1;
-            DispatcherTreeAddEndpoint(tree, node, 0, &id);
+            EXPECT_EQ(DispatcherTreeAddEndpoint(tree, node, 0, &id), QV_NO_ERROR);
             ids.push_back(id);
             nodes.push_back(node);
         }
@@ -94,7 +94,7 @@ protected:
 
     void subscribe(RecordingSession& s, int node) {
         std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
-        EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client);
+        EXPECT_EQ(EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client), QV_NO_ERROR);
     }
     void push(uint16_t seq, uint16_t session, int32_t id, uint16_t flags, int64_t value) {
         ASSERT_EQ(ReturnParamValueInteger(*output, seq, session, uint32_t(id), flags, value), QV_NO_ERROR);
@@ -249,7 +249,7 @@ TEST_F(DispatcherFixture, RecordsOfRemovedEndpointsAreConsumed) {
     push(1, 51, ids[0] + 100, VALUE_FLAG_CHANGED, 1);  // never handed out
     {
         DispatcherTreeLocker lock(tree);
-        DispatcherTreeRemoveNodeChildren(tree, nodes[1]);
+        EXPECT_EQ(DispatcherTreeRemoveNodeChildren(tree, nodes[1]), QV_NO_ERROR);
     }
     push(2, 51, ids[1], VALUE_FLAG_REPLY_ONLY, 2);  // removed
     push(3, 51, ids[0], VALUE_FLAG_REPLY_ONLY, 3);

@@ -193,14 +193,14 @@ TEST_F(RunningServer, DeviceTreesComingAndGoingAreReportedOnTrees) {
         DispatcherTreeCreator creator(context.treeRegistry(), TreeId::device(777), output, request);
         tree = creator.getTree();
         // Raised under the lock: delivered once the lock is released.
-        DispatcherNotifyDeviceConnected(context.treeRegistry(), creator.getNode());
+        EXPECT_EQ(DispatcherNotifyDeviceConnected(context.treeRegistry(), creator.getNode()), QV_NO_ERROR);
     }
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 1 DEV777\n"));
-    DispatcherNotifyTreeChanged(context.treeRegistry(), tree->root);
+    EXPECT_EQ(DispatcherNotifyTreeChanged(context.treeRegistry(), tree->root), QV_NO_ERROR);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 2 DEV777\n"));
     TreeNode::Ptr root = tree->root;
     { DispatcherTreeRemover remover(tree); }
-    DispatcherNotifyDeviceDisconnected(context.treeRegistry(), root);
+    EXPECT_EQ(DispatcherNotifyDeviceDisconnected(context.treeRegistry(), root), QV_NO_ERROR);
     EXPECT_TRUE(client.waitFor("/QV/TREES seq=0 kind=16 0 DEV777\n"));
 }
 

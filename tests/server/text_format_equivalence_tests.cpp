@@ -395,8 +395,8 @@ TEST(ValueEncodeEquivalence, DoublesAtEveryPrecision) {
         uint8_t data[8];
         le::putDouble(data, value);
         uint32_t length = 0;
-        AsciiValueEncode("/DEV1000/DEMODS/0/RATE", precision, 0, DATATYPE_DOUBLE, out.data(), uint32_t(out.size()),
-                         length, data, 8);
+        EXPECT_EQ(AsciiValueEncode("/DEV1000/DEMODS/0/RATE", precision, 0, DATATYPE_DOUBLE, out.data(), uint32_t(out.size()),
+                         length, data, 8), QV_NO_ERROR);
         const Text expected = slow(value, precision, 2048);
         ASSERT_EQ(std::string(reinterpret_cast<const char*>(out.data()), length),
                   "/DEV1000/DEMODS/0/RATE: " + expected.text + "\r\n")

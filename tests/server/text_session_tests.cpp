@@ -30,7 +30,7 @@ void buildDevice(const DispatcherTreeLock& lock) {
 class TextSessionTest : public ::testing::Test {
 protected:
     TextSessionTest() : tree_(context.treeRegistry(), TreeId::device(kSerial), buildDevice), text_(session_) {
-        text_.greet();
+        text_.greet().ignore();
     }
 
     // Feeds the text as one chunk and returns what the protocol wrote.

@@ -15,6 +15,9 @@
 
 #include <stdint.h>
 
+/* The status codes (QV_NO_ERROR ...), shared with the server. */
+#include "QvStatusCodes.h"
+
 #define QVAPI_EXPORT __attribute__((visibility("default")))
 
 #ifdef __cplusplus
@@ -22,38 +25,6 @@ extern "C" {
 #endif
 
 typedef uint32_t QV_STATUS;
-
-/* Status codes; C++ code that already has them may define
- * QV_STATUS_CODES_DEFINED before including this header. */
-#ifndef QV_STATUS_CODES_DEFINED
-#define QV_STATUS_CODES_DEFINED
-enum {
-    QV_NO_ERROR = 0x0000,
-    QV_WARN_GENERAL = 0x4000,
-    QV_UNDERRUN = 0x4001,
-    QV_OVERFLOW = 0x4002,
-    QV_VALUE_NOT_FOUND = 0x4003,
-    QV_ERR_GENERAL = 0x8000,
-    QV_USB_FAILED = 0x8001,
-    QV_ALLOC_FAILED = 0x8002,
-    QV_MUTEX_INIT_FAILED = 0x8003,
-    QV_MUTEX_DESTROY_FAILED = 0x8004,
-    QV_MUTEX_LOCK = 0x8005,
-    QV_MUTEX_UNLOCK = 0x8006,
-    QV_THREAD_START_FAILED = 0x8007,
-    QV_THREAD_JOIN_FAILED = 0x8008,
-    QV_SOCKET_INIT_FAILED = 0x8009,
-    QV_SOCKET_CONNECT_FAILED = 0x800A,
-    QV_HOST_NOT_FOUND = 0x800B,
-    QV_CONNECTION_INVALID = 0x800C,
-    QV_COMMAND_TIMEOUT = 0x800D,
-    QV_COMMAND_INTERNAL = 0x800E,
-    QV_COMMAND_SERVER_FAILED = 0x800F,
-    QV_BUFFER_TOO_SMALL = 0x8010,
-    QV_FILE_FAILED = 0x8011,
-    QV_ITEM_EXISTS = 0x8012
-};
-#endif
 
 /* Value types of QvEvent.valueType. */
 enum {

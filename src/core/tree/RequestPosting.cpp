@@ -36,14 +36,14 @@ ValueRecordHeader requestHeader(uint16_t sequence, const SessionClient& client, 
 }
 
 std::string statusText(QV_STATUS status) {
-    switch (status) {
+    switch (status.code()) {
         case QV_MUTEX_LOCK: return "QV_MUTEX_LOCK";
         case QV_MUTEX_UNLOCK: return "QV_MUTEX_UNLOCK";
         case QV_UNDERRUN: return "QV_UNDERRUN";
         case QV_OVERFLOW: return "QV_OVERFLOW";
         default: {
             char text[48];
-            std::snprintf(text, sizeof text, "(%d, 0x%08x)", int(status), unsigned(status));
+            std::snprintf(text, sizeof text, "(%d, 0x%08x)", int(status.code()), unsigned(status.code()));
             return text;
         }
     }

@@ -40,10 +40,11 @@ QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client,
                                   << ", canceling command execution.";
             return QV_COMMAND_SERVER_FAILED;
         }
+        // Adding and removing a client cannot fail.
         if (subscribe == 1)
-            EndpointAddClient(endpoint, client);
+            EndpointAddClient(endpoint, client).ignore();
         else
-            EndpointRemoveClient(client, endpoint);
+            EndpointRemoveClient(client, endpoint).ignore();
     }
     for (const TreeNode::Ptr& child : node->children())
         if (QV_STATUS status = DispatcherSubscribeNode(registry, client, subscribe, child)) return status;
@@ -62,7 +63,8 @@ QV_STATUS DispatcherRemoveClient(TreeRegistry& registry, SessionClient* client) 
     std::unique_lock<std::shared_timed_mutex> subscriptionLock(registry.treeSubscriptionMutex());
     std::unique_lock<std::shared_mutex> sessionListLock(registry.sessionListMutex());
     for (const auto& tree : registry.dispatcherTreeMap())
-        for (const auto& endpoint : tree.second->endpoints) EndpointRemoveClient(client, endpoint.second);
+        // Removing a client cannot fail.
+        for (const auto& endpoint : tree.second->endpoints) EndpointRemoveClient(client, endpoint.second).ignore();
     registry.sessionClientList().unlink(*client);
     return QV_NO_ERROR;
 }

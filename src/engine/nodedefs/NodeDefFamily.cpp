@@ -25,7 +25,8 @@ QV_STATUS DeviceStateGetNodeGroupOfType(DeviceAccess& device, int32_t typeId, De
 int32_t DeviceStateRowOf(DeviceAccess& device, const Feature* item) {
     const FeatureMap& map = stateOf(device).features;
     int row = -1;
-    FeatureMapRowOf(item, map, &row);
+    // An item that is not in the map leaves row at -1, which is checked next.
+    FeatureMapRowOf(item, map, &row).ignore();
     return row >= 0 && row < map.maximum ? row : -1;
 }
 

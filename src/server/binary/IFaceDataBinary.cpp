@@ -142,11 +142,11 @@ int32_t IFaceDataBinary::input(const uint8_t* data, uint32_t length) {
             QVLOG_LIMITED(logging::error)
                 << boost::format(withBody ? "Error in InputBinaryMessage (w body), error code = %x."
                                           : "Error in InputBinaryMessage (w/o body), error code = %x.") %
-                       status;
+                       status.code();
             if (first == QV_NO_ERROR) first = status;
         }
     }
-    return int32_t(first);
+    return int32_t(first.code());
 }
 
 QV_STATUS IFaceDataBinary::messageComplete() {

@@ -148,8 +148,9 @@ bool ServerNodeImpl::serveOneRequest() {
 
 void ServerNodeImpl::answerFailed(const Request& request) {
     std::unique_lock<std::shared_mutex> lock(nodeLock_);
+    // A full output FIFO: the client's own timeout ends its wait instead.
     ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
-                             QV_VALUE_NOT_FOUND);
+                             QV_VALUE_NOT_FOUND).ignore();
 }
 
 void ServerNodeImpl::answerRead(const Request& request) {
@@ -167,8 +168,9 @@ void ServerNodeImpl::answerRead(const Request& request) {
             break;
         default:
             QVLOG_LIMITED(logging::error) << "DATATYPE_GETVALUE: Unknown node.";
+            // A full output FIFO: the client's own timeout ends its wait instead.
             ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag,
-                                     uint32_t(request.endpointId), QV_VALUE_NOT_FOUND);
+                                     uint32_t(request.endpointId), QV_VALUE_NOT_FOUND).ignore();
             break;
     }
 }

@@ -182,7 +182,7 @@ void IFaceDataAscii::proto(const std::string& word) {
 void IFaceDataAscii::update() {
     QV_STATUS status = DispatcherUpdateDevices(serverContext().treeRegistry());
     if (status != QV_NO_ERROR) {
-        QVLOG_LIMITED(logging::debug) << "Text protocol: device update reported status " << status << ".";
+        QVLOG_LIMITED(logging::debug) << "Text protocol: device update reported status " << status.code() << ".";
     }
 }
 

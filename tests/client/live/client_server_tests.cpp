@@ -2,9 +2,6 @@
 // reading and writing the server's own tree "QV", subscriptions and events,
 // and the status codes a program sees.
 #include "server/TextServerProcess.h"
-// The server's own status header (through the process helper) already
-// defines the status codes.
-#define QV_STATUS_CODES_DEFINED
 #include "qvAPI.h"
 
 #include <gtest/gtest.h>

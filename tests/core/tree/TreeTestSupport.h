@@ -8,6 +8,8 @@
 #include "core/tree/TreeEndpoints.h"
 #include "core/tree/TreeRegistry.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,7 +32,7 @@ inline TreeNode::Ptr addNode(const TreeNode::Ptr& parent, const std::string& nam
 inline TreeNode::Ptr addLeaf(const std::shared_ptr<DispatcherTree>& tree, const TreeNode::Ptr& parent,
                              const std::string& name, int32_t* id = nullptr) {
     TreeNode::Ptr node = addNode(parent, name);
-    DispatcherTreeAddEndpoint(tree, node, 0, id);
+    EXPECT_EQ(DispatcherTreeAddEndpoint(tree, node, 0, id), QV_NO_ERROR);
     return node;
 }
 

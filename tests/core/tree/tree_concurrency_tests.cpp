@@ -62,7 +62,7 @@ void runDevice(TreeRegistry& registry, uint32_t serial, Clock::time_point end, s
                                           requests);
             test::buildDemoDevice(creator, 4);
             DispatcherTreeBufferEndpoint(creator.getTree(), 2, DATATYPE_DEMODSAMPLE);
-            DispatcherNotifyDeviceConnected(registry, creator.getNode());
+            EXPECT_EQ(DispatcherNotifyDeviceConnected(registry, creator.getNode()), QV_NO_ERROR);
             tree = creator.getTree();
         }
         for (int pass = 0; pass < 20; ++pass) {
@@ -72,17 +72,17 @@ void runDevice(TreeRegistry& registry, uint32_t serial, Clock::time_point end, s
         {
             DispatcherTreeLocker locker(tree);
             TreeNode::Ptr demods = locker.getNode()->childAt(0);
-            DispatcherTreeRemoveNodeChildren(tree, demods);
+            EXPECT_EQ(DispatcherTreeRemoveNodeChildren(tree, demods), QV_NO_ERROR);
             for (int i = 0; i < 2; ++i) {
                 TreeNode::Ptr instance = test::addNode(demods, "");
                 test::addLeaf(tree, instance, "RATE");
             }
-            DispatcherNotifyTreeChanged(registry, locker.getNode());
+            EXPECT_EQ(DispatcherNotifyTreeChanged(registry, locker.getNode()), QV_NO_ERROR);
         }
         test::drainRecords(*requests);
         TreeNode::Ptr root = tree->root;
         { DispatcherTreeRemover remover(tree); }
-        DispatcherNotifyDeviceDisconnected(registry, root);
+        EXPECT_EQ(DispatcherNotifyDeviceDisconnected(registry, root), QV_NO_ERROR);
         ++cycles;
     }
 }
@@ -104,12 +104,12 @@ void runSession(TreeRegistry& registry, uint16_t id, Clock::time_point end, std:
             NodeSet set;
             DispatcherResolvePathList(registry, set, "", paths[round % 4]);
             EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client, round % 2, set));
-            DispatcherPostSetDouble(uint16_t(round), client, set, round * 0.5);
-            DispatcherPostGetRequest(uint16_t(round), client, set);
+            EXPECT_EQ(DispatcherPostSetDouble(uint16_t(round), client, set, round * 0.5), QV_NO_ERROR);
+            EXPECT_EQ(DispatcherPostGetRequest(uint16_t(round), client, set), QV_NO_ERROR);
             NodeSetCountEndpoints(set);
         }
         if (++round % 50 == 0) {
-            DispatcherRemoveClient(registry, &client);
+            EXPECT_EQ(DispatcherRemoveClient(registry, &client), QV_NO_ERROR);
             std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
             registry.sessionClientList().append(client);
         }
@@ -118,7 +118,7 @@ void runSession(TreeRegistry& registry, uint16_t id, Clock::time_point end, std:
         // structure lock so busy that tree changes would wait a long time.
         std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
-    DispatcherRemoveClient(registry, &client);
+    EXPECT_EQ(DispatcherRemoveClient(registry, &client), QV_NO_ERROR);
 }
 
 // The dispatcher's pass: the registry, endpoint tables and subscriber lists

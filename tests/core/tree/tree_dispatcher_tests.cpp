@@ -75,7 +75,7 @@ TEST(DispatcherTreeRemover, TakesTheTreeOutOfEverything) {
     std::shared_ptr<Endpoint> endpoint = device.tree()->endpoints.at(0);
     {
         std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
-        EndpointAddClient(endpoint, &client);
+        EXPECT_EQ(EndpointAddClient(endpoint, &client), QV_NO_ERROR);
     }
     device.remove();
     EXPECT_TRUE(endpoint->subscribers.empty());
@@ -141,7 +141,7 @@ TEST(DispatcherTreeAddEndpoint, RefusesThreadsThatDoNotHoldALock) {
     TreeRegistry registry;
     ScopedTree device(registry, TreeId::device(1234));
     TreeNode::Ptr node = std::make_shared<TreeNode>();
-    EXPECT_EQ("Not locked.", thrownMessage([&] { DispatcherTreeAddEndpoint(device.tree(), node, 0, nullptr); }));
+    EXPECT_EQ("Not locked.", thrownMessage([&] { DispatcherTreeAddEndpoint(device.tree(), node, 0, nullptr).ignore(); }));
 
     // Another thread holding a lock does not make this thread's change safe.
     std::promise<void> locked, release;
@@ -151,10 +151,10 @@ TEST(DispatcherTreeAddEndpoint, RefusesThreadsThatDoNotHoldALock) {
         release.get_future().wait();
     });
     locked.get_future().wait();
-    EXPECT_EQ("Not locked.", thrownMessage([&] { DispatcherTreeAddEndpoint(device.tree(), node, 0, nullptr); }));
+    EXPECT_EQ("Not locked.", thrownMessage([&] { DispatcherTreeAddEndpoint(device.tree(), node, 0, nullptr).ignore(); }));
     EXPECT_EQ("Not locked.", thrownMessage([&] { DispatcherTreeBufferEndpoint(device.tree(), 0, 3); }));
     EXPECT_EQ("Not locked.",
-              thrownMessage([&] { DispatcherTreeRemoveNodeChildren(device.tree(), device.root()); }));
+              thrownMessage([&] { DispatcherTreeRemoveNodeChildren(device.tree(), device.root()).ignore(); }));
     release.set_value();
     holder.join();
     EXPECT_EQ(13, device.tree()->nextEndpointId);
@@ -192,7 +192,7 @@ TEST(DispatcherTreeBufferEndpoint, RejectsIdsThatNameNoEndpoint) {
         EXPECT_EQ("EndpointId out of range.",
                   thrownMessage([&] { DispatcherTreeBufferEndpoint(device.tree(), id, 3); }));
     }
-    DispatcherTreeRemoveNodeChildren(device.tree(), device.root()->childAt(0));
+    EXPECT_EQ(DispatcherTreeRemoveNodeChildren(device.tree(), device.root()->childAt(0)), QV_NO_ERROR);
     EXPECT_EQ("EndpointId out of range.", thrownMessage([&] { DispatcherTreeBufferEndpoint(device.tree(), 0, 3); }));
 }
 
@@ -203,7 +203,7 @@ TEST(DispatcherTreeUnbufferEndpoint, DetectsAFlagThatTheTreeDoesNotKnow) {
     auto endpoint = device.tree()->endpoints.at(0);
     endpoint->buffered = true;
     EXPECT_EQ("Tree not found in buffEps.",
-              thrownMessage([&] { DispatcherTreeUnbufferEndpoint(device.tree(), endpoint); }));
+              thrownMessage([&] { DispatcherTreeUnbufferEndpoint(device.tree(), endpoint).ignore(); }));
 }
 
 TEST(DispatcherTreeRemoveNodeChildren, DropsSubscribersAndBuffersOfTheWholeSubtree) {
@@ -214,7 +214,7 @@ TEST(DispatcherTreeRemoveNodeChildren, DropsSubscribersAndBuffersOfTheWholeSubtr
     auto sample = demods->childAt(0)->childAt(2)->endpoint();
     DispatcherTreeBufferEndpoint(device.tree(), sample->id, 3);
     SessionClient client;
-    EndpointAddClient(sample, &client);
+    EXPECT_EQ(EndpointAddClient(sample, &client), QV_NO_ERROR);
 
     EXPECT_EQ(QV_NO_ERROR, DispatcherTreeRemoveNodeChildren(device.tree(), demods));
     EXPECT_TRUE(sample->subscribers.empty());
@@ -260,7 +260,7 @@ TEST(TreeNotices, WaitUntilTheTreeLockIsReleased) {
     EXPECT_EQ(TREE_CHANGE_CHANGED, recorder.seen[1].code);
     EXPECT_TRUE(recorder.seen[0].couldLock);
 
-    DispatcherNotifyDeviceDisconnected(registry, device.root());
+    EXPECT_EQ(DispatcherNotifyDeviceDisconnected(registry, device.root()), QV_NO_ERROR);
     ASSERT_EQ(3u, recorder.seen.size());
     EXPECT_EQ(TREE_CHANGE_GONE, recorder.seen[2].code);
     EXPECT_TRUE(recorder.seen[2].couldLock);
@@ -273,7 +273,7 @@ TEST(TreeNotices, AFailingReceiverDoesNotReachTheDevice) {
     EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(registry, device.root()));
     EXPECT_NO_THROW({
         DispatcherTreeLocker lock(device.tree());
-        DispatcherNotifyTreeChanged(registry, device.root());
+        DispatcherNotifyTreeChanged(registry, device.root()).ignore();
     });
     registry.setTreeNoticeSink(nullptr);
     EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(registry, device.root()));

@@ -163,9 +163,9 @@ TEST(RequestReplyWatch, SeesWhetherARecordOfTheRequestWasWritten) {
     test::SmallFifo fifo;
     {
         RequestReplyWatch watch(5, 9);
-        ReturnParamValueDouble(fifo, 0, kUnsolicitedSessionTag, 1, VALUE_FLAG_CHANGED, 1.0);
+        EXPECT_EQ(ReturnParamValueDouble(fifo, 0, kUnsolicitedSessionTag, 1, VALUE_FLAG_CHANGED, 1.0), QV_NO_ERROR);
         EXPECT_FALSE(watch.replied());
-        ReturnParamValueInteger(fifo, 5, 9, 1, VALUE_FLAG_REPLY_ONLY, 3);
+        EXPECT_EQ(ReturnParamValueInteger(fifo, 5, 9, 1, VALUE_FLAG_REPLY_ONLY, 3), QV_NO_ERROR);
         EXPECT_TRUE(watch.replied());
     }
     RequestReplyWatch next(6, 9);

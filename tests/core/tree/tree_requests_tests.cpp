@@ -80,11 +80,11 @@ TEST_F(RequestPosting, GroupNodesPostNothing) {
 TEST_F(RequestPosting, RecordsHaveTheLayoutOfTheirKind) {
     const NodeSet rate = resolve(registry, "/dev1234/demods/0/rate");
     const uint8_t bytes[3] = {0xAA, 0xBB, 0xCC};
-    DispatcherPostGetRequest(1, client_, rate);
-    DispatcherPostSetInteger(2, client_, rate, -1);
-    DispatcherPostSetInteger(3, client_, rate, 2147483647);
-    DispatcherPostSetBytes(4, client_, rate, 0, nullptr);
-    DispatcherPostSetBytes(5, client_, rate, 3, bytes);
+    EXPECT_EQ(DispatcherPostGetRequest(1, client_, rate), QV_NO_ERROR);
+    EXPECT_EQ(DispatcherPostSetInteger(2, client_, rate, -1), QV_NO_ERROR);
+    EXPECT_EQ(DispatcherPostSetInteger(3, client_, rate, 2147483647), QV_NO_ERROR);
+    EXPECT_EQ(DispatcherPostSetBytes(4, client_, rate, 0, nullptr), QV_NO_ERROR);
+    EXPECT_EQ(DispatcherPostSetBytes(5, client_, rate, 3, bytes), QV_NO_ERROR);
     const auto records = test::drainRecords(device_.requests());
     ASSERT_EQ(5u, records.size());
 
@@ -112,13 +112,13 @@ TEST(TreeWrite, AFullRequestFifoLosesTheRecordAndSaysSo) {
                       std::make_shared<BufferFifo<2, 1024>>());
     SessionClient client;
     const NodeSet rate = resolve(registry, "/dev5/demods/0/rate");
-    DispatcherPostSetDouble(1, client, rate, 1.0);
-    DispatcherPostSetDouble(2, client, rate, 2.0);
+    EXPECT_EQ(DispatcherPostSetDouble(1, client, rate, 1.0), QV_NO_ERROR);
+    EXPECT_EQ(DispatcherPostSetDouble(2, client, rate, 2.0), QV_NO_ERROR);
 
     testing::internal::CaptureStdout();
     const uint8_t record[20] = {};
     EXPECT_EQ(QV_OVERFLOW, TreeWrite(*device.tree(), record, sizeof record));
-    DispatcherPostSetDouble(3, client, rate, 3.0);
+    EXPECT_EQ(DispatcherPostSetDouble(3, client, rate, 3.0), QV_NO_ERROR);
     const std::string printed = testing::internal::GetCapturedStdout();
 
     EXPECT_NE(std::string::npos, printed.find("QV_OVERFLOW in "));
@@ -174,7 +174,7 @@ TEST_F(Subscriptions, RemovingAClientClearsEveryListAndTheSessionList) {
         std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
         registry.sessionClientList().append(client_);
     }
-    DispatcherSubscribeNodeSet(registry, &client_, 1, resolve(registry, "/dev*"));
+    EXPECT_EQ(DispatcherSubscribeNodeSet(registry, &client_, 1, resolve(registry, "/dev*")), QV_NO_ERROR);
     EXPECT_EQ(20u, subscribedEndpoints(client_));
     EXPECT_EQ(QV_NO_ERROR, DispatcherRemoveClient(registry, &client_));
     EXPECT_EQ(0u, subscribedEndpoints(client_));

@@ -39,7 +39,7 @@ protected:
         for (const Block& b : blocks) {
             Feature* item = nullptr;
             EXPECT_EQ(FeatureMapInsert(map(), b.address, b.count, b.stride, 0, "TESTBLK ", &item), QV_NO_ERROR);
-            DeviceStateNodeGroupAddFeatureRow(item, dev, *made);
+            EXPECT_EQ(DeviceStateNodeGroupAddFeatureRow(item, dev, *made), QV_NO_ERROR);
             items.push_back(item);
         }
         return init(dev, made, groupRoot, 1, items, int(items.size()));

@@ -31,7 +31,7 @@ protected:
     template <class G>
     QV_STATUS build(FeatureInitFunc init, uint16_t version, const std::vector<Feature*>& items) {
         DispatcherTreeLocker lock(state().tree);
-        DeviceStateGetNodeGroup<G>(dev, &nodeGroup, lock.getNode());
+        EXPECT_EQ(DeviceStateGetNodeGroup<G>(dev, &nodeGroup, lock.getNode()), QV_NO_ERROR);
         groupNode = nodeGroup->node;
         return init(dev, nodeGroup, groupNode, version, items, int(items.size()));
     }

@@ -207,7 +207,7 @@ TEST_F(SigOutsTest, RangeCommandThatCannotBeQueuedIsLoggedAndTheWriteGoesOn) {
              state().cmd.dataSize = 0x400;
              state().cmd.ready = false;
              while (state().cmd.queue.size() < DeviceStateCmd::kMaxEntries)
-                 DeviceStateCmdRequest(dev, nullptr, nullptr, nullptr, 99, 0, nullptr, 0);
+                 EXPECT_EQ(DeviceStateCmdRequest(dev, nullptr, nullptr, nullptr, 99, 0, nullptr, 0), QV_NO_ERROR);
          },
          QV_OVERFLOW},
     };
@@ -221,7 +221,7 @@ TEST_F(SigOutsTest, RangeCommandThatCannotBeQueuedIsLoggedAndTheWriteGoesOn) {
         EXPECT_EQ(lastStatus, QV_NO_ERROR);
         EXPECT_TRUE(log.contains((boost::format("The range of signal output 0 was not announced to the instrument "
                                                 "(command 14 not queued, status 0x%04x).") %
-                                  c.status)
+                                  c.status.code())
                                      .str()));
         EXPECT_TRUE(state().pidStrobePending);
         // The 10 V range sets every waveform back to sine (revision 3), then the writer hears of it.

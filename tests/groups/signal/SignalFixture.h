@@ -38,7 +38,7 @@ protected:
                     TreeNode::Ptr* node = nullptr) {
         DispatcherTreeLocker lock(state().tree);
         DeviceStateNodeGroup* group = nullptr;
-        DeviceStateGetNodeGroup<G>(dev, &group, lock.getNode());
+        EXPECT_EQ(DeviceStateGetNodeGroup<G>(dev, &group, lock.getNode()), QV_NO_ERROR);
         if (node) *node = group->node;
         return init(dev, group, group->node, version, items, int(items.size()));
     }

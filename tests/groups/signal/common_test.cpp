@@ -37,7 +37,7 @@ protected:
         SignalFixture::SetUp();
         record = addBlock(kBlock, 2, 0x10);
         DispatcherTreeLocker lock(state().tree);
-        DeviceStateGetNodeGroup<Group>(dev, &group, lock.getNode());
+        EXPECT_EQ(DeviceStateGetNodeGroup<Group>(dev, &group, lock.getNode()), QV_NO_ERROR);
         instance = CreateChild<Instance>(group->node);
     }
     EPNodePtr leaf(const Feature* item, int32_t offset) {

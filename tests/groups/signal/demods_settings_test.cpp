@@ -32,7 +32,7 @@ TEST_F(DemodsSettingsTest, InitMakesTheLeavesAndRequestsEightWordsPerDemodulator
     EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockStride, kSettingsStride);
     EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockAttribute, 0x5Au);
     int row = -1;
-    FeatureMapRowOf(settings, state().features, &row);
+    EXPECT_EQ(FeatureMapRowOf(settings, state().features, &row), QV_NO_ERROR);
     EXPECT_EQ(familyDataOf(state()).signalPath.demodBlockRow, row);
 
     const char* names[] = {"ADCSELECT", "ORDER", "TIMECONSTANT", "RATE", "TRIGGER",

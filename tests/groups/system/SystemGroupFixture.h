@@ -155,7 +155,7 @@ protected:
     QV_STATUS reply(const std::vector<uint8_t>& bytes) {
         return DeviceStateHandleData(dev, kMailboxData, uint32_t(bytes.size()), bytes.data());
     }
-    void mailboxReady() { DeviceStateCmdSetReady(dev, true); }
+    void mailboxReady() { DeviceStateCmdSetReady(dev, true).ignore(); }
     std::size_t queuedCommands() { return state().cmd.queue.size(); }
 
     SystemDevice dev;

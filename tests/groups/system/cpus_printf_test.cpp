@@ -157,8 +157,8 @@ TEST_F(PrintTest, LinesAreLoggedAndWithoutAnOutputNodeOnlyLogged) {
 
 TEST_F(PrintTest, ARefusedDirectiveIsReported) {
     test::LogCapture log;
-    send(format(1, "x%|d"));
-    send(integer(1));
+    EXPECT_EQ(send(format(1, "x%|d")), QV_NO_ERROR);
+    EXPECT_EQ(send(integer(1)), REFUSED);
     EXPECT_TRUE(log.contains("format error in printf"));
     EXPECT_TRUE(log.contains("error in string \"x%|d\" at \"%|d\""));
 }
