@@ -10,6 +10,7 @@
 #include "core/tree/NodeDef.h"
 #include "core/tree/Subscriptions.h"
 #include "core/tree/TreeEndpoints.h"
+#include "server/server/ServerContext.h"
 #include "server/text/AsciiEncoders.h"
 #include "server/text/IFaceDataAscii.h"
 
@@ -24,13 +25,20 @@ using namespace tarnix;
 
 typedef BufferFifo<1024, 1 << 20> FuzzFifo;
 
+// One server's shared state for every input, as one running server has.
+ServerContext& fuzzContext() {
+    static ServerContext context;
+    return context;
+}
+
 class FuzzSession : public SessionActionsInterface {
 public:
     FuzzSession() {
         client_.sessionId = 5;
         client_.context = this;
     }
-    ~FuzzSession() override { DispatcherRemoveClient(&client_); }
+    ~FuzzSession() override { DispatcherRemoveClient(fuzzContext().treeRegistry(), &client_).ignore(); }
+    ServerContext& serverContext() override { return fuzzContext(); }
     InterfaceType getInterface() const override { return INTERFACE_TEXT; }
     void requestInterface(InterfaceType) override {}
     void close() override {}
@@ -52,7 +60,7 @@ TreeNode::Ptr addNode(const TreeNode::Ptr& parent, const char* name, bool hidden
 // DEV42 with DEMODS/0..1/{RATE,SAMPLE} and a hidden CONFIG/PORT.
 struct FuzzTree {
     FuzzTree() {
-        DispatcherTreeCreator creator(TreeId::device(42), std::make_shared<FuzzFifo>(), requests);
+        DispatcherTreeCreator creator(fuzzContext().treeRegistry(), TreeId::device(42), std::make_shared<FuzzFifo>(), requests);
         const auto& tree = creator.getTree();
         TreeNode::Ptr demods = addNode(creator.getNode(), "DEMODS");
         for (int i = 0; i < 2; ++i) {
