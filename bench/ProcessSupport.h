@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sys/stat.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <random>
 #include <sstream>
@@ -83,28 +84,66 @@ private:
     pid_t pid_ = -1;
 };
 
-// A text-protocol connection on the loopback address that has read the
-// greeting.
-class TextClient {
+// A blocking loopback TCP connection (no send delay) with a receive buffer.
+class Connection {
 public:
-    explicit TextClient(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    explicit Connection(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                     waitFor("\r\n", std::chrono::seconds(5));
-        text_.clear();
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        int one = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
-    ~TextClient() { ::close(fd_); }
-    TextClient(const TextClient&) = delete;
-    TextClient& operator=(const TextClient&) = delete;
+    ~Connection() { ::close(fd_); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
     bool connected() const { return connected_; }
     int fd() const { return fd_; }
-    bool send(const std::string& line) {
-        return ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size());
+    bool send(const std::string& bytes) {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
     }
+    // Receives until `complete(buffer)` gives the length of a whole answer;
+    // that much is then consumed. False on a closed connection or at the
+    // time-out.
+    template <typename Complete>
+    bool receive(Complete&& complete, Clock::duration timeout = std::chrono::seconds(5)) {
+        const auto end = Clock::now() + timeout;
+        for (;;) {
+            const size_t whole = complete(buffer_);
+            if (whole != 0) {
+                buffer_.erase(0, whole);
+                return true;
+            }
+            const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+            pollfd p{fd_, POLLIN, 0};
+            if (left <= 0 || ::poll(&p, 1, left) <= 0) return false;
+            char chunk[65536];
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0) return false;
+            buffer_.append(chunk, size_t(n));
+        }
+    }
+    void clear() { buffer_.clear(); }
+
+private:
+    int fd_;
+    bool connected_ = false;
+    std::string buffer_;
+};
+
+// A text-protocol connection on the loopback address that has read the
+// greeting.
+class TextClient : public Connection {
+public:
+    explicit TextClient(uint16_t port) : Connection(port) {
+        greeted_ = Connection::connected() && waitFor("\r\n", std::chrono::seconds(5));
+        clear();
+    }
+
+    bool connected() const { return greeted_; }
     // Reads until `wanted` has arrived; what came up to its end is consumed.
     bool waitFor(const std::string& wanted, Clock::duration timeout) {
         return waitForAll(std::vector<std::string>{wanted}, timeout);
@@ -112,33 +151,21 @@ public:
     // Reads until each of `wanted` has arrived, in any order; what came up to
     // the end of the last one is consumed.
     bool waitForAll(const std::vector<std::string>& wanted, Clock::duration timeout) {
-        const auto end = Clock::now() + timeout;
-        for (;;) {
-            size_t consumed = 0;
-            bool all = true;
-            for (const std::string& w : wanted) {
-                const size_t at = text_.find(w);
-                all = all && at != std::string::npos;
-                if (all) consumed = std::max(consumed, at + w.size());
-            }
-            if (all) {
-                text_.erase(0, consumed);
-                return true;
-            }
-            const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-            pollfd p{fd_, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, left) <= 0) return false;
-            char buffer[4096];
-            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (n <= 0) return false;
-            text_.append(buffer, size_t(n));
-        }
+        return receive(
+            [&](const std::string& text) -> size_t {
+                size_t consumed = 0;
+                for (const std::string& w : wanted) {
+                    const size_t at = text.find(w);
+                    if (at == std::string::npos) return 0;
+                    consumed = std::max(consumed, at + w.size());
+                }
+                return consumed;
+            },
+            timeout);
     }
 
 private:
-    int fd_;
-    bool connected_ = false;
-    std::string text_;
+    bool greeted_ = false;
 };
 
 // Whether nothing holds the loopback port now.

@@ -47,50 +47,6 @@ struct Options {
     std::vector<std::string> cases{"redis", "text-qv", "text-dev", "binary-qv", "binary-dev", "api-qv", "api-dev"};
 };
 
-// A blocking loopback TCP connection with a receive buffer.
-class Connection {
-public:
-    explicit Connection(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    ~Connection() { ::close(fd_); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    bool connected() const { return connected_; }
-    bool send(const std::string& bytes) {
-        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
-    }
-    // Receives until `complete(buffer)` gives the length of a whole answer;
-    // that much is then consumed. False on a closed connection or after 5 s.
-    bool receive(const std::function<size_t(const std::string&)>& complete) {
-        for (;;) {
-            const size_t whole = complete(buffer_);
-            if (whole != 0) {
-                buffer_.erase(0, whole);
-                return true;
-            }
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0) return false;
-            char chunk[65536];
-            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-            if (n <= 0) return false;
-            buffer_.append(chunk, size_t(n));
-        }
-    }
-
-private:
-    int fd_;
-    bool connected_ = false;
-    std::string buffer_;
-};
-
 size_t lineEnd(const std::string& text, const std::string& end) {
     const size_t at = text.find(end);
     return at == std::string::npos ? 0 : at + end.size();
