@@ -1,7 +1,9 @@
 #pragma once
 // The real programs for benchmarks that start them: a child process with its
-// output in a file, a text-protocol client, a free loopback port and a
-// process's CPU time.
+// output in a file, a text-protocol client, binary-protocol requests, a free
+// loopback port and a process's CPU time.
+#include "wire/BinaryWire.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -167,6 +169,41 @@ public:
 private:
     bool greeted_ = false;
 };
+
+// On a connection that has not read the greeting yet: reads it, switches to
+// the binary protocol and reads the hello. False when a step fails.
+inline bool switchToBinary(Connection& connection) {
+    return connection.receive([](const std::string& b) {
+        const size_t at = b.find("\r\n");
+        return at == std::string::npos ? 0 : at + 2;
+    }) && connection.send("proto bin\n") &&
+           connection.receive([](const std::string& b) { return b.size() >= wire::kHelloSize ? wire::kHelloSize : 0; });
+}
+
+// A binary get request of `path`.
+inline std::string binaryGetRequest(const std::string& path, uint16_t sequenceId) {
+    std::string request(wire::kHeaderSize + wire::pathFieldSize(uint16_t(path.size())), '\0');
+    auto* p = reinterpret_cast<uint8_t*>(&request[0]);
+    wire::encodeHeader(p, wire::MSG_GET_VALUE, uint32_t(request.size()), sequenceId);
+    wire::encodePathField(p + wire::kHeaderSize, path.data(), uint16_t(path.size()));
+    return request;
+}
+
+// The items of a comma-separated list ("a,b,c").
+inline std::vector<std::string> commaList(const std::string& text) {
+    std::vector<std::string> items;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        items.push_back(text.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return items;
+}
+
+// The value at fraction p (0 to 1) of sorted values; 0 when there are none.
+inline double percentile(const std::vector<double>& sorted, double p) {
+    return sorted.empty() ? 0 : sorted[std::min(sorted.size() - 1, size_t(p * double(sorted.size())))];
+}
 
 // Whether nothing holds the loopback port now.
 inline bool portFree(uint16_t port) {

@@ -102,14 +102,8 @@ size_t binaryAnswer(const std::string& bytes) {
 
 std::function<bool()> binaryClient(uint16_t port, const std::string& path) {
     auto connection = std::make_shared<Connection>(port);
-    if (!connection->connected() || !connection->receive([](const std::string& b) { return lineEnd(b, "\r\n"); }) ||
-        !connection->send("proto bin\n") ||
-        !connection->receive([](const std::string& b) { return b.size() >= wire::kHelloSize ? wire::kHelloSize : 0; }))
-        return {};
-    std::string request(wire::kHeaderSize + wire::pathFieldSize(uint16_t(path.size())), '\0');
-    auto* p = reinterpret_cast<uint8_t*>(&request[0]);
-    wire::encodeHeader(p, wire::MSG_GET_VALUE, uint32_t(request.size()), 7);
-    wire::encodePathField(p + wire::kHeaderSize, path.data(), uint16_t(path.size()));
+    if (!connection->connected() || !switchToBinary(*connection)) return {};
+    const std::string request = binaryGetRequest(path, 7);
     return [connection, request] { return connection->send(request) && connection->receive(binaryAnswer); };
 }
 
@@ -134,11 +128,6 @@ struct Result {
     double switchesPerRequest = 0;
     bool ok = false;
 };
-
-double percentile(const std::vector<double>& sorted, double p) {
-    if (sorted.empty()) return 0;
-    return sorted[std::min(sorted.size() - 1, size_t(p * double(sorted.size())))];
-}
 
 // Runs a case with `clients` parallel clients, `requests` in all (after a
 // warm-up), against the process `pid` (for its CPU time).
@@ -193,12 +182,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
         } else if (name == "--clients") {
             options.clients = std::max(1, std::min(64, std::atoi(value.c_str())));
         } else if (name == "--cases") {
-            options.cases.clear();
-            for (size_t at = 0; at <= value.size();) {
-                const size_t comma = std::min(value.find(',', at), value.size());
-                options.cases.push_back(value.substr(at, comma - at));
-                at = comma + 1;
-            }
+            options.cases = commaList(value);
         } else {
             return false;
         }
