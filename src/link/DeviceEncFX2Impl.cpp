@@ -37,7 +37,8 @@ DeviceEncFX2Impl::DeviceEncFX2Impl(const std::string& name, exception::Exception
       usb_(IOLQ3_USBImpl::create(id, std::move(backend))),
       outputFifo_(std::make_shared<OutputFifo>()),
       requestFifo_(std::make_shared<RequestFifo>()),
-      requestGate_(std::make_shared<RequestGate>(usb_->giveWayWaker())),
+      requestGate_(std::make_shared<RequestGate>(std::static_pointer_cast<BufferFifoBase>(requestFifo_),
+                                                 usb_->giveWayWaker())),
       deviceId_(id),
       fastStatsTime_(Clock::now()),
       slowStatsTime_(fastStatsTime_),
@@ -132,9 +133,9 @@ void DeviceEncFX2Impl::clearPipesAndFail() {
 
 void DeviceEncFX2Impl::close() {
     const QV_STATUS status = DeviceStateDestroy(*this);
-    // Requests still queued are answered as failed, and no more get in.
-    requestGate_->close();
-    DispatcherFailQueuedRequests(registry_, *requestFifo_);
+    // Requests still queued or waiting at the gate are answered as failed,
+    // and no more get in.
+    DispatcherFailQueuedRequests(registry_, *requestGate_);
     if (status != QV_NO_ERROR) QV_THROW(QVException(status));
 }
 

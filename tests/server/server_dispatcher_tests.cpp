@@ -13,6 +13,7 @@
 #include "server/binary/BinaryEncoders.h"
 #include "server/binary/BinaryProtocol.h"
 #include "core/tree/FailedRequests.h"
+#include "core/tree/RequestGate.h"
 #include "core/tree/TreeTestSupport.h"
 #include "wire/BinaryWire.h"
 #include "server/text/AsciiProtocol.h"
@@ -197,19 +198,15 @@ TEST_F(DispatcherFixture, AFailedRequestIsAnsweredAsAnErrorToTheAskerOnly) {
     ASSERT_EQ(ReturnParamRequestFailed(*output, 10, 11, uint32_t(ids[0]), QV_ERR_GENERAL), QV_NO_ERROR);
     ASSERT_EQ(ReturnParamRequestFailed(*output, 3, 13, uint32_t(ids[0]), QV_ERR_GENERAL), QV_NO_ERROR);
     // Requests left queued by an owner that ended go the same way.
-    test::SmallFifo queued;
+    RequestGate gate(std::make_shared<test::SmallFifo>());
     uint8_t record[12];
     ValueRecordHeader h;
     h.sequenceTag = 12;
     h.sessionTag = 11;
     h.kind = DATATYPE_GETVALUE;
     putValueRecordHeader(record, h);
-    {
-        FifoWriter writer(queued, sizeof record);
-        ASSERT_TRUE(writer.isValid());
-        writer.commit(record, sizeof record);
-    }
-    DispatcherFailQueuedRequests(context.treeRegistry(), queued);
+    ASSERT_EQ(gate.post(11, record, sizeof record), RequestGate::PostResult::Queued);
+    DispatcherFailQueuedRequests(context.treeRegistry(), gate);
     for (int i = 0; i < 4; ++i) pass();
 
     ASSERT_EQ(asker.got.size(), 3u);

@@ -50,9 +50,10 @@ struct DispatcherTree {
     std::shared_ptr<QVFifo> outputFifo;
     // ValueRecord requests written by TreeWrite; read by the tree's owner.
     std::shared_ptr<QVFifo> requestFifo;
-    // The door of the request FIFO, set by the tree's owner: wakes the owner
-    // on every request, bounds each session's share of the FIFO and lets
-    // posters wait for room (RequestGate). Optional.
+    // The door of the request FIFO, set by the tree's owner: the only writer
+    // of the FIFO once set. Keeps the FIFO short and lets the sessions'
+    // requests into it in turn, bounds each session's share, wakes the owner
+    // (RequestGate). Optional.
     std::shared_ptr<RequestGate> requestGate;
     // Optional, set by an owner whose values need nothing of its own thread
     // (the server's tree): answers a read request at once, on the asking
@@ -60,7 +61,8 @@ struct DispatcherTree {
     // request to the owner. Safe to call from any thread.
     std::function<bool(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId, std::vector<uint8_t>& reply)>
         directRead;
-    // Held while a DispatcherTreeLock on this tree is open and by TreeWrite.
+    // Held while a DispatcherTreeLock on this tree is open, and by TreeWrite
+    // and TreePost on a tree without gate.
     std::mutex mutex;
 };
 

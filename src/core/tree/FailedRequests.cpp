@@ -1,22 +1,38 @@
 #include "core/tree/FailedRequests.h"
 
 #include "core/ValueRecord.h"
-#include "core/fifo/QVFifo.h"
+#include "core/fifo/BufferFifo.h"
+#include "core/tree/RequestGate.h"
 #include "core/tree/TreeRegistry.h"
 
 namespace tarnix {
 
-void DispatcherFailQueuedRequests(TreeRegistry& registry, QVFifo& requestFifo) {
-    std::vector<FailedRequest> found;
+namespace {
+
+void noteFailed(std::vector<FailedRequest>& found, const uint8_t* record, uint32_t length) {
+    if (length < kValueRecordHeaderSize) return;
+    const ValueRecordHeader header = getValueRecordHeader(record);
+    found.push_back(FailedRequest{header.sequenceTag, header.sessionTag, QV_VALUE_NOT_FOUND});
+}
+
+// Reads every record left in the FIFO into `found`.
+void drain(QVFifo& fifo, std::vector<FailedRequest>& found) {
     for (;;) {
-        FifoReader reader(requestFifo, 0);
+        FifoReader reader(fifo, 0);
         if (!reader.isValid()) break;
-        if (reader.length() >= kValueRecordHeaderSize) {
-            const ValueRecordHeader header = getValueRecordHeader(reader.data());
-            found.push_back(FailedRequest{header.sequenceTag, header.sessionTag, QV_VALUE_NOT_FOUND});
-        }
+        noteFailed(found, reader.data(), reader.length());
         reader.commitAll();
     }
+}
+
+}  // namespace
+
+void DispatcherFailQueuedRequests(TreeRegistry& registry, RequestGate& gate) {
+    const std::vector<std::vector<uint8_t>> waiting = gate.close();
+    std::vector<FailedRequest> found;
+    // The queue holds the older requests.
+    drain(gate.queue(), found);
+    for (const std::vector<uint8_t>& record : waiting) noteFailed(found, record.data(), uint32_t(record.size()));
     registry.addFailedRequests(found);
 }
 

@@ -9,6 +9,7 @@
 namespace tarnix {
 
 class QVFifo;
+class RequestGate;
 class TreeRegistry;
 
 struct FailedRequest {
@@ -17,10 +18,10 @@ struct FailedRequest {
     QV_STATUS status = QV_VALUE_NOT_FOUND;
 };
 
-// Reads every request left in the FIFO and notes it as failed. Called by the
-// tree's owner once its RequestGate is closed, so that nothing follows. The
-// registry keeps them and wakes its dispatcher.
-void DispatcherFailQueuedRequests(TreeRegistry& registry, QVFifo& requestFifo);
+// Closes the gate and notes every request still in its queue or waiting at it
+// as failed. Called by the tree's owner when it ends, so that nothing follows.
+// The registry keeps them and wakes its dispatcher.
+void DispatcherFailQueuedRequests(TreeRegistry& registry, RequestGate& gate);
 
 // The requests noted so far, taken out; the dispatcher answers them.
 std::vector<FailedRequest> DispatcherTakeFailedRequests(TreeRegistry& registry);

@@ -1,49 +1,131 @@
 #include "core/tree/RequestGate.h"
 
+#include "core/QVException.h"
+#include "core/fifo/BufferFifo.h"
+
+#include <algorithm>
+
 namespace tarnix {
 
-namespace {
-constexpr uint32_t kSessionIds = 65536;
-}  // namespace
+RequestGate::RequestGate(std::shared_ptr<BufferFifoBase> queue, std::function<void()> alsoWake, Limits limits)
+    : queue_(std::move(queue)),
+      limits_{std::max(1u, limits.sessionShare), std::max(1u, limits.queueWindow)},
+      ownerWake_(std::move(alsoWake)) {
+    if (!queue_) QV_THROW(QVException("Invalid FIFO (NULL pointer)."));
+}
 
-RequestGate::RequestGate(std::function<void()> alsoWake, uint32_t sessionLimit)
-    : ownerWake_(std::move(alsoWake)),
-      limit_(sessionLimit == 0 ? 1 : sessionLimit),
-      waiting_(new uint16_t[kSessionIds]()) {}
+RequestGate::~RequestGate() = default;
 
-RequestGate::PostResult RequestGate::post(uint16_t session, const std::function<bool()>& write) {
+bool RequestGate::writeQueue(const uint8_t* record, uint32_t length) {
+    FifoWriter writer(*queue_, length);
+    if (!writer.isValid()) return false;
+    writer.commit(record, length);
+    return true;
+}
+
+RequestGate::PostResult RequestGate::post(uint16_t session, const uint8_t* record, uint32_t length) {
+    bool first = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_) return PostResult::Closed;
-        if (waiting_[session] >= limit_) return PostResult::SessionLimit;
-        if (!write()) return PostResult::Full;
-        ++waiting_[session];
+        if (length > queue_->dataCapacity()) return PostResult::TooLarge;
+        Line& line = lines_[session];
+        if (line.total() >= limits_.sessionShare) return PostResult::ShareFull;
+        // Straight into the queue only when nobody waits for a turn: a
+        // request never passes the ones that wait.
+        if (turns_.empty() && queued_ < limits_.queueWindow && writeQueue(record, length)) {
+            first = queued_ == 0;
+            ++queued_;
+            ++line.queued;
+        } else {
+            line.waiting.emplace_back(record, record + length);
+            if (!line.inTurn) {
+                line.inTurn = true;
+                turns_.push_back(session);
+            }
+            return PostResult::Waiting;
+        }
     }
-    ownerWake_.notify();
-    return PostResult::Posted;
+    // An owner with requests in its queue is awake or about to take them.
+    if (first) ownerWake_.notify();
+    return PostResult::Queued;
+}
+
+void RequestGate::admitInTurn() {
+    while (queued_ < limits_.queueWindow && !turns_.empty()) {
+        const uint16_t session = turns_.front();
+        Line& line = lines_[session];
+        const std::vector<uint8_t>& record = line.waiting.front();
+        // Without room for its bytes the turn stays; the next request taken
+        // makes room (a record never exceeds the whole queue).
+        if (!writeQueue(record.data(), uint32_t(record.size()))) return;
+        turns_.pop_front();
+        line.waiting.pop_front();
+        ++queued_;
+        ++line.queued;
+        if (line.waiting.empty())
+            line.inTurn = false;
+        else
+            turns_.push_back(session);
+    }
 }
 
 void RequestGate::taken(uint16_t session) {
-    bool wakeRoom = false;
-    bool wakeSessions = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (waiting_[session] > 0) --waiting_[session];
-        ++takenCount_;
-        wakeRoom = roomWaiters_ > 0;
-        wakeSessions = sessionWaiters_ > 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queued_ > 0) --queued_;
+    const auto it = lines_.find(session);
+    if (it != lines_.end()) {
+        Line& line = it->second;
+        if (line.queued > 0) --line.queued;
+        // Only this session's share freed: only its poster is woken, and only
+        // once it can post half a share in one go.
+        if (line.waiters > 0 && line.total() <= lowWater()) line.shareFreed.notify_all();
     }
-    if (wakeRoom) roomFreed_.notify_one();
-    if (wakeSessions) sessionFreed_.notify_all();
+    admitInTurn();
+    if (it != lines_.end()) forgetIfIdle(session, it->second);
 }
 
-void RequestGate::close() {
+void RequestGate::waitForShare(uint16_t session, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (closed_) return;
+    Line& line = lines_[session];
+    if (line.total() < limits_.sessionShare) {
+        forgetIfIdle(session, line);
+        return;
+    }
+    ++line.waiters;
+    line.shareFreed.wait_for(lock, timeout, [&] { return closed_ || line.total() <= lowWater(); });
+    --line.waiters;
+    forgetIfIdle(session, line);
+}
+
+void RequestGate::forgetIfIdle(uint16_t session, Line& line) {
+    if (line.queued == 0 && line.waiting.empty() && line.waiters == 0) lines_.erase(session);
+}
+
+std::vector<std::vector<uint8_t>> RequestGate::close() {
+    std::vector<std::vector<uint8_t>> left;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         closed_ = true;
+        for (const uint16_t session : turns_) {
+            Line& line = lines_[session];
+            for (std::vector<uint8_t>& record : line.waiting) left.push_back(std::move(record));
+            line.waiting.clear();
+            line.inTurn = false;
+        }
+        turns_.clear();
+        for (auto it = lines_.begin(); it != lines_.end();) {
+            if (it->second.waiters != 0) {
+                it->second.shareFreed.notify_all();
+                ++it;
+            } else {
+                it = lines_.erase(it);
+            }
+        }
     }
-    roomFreed_.notify_all();
-    sessionFreed_.notify_all();
+    ownerWake_.notify();
+    return left;
 }
 
 bool RequestGate::closed() const {
@@ -51,25 +133,10 @@ bool RequestGate::closed() const {
     return closed_;
 }
 
-void RequestGate::waitForRoom(uint16_t session, bool forSession, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (closed_) return;
-    const uint64_t takenBefore = takenCount_;
-    if (forSession) {
-        if (waiting_[session] < limit_) return;
-        ++sessionWaiters_;
-        sessionFreed_.wait_for(lock, timeout, [&] { return closed_ || waiting_[session] < limit_; });
-        --sessionWaiters_;
-    } else {
-        ++roomWaiters_;
-        roomFreed_.wait_for(lock, timeout, [&] { return closed_ || takenCount_ != takenBefore; });
-        --roomWaiters_;
-    }
-}
-
 uint32_t RequestGate::waitingOf(uint16_t session) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return waiting_[session];
+    const auto it = lines_.find(session);
+    return it == lines_.end() ? 0 : it->second.total();
 }
 
 }  // namespace tarnix

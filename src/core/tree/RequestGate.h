@@ -4,82 +4,124 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
+#include <vector>
 #include "platform/thread/ThreadSafety.h"
 
 namespace tarnix {
 
-// The door of one tree's request FIFO, shared by the sessions that post
-// requests and the tree's owner (a device thread or the server-node thread)
-// that takes them.
+class BufferFifoBase;
+
+// How much of a tree's request path one session may hold (see RequestGate).
+struct RequestGateLimits {
+    // Requests of one session at the gate, in the queue and waiting for it.
+    uint32_t sessionShare = 32;
+    // Requests in the queue at once.
+    uint32_t queueWindow = 64;
+};
+
+// The door of one tree's request queue (its request FIFO), shared by the
+// sessions that post requests and the tree's owner (a device thread or the
+// server-node thread) that takes them.
 //
-// - No request is lost: a session finds the FIFO full, waits for room and
-//   posts again (see TreePost), instead of its request being dropped.
-// - Fairness: each session may have only a bounded number of requests waiting
-//   in the FIFO, so a client that floods the server waits for its own answers
-//   while other clients' requests still get in.
-// - The owner sleeps on the gate when it has nothing to do; a posted request
-//   wakes it.
-// - When the owner ends, it closes the gate: waiting and later posts give up.
+// - No request is lost: a request that does not get into the queue at once
+//   waits at the gate for its turn; a session whose share is used up waits
+//   (see TreePost) instead of its request being dropped.
+// - Fairness: the queue holds at most `queueWindow` requests. Behind it, each
+//   session's requests wait in a line of their own, and the lines move into
+//   the queue in turn, one request per session at a time; each session may
+//   have at most `sessionShare` requests at the gate (queue and line). So a
+//   request finds at most the window and one request of every other session
+//   ahead of it, however many one client sends.
+// - Few wake-ups: a session waiting for its share is woken alone, once half
+//   of its share is free again; the owner is woken when the queue gets its
+//   first request.
+// - When the owner ends, it closes the gate: waiting and later posts give up,
+//   and what waited at the gate is handed back to be answered as failed.
+//
+// Only the gate writes into the queue (under its own lock); the owner is the
+// queue's only reader and tells the gate of every request it took (taken).
 class RequestGate {
 public:
-    static constexpr uint32_t kDefaultSessionLimit = 32;
+    typedef RequestGateLimits Limits;
 
-    // `alsoWake` runs on every posted request, for an owner that waits on
+    // `alsoWake` runs whenever the owner is woken, for an owner that waits on
     // something else than this gate (a device thread waiting for its
     // instrument).
-    explicit RequestGate(std::function<void()> alsoWake = {}, uint32_t sessionLimit = kDefaultSessionLimit);
+    explicit RequestGate(std::shared_ptr<BufferFifoBase> queue, std::function<void()> alsoWake = {},
+                         Limits limits = {});
     RequestGate(const RequestGate&) = delete;
     RequestGate& operator=(const RequestGate&) = delete;
+    ~RequestGate();
 
-    enum class PostResult { Posted, Full, SessionLimit, Closed };
+    enum class PostResult {
+        Queued,      // in the queue
+        Waiting,     // in the session's line; it moves into the queue in turn
+        ShareFull,   // the session has its share at the gate: wait (waitForShare) and post again
+        TooLarge,    // larger than the whole queue: it can never be taken
+        Closed,      // the owner has ended
+    };
 
-    // Poster side. When the session may place one more request, runs `write`
-    // (which returns false when the FIFO has no room) under the gate's lock,
-    // so that closing the gate and a post cannot cross: a record is either in
-    // the FIFO before the owner drains it at its end, or refused.
-    PostResult post(uint16_t session, const std::function<bool()>& write);
+    // Poster side: places one request record of the session.
+    PostResult post(uint16_t session, const uint8_t* record, uint32_t length);
+    // Poster side: waits until half of the session's share is free again (or
+    // the gate closes), at most `timeout`.
+    void waitForShare(uint16_t session, std::chrono::milliseconds timeout);
 
-    // Owner side: a request of this session has left the FIFO.
+    // Owner side: a request of this session has left the queue. Moves the
+    // next waiting requests into the queue, one per session in turn.
     void taken(uint16_t session);
-    // Owner's idle wait: true when woken by a post, false after the timeout.
+    // Owner's idle wait: true when woken by a first request, false after the
+    // timeout.
     template <class Rep, class Period>
     bool waitForRequests(std::chrono::duration<Rep, Period> timeout) {
         return ownerWake_.waitFor(timeout);
     }
-    // Wakes the owner as a post would.
+    // Wakes the owner as a first request would.
     void wakeOwner() { ownerWake_.notify(); }
-    // The owner has ended: posts are refused from now on and waiters return.
-    void close();
+    // The owner has ended: posts are refused from now on, waiters return, and
+    // the requests still waiting in the lines are handed back, oldest first
+    // per session (the queue itself is the owner's to empty).
+    std::vector<std::vector<uint8_t>> close();
     bool closed() const;
 
-    // Poster side: waits until a request leaves the FIFO (or the gate
-    // closes), at most `timeout`. `forSession` waits for the session's own
-    // share; otherwise for room in the FIFO.
-    void waitForRoom(uint16_t session, bool forSession, std::chrono::milliseconds timeout);
-
-    // Requests of the session now waiting in the FIFO.
+    // Requests of the session at the gate (in the queue and in its line).
     uint32_t waitingOf(uint16_t session) const;
-    uint32_t sessionLimit() const { return limit_; }
+    uint32_t sessionShare() const { return limits_.sessionShare; }
+    BufferFifoBase& queue() const { return *queue_; }
 
 private:
+    struct Line {
+        uint32_t queued = 0;                       // in the queue
+        std::deque<std::vector<uint8_t>> waiting;  // not yet in the queue
+        uint32_t waiters = 0;                      // posters waiting for the share
+        bool inTurn = false;                       // listed in turns_
+        std::condition_variable shareFreed;
+        uint32_t total() const { return queued + uint32_t(waiting.size()); }
+    };
+
+    // All below run with mutex_ held.
+    bool writeQueue(const uint8_t* record, uint32_t length) QV_REQUIRES(mutex_);
+    void admitInTurn() QV_REQUIRES(mutex_);
+    void forgetIfIdle(uint16_t session, Line& line) QV_REQUIRES(mutex_);
+    uint32_t lowWater() const { return limits_.sessionShare - limits_.sessionShare / 2; }
+
+    const std::shared_ptr<BufferFifoBase> queue_;
+    const Limits limits_;
     WakeSignal ownerWake_;
-    const uint32_t limit_;
+
     mutable std::mutex mutex_;
-    // Requests waiting per session id; indexed by the 16-bit session tag.
-    std::unique_ptr<uint16_t[]> waiting_ QV_PT_GUARDED_BY(mutex_);
     bool closed_ QV_GUARDED_BY(mutex_) = false;
-    // Counts every request taken, so that a waiter can tell a wake-up that
-    // concerns it from a spurious one.
-    uint64_t takenCount_ QV_GUARDED_BY(mutex_) = 0;
-    uint32_t roomWaiters_ QV_GUARDED_BY(mutex_) = 0;
-    uint32_t sessionWaiters_ QV_GUARDED_BY(mutex_) = 0;
-    // One waiter per freed slot wakes for FIFO room; a session waiting for
-    // its own share wakes on any request taken (only floods wait there).
-    std::condition_variable roomFreed_;
-    std::condition_variable sessionFreed_;
+    uint32_t queued_ QV_GUARDED_BY(mutex_) = 0;
+    // One line per session with requests at the gate or posters waiting.
+    std::unordered_map<uint16_t, Line> lines_ QV_GUARDED_BY(mutex_);
+    // Sessions with requests waiting in their lines, in the order of their
+    // turns.
+    std::deque<uint16_t> turns_ QV_GUARDED_BY(mutex_);
 };
 
 }  // namespace tarnix

@@ -22,8 +22,8 @@ namespace {
 
 constexpr uint32_t kEndpointIdOffset = 4;
 constexpr uint32_t kSessionTagOffset = 2;
-// A post that found no room waits this long at most before it checks that
-// its session still runs (and lets the session send its output).
+// A post that found its share used up waits this long at most before it
+// checks that its session still runs (and lets the session send its output).
 constexpr auto kRoomWaitStep = std::chrono::milliseconds(2);
 
 ValueRecordHeader requestHeader(uint16_t sequence, const SessionClient& client, uint16_t kind) {
@@ -57,42 +57,59 @@ uint16_t sessionTagOf(const uint8_t* data, uint32_t length) {
     return length >= kSessionTagOffset + 2 ? le::get16(data + kSessionTagOffset) : 0;
 }
 
-// One try at placing the record, through the tree's gate when it has one.
-RequestGate::PostResult writeOnce(DispatcherTree& tree, const uint8_t* data, uint32_t length) {
-    const auto write = [&] {
-        std::lock_guard<std::mutex> guard(tree.mutex);
-        FifoWriter writer(*tree.requestFifo, length);
-        if (!writer.isValid()) return false;
-        writer.commit(data, length);
-        return true;
-    };
-    if (!tree.requestGate) return write() ? RequestGate::PostResult::Posted : RequestGate::PostResult::Full;
-    return tree.requestGate->post(sessionTagOf(data, length), write);
+// One try at writing the record into a tree without a gate.
+bool writeUngated(DispatcherTree& tree, const uint8_t* data, uint32_t length) {
+    std::lock_guard<std::mutex> guard(tree.mutex);
+    FifoWriter writer(*tree.requestFifo, length);
+    if (!writer.isValid()) return false;
+    writer.commit(data, length);
+    return true;
+}
+
+bool accepted(RequestGate::PostResult result) {
+    return result == RequestGate::PostResult::Queued || result == RequestGate::PostResult::Waiting;
 }
 
 }  // namespace
 
 QV_STATUS TreeWrite(DispatcherTree& tree, const uint8_t* data, uint32_t length) {
     if (!tree.requestFifo || length == 0) return QV_NO_ERROR;
-    if (writeOnce(tree, data, length) == RequestGate::PostResult::Posted) return QV_NO_ERROR;
+    const bool written = tree.requestGate ? accepted(tree.requestGate->post(sessionTagOf(data, length), data, length))
+                                          : writeUngated(tree, data, length);
+    if (written) return QV_NO_ERROR;
     if (QV_PRINT_ADMITTED()) std::printf("QV_OVERFLOW in %s\n", BOOST_CURRENT_FUNCTION);
     return QV_OVERFLOW;
 }
 
 QV_STATUS TreePost(DispatcherTree& tree, const uint8_t* data, uint32_t length, const PostWaitStep& waitStep) {
     if (!tree.requestFifo || length == 0) return QV_NO_ERROR;
+    if (!tree.requestGate) {
+        while (!writeUngated(tree, data, length)) {
+            // A record that does not fit into the empty FIFO never will.
+            if (!waitStep || tree.requestFifo->used() == 0) return QV_OVERFLOW;
+            std::this_thread::sleep_for(kRoomWaitStep);
+            if (!waitStep()) return QV_OVERFLOW;
+        }
+        return QV_NO_ERROR;
+    }
+    RequestGate& gate = *tree.requestGate;
     const uint16_t session = sessionTagOf(data, length);
     for (;;) {
-        const RequestGate::PostResult result = writeOnce(tree, data, length);
-        if (result == RequestGate::PostResult::Posted) return QV_NO_ERROR;
-        if (result == RequestGate::PostResult::Closed) return QV_VALUE_NOT_FOUND;
-        // A record that does not fit into the empty FIFO never will.
-        if (!waitStep || (result == RequestGate::PostResult::Full && tree.requestFifo->used() == 0))
-            return QV_OVERFLOW;
-        if (tree.requestGate)
-            tree.requestGate->waitForRoom(session, result == RequestGate::PostResult::SessionLimit, kRoomWaitStep);
-        else
-            std::this_thread::sleep_for(kRoomWaitStep);
+        switch (gate.post(session, data, length)) {
+            case RequestGate::PostResult::Queued:
+            case RequestGate::PostResult::Waiting:
+                return QV_NO_ERROR;
+            case RequestGate::PostResult::Closed:
+                return QV_VALUE_NOT_FOUND;
+            case RequestGate::PostResult::TooLarge:
+                return QV_OVERFLOW;
+            case RequestGate::PostResult::ShareFull:
+                break;
+        }
+        // The session has its share at the gate: it waits for half of it
+        // (reading no input meanwhile, so TCP holds its client back).
+        if (!waitStep) return QV_OVERFLOW;
+        gate.waitForShare(session, kRoomWaitStep);
         if (!waitStep()) return QV_OVERFLOW;
     }
 }

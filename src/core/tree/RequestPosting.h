@@ -17,8 +17,10 @@
 //   nodes and their trees stay alive): one try per endpoint; a record that
 //   does not fit is lost for that endpoint (reported on standard output).
 // - With PostTargets taken from the set under that lock, after the lock is
-//   released: a session waits for room in a full FIFO, or for its own
-//   earlier requests to be taken (see RequestGate), so nothing is lost.
+//   released: a request that does not get into the tree's queue at once
+//   waits at the tree's gate for its turn, and a session whose share of the
+//   gate is used up waits for its own earlier requests to be taken (see
+//   RequestGate), so nothing is lost.
 namespace tarnix {
 
 // Where one record goes: an endpoint's tree and the endpoint's id.
@@ -60,10 +62,11 @@ uint32_t DispatcherPostToTargets(uint8_t* record, uint32_t length, const PostTar
                                  const PostWaitStep& waitStep, const SessionClient* client = nullptr,
                                  const DirectAnswer& direct = DirectAnswer());
 
-// Writes one block into the tree's request FIFO, waiting while the FIFO is
-// full or the record's session has its share of requests waiting, as long
-// as `waitStep` returns true. 0; QV_VALUE_NOT_FOUND when the tree's owner has
-// ended; QV_OVERFLOW when the wait was given up.
+// Places one block at the tree's gate (into its queue or in line for it),
+// waiting while the record's session has its share of requests at the gate,
+// as long as `waitStep` returns true. 0; QV_VALUE_NOT_FOUND when the tree's
+// owner has ended; QV_OVERFLOW when the wait was given up or the record is
+// larger than the whole queue.
 QV_STATUS TreePost(DispatcherTree& tree, const uint8_t* data, uint32_t length, const PostWaitStep& waitStep);
 
 QV_STATUS DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const NodeSet& set);
@@ -80,9 +83,10 @@ QV_STATUS DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client,
 QV_STATUS DispatcherPostToEndpoints(uint8_t* record, uint32_t length, const NodeSet& set);
 void DispatcherPostToEndpoint(uint8_t* record, uint32_t length, const TreeNode::Ptr& node);
 
-// Writes one block into the tree's request FIFO under the tree's mutex, in
-// one try. 0, or QV_OVERFLOW (0x4002) when the FIFO has no room, the
-// record's session has its share of requests waiting, or the owner has ended.
+// Writes one block into the tree's request FIFO (through its gate, or under
+// the tree's mutex when it has none), in one try. 0, or QV_OVERFLOW (0x4002)
+// when the FIFO has no room, the record's session has its share of requests
+// at the gate, or the owner has ended.
 QV_STATUS TreeWrite(DispatcherTree& tree, const uint8_t* data, uint32_t length);
 
 }  // namespace tarnix

@@ -69,13 +69,13 @@ ServerNodeImpl::ServerNodeImpl(exception::ExceptionCarrier& carrier, ServerConte
     : QVBaseImpl("ServerNode", carrier),
       context_(context),
       outputFifo_(std::make_shared<ServerNodeFifo>()),
-      requestFifo_(std::make_shared<ServerNodeFifo>()) {}
+      requestFifo_(std::make_shared<ServerNodeFifo>()),
+      requestGate_(std::make_shared<RequestGate>(std::static_pointer_cast<BufferFifoBase>(requestFifo_))) {}
 
 ServerNodeImpl::~ServerNodeImpl() {
     try {
         if (tree_) DispatcherTreeRemover remover(tree_);
-        requestGate_->close();
-        DispatcherFailQueuedRequests(context_.treeRegistry(), *requestFifo_);
+        DispatcherFailQueuedRequests(context_.treeRegistry(), *requestGate_);
     } catch (...) {
         logCurrentExceptionBanner();
     }

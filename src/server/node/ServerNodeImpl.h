@@ -82,9 +82,9 @@ private:
     std::shared_ptr<ServerTreeReads> reads_ = std::make_shared<ServerTreeReads>();
     std::shared_ptr<QVFifo> outputFifo_;
     std::shared_ptr<QVFifo> requestFifo_;
-    // Ends the idle wait when a request arrives; bounds each session's share
-    // of the request FIFO.
-    std::shared_ptr<RequestGate> requestGate_ = std::make_shared<RequestGate>();
+    // Writes the requests into the request FIFO in turn per session, bounds
+    // each session's share, ends the idle wait when a request arrives.
+    std::shared_ptr<RequestGate> requestGate_;
     // Stream buffer of DEBUG/OUT; nothing in the server writes into it.
     std::shared_ptr<BufferFifoBase> debugOutBuffer_;
 };

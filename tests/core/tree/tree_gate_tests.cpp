@@ -1,6 +1,7 @@
-// The request gate of a tree: posts that find no room wait instead of being
-// lost, each session's share of the queue is bounded, and an ended owner
-// refuses posts and has its queued requests answered as failed.
+// The request gate of a tree: requests that find no room wait at the gate
+// instead of being lost, sessions go into the queue in turn, each session's
+// share is bounded, and an ended owner refuses posts and has its queued
+// requests answered as failed.
 #include "TreeTestSupport.h"
 
 #include "platform/endian/ByteOrder.h"
@@ -9,6 +10,7 @@
 #include "core/tree/PathResolution.h"
 #include "core/tree/RequestGate.h"
 #include "core/tree/RequestPosting.h"
+#include "support/ThreadState.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,8 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace tarnix {
 namespace {
@@ -25,12 +29,12 @@ using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 10s;
 
-// A device tree whose request FIFO holds `blocks` records, behind a gate that
-// lets each session have `limit` of them waiting.
+// A device tree with the request FIFO `fifo`, behind a gate that lets each
+// session have `share` requests at the gate and the FIFO hold `window`.
 struct GatedTree {
-    GatedTree(uint32_t serial, std::shared_ptr<QVFifo> fifo, uint32_t limit)
-        : tree(registry, TreeId::device(serial), test::ScopedTree::buildDemoDeviceDefault(), std::move(fifo)),
-          gate(std::make_shared<RequestGate>(std::function<void()>(), limit)) {
+    GatedTree(uint32_t serial, const std::shared_ptr<BufferFifoBase>& fifo, uint32_t share, uint32_t window = 64)
+        : tree(registry, TreeId::device(serial), test::ScopedTree::buildDemoDeviceDefault(), fifo),
+          gate(std::make_shared<RequestGate>(fifo, std::function<void()>(), RequestGateLimits{share, window})) {
         tree.tree()->requestGate = gate;
     }
     PostTargets rate() const {
@@ -39,14 +43,16 @@ struct GatedTree {
                                   "/dev" + std::to_string(tree.tree()->id.serial()) + "/demods/0/rate");
         return DispatcherPostTargets(set);
     }
-    // The owner's side: takes one record and says so to the gate.
-    bool takeOne() {
+    // The owner's side: takes one record and says so to the gate; the
+    // record's session and sequence tags, or 0 and 0 when there was none.
+    std::pair<uint16_t, uint16_t> takeOne() {
         FifoReader reader(tree.requests(), 0);
-        if (!reader.isValid()) return false;
+        if (!reader.isValid()) return {0, 0};
         const uint16_t session = le::get16(reader.data() + 2);
+        const uint16_t sequence = le::get16(reader.data());
         reader.commitAll();
         gate->taken(session);
-        return true;
+        return {session, sequence};
     }
 
     TreeRegistry registry;
@@ -80,14 +86,14 @@ TEST(RequestGate, ASessionMayHaveOnlyItsShareWaitingWhileOthersStillGetIn) {
     // A step of the wait has passed: the post did not get in.
     ASSERT_TRUE(test::waitUntil([&] { return steps.load() > 0; }, kDeadline));
     EXPECT_EQ(std::future_status::timeout, waiting.wait_for(0ms));
-    ASSERT_TRUE(device.takeOne());
+    ASSERT_EQ(7, device.takeOne().first);
     ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
     EXPECT_EQ(0u, waiting.get());
     EXPECT_EQ(3u, device.gate->waitingOf(7));
     EXPECT_GT(steps.load(), 0);
 }
 
-TEST(RequestGate, APostIntoAFullQueueWaitsForRoomInsteadOfBeingLost) {
+TEST(RequestGate, ARequestThatFindsTheQueueFullWaitsAtTheGateInsteadOfBeingLost) {
     GatedTree device(4102, std::make_shared<BufferFifo<2, 1024>>(), 32);
     SessionClient a, b;
     sessionWithId(a, 21);
@@ -95,40 +101,83 @@ TEST(RequestGate, APostIntoAFullQueueWaitsForRoomInsteadOfBeingLost) {
     const PostTargets rate = device.rate();
     EXPECT_EQ(0u, DispatcherPostSetDouble(1, a, rate, 1.0, nullptr));
     EXPECT_EQ(0u, DispatcherPostSetDouble(2, a, rate, 2.0, nullptr));
-    std::atomic<int> steps{0};
-    auto waiting = std::async(std::launch::async, [&] {
-        return DispatcherPostSetDouble(3, b, rate, 3.0, [&] {
-            ++steps;
-            return true;
-        });
-    });
-    // A step of the wait has passed: the post did not get in.
-    ASSERT_TRUE(test::waitUntil([&] { return steps.load() > 0; }, kDeadline));
-    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(0ms));
-    ASSERT_TRUE(device.takeOne());
-    ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
-    EXPECT_EQ(0u, waiting.get());
+    // The queue is full: the request waits at the gate, accepted.
+    EXPECT_EQ(0u, DispatcherPostSetDouble(3, b, rate, 3.0, nullptr));
+    EXPECT_EQ(2u, device.tree.requests().used());
+    EXPECT_EQ(1u, device.gate->waitingOf(22));
+    // It goes in as soon as the owner takes one.
+    EXPECT_EQ(21, device.takeOne().first);
     const auto records = test::drainRecords(device.tree.requests());
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(3, le::get16(&records[1][0]));
 }
 
+TEST(RequestGate, WaitingSessionsGoIntoTheQueueInTurn) {
+    // A queue of 4; A sends 10 at once, then B and C one each.
+    GatedTree device(4105, std::make_shared<test::SmallFifo>(), 32, 4);
+    SessionClient a, b, c;
+    sessionWithId(a, 51);
+    sessionWithId(b, 52);
+    sessionWithId(c, 53);
+    const PostTargets rate = device.rate();
+    for (int i = 1; i <= 10; ++i) EXPECT_EQ(0u, DispatcherPostGetRequest(uint16_t(i), a, rate, nullptr));
+    EXPECT_EQ(0u, DispatcherPostGetRequest(1, b, rate, nullptr));
+    EXPECT_EQ(0u, DispatcherPostGetRequest(1, c, rate, nullptr));
+    EXPECT_EQ(4u, device.tree.requests().used());
+    std::vector<std::pair<uint16_t, uint16_t>> order;
+    for (std::pair<uint16_t, uint16_t> taken; (taken = device.takeOne()).first != 0;) order.push_back(taken);
+    // Behind the four in the queue, A's next, then B's and C's: the later
+    // ones wait at most the queue and one turn of every other session.
+    const std::vector<std::pair<uint16_t, uint16_t>> expected{
+        {51, 1}, {51, 2}, {51, 3}, {51, 4}, {51, 5}, {52, 1}, {53, 1}, {51, 6}, {51, 7}, {51, 8}, {51, 9}, {51, 10}};
+    EXPECT_EQ(order, expected);
+    EXPECT_EQ(0u, device.gate->waitingOf(51));
+}
+
+TEST(RequestGate, AShareWaitEndsOnlyOnceHalfTheSessionsShareIsFree) {
+    GatedTree device(4106, std::make_shared<test::SmallFifo>(), 4);
+    SessionClient a, b;
+    sessionWithId(a, 61);
+    sessionWithId(b, 62);
+    const PostTargets rate = device.rate();
+    EXPECT_EQ(0u, DispatcherPostGetRequest(1, b, rate, nullptr));
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(0u, DispatcherPostGetRequest(uint16_t(i), a, rate, nullptr));
+    std::atomic<bool> woken{false};
+    std::atomic<pid_t> waiterId{0};
+    std::thread waiter([&] {
+        waiterId.store(test::currentThreadId());
+        device.gate->waitForShare(61, std::chrono::milliseconds(kDeadline));
+        woken.store(true);
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return waiterId.load() != 0 && test::threadSleeps(waiterId.load()); },
+                                kDeadline));
+    // B's request taken, then one of A's: A's share is not half free yet.
+    EXPECT_EQ(62, device.takeOne().first);
+    EXPECT_EQ(61, device.takeOne().first);
+    EXPECT_FALSE(woken.load());
+    EXPECT_EQ(61, device.takeOne().first);
+    EXPECT_TRUE(test::waitUntil([&] { return woken.load(); }, kDeadline));
+    waiter.join();
+}
+
 TEST(RequestGate, AWaitIsGivenUpWhenTheSessionStopsOrTheOwnerEnds) {
-    GatedTree device(4103, std::make_shared<BufferFifo<2, 1024>>(), 32);
+    GatedTree device(4103, std::make_shared<BufferFifo<2, 1024>>(), 3);
     TreeRegistry& registry = device.registry;
     SessionClient a;
     sessionWithId(a, 31);
     const PostTargets rate = device.rate();
     EXPECT_EQ(0u, DispatcherPostGetRequest(1, a, rate, nullptr));
     EXPECT_EQ(0u, DispatcherPostGetRequest(2, a, rate, nullptr));
-    // The session stops: the post gives up.
-    EXPECT_EQ(1u, DispatcherPostGetRequest(3, a, rate, [] { return false; }));
+    // The queue is full: the third waits at the gate.
+    EXPECT_EQ(0u, DispatcherPostGetRequest(3, a, rate, nullptr));
+    // The session's share is used up and it stops: the post gives up.
+    EXPECT_EQ(1u, DispatcherPostGetRequest(4, a, rate, [] { return false; }));
 
     // The owner ends while a post waits: the post gives up, the queued
     // requests are answered as failed, and later posts are refused.
     std::atomic<int> steps{0};
     auto waiting = std::async(std::launch::async, [&] {
-        return DispatcherPostGetRequest(4, a, rate, [&] {
+        return DispatcherPostGetRequest(5, a, rate, [&] {
             ++steps;
             return true;
         });
@@ -136,16 +185,19 @@ TEST(RequestGate, AWaitIsGivenUpWhenTheSessionStopsOrTheOwnerEnds) {
     // A step of the wait has passed: the post did not get in.
     ASSERT_TRUE(test::waitUntil([&] { return steps.load() > 0; }, kDeadline));
     EXPECT_EQ(std::future_status::timeout, waiting.wait_for(0ms));
-    device.gate->close();
+    // What is queued and what waits at the gate is answered as failed, oldest
+    // first.
+    DispatcherFailQueuedRequests(registry, *device.gate);
     ASSERT_EQ(std::future_status::ready, waiting.wait_for(kDeadline));
     EXPECT_EQ(1u, waiting.get());
-    DispatcherFailQueuedRequests(registry, device.tree.requests());
     const std::vector<FailedRequest> failed = DispatcherTakeFailedRequests(registry);
-    ASSERT_EQ(2u, failed.size());
+    ASSERT_EQ(3u, failed.size());
     EXPECT_EQ(1, failed[0].sequenceTag);
     EXPECT_EQ(2, failed[1].sequenceTag);
-    EXPECT_EQ(31, failed[1].sessionTag);
-    EXPECT_EQ(1u, DispatcherPostGetRequest(5, a, rate, [] { return true; }));
+    EXPECT_EQ(3, failed[2].sequenceTag);
+    EXPECT_EQ(31, failed[2].sessionTag);
+    EXPECT_EQ(0u, device.tree.requests().used());
+    EXPECT_EQ(1u, DispatcherPostGetRequest(6, a, rate, [] { return true; }));
     EXPECT_TRUE(DispatcherTakeFailedRequests(registry).empty());
 }
 

@@ -42,8 +42,9 @@ TEST(WakeSignal, AWaitRunsItsTimeOrEndsAtANotify) {
 
 TEST(WakeSignal, RequestsWrittenIntoATreeWakeItsOwner) {
     TreeRegistry registry;
-    test::ScopedTree tree(registry, TreeId::device(8642));
-    auto gate = std::make_shared<RequestGate>();
+    const auto fifo = std::make_shared<test::SmallFifo>();
+    test::ScopedTree tree(registry, TreeId::device(8642), test::ScopedTree::buildDemoDeviceDefault(), fifo);
+    auto gate = std::make_shared<RequestGate>(fifo);
     tree.tree()->requestGate = gate;
     const uint8_t record[12] = {};
     EXPECT_FALSE(gate->waitForRequests(1ms));
