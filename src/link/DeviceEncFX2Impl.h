@@ -47,6 +47,10 @@ public:
     // of one request (a reply and the changes it causes) with room to spare.
     static constexpr uint32_t kAnswerRoomBytes = 65536;
     static constexpr uint32_t kAnswerRoomBlocks = 64;
+    // Records the output FIFO may hold for the dispatcher when a request is
+    // taken: an answer queues behind at most this many others, and the
+    // requests wait at the tree's gate instead, where sessions take turns.
+    static constexpr uint32_t kAnswerBacklog = 64;
     static constexpr uint32_t kMaxMessagesPerPass = 500;
     // With client requests waiting the read phase gives way after this many.
     static constexpr uint32_t kMessagesBeforeRequests = 50;
@@ -120,8 +124,11 @@ private:
     void pass();
     void restartAfterBadMessage();
     void takeRequests();
-    // Room in the output FIFO for the answers of one more request.
+    // Room in the output FIFO for the answers of one more request, and few
+    // enough answers queued before them.
     bool canQueueAnswers();
+    // A request is waiting and its answers can be queued.
+    bool requestReady();
     // An endpoint of the device's tree, read on the device thread.
     const Endpoint* ownEndpoint(uint32_t id);
     // Reads device messages; `gaveWay` tells whether the phase ended early for

@@ -93,16 +93,23 @@ const Endpoint* DeviceEncFX2Impl::ownEndpoint(uint32_t id) {
 }
 
 bool DeviceEncFX2Impl::canQueueAnswers() {
-    if (outputFifo_->used() + kAnswerRoomBlocks > outputFifo_->capacity()) return false;
+    const unsigned used = outputFifo_->used();
+    if (used >= kAnswerBacklog || used + kAnswerRoomBlocks > outputFifo_->capacity()) return false;
     FifoWriter probe(*outputFifo_, kAnswerRoomBytes);
     return probe.isValid();
 }
 
+bool DeviceEncFX2Impl::requestReady() {
+    return requestFifo_->used() != 0 && requestGate_->answerRoom([this] { return canQueueAnswers(); });
+}
+
 void DeviceEncFX2Impl::takeRequests() {
     for (uint32_t count = 0; count < kMaxRequestsPerPass; ++count) {
-        // A request waits in its queue while its answer could not be queued:
-        // taken, it would be answered into a full FIFO and lost.
-        if (!canQueueAnswers()) return;
+        // A request waits at the gate while its answer could not be queued:
+        // taken, it would be answered into a full FIFO and lost, or queue
+        // behind a long backlog. The dispatcher wakes the poll when it has
+        // made room.
+        if (!requestGate_->answerRoom([this] { return canQueueAnswers(); })) return;
         QVFifo::DataAccessor<QVFifo::ReaderPolicy> request(requestFifo_, 0);
         if (!request.isValid()) return;
         ValueRecordHeader header;
@@ -144,7 +151,7 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     // whole poll time-out. The same holds for what a message handler queued
     // for the instrument (the next step of the feature-list discovery, say).
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
-        gaveWay = requestFifo_->used() != 0 || !usb_->writeQueueEmpty() || !isRunning();
+        gaveWay = requestReady() || !usb_->writeQueueEmpty() || !isRunning();
         return gaveWay;
     };
     streamsFull_ = false;

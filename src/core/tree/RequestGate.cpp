@@ -4,6 +4,7 @@
 #include "core/fifo/BufferFifo.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace tarnix {
 
@@ -101,6 +102,13 @@ void RequestGate::waitForShare(uint16_t session, std::chrono::milliseconds timeo
 
 void RequestGate::forgetIfIdle(uint16_t session, Line& line) {
     if (line.queued == 0 && line.waiting.empty() && line.waiters == 0) lines_.erase(session);
+}
+
+void RequestGate::answerRoomMade() {
+    // Pairs with the owner's flag, raised before it looks at the room once
+    // more: either the owner sees the room, or this sees the flag.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (ownerAwaitsRoom_.load(std::memory_order_relaxed) && ownerAwaitsRoom_.exchange(false)) ownerWake_.notify();
 }
 
 std::vector<std::vector<uint8_t>> RequestGate::close() {

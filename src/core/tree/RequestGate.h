@@ -1,6 +1,7 @@
 #pragma once
 #include "core/tree/WakeSignal.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -39,7 +40,7 @@ struct RequestGateLimits {
 //   ahead of it, however many one client sends.
 // - Few wake-ups: a session waiting for its share is woken alone, once half
 //   of its share is free again; the owner is woken when the queue gets its
-//   first request.
+//   first request, or when room for answers it waited for has been made.
 // - When the owner ends, it closes the gate: waiting and later posts give up,
 //   and what waited at the gate is handed back to be answered as failed.
 //
@@ -75,14 +76,31 @@ public:
     // Owner side: a request of this session has left the queue. Moves the
     // next waiting requests into the queue, one per session in turn.
     void taken(uint16_t session);
-    // Owner's idle wait: true when woken by a first request, false after the
-    // timeout.
+    // Owner's idle wait: true when woken (a first request, or room for
+    // answers), false after the timeout.
     template <class Rep, class Period>
     bool waitForRequests(std::chrono::duration<Rep, Period> timeout) {
         return ownerWake_.waitFor(timeout);
     }
     // Wakes the owner as a first request would.
     void wakeOwner() { ownerWake_.notify(); }
+    // Owner side: whether `roomNow()` finds room for the answers of one more
+    // request. Without room the owner takes no request until the reader of
+    // its answers (the dispatcher) has made some; answerRoomMade then wakes
+    // the owner.
+    template <class RoomNow>
+    bool answerRoom(RoomNow&& roomNow) {
+        if (roomNow()) return true;
+        ownerAwaitsRoom_.store(true);
+        // Room made just before the flag was up woke nobody: look once more.
+        if (!roomNow()) return false;
+        ownerAwaitsRoom_.store(false);
+        return true;
+    }
+    // Reader of the owner's answers: room was made; wakes the owner when it
+    // waits for that (cheap otherwise).
+    void answerRoomMade();
+
     // The owner has ended: posts are refused from now on, waiters return, and
     // the requests still waiting in the lines are handed back, oldest first
     // per session (the queue itself is the owner's to empty).
@@ -113,6 +131,7 @@ private:
     const std::shared_ptr<BufferFifoBase> queue_;
     const Limits limits_;
     WakeSignal ownerWake_;
+    std::atomic<bool> ownerAwaitsRoom_{false};
 
     mutable std::mutex mutex_;
     bool closed_ QV_GUARDED_BY(mutex_) = false;

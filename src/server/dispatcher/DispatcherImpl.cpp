@@ -8,6 +8,7 @@
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTree.h"
 #include "core/tree/FailedRequests.h"
+#include "core/tree/RequestGate.h"
 #include "core/tree/SessionClient.h"
 #include "server/dispatcher/Dispatcher.h"
 #include "server/dispatcher/StreamFeed.h"
@@ -94,7 +95,7 @@ uint32_t DispatcherImpl::pass(bool streamPass, bool matchQuietStreams) {
     for (auto& entry : trees.dispatcherTreeMap()) {
         DispatcherTree& tree = *entry.second;
         if (streamPass) drainStreams(tree, matchQuietStreams);
-        if (handleRecord(tree)) ++handled;
+        handled += handleRecords(tree);
     }
     if (matchQuietStreams) feeds_.prune();
     return handled;
@@ -201,6 +202,14 @@ void DispatcherImpl::encodeInto(StreamFeed& feed, const ProtocolHooks& protocol,
     if (status != QV_NO_ERROR) QVLOG_LIMITED(logging::error) << "Error in conversion (burst).";
     if (produced > kBufferSize) produced = kBufferSize;
     if (produced != 0) feed.append(streamBuffer_.get(), produced);
+}
+
+uint32_t DispatcherImpl::handleRecords(DispatcherTree& tree) {
+    uint32_t handled = 0;
+    while (handled < kRecordsPerPass && handleRecord(tree)) ++handled;
+    // An owner that waits for room for its answers takes requests again.
+    if (handled != 0 && tree.requestGate) tree.requestGate->answerRoomMade();
+    return handled;
 }
 
 bool DispatcherImpl::handleRecord(DispatcherTree& tree) {

@@ -30,6 +30,10 @@ public:
     static constexpr std::chrono::milliseconds kStreamInterval{1000};
     // Passes in a row that handle records before one sleeps 1 ms.
     static constexpr uint32_t kBusyPassLimit = 10;
+    // Records of one tree's output FIFO handled in one pass: a backlog of
+    // answers goes out in one go, and a busy tree holds up the others (and
+    // subscribers waiting for the pass to end) only that long.
+    static constexpr uint32_t kRecordsPerPass = 64;
 
     DispatcherImpl(exception::ExceptionCarrier& carrier, ServerContext& context);
     ~DispatcherImpl() override;
@@ -43,7 +47,7 @@ public:
     static constexpr uint32_t kStreamChunk = 262144;
     static constexpr uint32_t kChunksPerPass = 16;
 
-    // One pass over every tree: the next record of each output FIFO and, in
+    // One pass over every tree: the next records of each output FIFO and, in
     // a stream pass, the stream buffers' data. `matchQuietStreams` also
     // updates the readers of streams without data (sessions that left).
     // Returns the records handled.
@@ -66,6 +70,8 @@ private:
     void deliverBurst(const std::shared_ptr<Endpoint>& endpoint, const uint8_t* data, uint32_t length);
     void encodeInto(StreamFeed& feed, const ProtocolHooks& protocol, const Endpoint& endpoint, const uint8_t* data,
                     uint32_t length);
+    // Up to kRecordsPerPass records of the tree's output FIFO; returns how many.
+    uint32_t handleRecords(DispatcherTree& tree);
     bool handleRecord(DispatcherTree& tree);
     // One answer of a tree that also answers reads at once has reached the
     // asking session (see SessionClient::directTreeAnswersDue).

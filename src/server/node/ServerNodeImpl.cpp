@@ -33,9 +33,6 @@ typedef BufferFifo<ServerNodeImpl::kFifoBlocks, ServerNodeImpl::kFifoBytes> Serv
 
 // Posts and a stop end the idle wait at once.
 constexpr auto kIdleSleep = std::chrono::milliseconds(1000);
-// How long a request waits when the output FIFO has no room for its answer:
-// the dispatcher empties that FIFO continuously.
-constexpr auto kNoRoomWait = std::chrono::milliseconds(1);
 // Room that any one answer of this tree needs: a record of the longest text
 // (copyright or version) with room to spare for tree-change records that
 // other threads write meanwhile.
@@ -92,11 +89,9 @@ void ServerNodeImpl::stop() {
 }
 
 void ServerNodeImpl::run() {
-    if (serveOneRequest()) return;
-    if (requestFifo_->used() != 0)
-        std::this_thread::sleep_for(kNoRoomWait);
-    else
-        requestGate_->waitForRequests(kIdleSleep);
+    // Without a request, or without room for its answer, the pass waits: a
+    // first request or room made by the dispatcher ends the wait.
+    if (!serveOneRequest()) requestGate_->waitForRequests(kIdleSleep);
 }
 
 bool ServerNodeImpl::takeControlCode(int32_t code) {
@@ -105,18 +100,17 @@ bool ServerNodeImpl::takeControlCode(int32_t code) {
 }
 
 bool ServerNodeImpl::canQueueAnswer() const {
+    // Other writers of the output FIFO hold the node lock exclusively.
+    std::shared_lock<std::shared_mutex> lock(nodeLock_);
     if (outputFifo_->used() + kAnswerRoomBlocks > outputFifo_->capacity()) return false;
     FifoWriter probe(*outputFifo_, kAnswerRoomBytes);
     return probe.isValid();
 }
 
 bool ServerNodeImpl::serveOneRequest() {
-    {
-        // A request is taken only when its answer can be queued: one taken
-        // and then left unanswered would leave its client waiting in vain.
-        std::shared_lock<std::shared_mutex> lock(nodeLock_);
-        if (!canQueueAnswer()) return false;
-    }
+    // A request is taken only when its answer can be queued: one taken and
+    // then left unanswered would leave its client waiting in vain.
+    if (requestFifo_->used() == 0 || !requestGate_->answerRoom([this] { return canQueueAnswer(); })) return false;
     FifoReader reader(*requestFifo_, 0);
     if (!reader.isValid()) return false;
     ValueRecordView record;

@@ -57,7 +57,7 @@ public:
 
 private:
     struct Request;
-    // With the node lock held: room in the output FIFO for any one answer.
+    // Room in the output FIFO for any one answer.
     bool canQueueAnswer() const;
     void answerFailed(const Request& request);
     void answerRead(const Request& request);
@@ -83,7 +83,8 @@ private:
     std::shared_ptr<QVFifo> outputFifo_;
     std::shared_ptr<QVFifo> requestFifo_;
     // Writes the requests into the request FIFO in turn per session, bounds
-    // each session's share, ends the idle wait when a request arrives.
+    // each session's share, ends the idle wait when a request arrives or room
+    // for answers was made.
     std::shared_ptr<RequestGate> requestGate_;
     // Stream buffer of DEBUG/OUT; nothing in the server writes into it.
     std::shared_ptr<BufferFifoBase> debugOutBuffer_;
