@@ -73,8 +73,12 @@ private:
     // Waits (bounded) until the listener has acted on a change of its settings.
     void awaitListener(const std::shared_ptr<Listener>& listener) const;
 
+    // The node lock (ServerTreeReads::nodeLock).
+    std::shared_mutex& nodeLock() const { return reads_->nodeLock; }
+    // Marks a write under way for the reads answered at once.
+    void setChanging(bool changing);
+
     ServerContext& context_;
-    mutable std::shared_mutex nodeLock_;
     std::shared_ptr<DispatcherTree> tree_;
     EndpointIds ids_;
     std::atomic<int32_t> pendingControlCode_{0};

@@ -130,11 +130,12 @@ void ServerNodeImpl::createTree() {
                 ids_.clockBase);
 
     // Reads of this tree need nothing of the server-node thread: sessions
-    // answer them at once.
+    // answer them at once, unless that would pass answers or pushes queued
+    // before them.
     reads_->ids = ids_;
     std::shared_ptr<const ServerTreeReads> reads = reads_;
     tree->directRead = [reads](uint16_t sequenceTag, uint16_t sessionTag, int32_t id, std::vector<uint8_t>& reply) {
-        return reads->reply(sequenceTag, sessionTag, id, reply);
+        return reads->replyAtOnce(sequenceTag, sessionTag, id, reply);
     };
     tree_ = tree;
 }

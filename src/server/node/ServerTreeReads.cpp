@@ -1,6 +1,7 @@
 #include "server/node/ServerTreeReads.h"
 
 #include "core/ValueRecord.h"
+#include "core/fifo/QVFifo.h"
 #include "server/listener/Listener.h"
 #include "server/node/ServerNodeImpl.h"
 #include "server/server/ServerStrings.h"
@@ -63,6 +64,13 @@ bool ServerTreeReads::reply(uint16_t sequenceTag, uint16_t sessionTag, int32_t i
         default:
             return false;
     }
+}
+
+bool ServerTreeReads::replyAtOnce(uint16_t sequenceTag, uint16_t sessionTag, int32_t id,
+                                  std::vector<uint8_t>& record) const {
+    std::shared_lock<std::shared_mutex> lock(nodeLock);
+    if (changing || (output && output->used() != 0)) return false;
+    return reply(sequenceTag, sessionTag, id, record);
 }
 
 }  // namespace tarnix

@@ -1,13 +1,17 @@
 #pragma once
+#include "platform/thread/ThreadSafety.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
 namespace tarnix {
 
 class Listener;
+class QVFifo;
 
 // Endpoint ids of the server's own tree.
 struct ServerTreeEndpointIds {
@@ -25,7 +29,8 @@ struct ServerTreeEndpointIds {
 
 // What reads of the server's tree answer. Every value is a constant or a
 // setting that any thread may read, so the server-node thread and the
-// sessions (which answer reads of this tree at once) share it.
+// sessions (which answer reads of this tree at once) share it, with the node
+// lock that keeps both kinds of answers in one order.
 struct ServerTreeReads {
     enum class Kind { None, Integer, Double, Text };
     struct Value {
@@ -40,12 +45,28 @@ struct ServerTreeReads {
     // The reply record of a read (flags reply-only, the request's tags);
     // false for a node that cannot be read.
     bool reply(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId, std::vector<uint8_t>& record) const;
+    // The reply of a read answered at once, on the asking thread: only while
+    // no record of this tree waits for the dispatcher and no setting is being
+    // changed, so that the answer passes no push of an earlier change. False
+    // leaves the read to the server-node thread, behind what is queued.
+    bool replyAtOnce(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId,
+                     std::vector<uint8_t>& record) const;
 
     ServerTreeEndpointIds ids;
     std::weak_ptr<Listener> listener;
     // The debug level of the DEBUG/LEVEL node; written by the server-node
     // thread only.
     std::atomic<int32_t> debugLevel{3};
+
+    // The node lock: held exclusively while a request is answered and while a
+    // tree-change record is written (by every writer of the output FIFO),
+    // shared by the reads answered at once.
+    mutable std::shared_mutex nodeLock;
+    // The tree's output FIFO (read by the dispatcher).
+    std::shared_ptr<QVFifo> output;
+    // A write is being carried out: its new value may already show while the
+    // push of the change is not yet queued.
+    bool changing QV_GUARDED_BY(nodeLock) = false;
 };
 
 }  // namespace tarnix
