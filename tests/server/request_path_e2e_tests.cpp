@@ -1,6 +1,7 @@
 // The request path end to end, with the qvServer program and a simulated
 // instrument: answers and pushes of one node reach a client in the order the
-// changes happened.
+// changes happened, and every value a count reply announced comes, or an
+// error in its place, also when the instrument goes away in the middle.
 #include "BinaryTestSupport.h"
 #include "DeviceE2ESupport.h"
 
@@ -10,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -259,6 +261,93 @@ TEST_F(RequestPathEndToEnd, ATextGetNeverOvertakesThePushOfAnEarlierChange) {
     EXPECT_EQ(collapsed.size(), expected.size());
     a.queue("/qv/debug/level 3\n");
     a.pump(10ms);
+}
+
+// What one session asked and what came back: per sequence id, the count and
+// the values and error replies that followed it.
+struct Ledger {
+    std::map<uint16_t, uint32_t> counted;
+    std::map<uint16_t, uint32_t> answered;
+    size_t counts = 0;
+    std::string unexpected;
+
+    void take(std::string& bytes) {
+        for (const test::Message& m : takeMessages(bytes)) {
+            const uint16_t id = m.header.sequenceId;
+            if (m.header.type == wire::MSG_GET_VALUE_REPLY || m.header.type == wire::MSG_SET_VALUE_REPLY) {
+                ++counts;
+                counted[id] = m.count();
+            } else if (m.header.type == wire::MSG_VALUE_EVENT || m.header.type == wire::MSG_ERROR_REPLY) {
+                if (!counted.count(id) && unexpected.empty()) unexpected = "an answer before its count, id " + std::to_string(id);
+                ++answered[id];
+            } else if (unexpected.empty()) {
+                unexpected = "message type " + std::to_string(m.header.type);
+            }
+        }
+    }
+    // Requests whose values have not all come (or came more often).
+    size_t open() const {
+        size_t open = 0;
+        for (const auto& c : counted) {
+            const auto a = answered.find(c.first);
+            if ((a == answered.end() ? 0u : a->second) != c.second) ++open;
+        }
+        return open;
+    }
+};
+
+TEST_F(RequestPathEndToEnd, EveryCountedValueComesWhenTheInstrumentGoesAwayMidPipeline) {
+    constexpr int kSessions = 10;
+    constexpr int kRequests = 20000;
+    const std::vector<Bytes> requests{
+        message(wire::MSG_GET_VALUE, 0, pathBody("/dev1234/oscs/0/freq")),
+        message(wire::MSG_SET_DOUBLE, 0, test::withDouble(pathBody("/dev1234/oscs/0/freq"), 1234.5)),
+        message(wire::MSG_GET_VALUE, 0, pathBody("/dev1234/demods/*/timeconstant")),
+        message(wire::MSG_SET_INTEGER, 0, test::withU64(pathBody("/dev1234/sigins/0/ac"), 1)),
+        message(wire::MSG_GET_VALUE, 0, pathBody("/qv/about/revision /dev1234/sigins/0/range")),
+        message(wire::MSG_SET_DOUBLE, 0, test::withDouble(pathBody("/dev1234/demods/0/rate"), 100.0)),
+    };
+    std::vector<std::unique_ptr<PipelineClient>> clients;
+    std::vector<Ledger> ledgers(kSessions);
+    for (int s = 0; s < kSessions; ++s) {
+        clients.push_back(std::make_unique<PipelineClient>(server_->port()));
+        ASSERT_TRUE(clients.back()->binary());
+        for (int n = 0; n < kRequests; ++n) {
+            Bytes request = requests[size_t(n) % requests.size()];
+            le::put16(&request[8], uint16_t(n + 1));
+            clients.back()->queue(request);
+        }
+    }
+    const auto pumpAll = [&] {
+        bool all = true;
+        for (int s = 0; s < kSessions; ++s) {
+            all = clients[size_t(s)]->pump(1ms) && all;
+            ledgers[size_t(s)].take(clients[size_t(s)]->received());
+        }
+        return all;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 400ms) ASSERT_TRUE(pumpAll());
+    instrument_->kill();
+    ASSERT_TRUE(trees_->waitFor(removeLine(kSerial), 15s)) << trees_->received();
+    instrument_.reset();
+    const auto settled = [&] {
+        for (int s = 0; s < kSessions; ++s)
+            if (!clients[size_t(s)]->sent() || ledgers[size_t(s)].counts != size_t(kRequests) ||
+                ledgers[size_t(s)].open() != 0)
+                return false;
+        return true;
+    };
+    const bool done = test::waitUntil([&] { return pumpAll() && settled(); }, 60s);
+    size_t open = 0, counts = 0;
+    for (const Ledger& l : ledgers) {
+        EXPECT_EQ(l.unexpected, "");
+        open += l.open();
+        counts += l.counts;
+    }
+    EXPECT_TRUE(done);
+    EXPECT_EQ(counts, size_t(kSessions) * kRequests);
+    EXPECT_EQ(open, 0u) << "count replies without all their values or errors";
 }
 
 }  // namespace

@@ -193,7 +193,9 @@ TEST_F(DispatcherFixture, AFailedRequestIsAnsweredAsAnErrorToTheAskerOnly) {
     RecordingSession asker(context, 11, INTERFACE_BINARY), subscriber(context, 12, INTERFACE_BINARY),
         text(context, 13, INTERFACE_TEXT);
     subscribe(subscriber, 0);
-    // An endpoint that does not exist (any more) is answered all the same.
+    // An endpoint that does not exist (any more) is answered all the same,
+    // also when its value came.
+    push(8, 11, 999, VALUE_FLAG_REPLY_ONLY, 5);
     ASSERT_EQ(ReturnParamRequestFailed(*output, 9, 11, 999, QV_VALUE_NOT_FOUND), QV_NO_ERROR);
     ASSERT_EQ(ReturnParamRequestFailed(*output, 10, 11, uint32_t(ids[0]), QV_ERR_GENERAL), QV_NO_ERROR);
     ASSERT_EQ(ReturnParamRequestFailed(*output, 3, 13, uint32_t(ids[0]), QV_ERR_GENERAL), QV_NO_ERROR);
@@ -209,13 +211,14 @@ TEST_F(DispatcherFixture, AFailedRequestIsAnsweredAsAnErrorToTheAskerOnly) {
     DispatcherFailQueuedRequests(context.treeRegistry(), gate);
     for (int i = 0; i < 4; ++i) pass();
 
-    ASSERT_EQ(asker.got.size(), 3u);
+    ASSERT_EQ(asker.got.size(), 4u);
     struct Expected {
         uint16_t sequence;
         uint16_t code;
     };
-    const Expected expected[] = {{12, wire::ERROR_NOT_FOUND}, {9, wire::ERROR_NOT_FOUND}, {10, wire::ERROR_COMMAND_FAILED}};
-    for (size_t i = 0; i < 3; ++i) {
+    const Expected expected[] = {
+        {12, wire::ERROR_NOT_FOUND}, {8, wire::ERROR_NOT_FOUND}, {9, wire::ERROR_NOT_FOUND}, {10, wire::ERROR_COMMAND_FAILED}};
+    for (size_t i = 0; i < 4; ++i) {
         const std::string& reply = asker.got[i].text;
         ASSERT_EQ(reply.size(), wire::kErrorReplySize);
         const auto* bytes = reinterpret_cast<const uint8_t*>(reply.data());

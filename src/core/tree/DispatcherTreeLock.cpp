@@ -2,6 +2,7 @@
 
 #include "core/Logging.h"
 #include "core/QVException.h"
+#include "core/tree/FailedRequests.h"
 #include "core/tree/NodeDef.h"
 #include "core/tree/TreeNotices.h"
 #include "core/tree/TreeRegistry.h"
@@ -106,6 +107,11 @@ DispatcherTreeRemover::DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tre
     auto it = map.find(t->id);
     // A newer tree with the same id (see the creator) stays registered.
     if (it != map.end() && it->second == t) map.erase(it);
+    // The dispatcher no longer reads the tree (nor is it reading now: it
+    // holds the subscription mutex for its whole pass): the answers still
+    // queued are answered as failed, so every value announced to a client is
+    // followed by a value or an error.
+    if (t->outputFifo) DispatcherFailUndeliveredAnswers(t->registry, *t->outputFifo);
 
     for (auto& entry : t->endpoints) entry.second->subscribers.clear();
     t->bufferedEndpoints.clear();

@@ -12,6 +12,9 @@ namespace {
 void noteFailed(std::vector<FailedRequest>& found, const uint8_t* record, uint32_t length) {
     if (length < kValueRecordHeaderSize) return;
     const ValueRecordHeader header = getValueRecordHeader(record);
+    // Records that no request caused (pushes of the instrument's own
+    // changes, tree changes) owe nobody an answer.
+    if (header.sessionTag == kUnsolicitedSessionTag) return;
     found.push_back(FailedRequest{header.sequenceTag, header.sessionTag, QV_VALUE_NOT_FOUND});
 }
 
@@ -33,6 +36,12 @@ void DispatcherFailQueuedRequests(TreeRegistry& registry, RequestGate& gate) {
     // The queue holds the older requests.
     drain(gate.queue(), found);
     for (const std::vector<uint8_t>& record : waiting) noteFailed(found, record.data(), uint32_t(record.size()));
+    registry.addFailedRequests(found);
+}
+
+void DispatcherFailUndeliveredAnswers(TreeRegistry& registry, QVFifo& outputFifo) {
+    std::vector<FailedRequest> found;
+    drain(outputFifo, found);
     registry.addFailedRequests(found);
 }
 

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-// Requests that were queued for a tree whose owner ended before taking them.
-// Their sessions are still told, by the dispatcher, that no value is coming.
+// Requests that a tree can no longer answer: they waited for an owner that
+// ended before taking them, or their answers were still queued for the
+// dispatcher when the tree was removed. Their sessions are still told, by the
+// dispatcher, that no value is coming.
 namespace tarnix {
 
 class QVFifo;
@@ -22,6 +24,10 @@ struct FailedRequest {
 // as failed. Called by the tree's owner when it ends, so that nothing follows.
 // The registry keeps them and wakes its dispatcher.
 void DispatcherFailQueuedRequests(TreeRegistry& registry, RequestGate& gate);
+
+// Notes every answer to a session still in a removed tree's output FIFO as a
+// failed request, and empties the FIFO: the dispatcher no longer reads it.
+void DispatcherFailUndeliveredAnswers(TreeRegistry& registry, QVFifo& outputFifo);
 
 // The requests noted so far, taken out; the dispatcher answers them.
 std::vector<FailedRequest> DispatcherTakeFailedRequests(TreeRegistry& registry);

@@ -224,9 +224,12 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
     } else if (length >= kValueRecordHeaderSize) {
         const ValueRecordHeader header = getValueRecordHeader(record);
         // A record for an endpoint that is gone (its group was rebuilt) is
-        // consumed all the same; left in place it would block the FIFO.
+        // consumed all the same; left in place it would block the FIFO. The
+        // session it answers is told that no value comes.
         std::shared_ptr<Endpoint> endpoint = DispatcherTreeFindEndpoint(tree, int32_t(header.endpointId));
-        if (endpoint) {
+        if (!endpoint) {
+            answerFailure(header.sessionTag, header.sequenceTag, QV_VALUE_NOT_FOUND);
+        } else {
             for (Output& output : valueOutput_) output.converted = false;
             bool served = false;
             if ((header.flags & VALUE_FLAG_REPLY_ONLY) == 0) {

@@ -1,7 +1,7 @@
 // The request gate of a tree: requests that find no room wait at the gate
 // instead of being lost, sessions go into the queue in turn, each session's
-// share is bounded, and an ended owner refuses posts and has its queued
-// requests answered as failed.
+// share is bounded, an ended owner refuses posts and has its queued requests
+// answered as failed, and so has a removed tree the answers it still held.
 #include "TreeTestSupport.h"
 
 #include "platform/endian/ByteOrder.h"
@@ -209,6 +209,28 @@ TEST(RequestGate, ARecordLargerThanTheQueueIsRefusedAtOnce) {
     EXPECT_EQ(1u, DispatcherPostSetBytes(1, a, device.rate(), uint32_t(bytes.size()), bytes.data(),
                                          [] { return true; }));
     EXPECT_EQ(0u, device.tree.requests().used());
+}
+
+TEST(RequestGate, ARemovedTreeAnswersWhatItsOutputStillHeldAsFailed) {
+    TreeRegistry registry;
+    test::ScopedTree tree(registry, TreeId::device(4107));
+    QVFifo& output = *tree.tree()->outputFifo;
+    // A reply, a change caused by a request, a failure, and a change nobody
+    // asked for: the dispatcher has taken none of them.
+    ASSERT_EQ(QV_NO_ERROR, ReturnParamValueDouble(output, 5, 71, 0, VALUE_FLAG_REPLY_ONLY, 1.0));
+    ASSERT_EQ(QV_NO_ERROR, ReturnParamValueInteger(output, 6, 72, 1, VALUE_FLAG_CHANGED, 2));
+    ASSERT_EQ(QV_NO_ERROR, ReturnParamRequestFailed(output, 7, 71, 2, QV_VALUE_NOT_FOUND));
+    ASSERT_EQ(QV_NO_ERROR,
+              ReturnParamValueDouble(output, kUnsolicitedSequenceTag, kUnsolicitedSessionTag, 0, VALUE_FLAG_CHANGED, 3));
+    tree.remove();
+    const std::vector<FailedRequest> failed = DispatcherTakeFailedRequests(registry);
+    ASSERT_EQ(3u, failed.size());
+    const std::pair<uint16_t, uint16_t> expected[] = {{5, 71}, {6, 72}, {7, 71}};
+    for (size_t i = 0; i < failed.size(); ++i) {
+        EXPECT_EQ(expected[i].first, failed[i].sequenceTag);
+        EXPECT_EQ(expected[i].second, failed[i].sessionTag);
+    }
+    EXPECT_EQ(0u, output.used());
 }
 
 TEST(RequestReplyWatch, SeesWhetherARecordOfTheRequestWasWritten) {
