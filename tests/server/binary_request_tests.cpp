@@ -11,7 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnix {
@@ -276,6 +281,71 @@ TEST_F(BinaryRequestTest, SubscribeAndUnsubscribeAnswerAndChangeTheSubscribers) 
     EXPECT_EQ(hex(send(message(wire::MSG_UNSUBSCRIBE, 6, pathBody("/dev1234/sigins/0/range")))),
               "0e 00 00 00 0c 00 00 00 06 00 00 00");
     EXPECT_TRUE(range->subscribers.empty());
+}
+
+// A session that notes, at every write, whether it is subscribed to an
+// endpoint and whether another thread could take the tree structure lock.
+class WatchingSession : public test::FakeSession {
+public:
+    struct Seen {
+        bool subscribed;
+        bool structureFree;
+    };
+    WatchingSession(ServerContext& context, std::shared_ptr<Endpoint> endpoint)
+        : FakeSession(context, 78), endpoint_(std::move(endpoint)) {}
+    void write(const uint8_t* data, uint32_t length, int32_t dataClass) override {
+        const auto& subscribers = endpoint_->subscribers;
+        const bool subscribed = std::find(subscribers.begin(), subscribers.end(), &client) != subscribers.end();
+        const bool structureFree = std::async(std::launch::async, [this] {
+                                       std::unique_lock<std::shared_timed_mutex> lock(
+                                           context.treeRegistry().treeStructureMutex(), std::try_to_lock);
+                                       return lock.owns_lock();
+                                   }).get();
+        seen.push_back(Seen{subscribed, structureFree});
+        FakeSession::write(data, length, dataClass);
+    }
+    std::vector<Seen> seen;
+
+private:
+    std::shared_ptr<Endpoint> endpoint_;
+};
+
+TEST_F(BinaryRequestTest, ASubscribeIsAnsweredOnceDoneAsFailedWhenItFailedAndOutsideTheTreeLocks) {
+    const std::shared_ptr<Endpoint> range = tree_.root()->childAt(1)->childAt(0)->childAt(0)->endpoint();
+    WatchingSession session(context, range);
+    IFaceDataBinary binary(session);
+    binary.hello().ignore();
+    session.take();
+    session.seen.clear();
+
+    const Bytes subscribe = message(wire::MSG_SUBSCRIBE, 5, pathBody("/dev1234/sigins"));
+    EXPECT_EQ(binary.input(subscribe.data(), uint32_t(subscribe.size())), 0);
+    EXPECT_EQ(hex(session.take()), "0c 00 00 00 0c 00 00 00 05 00 00 00");
+    ASSERT_EQ(session.seen.size(), 1u);
+    EXPECT_TRUE(session.seen[0].subscribed) << "answered before it was done";
+    EXPECT_TRUE(session.seen[0].structureFree) << "answered under the structure lock";
+
+    // The subscription lock stays taken beyond the time-out: the unsubscribe
+    // fails, leaves the session subscribed, and says so.
+    TreeRegistry& registry = context.treeRegistry();
+    const std::chrono::milliseconds timeout = registry.subscriptionLockTimeout();
+    registry.setSubscriptionLockTimeout(std::chrono::milliseconds(20));
+    std::promise<void> taken, release;
+    std::thread holder([&] {
+        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
+        taken.set_value();
+        release.get_future().wait();
+    });
+    taken.get_future().wait();
+    const Bytes unsubscribe = message(wire::MSG_UNSUBSCRIBE, 6, pathBody("/dev1234/sigins/0/range"));
+    EXPECT_EQ(binary.input(unsubscribe.data(), uint32_t(unsubscribe.size())), int32_t(QV_COMMAND_SERVER_FAILED));
+    release.set_value();
+    holder.join();
+    registry.setSubscriptionLockTimeout(timeout);
+    EXPECT_EQ(hex(session.take()), "10 00 00 00 0e 00 00 00 06 00 00 00 01 00");
+    ASSERT_EQ(session.seen.size(), 2u);
+    EXPECT_TRUE(session.seen[1].subscribed);
+    EXPECT_TRUE(session.seen[1].structureFree) << "answered under the structure lock";
 }
 
 struct ListCase {

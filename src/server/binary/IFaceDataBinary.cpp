@@ -175,12 +175,21 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
     if (!client) return QV_COMMAND_INTERNAL;
 
     if (type == wire::MSG_SUBSCRIBE || type == wire::MSG_UNSUBSCRIBE) {
-        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
-        NodeSet set;
-        DispatcherResolvePathList(serverContext().treeRegistry(), set, std::string(), request.path);
         const bool subscribe = type == wire::MSG_SUBSCRIBE;
-        writeEmptyReply(subscribe ? wire::MSG_SUBSCRIBE_REPLY : wire::MSG_UNSUBSCRIBE_REPLY, sequenceId);
-        return DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client, subscribe ? 1 : 0, set);
+        QV_STATUS status = QV_NO_ERROR;
+        {
+            StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
+            NodeSet set;
+            DispatcherResolvePathList(serverContext().treeRegistry(), set, std::string(), request.path);
+            status = DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client, subscribe ? 1 : 0, set);
+        }
+        // Answered once done, and never under a tree lock: a full output may
+        // hold the write up, and must hold up this session only.
+        if (status == QV_NO_ERROR)
+            writeEmptyReply(subscribe ? wire::MSG_SUBSCRIBE_REPLY : wire::MSG_UNSUBSCRIBE_REPLY, sequenceId);
+        else
+            writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
+        return status;
     }
 
     // The targets are taken under the structure lock; the records are posted
