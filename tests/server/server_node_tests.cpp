@@ -11,12 +11,14 @@
 #include "server/node/ServerNode.h"
 #include "server/node/ServerNodeImpl.h"
 #include "server/server/ServerContext.h"
+#include "support/ThreadState.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
-
-#include <cmath>
+#include <future>
 #include <vector>
 
 namespace tarnix {
@@ -322,6 +324,41 @@ TEST_F(ServerNodeFixture, AFullOutputFifoLosesNoticesButARequestWaitsForRoom) {
     Answer a = single();
     EXPECT_EQ(a.header.endpointId, uint32_t(ids.revision));
     EXPECT_EQ(a.integer(), 17045);
+}
+
+TEST_F(ServerNodeFixture, AReadAnsweredAtOncePassesNothingQueuedBeforeItAndNothingQueuedAfterPassesIt) {
+    const auto& directRead = node->impl().tree()->directRead;
+    ASSERT_TRUE(bool(directRead));
+    std::vector<std::vector<uint8_t>> got;
+    const auto keep = [&](const uint8_t* record, uint32_t length) { got.emplace_back(record, record + length); };
+    // Nothing queued: answered at once.
+    EXPECT_TRUE(directRead(17, 5, ids.revision, keep));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(int64_t(le::get64(got[0].data() + 12)), 17045);
+    // The push of a change waits for the dispatcher: the read goes behind it.
+    writeInteger(ids.level, 5);
+    EXPECT_FALSE(directRead(18, 5, ids.level, keep));
+    EXPECT_EQ(got.size(), 1u);
+    EXPECT_EQ(answers().size(), 1u);
+    // A record the tree queues while an answer is handed over comes after it.
+    auto device = std::make_shared<TreeNode>();
+    device->setName("DEV1");
+    std::atomic<pid_t> pusher{0};
+    std::future<void> pushed;
+    EXPECT_TRUE(directRead(19, 5, ids.level, [&](const uint8_t* record, uint32_t length) {
+        keep(record, length);
+        pushed = std::async(std::launch::async, [&] {
+            pusher.store(test::currentThreadId());
+            node->pushDeviceMessage(device, 1);
+        });
+        EXPECT_TRUE(test::waitUntil([&] { return pusher.load() != 0 && test::threadSleeps(pusher.load()); }));
+        EXPECT_EQ(node->impl().outputFifo()->used(), 0u);
+    }));
+    ASSERT_TRUE(pushed.valid());
+    pushed.wait();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(int64_t(le::get64(got[1].data() + 12)), 5);
+    EXPECT_EQ(answers().size(), 1u);
 }
 
 }  // namespace

@@ -57,9 +57,13 @@ struct DispatcherTree {
     std::shared_ptr<RequestGate> requestGate;
     // Optional, set by an owner whose values need nothing of its own thread
     // (the server's tree): answers a read request at once, on the asking
-    // thread, with a reply record written into `reply`. False leaves the
-    // request to the owner. Safe to call from any thread.
-    std::function<bool(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId, std::vector<uint8_t>& reply)>
+    // thread, by handing a reply record to `answer`, which places it into
+    // the session's output without waiting; the owner calls it under the lock
+    // that orders its answers and pushes, so that nothing the owner queues
+    // later can reach the session first. False leaves the request to the
+    // owner. Safe to call from any thread.
+    typedef std::function<void(const uint8_t* record, uint32_t length)> DirectReadAnswer;
+    std::function<bool(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId, const DirectReadAnswer& answer)>
         directRead;
     // Held while a DispatcherTreeLock on this tree is open, and by TreeWrite
     // and TreePost on a tree without gate.

@@ -147,17 +147,13 @@ uint32_t DispatcherPostToTargets(uint8_t* record, uint32_t length, const PostTar
                                  const PostWaitStep& waitStep, const SessionClient* client, const DirectAnswer& direct) {
     uint32_t failed = 0;
     if (length < kEndpointIdOffset + 4) return uint32_t(targets.size());
-    std::vector<uint8_t> reply;
     for (const PostTarget& target : targets) {
         DispatcherTree& tree = *target.tree;
         const bool answersDirectly = bool(tree.directRead) && client;
         if (answersDirectly && direct && client->directTreeAnswersDue.load() == 0) {
             const ValueRecordHeader header = getValueRecordHeader(record);
-            reply.clear();
-            if (tree.directRead(header.sequenceTag, header.sessionTag, target.endpointId, reply)) {
-                direct(target, reply.data(), uint32_t(reply.size()));
-                continue;
-            }
+            const auto answer = [&](const uint8_t* reply, uint32_t length) { direct(target, reply, length); };
+            if (tree.directRead(header.sequenceTag, header.sessionTag, target.endpointId, answer)) continue;
         }
         le::put32(record + kEndpointIdOffset, static_cast<uint32_t>(target.endpointId));
         // Counted before the post: the answer may be delivered at once.

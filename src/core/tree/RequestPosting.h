@@ -41,7 +41,8 @@ PostTargets DispatcherPostTargets(const NodeSet& set);
 typedef std::function<bool()> PostWaitStep;
 
 // Takes a reply record that a tree answered at once (DispatcherTree::
-// directRead), on the posting thread, for the session's own protocol.
+// directRead), on the posting thread, for the session's own protocol; it is
+// called under the tree's lock and must not wait.
 typedef std::function<void(const PostTarget& target, const uint8_t* record, uint32_t length)> DirectAnswer;
 
 // Posts the record to every target, filling in each endpoint's id, waiting

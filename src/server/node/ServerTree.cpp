@@ -134,8 +134,9 @@ void ServerNodeImpl::createTree() {
     // before them.
     reads_->ids = ids_;
     std::shared_ptr<const ServerTreeReads> reads = reads_;
-    tree->directRead = [reads](uint16_t sequenceTag, uint16_t sessionTag, int32_t id, std::vector<uint8_t>& reply) {
-        return reads->replyAtOnce(sequenceTag, sessionTag, id, reply);
+    tree->directRead = [reads](uint16_t sequenceTag, uint16_t sessionTag, int32_t id,
+                               const DispatcherTree::DirectReadAnswer& answer) {
+        return reads->replyAtOnce(sequenceTag, sessionTag, id, answer);
     };
     tree_ = tree;
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <shared_mutex>
 #include <string>
@@ -45,12 +46,14 @@ struct ServerTreeReads {
     // The reply record of a read (flags reply-only, the request's tags);
     // false for a node that cannot be read.
     bool reply(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId, std::vector<uint8_t>& record) const;
-    // The reply of a read answered at once, on the asking thread: only while
-    // no record of this tree waits for the dispatcher and no setting is being
-    // changed, so that the answer passes no push of an earlier change. False
-    // leaves the read to the server-node thread, behind what is queued.
+    // A read answered at once, on the asking thread: only while no record of
+    // this tree waits for the dispatcher and no setting is being changed, so
+    // that the answer passes no push of an earlier change. The reply record
+    // goes to `answer` under the node lock: a push queued later reaches the
+    // session after it. False leaves the read to the server-node thread,
+    // behind what is queued.
     bool replyAtOnce(uint16_t sequenceTag, uint16_t sessionTag, int32_t endpointId,
-                     std::vector<uint8_t>& record) const;
+                     const std::function<void(const uint8_t* record, uint32_t length)>& answer) const;
 
     ServerTreeEndpointIds ids;
     std::weak_ptr<Listener> listener;

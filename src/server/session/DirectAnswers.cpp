@@ -28,7 +28,7 @@ DirectAnswer DirectAnswersTo(IFaceDataBase& protocol) {
             QVLOG(logging::error) << "Error in conversion (referenced).";
         }
         if (produced > kAnswerCapacity) produced = kAnswerCapacity;
-        protocol.write(out.data(), produced, WRITE_CLASS_REPLY);
+        protocol.queueReply(out.data(), produced);
     };
 }
 

@@ -37,6 +37,10 @@ public:
     virtual void close() = 0;
     // Queues a block for the client. Never throws; a stopped session discards it.
     virtual void write(const uint8_t* data, uint32_t length, int32_t dataClass) = 0;
+    // Queues a reply (write class 1) without waiting for room: what does not
+    // fit waits in the session's backlog. For answers placed while a lock
+    // that orders them against other threads' output is held.
+    virtual void queueReply(const uint8_t* data, uint32_t length) { write(data, length, WRITE_CLASS_REPLY); }
     virtual SessionClient* getClient() = 0;
     // The state of the server the session belongs to (trees, protocols).
     virtual ServerContext& serverContext() = 0;
@@ -74,6 +78,7 @@ public:
     virtual void write(const uint8_t* data, uint32_t length, int32_t dataClass) {
         session_->write(data, length, dataClass);
     }
+    virtual void queueReply(const uint8_t* data, uint32_t length) { session_->queueReply(data, length); }
     virtual SessionClient* getClient() { return session_->getClient(); }
     virtual bool serviceWhileWaiting() { return session_->serviceWhileWaiting(); }
     virtual void expectAnswers(int32_t count) { session_->expectAnswers(count); }

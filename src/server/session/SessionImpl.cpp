@@ -361,6 +361,12 @@ void SessionImpl::write(const uint8_t* data, uint32_t length, int32_t dataClass)
     outputWake_.notify();
 }
 
+void SessionImpl::queueReply(const uint8_t* data, uint32_t length) {
+    if (!isRunning() || length == 0 || data == nullptr) return;
+    // The session thread pumps the backlog and sends on its next pass.
+    if (output_.writeImportantDeferred(data, length) == SessionOutput::Result::Discarded) stop();
+}
+
 void SessionImpl::selectIFace(InterfaceType type) {
     destroyIFace();
     if (type == INTERFACE_NONE) return;

@@ -42,6 +42,7 @@ public:
     void requestInterface(InterfaceType type) override;
     void close() override;
     void write(const uint8_t* data, uint32_t length, int32_t dataClass) override;
+    void queueReply(const uint8_t* data, uint32_t length) override;
     SessionClient* getClient() override { return &client_; }
     ServerContext& serverContext() override { return context_; }
     bool serviceWhileWaiting() override;
