@@ -44,6 +44,8 @@ struct Options {
     std::vector<int> flooders{0, 1, 5, 25, 50};
     uint32_t window = 2000;
     uint32_t batch = 1000;
+    // Threads of the server without clients.
+    int idleThreads = 0;
 };
 
 std::string getRequest(uint16_t sequenceId) { return binaryGetRequest(kPath, sequenceId); }
@@ -225,19 +227,22 @@ private:
     std::string in_;
 };
 
-// Waits (bounded) until the server has finished the work of the last row.
-void settle(pid_t server) {
+// Waits (bounded) until the server has finished the work of the last row:
+// its sessions have ended (a thread that ends while a row is measured would
+// take its context switches with it) and it is quiet.
+void settle(pid_t server, int threads) {
     double last = runSeconds(server);
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 200; ++i) {
         std::this_thread::sleep_for(100ms);
         const double now = runSeconds(server);
-        if (now - last < 0.005) return;
+        if (now - last < 0.005 && threadCount(server) <= threads) return;
         last = now;
     }
 }
 
 // One row of the table; false when a client failed.
 bool measure(uint16_t port, pid_t server, int flooderCount, const Options& options) {
+    settle(server, options.idleThreads);
     std::vector<std::unique_ptr<Flooder>> flooders;
     for (int i = 0; i < flooderCount; ++i) {
         flooders.push_back(std::make_unique<Flooder>(port, options));
@@ -263,7 +268,7 @@ bool measure(uint16_t port, pid_t server, int flooderCount, const Options& optio
         for (const auto& f : flooders) total += f->answers();
         return total;
     };
-    const double cpuBefore = runSeconds(server);
+    const double cpuBefore = cpuSeconds(server);
     const uint64_t switchesBefore = contextSwitches(server);
     const uint64_t floodBefore = floodAnswers();
     const auto start = Clock::now();
@@ -279,7 +284,7 @@ bool measure(uint16_t port, pid_t server, int flooderCount, const Options& optio
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const uint64_t flood = floodAnswers() - floodBefore;
-    const double cpu = runSeconds(server) - cpuBefore;
+    const double cpu = cpuSeconds(server) - cpuBefore;
     const uint64_t switches = contextSwitches(server) - switchesBefore;
     for (size_t i = 0; i < flooders.size(); ++i) {
         if (!flooders[i]->error().empty()) {
@@ -295,7 +300,6 @@ bool measure(uint16_t port, pid_t server, int flooderCount, const Options& optio
                 percentile(times, 0.95), times.back(), flooderCount ? double(flood) / seconds : 0.0,
                 cpu / answers * 1e6, double(switches) / answers);
     std::fflush(stdout);
-    settle(server);
     return true;
 }
 
@@ -320,12 +324,22 @@ bool parseOptions(int argc, char** argv, Options& options) {
     return argc % 2 == 1;
 }
 
-int run(const Options& options, const std::string& directory) {
+int run(Options options, const std::string& directory) {
     ServerUnderTest server(directory, "qvfairnessbench");
     const std::unique_ptr<ChildProcess> simulator = server.plug(kSerial);
     if (!simulator) {
         std::printf("qvServer or the simulated instrument did not come up\n");
         return 1;
+    }
+    // Without clients: the session of the client that waited for the
+    // instrument ends.
+    server.dropTreesClient();
+    options.idleThreads = threadCount(server.pid());
+    for (const auto end = Clock::now() + 5s; Clock::now() < end;) {
+        std::this_thread::sleep_for(200ms);
+        const int now = threadCount(server.pid());
+        if (now == options.idleThreads) break;
+        options.idleThreads = now;
     }
     std::printf("gets of %s: %u outstanding per flooder, %u per write, %.1f s per row\n", kPath.c_str(),
                 options.window, options.batch, options.seconds);
