@@ -64,6 +64,7 @@ std::shared_ptr<DeviceID> DeviceList_USB::at(std::size_t index) const {
 
 void DeviceList_USB::update() {
     DeviceIdMap fresh = getDeviceList(*interface_);
+    noteReadability();
     for (auto entry = fresh.begin(); entry != fresh.end();) {
         bool usable = true;
         const auto known = list_.find(entry->first);
@@ -86,6 +87,20 @@ void DeviceList_USB::update() {
         describeAll(fresh);
     }
     list_.swap(fresh);
+}
+
+void DeviceList_USB::noteReadability() {
+    const HardwareDeviceInfo& info = interface_->deviceInfo();
+    if (info.unreadable() == unreadable_) return;
+    unreadable_ = info.unreadable();
+    std::string folder = info.backend() ? info.backend()->location() : std::string();
+    if (!folder.empty()) folder.insert(0, " ");
+    if (unreadable_) {
+        QVLOG(logging::warning) << "Cannot read the instrument folder" << folder
+                                << "; no instrument is found there until it can be read.";
+    } else {
+        QVLOG(logging::info) << "The instrument folder" << folder << " can be read again.";
+    }
 }
 
 bool DeviceList_USB::probe(DeviceID_USB& id, const char* advice) {

@@ -71,6 +71,28 @@ TEST(SocketBackendTest, AnInstrumentWhoseAcceptQueueIsFullIsSkippedWithinTheDead
     for (int fd : queued) ::close(fd);
 }
 
+TEST(SocketBackendTest, AFolderThatCannotBeOpenedHoldsNoInstrumentsAndSaysSo) {
+    char pattern[] = "/tmp/qvusb-test-XXXXXX";
+    const std::string directory = ::mkdtemp(pattern);
+    // A link to itself cannot be opened, whoever asks (permissions do not
+    // stop the superuser).
+    const std::string loop = directory + "/loop";
+    ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+    struct Case {
+        std::string folder;
+        uint32_t error;
+    };
+    for (const Case& c : {Case{loop, kErrorAccessDenied}, Case{directory + "/missing", kErrorSuccess},
+                          Case{directory, kErrorSuccess}}) {
+        uint32_t error = kErrorGenFailure;
+        EXPECT_TRUE(SocketBackend(c.folder).enumerate(kInstrumentClassGuid, error).empty()) << c.folder;
+        EXPECT_EQ(error, c.error) << c.folder;
+        EXPECT_EQ(SocketBackend(c.folder).location(), c.folder);
+    }
+    ::unlink(loop.c_str());
+    ::rmdir(directory.c_str());
+}
+
 TEST(SocketDeviceTest, AnInstrumentThatNeverAnswersACancelCountsAsPulledOut) {
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);

@@ -13,7 +13,8 @@ std::unique_ptr<DeviceInfoSet> DeviceInfoSet::create(const std::shared_ptr<Backe
                                                      const std::string& classGuid, uint32_t& error) {
     error = kErrorSuccess;
     std::vector<InterfaceEntry> entries = backend->enumerate(classGuid, error);
-    if (error != kErrorSuccess) return nullptr;
+    if (error == kErrorAccessDenied) entries.clear();
+    else if (error != kErrorSuccess) return nullptr;
     return std::unique_ptr<DeviceInfoSet>(new DeviceInfoSet(backend, std::move(entries)));
 }
 

@@ -87,8 +87,9 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
     const std::string folder = directory();
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
-        // A folder that does not exist simply holds no instruments.
-        if (errno != ENOENT && errno != ENOTDIR) error = kErrorGenFailure;
+        // A folder that does not exist simply holds no instruments; neither
+        // does one that cannot be read, but that is said.
+        if (errno != ENOENT && errno != ENOTDIR) error = kErrorAccessDenied;
         return entries;
     }
     std::vector<std::string> paths;

@@ -155,5 +155,28 @@ TEST_F(DeviceListTest, EnumerationFailuresLeaveTheUpdate) {
     }
 }
 
+TEST_F(DeviceListTest, AFolderThatCannotBeReadHoldsNoInstrumentsAndIsReportedOncePerSpell) {
+    bus.plug("/fake/a", 5);
+    test::LogCapture log;
+    const auto reported = [&] { return messagesStartingWith(log, "Cannot read the instrument folder").size(); };
+    // Also a list made while the folder cannot be read.
+    bus.backend->setEnumerationFailure(platform::usb::kErrorAccessDenied);
+    list = impl::DeviceListImpl::create(bus.backend);
+    for (int i = 0; i < 3; ++i) ASSERT_NO_THROW(update());
+    EXPECT_EQ(list->count(), 0u);
+    EXPECT_EQ(reported(), 1u);
+
+    bus.backend->setEnumerationFailure(platform::usb::kErrorSuccess);
+    update();
+    EXPECT_EQ(list->count(), 1u);
+    EXPECT_EQ(messagesStartingWith(log, "The instrument folder can be read again.").size(), 1u);
+
+    bus.backend->setEnumerationFailure(platform::usb::kErrorAccessDenied);
+    update();
+    update();
+    EXPECT_EQ(list->count(), 0u);
+    EXPECT_EQ(reported(), 2u);
+}
+
 }  // namespace
 }  // namespace tarnix
