@@ -120,5 +120,33 @@ TEST(InstrumentFolderLater, AFolderThatCannotBeReadAnyMoreIsReportedOnceAndKeeps
     EXPECT_EQ(server.stop(), 0) << serverOutput(server);
 }
 
+// --- what clients keep while instruments come and go ------------------------
+
+class InstrumentLife : public test::DeviceServerFixture {};
+
+TEST_F(InstrumentLife, ATextSessionWhoseWorkingNodeWentAwayIsAtTheRootAgainAndIsToldOnce) {
+    auto instrument = plug(8300);
+    ASSERT_TRUE(trees_->waitFor(addLine(8300), 15s)) << trees_->received();
+    auto session = test::greetedClient(server_->port());
+    auto other = test::greetedClient(server_->port());
+    EXPECT_EQ(test::ask(*session, "cd /DEV8300/DEMODS\n", "\n"), "/DEV8300/DEMODS\n");
+    EXPECT_EQ(test::ask(*other, "cd /dev8300/demods/0\n", "\n"), "/DEV8300/DEMODS/0\n");
+    instrument->unplug();
+    ASSERT_TRUE(trees_->waitFor(removeLine(8300), 10s)) << trees_->received();
+
+    const std::string notice = "The working node /DEV8300/DEMODS went away; the working path is now /\n";
+    const std::string level = test::ask(*session, "/qv/debug/level ?\n", "/QV/DEBUG/LEVEL: ");
+    EXPECT_EQ(level.substr(0, notice.size()), notice) << level;
+    EXPECT_EQ(test::occurrences(level, "\n"), 2u) << level;
+    EXPECT_EQ(test::ask(*session, "ls /\n", "QV\n"), "QV\n");
+    EXPECT_EQ(test::ask(*session, "cd /\n", "/\n"), "/\n");
+    EXPECT_EQ(test::ask(*session, "pwd\n", "/\n"), "/\n");
+
+    EXPECT_EQ(test::ask(*other, "pwd\n", "/\n"),
+              "The working node /DEV8300/DEMODS/0 went away; the working path is now /\n/\n");
+    EXPECT_EQ(test::ask(*other, "cd ..\n", "ERROR: Internal\n"), "ERROR: Internal\n");
+    EXPECT_EQ(test::ask(*other, "ls\n", "QV\n"), "QV\n");
+}
+
 }  // namespace
 }  // namespace tarnix
