@@ -11,8 +11,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -116,6 +118,73 @@ TEST(SocketDeviceTest, AnInstrumentThatNeverAnswersACancelCountsAsPulledOut) {
     next->reset(std::make_shared<Event>());
     EXPECT_EQ(device.readFile(answer, sizeof answer, next).error, kErrorDeviceNotConnected);
     ::close(pair[1]);
+}
+
+std::vector<uint8_t> frame(uint8_t type, uint8_t reserved, uint32_t tag, std::vector<uint8_t> payload,
+                           uint32_t length = 0) {
+    std::vector<uint8_t> bytes{type, reserved, 0, 0};
+    for (uint32_t word : {tag, length ? length : uint32_t(payload.size())})
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(uint8_t(word >> shift));
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+std::vector<uint8_t> text(const char* characters) {
+    return std::vector<uint8_t>(characters, characters + std::strlen(characters));
+}
+
+// What a peer sends back to the first control request (tag 1), in pieces
+// paced apart, and how the request ends.
+struct PeerAnswer {
+    const char* name;
+    std::vector<std::vector<uint8_t>> pieces;
+    uint32_t status;
+    std::chrono::milliseconds atLeast, below;
+};
+
+TEST(SocketDeviceTest, AnswersArriveInPiecesAndBytesThatAreNoAnswerEndTheConnectionWithinItsTimeOuts) {
+    const std::vector<uint8_t> answer = frame(0x81, 0, 1, {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8});
+    const auto timeOut = std::chrono::milliseconds(SocketDevice::kControlTimeoutMs + SocketDevice::kCancelGraceMs);
+    const PeerAnswer cases[] = {
+        {"an answer in three pieces", {{answer.begin(), answer.begin() + 5}, {answer.begin() + 5, answer.begin() + 14},
+                                       {answer.begin() + 14, answer.end()}}, kErrorSuccess, 0ms, 1s},
+        {"text longer than a header", {text("garbage\ngarbage\n")}, kErrorDeviceNotConnected, 0ms, 500ms},
+        {"a frame of a type no instrument sends", {frame(0x05, 0, 1, {0, 0, 0, 0})}, kErrorDeviceNotConnected, 0ms,
+         500ms},
+        {"an answer with a reserved byte set", {frame(0x81, 1, 1, {0, 0, 0, 0})}, kErrorDeviceNotConnected, 0ms,
+         500ms},
+        {"a control answer longer than any", {frame(0x81, 0, 1, {}, 1u << 20)}, kErrorDeviceNotConnected, 0ms,
+         500ms},
+        {"an OUT answer to a control request", {frame(0x82, 0, 1, {0, 0, 0, 0, 0, 0, 0, 0})},
+         kErrorDeviceNotConnected, 0ms, 500ms},
+        {"a few bytes, then nothing", {text("garbage\n")}, kErrorDeviceNotConnected, timeOut, timeOut + 1s},
+    };
+    for (const PeerAnswer& c : cases) {
+        SCOPED_TRACE(c.name);
+        int pair[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+        SocketDevice device(pair[0]);
+        auto done = std::make_shared<Overlapped>();
+        auto event = std::make_shared<Event>();
+        done->reset(event);
+        uint8_t got[8] = {};
+        const auto start = Clock::now();
+        ASSERT_EQ(device.deviceIoControl(controlCode(kFnGetVersions), nullptr, 0, got, sizeof got, done).error,
+                  kErrorIoPending);
+        for (const std::vector<uint8_t>& piece : c.pieces) {
+            if (&piece != &c.pieces.front()) std::this_thread::sleep_for(50ms);  // paces the peer: pieces apart
+            ASSERT_EQ(::send(pair[1], piece.data(), piece.size(), MSG_NOSIGNAL), ssize_t(piece.size()));
+        }
+        EXPECT_EQ(event->wait(5000), Event::WaitResult::signalled);
+        const auto took = Clock::now() - start;
+        EXPECT_EQ(done->status(), c.status);
+        EXPECT_GE(took, c.atLeast);
+        EXPECT_LT(took, c.below);
+        if (c.status == kErrorSuccess) {
+            EXPECT_EQ(got[7], 8);
+        }
+        ::close(pair[1]);
+    }
 }
 
 TEST(FolderWatchTest, SeesEntriesComeAndGoButNotHiddenOnes) {

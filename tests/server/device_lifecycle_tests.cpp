@@ -2,15 +2,24 @@
 // lq3sim processes, an instrument folder in every state, and what clients
 // keep while instruments come and go.
 #include "DeviceE2ESupport.h"
+#include "platform/usb/SocketDevice.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tarnix {
 namespace {
@@ -120,6 +129,64 @@ TEST(InstrumentFolderLater, AFolderThatCannotBeReadAnyMoreIsReportedOnceAndKeeps
     EXPECT_EQ(server.stop(), 0) << serverOutput(server);
 }
 
+// A socket in the instrument folder that is no instrument: it answers every
+// read with a line of text.
+class Stranger {
+public:
+    explicit Stranger(const std::string& path) : path_(path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        listening_ = ::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                     ::listen(listener_, 16) == 0 && ::pipe2(stop_, O_CLOEXEC) == 0;
+        if (listening_) thread_ = std::thread([this] { serve(); });
+    }
+    ~Stranger() {
+        if (thread_.joinable()) {
+            (void)!::write(stop_[1], "x", 1);
+            thread_.join();
+        }
+        for (int fd : {listener_, stop_[0], stop_[1]})
+            if (fd >= 0) ::close(fd);
+        ::unlink(path_.c_str());
+    }
+    bool listening() const { return listening_; }
+    int connections() const { return connections_.load(); }
+
+private:
+    void serve() {
+        std::vector<int> peers;
+        for (bool running = true; running;) {
+            std::vector<pollfd> watched{{stop_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+            for (int peer : peers) watched.push_back({peer, POLLIN, 0});
+            if (::poll(watched.data(), watched.size(), -1) <= 0) continue;
+            running = !(watched[0].revents & POLLIN);
+            if (watched[1].revents & POLLIN) {
+                const int peer = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (peer >= 0) peers.push_back(peer), ++connections_;
+            }
+            for (std::size_t i = 2; i < watched.size(); ++i) {
+                if (!watched[i].revents) continue;
+                char bytes[4096];
+                if (::recv(watched[i].fd, bytes, sizeof bytes, 0) > 0 &&
+                    ::send(watched[i].fd, "garbage\n", 8, MSG_NOSIGNAL) == 8)
+                    continue;
+                ::close(watched[i].fd);
+                peers.erase(std::find(peers.begin(), peers.end(), watched[i].fd));
+            }
+        }
+        for (int peer : peers) ::close(peer);
+    }
+
+    std::string path_;
+    int listener_ = -1;
+    int stop_[2] = {-1, -1};
+    bool listening_ = false;
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
+
 // --- what clients keep while instruments come and go ------------------------
 
 class InstrumentLife : public test::DeviceServerFixture {};
@@ -146,6 +213,35 @@ TEST_F(InstrumentLife, ATextSessionWhoseWorkingNodeWentAwayIsAtTheRootAgainAndIs
               "The working node /DEV8300/DEMODS/0 went away; the working path is now /\n/\n");
     EXPECT_EQ(test::ask(*other, "cd ..\n", "ERROR: Internal\n"), "ERROR: Internal\n");
     EXPECT_EQ(test::ask(*other, "ls\n", "QV\n"), "QV\n");
+}
+
+TEST_F(InstrumentLife, AStrangerSocketAndALinkToAnInstrumentKeepNoUpdateWaitingLong) {
+    auto instrument = plug(8400);
+    ASSERT_TRUE(trees_->waitFor(addLine(8400), 15s)) << trees_->received();
+    Stranger stranger(server_->instrumentDirectory() + "/stranger.sock");
+    ASSERT_TRUE(stranger.listening());
+    const std::string link = server_->instrumentDirectory() + "/link.sock";
+    ASSERT_EQ(::symlink(instrument->socketPath().c_str(), link.c_str()), 0);
+
+    // Every update probes the stranger again: at most a control request's
+    // time-out each, and the server thread's own update may come first.
+    using platform::usb::SocketDevice;
+    const auto limit =
+        std::chrono::milliseconds(2 * (SocketDevice::kControlTimeoutMs + SocketDevice::kCancelGraceMs) + 500);
+    for (int i = 0; i < 3; ++i) {
+        const auto asked = std::chrono::steady_clock::now();
+        ASSERT_TRUE(test::carryOut(*probe_, "update\n")) << probe_->received();
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, limit);
+    }
+    EXPECT_GE(stranger.connections(), 3);
+    EXPECT_EQ(roots(), "QV\nDEV8400\n");
+    const std::string output = outputOfTest();
+    EXPECT_EQ(test::occurrences(output, "Serious fail"), 0u) << output;
+    EXPECT_LE(test::occurrences(output, "Could not access control pipe of the device."), 1u) << output;
+
+    ::unlink(link.c_str());
+    instrument->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(8400), 10s)) << trees_->received();
 }
 
 }  // namespace
