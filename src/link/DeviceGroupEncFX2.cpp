@@ -5,6 +5,7 @@
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceEncFX2Impl.h"
 #include "link/DeviceList.h"
+#include "link/IOExceptions.h"
 
 #include <mutex>
 #include <shared_mutex>
@@ -30,6 +31,7 @@ void DeviceGroupEncFX2::update(std::vector<std::shared_ptr<QVBase>>& newDevices)
     ExclusiveLock lock(mutex_);
     dropEnded();
     deviceList_->usb().update();
+    forgetUnplugged();
     const uint32_t listed = deviceList_->count();
     if (listed == 0 || listed == devices_.size()) return;
     createMissing(newDevices);
@@ -41,20 +43,48 @@ void DeviceGroupEncFX2::createMissing(std::vector<std::shared_ptr<QVBase>>& newD
         const std::shared_ptr<DeviceID> id = deviceList_->getId(index);
         const uint32_t serial = id->serialNumber();
         if (devices_.count(serial)) continue;
+        const auto failed = failedStarts_.find(id);
+        if (failed != failedStarts_.end() && failed->second.refused) continue;
         std::shared_ptr<DeviceEncFX2> device;
+        // This instrument could not be opened; the others still are.
         try {
             device = std::make_shared<DeviceEncFX2>(*childCarrier_, registry_, id, backend_, *featureInitMap_);
-        } catch (const std::exception&) {
-            // This instrument could not be opened; the others still are.
-            logCurrentExceptionBanner();
+        } catch (const QVIODriverVersionException& e) {
+            noteFailedStart(id, true, e.what());
+            continue;
+        } catch (const std::exception& e) {
+            noteFailedStart(id, false, e.what());
             continue;
         }
+        failedStarts_.erase(id);
         device->setProgAlways(progAlways_ || reprogramCount_ > created);
         newDevices.push_back(device);
         devices_.emplace(serial, std::move(device));
         ++created;
     }
     reprogramCount_ = reprogramCount_ > created ? reprogramCount_ - created : 0;
+}
+
+void DeviceGroupEncFX2::noteFailedStart(const std::shared_ptr<DeviceID>& id, bool refused, const char* what) {
+    FailedStart& record = failedStarts_[id];
+    const uint32_t failure = record.failures++;
+    record.refused = refused;
+    // A client asking for updates again and again must not fill the log.
+    if (failure == 0) {
+        logCurrentExceptionBanner();
+        if (refused) {
+            QVLOG(logging::error) << "The device with S/N " << id->serialNumber()
+                                  << " is not used until it is plugged in again.";
+        }
+    } else if ((failure & 0xFF) == 0) {
+        QVLOG(logging::error) << "The device with S/N " << id->serialNumber() << " could not be started again "
+                              << "(Error repetition " << failure << "). " << what;
+    }
+}
+
+void DeviceGroupEncFX2::forgetUnplugged() {
+    for (auto entry = failedStarts_.begin(); entry != failedStarts_.end();)
+        entry = entry->first.use_count() == 1 ? failedStarts_.erase(entry) : std::next(entry);
 }
 
 void DeviceGroupEncFX2::removeEnded() {

@@ -13,6 +13,7 @@
 namespace tarnix {
 
 class DeviceEncFX2;
+class DeviceID;
 class TreeRegistry;
 namespace platform {
 namespace usb {
@@ -32,6 +33,11 @@ class DeviceListImpl;
 // makes a device object for every serial number not held yet. Device objects
 // whose running design was found stale are made again with the FPGA
 // programming forced.
+//
+// An instrument whose device object cannot be made is logged once while it
+// stays plugged in: one with a driver the server refuses is not tried again
+// until it is plugged in anew, any other is tried again at every update,
+// quietly but for every 256th failure.
 class DeviceGroupEncFX2 : public DeviceGroup {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
@@ -54,15 +60,28 @@ public:
 
 private:
     using DeviceMap = std::map<uint32_t, std::shared_ptr<DeviceEncFX2>>;
+    // The instruments whose device object could not be made, by identity. The
+    // group holds the identity, so the device list keeps it as one in use
+    // rather than probing it anew: it stays the same plug-in until the list
+    // lets it go (the instrument was pulled out), and its record goes then.
+    struct FailedStart {
+        uint32_t failures = 0;
+        bool refused = false;  // not tried again while plugged in
+    };
+    using FailedStarts = std::map<std::shared_ptr<DeviceID>, FailedStart>;
 
     void dropEnded();
     void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
+    // Called in the handler of a failure to make the device object of `id`.
+    void noteFailedStart(const std::shared_ptr<DeviceID>& id, bool refused, const char* what);
+    void forgetUnplugged();
 
     exception::ExceptionCarrier* childCarrier_;
     TreeRegistry& registry_;
     std::shared_ptr<platform::usb::Backend> backend_;
     const FeatureInitMapTable* featureInitMap_;
     DeviceMap devices_ QV_GUARDED_BY(mutex_);
+    FailedStarts failedStarts_ QV_GUARDED_BY(mutex_);
     bool progAlways_ QV_GUARDED_BY(mutex_) = false;
     uint32_t reprogramCount_ = 0;
     mutable std::shared_mutex mutex_;

@@ -244,5 +244,22 @@ TEST_F(InstrumentLife, AStrangerSocketAndALinkToAnInstrumentKeepNoUpdateWaitingL
     EXPECT_TRUE(trees_->waitFor(removeLine(8400), 10s)) << trees_->received();
 }
 
+TEST_F(InstrumentLife, ARefusedInstrumentIsReportedOncePerPlugInHoweverOftenClientsAskForUpdates) {
+    const std::string refusal = "Illegal hardware driver version 7436.";
+    for (int plugIn = 1; plugIn <= 2; ++plugIn) {
+        auto refused = plug(8500, {"--old-driver"});
+        ASSERT_TRUE(test::waitUntil(
+            [&] { return test::occurrences(outputOfTest(), refusal) >= std::size_t(plugIn); }, 10s))
+            << outputOfTest();
+        std::string updates;
+        for (int i = 0; i < 200; ++i) updates += "update\n";
+        ASSERT_TRUE(test::carryOut(*probe_, updates)) << probe_->received();
+        EXPECT_EQ(roots(), "QV\n");
+        EXPECT_EQ(test::occurrences(outputOfTest(), refusal), std::size_t(plugIn)) << outputOfTest();
+        refused->unplug();
+        ASSERT_TRUE(test::carryOut(*probe_, "update\n"));
+    }
+}
+
 }  // namespace
 }  // namespace tarnix
