@@ -98,7 +98,26 @@ bool DeviceEncFX2Impl::canQueueAnswers() {
     return probe.isValid();
 }
 
+// While the instrument's groups are built, they ask it for its settings, and
+// until those answers have arrived the node images hold placeholders. A client
+// request taken in between would act on a placeholder, and a write would be
+// answered and then overwritten by the older value that the instrument reports
+// for the read sent before it (a write acknowledged and lost). So client
+// requests wait in their queue, in order, until every start-up value is in;
+// that takes a pass or two. An answer that never comes costs them at most
+// kStartUpHoldLimit.
+bool DeviceEncFX2Impl::requestsOnHold() {
+    if (!DeviceStateAwaitsInitialValues(*this)) {
+        holdSince_.reset();
+        return false;
+    }
+    const Clock::time_point now = Clock::now();
+    if (!holdSince_) holdSince_ = now;
+    return now - *holdSince_ < kStartUpHoldLimit;
+}
+
 void DeviceEncFX2Impl::takeRequests() {
+    if (requestsOnHold()) return;
     for (uint32_t count = 0; count < kMaxRequestsPerPass; ++count) {
         // A request waits in its queue while its answer could not be queued:
         // taken, it would be answered into a full FIFO and lost.
@@ -144,7 +163,7 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     // whole poll time-out. The same holds for what a message handler queued
     // for the instrument (the next step of the feature-list discovery, say).
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
-        gaveWay = requestFifo_->used() != 0 || !usb_->writeQueueEmpty() || !isRunning();
+        gaveWay = (requestFifo_->used() != 0 && !requestsOnHold()) || !usb_->writeQueueEmpty() || !isRunning();
         return gaveWay;
     };
     streamsFull_ = false;

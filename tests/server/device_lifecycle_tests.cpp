@@ -215,6 +215,37 @@ TEST_F(InstrumentLife, ATextSessionWhoseWorkingNodeWentAwayIsAtTheRootAgainAndIs
     EXPECT_EQ(test::ask(*other, "ls\n", "QV\n"), "QV\n");
 }
 
+TEST_F(InstrumentLife, AWriteAcceptedAsSoonAsANewInstrumentsNodeExistsIsKept) {
+    // The node exists once the instrument's groups are built; its start-up
+    // values arrive a moment later. Writes sent as fast as a client can meet
+    // that moment on every plug-in.
+    for (uint32_t serial : {8201u, 8202u, 8203u}) {
+        SCOPED_TRACE(serial);
+        const std::string device = "/DEV" + std::to_string(serial);
+        const std::string rate = device + "/DEMODS/0/RATE";
+        auto writer = test::greetedClient(server_->port());
+        auto instrument = plug(serial);
+        std::string reply;
+        ASSERT_TRUE(test::waitUntil(
+            [&] {
+                writer->clear();
+                if (!writer->send(rate + " 1000\n") || !writer->waitFor("\n", 2s)) return false;
+                reply = writer->received();
+                return reply.rfind(rate + ": ", 0) == 0;
+            },
+            15s))
+            << writer->received();
+        EXPECT_EQ(reply, rate + ": 899.465461\r\n");
+        ASSERT_TRUE(trees_->waitFor(addLine(serial), 15s)) << trees_->received();
+        EXPECT_EQ(test::ask(*writer, rate + " ?\n", "\r\n"), reply);
+        const std::string samples = device + "/DEMODS/0/SAMPLE:\r\nTS=";
+        EXPECT_TRUE(writer->send("subs " + device + "/demods/0/sample\n") && writer->waitFor(samples, 5s))
+            << writer->received().substr(0, 500);
+        instrument->unplug();
+        ASSERT_TRUE(trees_->waitFor(removeLine(serial), 10s)) << trees_->received();
+    }
+}
+
 TEST_F(InstrumentLife, AStrangerSocketAndALinkToAnInstrumentKeepNoUpdateWaitingLong) {
     auto instrument = plug(8400);
     ASSERT_TRUE(trees_->waitFor(addLine(8400), 15s)) << trees_->received();
