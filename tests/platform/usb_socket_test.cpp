@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <sys/socket.h>
@@ -95,29 +96,47 @@ TEST(SocketBackendTest, AFolderThatCannotBeOpenedHoldsNoInstrumentsAndSaysSo) {
     ::rmdir(directory.c_str());
 }
 
-TEST(SocketDeviceTest, AnInstrumentThatNeverAnswersACancelCountsAsPulledOut) {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-    SocketDevice device(pair[0]);
-    auto done = std::make_shared<Overlapped>();
-    auto event = std::make_shared<Event>();
-    done->reset(event);
+// A device on one end of a socket pair with a control request (tag 1) started
+// on it; the test plays the instrument on the other end.
+struct StartedRequest {
+    StartedRequest() {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+            ADD_FAILURE() << "no socket pair";
+            return;
+        }
+        peer = pair[1];
+        device = std::make_unique<SocketDevice>(pair[0]);
+        done->reset(event);
+        start = Clock::now();
+        started = device->deviceIoControl(controlCode(kFnGetVersions), nullptr, 0, answer, sizeof answer, done);
+    }
+    ~StartedRequest() {
+        if (peer >= 0) ::close(peer);
+    }
+
+    int peer = -1;
+    std::unique_ptr<SocketDevice> device;
+    std::shared_ptr<Overlapped> done = std::make_shared<Overlapped>();
+    std::shared_ptr<Event> event = std::make_shared<Event>();
     uint8_t answer[8] = {};
-    const auto start = Clock::now();
-    const IoResult started =
-        device.deviceIoControl(controlCode(kFnGetVersions), nullptr, 0, answer, sizeof answer, done);
-    ASSERT_EQ(started.error, kErrorIoPending);
+    Clock::time_point start;
+    IoResult started;
+};
+
+TEST(SocketDeviceTest, AnInstrumentThatNeverAnswersACancelCountsAsPulledOut) {
+    StartedRequest request;
+    ASSERT_EQ(request.started.error, kErrorIoPending);
     // The control time-out, then the grace for the cancel's answer.
-    EXPECT_EQ(event->wait(5000), Event::WaitResult::signalled);
-    const auto took = Clock::now() - start;
-    EXPECT_EQ(done->status(), kErrorDeviceNotConnected);
+    EXPECT_EQ(request.event->wait(5000), Event::WaitResult::signalled);
+    const auto took = Clock::now() - request.start;
+    EXPECT_EQ(request.done->status(), kErrorDeviceNotConnected);
     EXPECT_GE(took, std::chrono::milliseconds(SocketDevice::kControlTimeoutMs + SocketDevice::kCancelGraceMs));
     EXPECT_LT(took, 4s);
     // Nothing more starts on it.
     auto next = std::make_shared<Overlapped>();
     next->reset(std::make_shared<Event>());
-    EXPECT_EQ(device.readFile(answer, sizeof answer, next).error, kErrorDeviceNotConnected);
-    ::close(pair[1]);
+    EXPECT_EQ(request.device->readFile(request.answer, sizeof request.answer, next).error, kErrorDeviceNotConnected);
 }
 
 std::vector<uint8_t> frame(uint8_t type, uint8_t reserved, uint32_t tag, std::vector<uint8_t> payload,
@@ -161,29 +180,20 @@ TEST(SocketDeviceTest, AnswersArriveInPiecesAndBytesThatAreNoAnswerEndTheConnect
     };
     for (const PeerAnswer& c : cases) {
         SCOPED_TRACE(c.name);
-        int pair[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-        SocketDevice device(pair[0]);
-        auto done = std::make_shared<Overlapped>();
-        auto event = std::make_shared<Event>();
-        done->reset(event);
-        uint8_t got[8] = {};
-        const auto start = Clock::now();
-        ASSERT_EQ(device.deviceIoControl(controlCode(kFnGetVersions), nullptr, 0, got, sizeof got, done).error,
-                  kErrorIoPending);
+        StartedRequest request;
+        ASSERT_EQ(request.started.error, kErrorIoPending);
         for (const std::vector<uint8_t>& piece : c.pieces) {
             if (&piece != &c.pieces.front()) std::this_thread::sleep_for(50ms);  // paces the peer: pieces apart
-            ASSERT_EQ(::send(pair[1], piece.data(), piece.size(), MSG_NOSIGNAL), ssize_t(piece.size()));
+            ASSERT_EQ(::send(request.peer, piece.data(), piece.size(), MSG_NOSIGNAL), ssize_t(piece.size()));
         }
-        EXPECT_EQ(event->wait(5000), Event::WaitResult::signalled);
-        const auto took = Clock::now() - start;
-        EXPECT_EQ(done->status(), c.status);
+        EXPECT_EQ(request.event->wait(5000), Event::WaitResult::signalled);
+        const auto took = Clock::now() - request.start;
+        EXPECT_EQ(request.done->status(), c.status);
         EXPECT_GE(took, c.atLeast);
         EXPECT_LT(took, c.below);
         if (c.status == kErrorSuccess) {
-            EXPECT_EQ(got[7], 8);
+            EXPECT_EQ(request.answer[7], 8);
         }
-        ::close(pair[1]);
     }
 }
 
