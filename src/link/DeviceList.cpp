@@ -39,7 +39,7 @@ DeviceIdMap getDeviceList(Interface& usbInterface) {
         const uint32_t error = set.enumInterface(index);
         if (error == usb::kErrorSuccess) {
             const std::string path = DeviceInterfaceDetail(set, index).devicePath();
-            found[path] = std::make_shared<DeviceID_USB>(path);
+            found[path] = std::make_shared<DeviceID_USB>(path, set.interfacePlugIn(index));
         } else if (error == usb::kErrorNoMoreItems) {
             return found;
         } else {
@@ -68,7 +68,9 @@ void DeviceList_USB::update() {
     for (auto entry = fresh.begin(); entry != fresh.end();) {
         bool usable = true;
         const auto known = list_.find(entry->first);
-        if (known == list_.end()) {
+        // At a path still listed, another instrument may have been plugged in
+        // since the last look.
+        if (known == list_.end() || known->second->plugIn() != entry->second->plugIn()) {
             QVLOG(logging::debug) << "Device was just plugged in.";
             usable = probe(*entry->second, kAdviceNew);
         } else if (known->second.use_count() != 1) {

@@ -96,6 +96,42 @@ TEST(SocketBackendTest, AFolderThatCannotBeOpenedHoldsNoInstrumentsAndSaysSo) {
     ::rmdir(directory.c_str());
 }
 
+// A socket listening at `path` (nobody accepts; connects still queue up).
+int listenAt(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0)
+        ADD_FAILURE() << "cannot listen at " << path;
+    return fd;
+}
+
+TEST(SocketBackendTest, AnInstrumentKeepsItsPlugInUntilItsSocketIsMadeAgain) {
+    char pattern[] = "/tmp/qvusb-test-XXXXXX";
+    const std::string directory = ::mkdtemp(pattern);
+    const std::string path = directory + "/lq3-1.sock";
+    const auto plugInNow = [&] {
+        uint32_t error = kErrorGenFailure;
+        const std::vector<InterfaceEntry> entries = SocketBackend(directory).enumerate(kInstrumentClassGuid, error);
+        EXPECT_EQ(entries.size(), 1u);
+        return entries.empty() ? uint64_t(0) : entries[0].plugIn;
+    };
+    const int fd = listenAt(path);
+    const uint64_t first = plugInNow();
+    EXPECT_NE(first, 0u);
+    EXPECT_EQ(plugInNow(), first);
+    // The first socket stays open while the next one is made: the two cannot
+    // share a file, however quickly that happens.
+    ::unlink(path.c_str());
+    const int again = listenAt(path);
+    EXPECT_NE(plugInNow(), first);
+    ::close(again);
+    ::close(fd);
+    ::unlink(path.c_str());
+    ::rmdir(directory.c_str());
+}
+
 // A device on one end of a socket pair with a control request (tag 1) started
 // on it; the test plays the instrument on the other end.
 struct StartedRequest {

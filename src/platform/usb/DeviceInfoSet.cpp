@@ -23,6 +23,10 @@ uint32_t DeviceInfoSet::enumInterface(uint32_t index) const {
     return entries_[index].error;
 }
 
+uint64_t DeviceInfoSet::interfacePlugIn(uint32_t index) const {
+    return enumInterface(index) == kErrorSuccess ? entries_[index].plugIn : 0;
+}
+
 uint32_t DeviceInfoSet::interfaceDetail(uint32_t index, char* buffer, uint32_t size, uint32_t& required) const {
     const uint32_t status = enumInterface(index);
     if (status != kErrorSuccess) return status;

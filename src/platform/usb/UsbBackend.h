@@ -16,6 +16,9 @@ namespace usb {
 struct InterfaceEntry {
     std::string path;
     uint32_t error = kErrorSuccess;
+    // Tells one plug-in at the path from the next: it differs once the
+    // instrument was pulled out and plugged in again (0: not known).
+    uint64_t plugIn = 0;
 };
 
 // Where instruments come from: the sockets of simulated instruments, or a

@@ -151,6 +151,14 @@ TEST_F(DeviceGroupTest, ARefusedInstrumentIsLoggedOnceAndTriedAgainOnlyWhenPlugg
     EXPECT_EQ(messagesWith(log, refusal), 1u);
     EXPECT_EQ(messagesWith(log, "The device with S/N 1 is not used until it is plugged in again."), 1u);
     EXPECT_EQ(callsOf(old, platform::usb::kFnGetDriverVersion), 1u);
+    // Not listed for a moment (slow to take the enumeration's connection):
+    // still the same plug-in.
+    bus.backend->setHidden("/fake/1", true);
+    EXPECT_TRUE(update().empty());
+    bus.backend->setHidden("/fake/1", false);
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(update().empty());
+    EXPECT_EQ(messagesWith(log, refusal), 1u);
+    EXPECT_EQ(callsOf(old, platform::usb::kFnGetDriverVersion), 1u);
 
     bus.unplug("/fake/1");
     EXPECT_TRUE(update().empty());

@@ -73,6 +73,21 @@ TEST_F(DeviceListTest, AnIdentityInUseIsKeptUntouchedAndProbedAgainOnceReleased)
     EXPECT_EQ(list->getId(0)->serialNumber(), 9u);
 }
 
+TEST_F(DeviceListTest, AnotherInstrumentPluggedInAtAPathInUseIsProbedAsANewOne) {
+    bus.plug("/fake/a", 9);
+    update();
+    const std::shared_ptr<DeviceID> inUse = list->getId(0);
+    // Pulled out and another one plugged in between two looks.
+    bus.unplug("/fake/a");
+    bus.plug("/fake/a", 10);
+    test::LogCapture log;
+    update();
+    EXPECT_TRUE(log.contains("Device was just plugged in."));
+    ASSERT_EQ(list->count(), 1u);
+    EXPECT_NE(list->getId(0), inUse);
+    EXPECT_EQ(list->getId(0)->serialNumber(), 10u);
+}
+
 TEST_F(DeviceListTest, AnUnpluggedInstrumentLeavesTheList) {
     bus.plug("/fake/a", 1);
     bus.plug("/fake/b", 2);
