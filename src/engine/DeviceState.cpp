@@ -155,6 +155,8 @@ QV_STATUS DeviceStateClearAwaiting(DeviceAccess& device, int epId) {
     return QV_NO_ERROR;
 }
 
+bool DeviceStateAwaitsInitialValues(DeviceAccess& device) { return stateOf(device).epNodes.awaitingCount > 0; }
+
 QV_STATUS DeviceStateStartLedAnimation(DeviceAccess& device, DeviceState& state) {
     const TreeNode::Ptr root = state.tree ? state.tree->root : TreeNode::Ptr();
     if (state.announced) return DispatcherNotifyTreeChanged(device.treeRegistry(), root);

@@ -174,6 +174,9 @@ bool DeviceStateSetStats(DeviceAccess& device, int value, double stat);
 
 QV_STATUS DeviceStateRequestEP(DeviceAccess& device, int epId);
 QV_STATUS DeviceStateClearAwaiting(DeviceAccess& device, int epId);
+// Whether values that the groups asked the instrument for while they were
+// built (DeviceStateRequestEP) are still on their way.
+bool DeviceStateAwaitsInitialValues(DeviceAccess& device);
 QV_STATUS DeviceStateStartLedAnimation(DeviceAccess& device, DeviceState& state);
 QV_STATUS DeviceStateAddLedRegister(DeviceAccess& device, uint32_t address);
 QV_STATUS DeviceStateLedRegistersSet(DeviceAccess& device);

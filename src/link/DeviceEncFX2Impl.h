@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace tarnix {
@@ -56,6 +57,8 @@ public:
     static constexpr uint32_t kMessagesBeforeRequests = 50;
     // Empty passes (net) tolerated before the instrument counts as dead.
     static constexpr uint32_t kAliveLimit = 50;
+    // The longest client requests wait for the instrument's start-up values.
+    static constexpr std::chrono::milliseconds kStartUpHoldLimit{2000};
     // Device messages at or above this address are invalid.
     static constexpr uint32_t kInvalidAddress = 0x14000000;
     static constexpr uint32_t kMessageBufferSize = 524288;
@@ -123,6 +126,8 @@ private:
     void startUp();
     void pass();
     void restartAfterBadMessage();
+    // Whether client requests stay in their queue for now (see DeviceLoop.cpp).
+    bool requestsOnHold();
     void takeRequests();
     // Room in the output FIFO for the answers of one more request, and few
     // enough answers queued before them.
@@ -177,6 +182,8 @@ private:
     uint64_t streamRoom_ = 0;
     uint32_t largestMessage_ = 4096;
     bool streamsFull_ = false;
+    // Since when client requests have waited for start-up values (device thread).
+    std::optional<Clock::time_point> holdSince_;
 };
 
 }  // namespace impl

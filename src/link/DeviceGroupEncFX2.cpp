@@ -5,6 +5,7 @@
 #include "link/DeviceEncFX2.h"
 #include "link/DeviceEncFX2Impl.h"
 #include "link/DeviceList.h"
+#include "link/IOExceptions.h"
 
 #include <mutex>
 #include <shared_mutex>
@@ -12,7 +13,15 @@
 namespace tarnix {
 
 namespace {
+
 using ExclusiveLock = std::unique_lock<std::shared_mutex>;
+
+// The device path and the plug-in of an identity of the USB device list.
+std::pair<std::string, uint64_t> plugInOf(const DeviceID& id) {
+    const auto* usb = dynamic_cast<const detail::DeviceID_USB*>(&id);
+    return usb ? std::make_pair(usb->devicePath(), usb->plugIn()) : std::make_pair(std::string(), uint64_t(0));
+}
+
 }  // namespace
 
 DeviceGroupEncFX2::DeviceGroupEncFX2(exception::ExceptionCarrier& childCarrier, TreeRegistry& registry,
@@ -30,6 +39,7 @@ void DeviceGroupEncFX2::update(std::vector<std::shared_ptr<QVBase>>& newDevices)
     ExclusiveLock lock(mutex_);
     dropEnded();
     deviceList_->usb().update();
+    notePlugIns();
     const uint32_t listed = deviceList_->count();
     if (listed == 0 || listed == devices_.size()) return;
     createMissing(newDevices);
@@ -41,20 +51,70 @@ void DeviceGroupEncFX2::createMissing(std::vector<std::shared_ptr<QVBase>>& newD
         const std::shared_ptr<DeviceID> id = deviceList_->getId(index);
         const uint32_t serial = id->serialNumber();
         if (devices_.count(serial)) continue;
+        const std::string path = plugInOf(*id).first;
+        const auto failed = failedStarts_.find(path);
+        if (failed != failedStarts_.end() && failed->second.refused) continue;
         std::shared_ptr<DeviceEncFX2> device;
+        // This instrument could not be opened; the others still are.
         try {
             device = std::make_shared<DeviceEncFX2>(*childCarrier_, registry_, id, backend_, *featureInitMap_);
-        } catch (const std::exception&) {
-            // This instrument could not be opened; the others still are.
-            logCurrentExceptionBanner();
+        } catch (const QVIODriverVersionException& e) {
+            noteFailedStart(id, true, e.what());
+            continue;
+        } catch (const std::exception& e) {
+            noteFailedStart(id, false, e.what());
             continue;
         }
+        failedStarts_.erase(path);
         device->setProgAlways(progAlways_ || reprogramCount_ > created);
         newDevices.push_back(device);
         devices_.emplace(serial, std::move(device));
         ++created;
     }
     reprogramCount_ = reprogramCount_ > created ? reprogramCount_ - created : 0;
+}
+
+void DeviceGroupEncFX2::noteFailedStart(const std::shared_ptr<DeviceID>& id, bool refused, const char* what) {
+    const std::pair<std::string, uint64_t> plugIn = plugInOf(*id);
+    FailedStart& record = failedStarts_[plugIn.first];
+    if (record.id && record.plugIn != plugIn.second) record = FailedStart();
+    record.id = id;
+    record.plugIn = plugIn.second;
+    record.lastListed = Clock::now();
+    const uint32_t failure = record.failures++;
+    record.refused = refused;
+    // A client asking for updates again and again must not fill the log.
+    if (failure == 0) {
+        logCurrentExceptionBanner();
+        if (refused) {
+            QVLOG(logging::error) << "The device with S/N " << id->serialNumber()
+                                  << " is not used until it is plugged in again.";
+        }
+    } else if ((failure & 0xFF) == 0) {
+        QVLOG(logging::error) << "The device with S/N " << id->serialNumber() << " could not be started again "
+                              << "(Error repetition " << failure << "). " << what;
+    }
+}
+
+void DeviceGroupEncFX2::notePlugIns() {
+    if (failedStarts_.empty()) return;
+    const Clock::time_point now = Clock::now();
+    for (uint32_t index = 0; index < deviceList_->count(); ++index) {
+        std::shared_ptr<DeviceID> id = deviceList_->getId(index);
+        const std::pair<std::string, uint64_t> plugIn = plugInOf(*id);
+        const auto record = failedStarts_.find(plugIn.first);
+        if (record == failedStarts_.end()) continue;
+        if (record->second.plugIn != plugIn.second) {
+            failedStarts_.erase(record);  // another instrument at the path: tried afresh
+            continue;
+        }
+        record->second.id = std::move(id);
+        record->second.lastListed = now;
+    }
+    for (auto entry = failedStarts_.begin(); entry != failedStarts_.end();) {
+        const bool gone = now - entry->second.lastListed > kForgetFailedStartAfter;
+        entry = gone ? failedStarts_.erase(entry) : std::next(entry);
+    }
 }
 
 void DeviceGroupEncFX2::removeEnded() {

@@ -5,14 +5,17 @@
 
 #include <shared_mutex>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tarnix {
 
 class DeviceEncFX2;
+class DeviceID;
 class TreeRegistry;
 namespace platform {
 namespace usb {
@@ -32,6 +35,11 @@ class DeviceListImpl;
 // makes a device object for every serial number not held yet. Device objects
 // whose running design was found stale are made again with the FPGA
 // programming forced.
+//
+// An instrument whose device object cannot be made is logged once while it
+// stays plugged in: one with a driver the server refuses is not tried again
+// until it is plugged in anew, any other is tried again at every update,
+// quietly but for every 256th failure.
 class DeviceGroupEncFX2 : public DeviceGroup {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
@@ -54,15 +62,36 @@ public:
 
 private:
     using DeviceMap = std::map<uint32_t, std::shared_ptr<DeviceEncFX2>>;
+    using Clock = std::chrono::steady_clock;
+    // An instrument whose device object could not be made: which plug-in at
+    // its path, and how. The group holds the plug-in's identity, so that the
+    // device list keeps it as one in use rather than probing it anew at every
+    // update. The record goes when another plug-in appears at the path, or
+    // once the path has not been listed for kForgetFailedStartAfter: an
+    // instrument that was not listed for a moment (one that was slow to take
+    // the enumeration's connection) is still the same plug-in.
+    struct FailedStart {
+        std::shared_ptr<DeviceID> id;
+        uint64_t plugIn = 0;
+        uint32_t failures = 0;
+        bool refused = false;  // not tried again while plugged in
+        Clock::time_point lastListed;
+    };
+    static constexpr std::chrono::seconds kForgetFailedStartAfter{10};
 
     void dropEnded();
     void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
+    // Called in the handler of a failure to make the device object of `id`.
+    void noteFailedStart(const std::shared_ptr<DeviceID>& id, bool refused, const char* what);
+    // Brings the records of failed starts up to date with the device list.
+    void notePlugIns();
 
     exception::ExceptionCarrier* childCarrier_;
     TreeRegistry& registry_;
     std::shared_ptr<platform::usb::Backend> backend_;
     const FeatureInitMapTable* featureInitMap_;
     DeviceMap devices_ QV_GUARDED_BY(mutex_);
+    std::map<std::string, FailedStart> failedStarts_ QV_GUARDED_BY(mutex_);  // by device path
     bool progAlways_ QV_GUARDED_BY(mutex_) = false;
     uint32_t reprogramCount_ = 0;
     mutable std::shared_mutex mutex_;

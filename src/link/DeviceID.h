@@ -29,7 +29,9 @@ namespace detail {
 // probe read from its controller.
 class DeviceID_USB : public DeviceID {
 public:
-    explicit DeviceID_USB(std::string devicePath) : path_(std::move(devicePath)) {}
+    // `plugIn` tells this plug-in at the path from the next (0: not known).
+    explicit DeviceID_USB(std::string devicePath, uint64_t plugIn = 0)
+        : path_(std::move(devicePath)), plugIn_(plugIn) {}
 
     void describe() const override;
     int integerQuery1() const override { return 1; }
@@ -39,6 +41,7 @@ public:
     bool yesNoQuery() const override { return true; }
 
     const std::string& devicePath() const { return path_; }
+    uint64_t plugIn() const { return plugIn_; }
     uint32_t productNumber() const { return product_; }
     const std::array<uint8_t, 8>& versionBytes() const { return versionBytes_; }
     void setNumbers(uint32_t product, uint32_t serial) {
@@ -50,6 +53,7 @@ public:
 
 private:
     std::string path_;
+    uint64_t plugIn_ = 0;
     uint32_t product_ = 0;
     uint32_t serial_ = 0;
     std::array<uint8_t, 8> versionBytes_{};

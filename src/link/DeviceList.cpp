@@ -39,7 +39,7 @@ DeviceIdMap getDeviceList(Interface& usbInterface) {
         const uint32_t error = set.enumInterface(index);
         if (error == usb::kErrorSuccess) {
             const std::string path = DeviceInterfaceDetail(set, index).devicePath();
-            found[path] = std::make_shared<DeviceID_USB>(path);
+            found[path] = std::make_shared<DeviceID_USB>(path, set.interfacePlugIn(index));
         } else if (error == usb::kErrorNoMoreItems) {
             return found;
         } else {
@@ -64,10 +64,13 @@ std::shared_ptr<DeviceID> DeviceList_USB::at(std::size_t index) const {
 
 void DeviceList_USB::update() {
     DeviceIdMap fresh = getDeviceList(*interface_);
+    noteReadability();
     for (auto entry = fresh.begin(); entry != fresh.end();) {
         bool usable = true;
         const auto known = list_.find(entry->first);
-        if (known == list_.end()) {
+        // At a path still listed, another instrument may have been plugged in
+        // since the last look.
+        if (known == list_.end() || known->second->plugIn() != entry->second->plugIn()) {
             QVLOG(logging::debug) << "Device was just plugged in.";
             usable = probe(*entry->second, kAdviceNew);
         } else if (known->second.use_count() != 1) {
@@ -86,6 +89,20 @@ void DeviceList_USB::update() {
         describeAll(fresh);
     }
     list_.swap(fresh);
+}
+
+void DeviceList_USB::noteReadability() {
+    const HardwareDeviceInfo& info = interface_->deviceInfo();
+    if (info.unreadable() == unreadable_) return;
+    unreadable_ = info.unreadable();
+    std::string folder = info.backend() ? info.backend()->location() : std::string();
+    if (!folder.empty()) folder.insert(0, " ");
+    if (unreadable_) {
+        QVLOG(logging::warning) << "Cannot read the instrument folder" << folder
+                                << "; no instrument is found there until it can be read.";
+    } else {
+        QVLOG(logging::info) << "The instrument folder" << folder << " can be read again.";
+    }
 }
 
 bool DeviceList_USB::probe(DeviceID_USB& id, const char* advice) {

@@ -44,6 +44,8 @@ public:
 
     // Enumerates again: new and unused instruments are probed, those in use
     // are kept untouched, failed probes are left out until a later one works.
+    // A place of instruments that cannot be read holds none; that is logged
+    // once, and again once it can be read.
     void update();
 
     std::size_t size() const { return list_.size(); }
@@ -61,10 +63,12 @@ private:
     bool probe(DeviceID_USB& id, const char* advice);
     void readIdentity(DeviceID_USB& id);
     bool logThisFailure() const { return (errorRepetition_ & 0xFF) == 0; }
+    void noteReadability();
 
     std::unique_ptr<Interface> interface_;
     DeviceIdMap list_;
     uint32_t errorRepetition_ = 0;
+    bool unreadable_ = false;
 };
 
 }  // namespace detail

@@ -99,11 +99,31 @@ bool DeviceEncFX2Impl::canQueueAnswers() {
     return probe.isValid();
 }
 
+// While the instrument's groups are built, they ask it for its settings, and
+// until those answers have arrived the node images hold placeholders. A client
+// request taken in between would act on a placeholder, and a write would be
+// answered and then overwritten by the older value that the instrument reports
+// for the read sent before it (a write acknowledged and lost). So client
+// requests wait in their queue, in order, until every start-up value is in;
+// that takes a pass or two. An answer that never comes costs them at most
+// kStartUpHoldLimit.
+bool DeviceEncFX2Impl::requestsOnHold() {
+    if (!DeviceStateAwaitsInitialValues(*this)) {
+        holdSince_.reset();
+        return false;
+    }
+    const Clock::time_point now = Clock::now();
+    if (!holdSince_) holdSince_ = now;
+    return now - *holdSince_ < kStartUpHoldLimit;
+}
+
 bool DeviceEncFX2Impl::requestReady() {
-    return requestFifo_->used() != 0 && requestGate_->answerRoom([this] { return canQueueAnswers(); });
+    return requestFifo_->used() != 0 && !requestsOnHold() &&
+           requestGate_->answerRoom([this] { return canQueueAnswers(); });
 }
 
 void DeviceEncFX2Impl::takeRequests() {
+    if (requestsOnHold()) return;
     for (uint32_t count = 0; count < kMaxRequestsPerPass; ++count) {
         // A request waits at the gate while its answer could not be queued:
         // taken, it would be answered into a full FIFO and lost, or queue

@@ -22,6 +22,7 @@ bool HardwareDeviceInfo::recreate() {
     set_.reset();
     uint32_t error = usb::kErrorSuccess;
     if (backend_) set_ = usb::DeviceInfoSet::create(backend_, classGuid_, error);
+    unreadable_ = error == usb::kErrorAccessDenied;
     return set_ != nullptr;
 }
 

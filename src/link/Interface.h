@@ -20,14 +20,19 @@ class HardwareDeviceInfo {
 public:
     HardwareDeviceInfo(std::string classGuid, std::shared_ptr<platform::usb::Backend> backend);
     // Takes a new snapshot; false (and no set) when the enumeration failed.
+    // A place of instruments that cannot be read gives an empty snapshot.
     bool recreate();
     bool valid() const { return set_ != nullptr; }
+    // Whether the last snapshot is empty because its place could not be read.
+    bool unreadable() const { return unreadable_; }
     const platform::usb::DeviceInfoSet* set() const { return set_.get(); }
+    const std::shared_ptr<platform::usb::Backend>& backend() const { return backend_; }
 
 private:
     std::string classGuid_;
     std::shared_ptr<platform::usb::Backend> backend_;
     std::unique_ptr<platform::usb::DeviceInfoSet> set_;
+    bool unreadable_ = false;
 };
 
 // The device path of one enumerated interface.

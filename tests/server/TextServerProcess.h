@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -127,14 +128,21 @@ private:
 
 class ServerProcess {
 public:
-    ServerProcess() {
+    // Makes what stands at the instrument directory's path before the server starts.
+    using PrepareDirectory = std::function<void(const std::string& path)>;
+
+    // By default the instrument directory is an empty folder.
+    explicit ServerProcess(const PrepareDirectory& prepare = nullptr) {
         binary_ = buildDirectory() + "/src/server/qvServer";
         if (::access(binary_.c_str(), X_OK) != 0) return;
         char pattern[] = "/tmp/qvtext-e2e-XXXXXX";
         if (!::mkdtemp(pattern)) return;
         workDir_ = pattern;
         instrumentDir_ = workDir_ + "/instruments";
-        ::mkdir(instrumentDir_.c_str(), 0700);
+        if (prepare)
+            prepare(instrumentDir_);
+        else
+            ::mkdir(instrumentDir_.c_str(), 0700);
         // A port picked at the same moment by a parallel test cannot be bound:
         // try another one.
         for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
@@ -152,7 +160,9 @@ public:
 
     ~ServerProcess() {
         stop();
-        if (!workDir_.empty()) std::system(("rm -rf '" + workDir_ + "'").c_str());
+        // A test may have left a folder that cannot be read.
+        if (!workDir_.empty())
+            std::system(("chmod -R u+rwx '" + workDir_ + "' 2>/dev/null; rm -rf '" + workDir_ + "'").c_str());
     }
 
     ServerProcess(const ServerProcess&) = delete;

@@ -14,6 +14,7 @@
 #include "server/server/ServerContext.h"
 #include "server/server/Server.h"
 #include "server/server/ServerImpl.h"
+#include "support/usb/FakeDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,22 @@ TEST(ServerDeviceGroups, TheServerRunsWithTheUsbDeviceGroup) {
     const std::shared_ptr<DeviceGroup> group =
         createUsbDeviceGroup(carrier, context.treeRegistry(), context.usbBackend(), FeatureInitMap());
     EXPECT_NE(dynamic_cast<DeviceGroupEncFX2*>(group.get()), nullptr);
+}
+
+TEST(ServerConstruction, AServerWhoseDeviceGroupCannotBeMadeRefusesCleanly) {
+    // The server holds the only reference to its context: a child that
+    // outlived it would touch freed memory (a report of the sanitizer build).
+    auto backend = std::make_shared<platform::usb::FakeBackend>();
+    backend->setEnumerationFailure(platform::usb::kErrorGenFailure);
+    exception::ExceptionCarrier childCarrier;
+    exception::ExceptionCarrier ownCarrier;
+    test::LogCapture log;
+    EXPECT_THROW(Server(childCarrier, ownCarrier, std::make_shared<ServerContext>(backend)), QVIOInternalException);
+
+    // Nothing of the failed server is left behind: another one starts.
+    backend->setEnumerationFailure(platform::usb::kErrorSuccess);
+    auto server = std::make_shared<Server>(childCarrier, ownCarrier, std::make_shared<ServerContext>(backend));
+    EXPECT_EQ(server->implementation()->childCount(), 3u);
 }
 
 }  // namespace

@@ -19,6 +19,19 @@ bool isBlankText(const std::string& text) {
 
 char foldCase(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
+// Calls `resolve` with every blank-separated piece of the text.
+template <class Resolve>
+void forEachPiece(std::string_view text, Resolve resolve) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t blank = text.find(' ', start);
+        const size_t end = blank == std::string_view::npos ? text.size() : blank;
+        if (end > start) resolve(text.substr(start, end - start));
+        if (blank == std::string_view::npos) break;
+        start = blank + 1;
+    }
+}
+
 // '*' matches any run of characters, zero included. Iterative with a single
 // backtrack point, so hostile patterns cost at most name x pattern steps.
 bool globMatch(std::string_view name, std::string_view pattern) {
@@ -139,30 +152,30 @@ void DispatcherResolvePath(const NodeSet& from, NodeSet& result, std::string_vie
 }
 
 void DispatcherResolvePaths(const NodeSet& from, NodeSet& result, std::string_view text) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t blank = text.find(' ', start);
-        const size_t end = blank == std::string_view::npos ? text.size() : blank;
-        if (end > start) DispatcherResolvePath(from, result, text.substr(start, end - start));
-        if (blank == std::string_view::npos) break;
-        start = blank + 1;
-    }
+    forEachPiece(text, [&](std::string_view piece) { DispatcherResolvePath(from, result, piece); });
 }
 
-void DispatcherResolvePathList(const TreeRegistry& registry, NodeSet& result, const std::string& basePath,
+bool DispatcherResolvePathList(const TreeRegistry& registry, NodeSet& result, const std::string& basePath,
                                const std::string& path) {
     NodeSet root;
     NodeSetFromRoot(registry, root);
     NodeSet base;
-    if (isBlankText(basePath))
-        base = root;
-    else
-        DispatcherResolvePaths(root, base, basePath);
+    if (!isBlankText(basePath)) DispatcherResolvePaths(root, base, basePath);
+    // A session whose working node went away (its instrument was pulled out)
+    // is at the root again rather than nowhere.
+    const bool baseFound = isBlankText(basePath) || !base.empty();
+    if (base.empty()) base = root;
 
-    if (isBlankText(path))
+    if (isBlankText(path)) {
         NodeSetUnion(base, result);
-    else
-        DispatcherResolvePaths(base, result, path);
+    } else {
+        // An absolute path names the same nodes from any base, also from one
+        // that went away.
+        forEachPiece(path, [&](std::string_view piece) {
+            DispatcherResolvePath(piece.front() == '/' ? root : base, result, piece);
+        });
+    }
+    return baseFound;
 }
 
 std::string NodePathFrom(const TreeNode::Ptr& node, const TreeNode::Ptr& ancestor) {

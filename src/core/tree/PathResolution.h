@@ -19,8 +19,10 @@ namespace tarnix {
 class TreeRegistry;
 
 // Resolves path relative to basePath (empty or blank: the registry's root); an
-// empty or blank path gives the base set itself.
-void DispatcherResolvePathList(const TreeRegistry& registry, NodeSet& result, const std::string& basePath,
+// empty or blank path gives the base set itself. A path that begins with '/'
+// starts at the root whatever the base. A base path that selects no node any
+// more (its nodes went away) counts as the root: false then, else true.
+bool DispatcherResolvePathList(const TreeRegistry& registry, NodeSet& result, const std::string& basePath,
                                const std::string& path);
 // Each blank-separated piece of text from the same from set; the union of all.
 void DispatcherResolvePaths(const NodeSet& from, NodeSet& result, std::string_view text);

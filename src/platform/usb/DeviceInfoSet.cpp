@@ -13,13 +13,18 @@ std::unique_ptr<DeviceInfoSet> DeviceInfoSet::create(const std::shared_ptr<Backe
                                                      const std::string& classGuid, uint32_t& error) {
     error = kErrorSuccess;
     std::vector<InterfaceEntry> entries = backend->enumerate(classGuid, error);
-    if (error != kErrorSuccess) return nullptr;
+    if (error == kErrorAccessDenied) entries.clear();
+    else if (error != kErrorSuccess) return nullptr;
     return std::unique_ptr<DeviceInfoSet>(new DeviceInfoSet(backend, std::move(entries)));
 }
 
 uint32_t DeviceInfoSet::enumInterface(uint32_t index) const {
     if (index >= entries_.size()) return kErrorNoMoreItems;
     return entries_[index].error;
+}
+
+uint64_t DeviceInfoSet::interfacePlugIn(uint32_t index) const {
+    return enumInterface(index) == kErrorSuccess ? entries_[index].plugIn : 0;
 }
 
 uint32_t DeviceInfoSet::interfaceDetail(uint32_t index, char* buffer, uint32_t size, uint32_t& required) const {

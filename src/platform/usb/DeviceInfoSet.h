@@ -14,7 +14,9 @@ namespace usb {
 // is created, walked by index like a setup-API device information set.
 class DeviceInfoSet {
 public:
-    // Null when the enumeration could not be made; `error` then tells why.
+    // Null when the enumeration could not be made; `error` then tells why. A
+    // place of instruments that cannot be read gives an empty set, with
+    // `error` kErrorAccessDenied.
     static std::unique_ptr<DeviceInfoSet> create(const std::shared_ptr<Backend>& backend,
                                                  const std::string& classGuid, uint32_t& error);
 
@@ -26,6 +28,9 @@ public:
     // buffer, or one too small, it fails with kErrorInsufficientBuffer and sets
     // `required` (terminator included).
     uint32_t interfaceDetail(uint32_t index, char* buffer, uint32_t size, uint32_t& required) const;
+    // What tells this plug-in of interface `index` from the next at its path
+    // (InterfaceEntry::plugIn); 0 for an index without an interface.
+    uint64_t interfacePlugIn(uint32_t index) const;
 
     // The back-end that opens the enumerated paths.
     const std::shared_ptr<Backend>& backend() const { return backend_; }

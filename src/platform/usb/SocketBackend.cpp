@@ -71,6 +71,13 @@ int connectUnixSocket(const std::string& path, std::chrono::milliseconds deadlin
 
 namespace {
 
+// A socket made anew (an instrument plugged in again) is another file, with
+// its own change time, even where it got the number of the one before.
+uint64_t plugInOf(const struct stat& info) {
+    const uint64_t changed = uint64_t(info.st_ctim.tv_sec) * 1000000000u + uint64_t(info.st_ctim.tv_nsec);
+    return (uint64_t(info.st_ino) * 0x9E3779B97F4A7C15u) ^ changed;
+}
+
 bool somebodyListens(const std::string& path) {
     const int fd = connectUnixSocket(path);
     if (fd < 0) return false;
@@ -87,21 +94,24 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
     const std::string folder = directory();
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
-        // A folder that does not exist simply holds no instruments.
-        if (errno != ENOENT && errno != ENOTDIR) error = kErrorGenFailure;
+        // A folder that does not exist simply holds no instruments; neither
+        // does one that cannot be read, but that is said.
+        if (errno != ENOENT && errno != ENOTDIR) error = kErrorAccessDenied;
         return entries;
     }
-    std::vector<std::string> paths;
+    std::vector<InterfaceEntry> sockets;
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.') continue;  // hidden: not (yet) an instrument
         const std::string path = folder + "/" + entry->d_name;
         struct stat info;
-        if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) paths.push_back(path);
+        if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
+            sockets.push_back(InterfaceEntry{path, kErrorSuccess, plugInOf(info)});
     }
     ::closedir(dir);
-    std::sort(paths.begin(), paths.end());
-    for (const std::string& path : paths) {
-        if (somebodyListens(path)) entries.push_back(InterfaceEntry{path, kErrorSuccess});
+    std::sort(sockets.begin(), sockets.end(),
+              [](const InterfaceEntry& a, const InterfaceEntry& b) { return a.path < b.path; });
+    for (InterfaceEntry& socket : sockets) {
+        if (somebodyListens(socket.path)) entries.push_back(std::move(socket));
     }
     return entries;
 }

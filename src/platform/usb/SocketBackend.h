@@ -27,6 +27,8 @@ public:
     std::shared_ptr<DeviceHandle> open(const std::string& path) override;
     // A socket that appears in or leaves the instrument folder (inotify).
     bool waitForChange(std::chrono::milliseconds timeout, int wakeFd = -1) override;
+    // The instrument directory.
+    std::string location() const override { return directory(); }
 
 private:
     std::string directory() const;

@@ -23,14 +23,42 @@ uint32_t timeoutMillis(const uint8_t* input, uint32_t inputLength) {
     return le::get32(input) / 10000u;
 }
 
+// Receives what has arrived, at most `length` bytes, without waiting: the
+// count, 0 when nothing is there yet, -1 at the end of the stream or on an error.
+long receiveNow(int fd, void* data, std::size_t length) {
+    for (;;) {
+        const ssize_t got = ::recv(fd, data, length, MSG_DONTWAIT);
+        if (got > 0) return long(got);
+        if (got == 0) return -1;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+}
+
+// Whether a frame header is one that an instrument sends: an answer whose
+// reserved bytes are 0 and whose length fits its type.
+bool isAnswerHeader(const uint8_t* bytes, const wire::FrameHeader& frame) {
+    if (bytes[1] != 0 || bytes[2] != 0 || bytes[3] != 0 || frame.length < 4) return false;
+    switch (frame.type) {
+    case wire::kControlDone:
+        return frame.length <= 4 + kControlAnswerSize;
+    case wire::kOutDone:
+        return frame.length <= 8;
+    case wire::kInDone:
+        return frame.length <= wire::kMaxPayload;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 SocketDevice::SocketDevice(int fd) : fd_(fd), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    // A peer that stops reading, or stops in the middle of a frame, must not
-    // block this side for ever: the connection then counts as broken.
+    // A peer that stops reading must not block a sender for ever: the
+    // connection then counts as broken. Receiving never waits (see
+    // receiveAvailable).
     timeval limit{5, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     receiver_ = std::thread([this] { receiveLoop(); });
 }
 
@@ -223,70 +251,105 @@ void SocketDevice::receiveLoop() {
             (void)ignored;
         }
         if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            if (!receiveFrame()) break;
+            if (!receiveAvailable()) break;
         }
     }
     completeAll(kErrorDeviceNotConnected);
 }
 
-bool SocketDevice::discard(std::size_t length) {
-    uint8_t scratch[4096];
-    while (length > 0) {
-        const std::size_t step = std::min(length, sizeof scratch);
-        if (!wire::recvAll(fd_, scratch, step)) return false;
-        length -= step;
+bool SocketDevice::receiveAvailable() {
+    for (;;) {
+        Incoming& in = incoming_;
+        if (in.headerBytes < wire::kHeaderSize) {
+            const long got = receiveNow(fd_, in.header + in.headerBytes, wire::kHeaderSize - in.headerBytes);
+            if (got <= 0) return got == 0;
+            in.headerBytes += std::size_t(got);
+            if (in.headerBytes == wire::kHeaderSize && !receiveHeader()) return false;
+        } else if (in.leadBytes < in.leadLength) {
+            const long got = receiveNow(fd_, in.lead + in.leadBytes, in.leadLength - in.leadBytes);
+            if (got <= 0) return got == 0;
+            in.leadBytes += std::size_t(got);
+            if (in.leadBytes == in.leadLength && !leadReceived()) return false;
+        } else if (const std::size_t left = in.length - in.leadLength - in.dataBytes) {
+            bool progress = false;
+            if (!receiveData(left, progress)) return false;
+            if (!progress) return true;
+        } else {
+            completeIncoming();
+        }
     }
+}
+
+bool SocketDevice::receiveHeader() {
+    Incoming& in = incoming_;
+    const wire::FrameHeader frame = wire::decodeHeader(in.header);
+    if (!isAnswerHeader(in.header, frame)) return false;
+    in.type = frame.type;
+    in.tag = frame.tag;
+    in.length = frame.length;
+    in.leadLength = frame.type == wire::kOutDone ? frame.length : 4;
     return true;
 }
 
-bool SocketDevice::receiveFrame() {
-    uint8_t headerBytes[wire::kHeaderSize];
-    if (!wire::recvAll(fd_, headerBytes, sizeof headerBytes)) return false;
-    const wire::FrameHeader header = wire::decodeHeader(headerBytes);
-    if (header.length > wire::kMaxPayload) return false;
-    const bool isAnswer = header.type == wire::kControlDone || header.type == wire::kOutDone ||
-                          header.type == wire::kInDone;
-    if (!isAnswer || header.length < 4) return discard(header.length);
+bool SocketDevice::leadReceived() {
+    const Incoming& in = incoming_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = operations_.find(in.tag);
+    // An answer to nothing asked is passed over.
+    if (found == operations_.end()) return true;
+    const Operation& operation = found->second;
+    const uint8_t expected = operation.kind == Kind::control ? wire::kControlDone
+                             : operation.kind == Kind::in    ? wire::kInDone
+                                                             : wire::kOutDone;
+    if (in.type != expected) return false;
+    // The device overran the read.
+    const std::size_t room = operation.destination ? operation.capacity : 0;
+    return in.type != wire::kInDone || in.length - in.leadLength <= room;
+}
 
-    uint8_t statusBytes[4];
-    if (!wire::recvAll(fd_, statusBytes, sizeof statusBytes)) return false;
-    const uint32_t status = le::get32(statusBytes);
-    std::size_t rest = header.length - 4;
-
-    // The lock is held while the answer lands in the caller's memory, so that an
-    // operation is never completed or forgotten half-way.
-    std::unique_lock<std::mutex> lock(mutex_);
-    auto found = operations_.find(header.tag);
-    if (found == operations_.end()) {
-        lock.unlock();
-        return discard(rest);
-    }
-    Operation operation = found->second;
-    operations_.erase(found);
-    const auto broken = [&] {
-        if (lock.owns_lock()) lock.unlock();
-        operation.overlapped->complete(kErrorDeviceNotConnected, 0);
-        return false;
-    };
-    uint32_t transferred = 0;
-    if (header.type == wire::kOutDone) {
-        uint8_t accepted[4] = {0, 0, 0, 0};
-        if (rest >= 4) {
-            if (!wire::recvAll(fd_, accepted, 4)) return broken();
-            rest -= 4;
+bool SocketDevice::receiveData(std::size_t left, bool& progress) {
+    Incoming& in = incoming_;
+    long got = 0;
+    bool taken = false;
+    {
+        // The lock is held while the answer lands in the caller's memory, so
+        // that the operation cannot be given up meanwhile.
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = operations_.find(in.tag);
+        if (found != operations_.end() && found->second.destination && in.dataBytes < found->second.capacity) {
+            const Operation& operation = found->second;
+            got = receiveNow(fd_, operation.destination + in.dataBytes,
+                             std::min<std::size_t>(left, operation.capacity - in.dataBytes));
+            if (got > 0) in.transferred += uint32_t(got);
+            taken = true;
         }
-        transferred = le::get32(accepted);
-    } else {
-        const std::size_t taken = std::min<std::size_t>(rest, operation.destination ? operation.capacity : 0);
-        if (header.type == wire::kInDone && rest > taken) return broken();  // the device overran the read
-        if (taken > 0 && !wire::recvAll(fd_, operation.destination, taken)) return broken();
-        rest -= taken;
-        transferred = static_cast<uint32_t>(taken);
     }
-    lock.unlock();
-    if (rest > 0 && !discard(rest)) return broken();
-    operation.overlapped->complete(resultOf(status, operation), transferred);
+    if (!taken) {
+        // Beyond the caller's buffer, or for nothing asked: passed over.
+        uint8_t scratch[4096];
+        got = receiveNow(fd_, scratch, std::min(left, sizeof scratch));
+    }
+    if (got < 0) return false;
+    in.dataBytes += std::size_t(got);
+    progress = got > 0;
     return true;
+}
+
+void SocketDevice::completeIncoming() {
+    const Incoming in = incoming_;
+    incoming_ = Incoming();
+    Operation operation{};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = operations_.find(in.tag);
+        if (found == operations_.end()) return;
+        operation = found->second;
+        operations_.erase(found);
+    }
+    const uint32_t status = le::get32(in.lead);
+    uint32_t transferred = in.transferred;
+    if (in.type == wire::kOutDone) transferred = in.leadLength >= 8 ? le::get32(in.lead + 4) : 0;
+    operation.overlapped->complete(resultOf(status, operation), transferred);
 }
 
 }  // namespace usb

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/usb/DeviceHandle.h"
+#include "platform/usb/WireProtocol.h"
 
 #include <thread>
 
@@ -23,6 +24,9 @@ namespace usb {
 // An instrument that does not answer a cancel within kCancelGraceMs has
 // stopped (a hung process): the connection then counts as broken and every
 // operation ends with kErrorDeviceNotConnected, as when the cable is pulled.
+// The same holds at once for bytes that are not the instrument's answers (a
+// stranger on the socket). The receiver never waits for the rest of a frame:
+// it takes what has arrived and goes on keeping the time-outs.
 class SocketDevice : public DeviceHandle {
 public:
     // Takes ownership of the connected socket.
@@ -56,12 +60,34 @@ private:
         Clock::time_point cancelDeadline;  // while cancelSent: the answer is due by then
     };
 
+    // The answer frame being received, as far as it has arrived: its header,
+    // its leading words (the status, and for OUT answers the count accepted),
+    // then its data, which goes to the operation's buffer. Receiver only.
+    struct Incoming {
+        uint8_t header[wire::kHeaderSize];
+        std::size_t headerBytes = 0;
+        uint32_t tag = 0;
+        uint8_t type = 0;
+        uint32_t length = 0;  // of the payload
+        uint8_t lead[8];
+        std::size_t leadLength = 0;
+        std::size_t leadBytes = 0;
+        std::size_t dataBytes = 0;  // of the payload after the leading words
+        uint32_t transferred = 0;   // data bytes that went to the operation's buffer
+    };
+
     IoResult start(Kind kind, uint32_t timeoutMs, uint8_t* destination, uint32_t capacity,
                    const std::shared_ptr<Overlapped>& overlapped, uint8_t frameType, const void* prefix,
                    std::size_t prefixLength, const void* body, std::size_t bodyLength);
     void receiveLoop();
-    bool receiveFrame();
-    bool discard(std::size_t length);
+    // Takes what the instrument has sent so far, completing every whole
+    // answer; false once the connection is broken (closed, failed, or bytes
+    // that are no answer of the instrument).
+    bool receiveAvailable();
+    bool receiveHeader();
+    bool leadReceived();
+    bool receiveData(std::size_t left, bool& progress);
+    void completeIncoming();
     void sendCancels(const std::vector<uint32_t>& tags);
     // Marks the operation cancelled at `now`; true when the receiver must
     // wake earlier than planned to watch the answer's deadline. Needs mutex_.
@@ -80,6 +106,7 @@ private:
     std::mutex sendMutex_;  // one frame on the wire at a time
     std::atomic<uint32_t> readTimeoutMs_{2000};
     std::atomic<uint32_t> writeTimeoutMs_{2000};
+    Incoming incoming_;
     std::thread receiver_;
 };
 

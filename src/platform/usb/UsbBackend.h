@@ -16,6 +16,9 @@ namespace usb {
 struct InterfaceEntry {
     std::string path;
     uint32_t error = kErrorSuccess;
+    // Tells one plug-in at the path from the next: it differs once the
+    // instrument was pulled out and plugged in again (0: not known).
+    uint64_t plugIn = 0;
 };
 
 // Where instruments come from: the sockets of simulated instruments, or a
@@ -29,7 +32,9 @@ public:
     virtual ~Backend() = default;
 
     // The present device interfaces of a class, in path order. Sets `error`
-    // (and returns nothing) when the enumeration cannot be made at all.
+    // (and returns nothing) when the enumeration cannot be made at all;
+    // kErrorAccessDenied says that the place where instruments appear cannot
+    // be read (for now), which holds no instruments until it can.
     virtual std::vector<InterfaceEntry> enumerate(const std::string& classGuid, uint32_t& error) = 0;
     // Opens a device path; null when it cannot be opened.
     virtual std::shared_ptr<DeviceHandle> open(const std::string& path) = 0;
@@ -37,6 +42,8 @@ public:
     // when there was one. Without such signs it waits out the time. The wait
     // also ends, with false, when `wakeFd` (if not -1) becomes readable.
     virtual bool waitForChange(std::chrono::milliseconds timeout, int wakeFd = -1);
+    // Where instruments are looked for, for log lines (empty when it has no name).
+    virtual std::string location() const { return std::string(); }
 };
 
 }  // namespace usb

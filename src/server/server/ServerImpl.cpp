@@ -30,11 +30,12 @@ constexpr auto kLookAgainAfter = std::chrono::milliseconds(50);
 
 }  // namespace
 
+ServerContextHolder::ServerContextHolder(std::shared_ptr<ServerContext> context)
+    : context_(context ? std::move(context) : std::make_shared<ServerContext>()) {}
+
 ServerImpl::ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
                        std::shared_ptr<ServerContext> context)
-    : QVBaseImpl("Server", ownCarrier),
-      context_(context ? std::move(context) : std::make_shared<ServerContext>()),
-      childCarrier_(childCarrier) {
+    : ServerContextHolder(std::move(context)), QVBaseImpl("Server", ownCarrier), childCarrier_(childCarrier) {
     QVLOG(logging::status) << "Started " << getServerString(SERVER_STRING_BANNER);
     // The socket layer needs no start-up here; a client that goes away must
     // only turn a send into an error, never end the process.
@@ -63,7 +64,6 @@ ServerImpl::~ServerImpl() {
     dispatcher_.reset();
     deviceGroups_.clear();
     deviceGroup_.reset();
-    // The children refer to the context; they go before it does.
     releaseChildren();
 }
 

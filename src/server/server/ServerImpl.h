@@ -16,7 +16,17 @@ class ServerContext;
 
 namespace impl {
 
-class ServerImpl : public QVBaseImpl {
+// Holds the server's context. A base of the server ahead of the component
+// base, so that the context is made before and destroyed after the child list:
+// whichever way the server goes, its children (which refer to the context) are
+// gone before the context is, also when its constructor fails half-way.
+class ServerContextHolder {
+protected:
+    explicit ServerContextHolder(std::shared_ptr<ServerContext> context);
+    const std::shared_ptr<ServerContext> context_;
+};
+
+class ServerImpl : private ServerContextHolder, public QVBaseImpl {
 public:
     // Without a context the server makes one of its own.
     ServerImpl(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
@@ -43,9 +53,6 @@ public:
     ServerContext& context() const { return *context_; }
 
 private:
-    // First member, so that it is the last to go; the children that refer to
-    // it are let go in the destructor.
-    const std::shared_ptr<ServerContext> context_;
     std::shared_ptr<DeviceGroup> deviceGroup_;
     std::vector<std::shared_ptr<DeviceGroup>> deviceGroups_;
     std::shared_ptr<Dispatcher> dispatcher_;

@@ -72,6 +72,18 @@ void IFaceDataAscii::writeText(const std::string& text) {
 
 void IFaceDataAscii::writeError(const char* text) { writeText(std::string("ERROR: ") + text + "\n"); }
 
+void IFaceDataAscii::resolve(const std::string& paths, NodeSet& set) {
+    if (DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths)) return;
+    lostPath_ = currentPath_;
+    currentPath_ = "/";
+}
+
+void IFaceDataAscii::reportLostWorkingNode() {
+    if (lostPath_.empty()) return;
+    writeText("The working node " + lostPath_ + " went away; the working path is now /\n");
+    lostPath_.clear();
+}
+
 void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpointError, const Poster& post) {
     SessionClient* client = getClient();
     uint32_t endpoints = 0;
@@ -79,10 +91,11 @@ void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpoin
     {
         StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths);
+        resolve(paths, set);
         endpoints = NodeSetCountEndpoints(set);
         if (endpoints > 0 && client) targets = DispatcherPostTargets(set);
     }
+    reportLostWorkingNode();
     // Posted after the lock is released: a post may wait for room.
     if (!targets.empty()) post(*client, targets, [this] { return serviceWhileWaiting(); });
     if (endpoints == 0)
@@ -125,28 +138,38 @@ void IFaceDataAscii::select(const std::string& paths) {
     {
         StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths);
+        resolve(paths, set);
         if (!set.empty()) {
             currentPath_ = "/" + NodePathFrom(*set.begin(), serverContext().treeRegistry().root());
             found = true;
         }
     }
+    reportLostWorkingNode();
     if (found)
         writeText(currentPath_ + "\n");
     else
         writeError("Internal");
 }
 
-void IFaceDataAscii::printPath() { writeText(currentPath_ + "\n"); }
+void IFaceDataAscii::printPath() {
+    if (!currentPath_.empty()) {
+        StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
+        NodeSet set;
+        resolve(std::string(), set);
+    }
+    reportLostWorkingNode();
+    writeText(currentPath_ + "\n");
+}
 
 void IFaceDataAscii::list(const std::string& paths, bool wholeTree) {
     AsciiListing listing;
     {
         StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths);
+        resolve(paths, set);
         listing = AsciiListNodes(set, wholeTree ? 0 : 1, wholeTree);
     }
+    reportLostWorkingNode();
     writeText(listing.text);
     if (listing.counted == 0) writeError("Invalid Path");
 }
@@ -157,9 +180,10 @@ void IFaceDataAscii::subscribe(const std::string& paths, bool subscribe) {
     if (client) {
         StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
-        DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths);
+        resolve(paths, set);
         status = DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client, subscribe ? 1 : 0, set);
     }
+    reportLostWorkingNode();
     if (status != QV_NO_ERROR) writeError("Invalid Path");
 }
 

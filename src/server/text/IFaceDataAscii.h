@@ -65,8 +65,15 @@ private:
     AsciiParser& parser();
     void writeText(const std::string& text);
     void writeError(const char* text);
+    // Resolves the paths from the working node, under the caller's structure
+    // lock. A working node that went away (its instrument was pulled out)
+    // leaves the session at the root, which reportLostWorkingNode then tells
+    // the client once, after the lock and before the command's own answer.
+    void resolve(const std::string& paths, NodeSet& set);
+    void reportLostWorkingNode();
 
     std::string currentPath_;
+    std::string lostPath_;  // a working node that went away, not reported yet
     std::unique_ptr<AsciiParser> parser_;
     AsciiLineAssembler lines_;
     bool inputClosed_ = false;

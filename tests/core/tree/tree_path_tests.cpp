@@ -91,6 +91,25 @@ TEST_F(PathResolution, ResolvesPathsAsClientsWriteThem) {
         EXPECT_EQ(c.expected, resolve(registry, c.base, c.path)) << "base '" << c.base << "' path '" << c.path << "'";
 }
 
+TEST_F(PathResolution, ABasePathThatSelectsNothingAnyMoreCountsAsTheRoot) {
+    const ResolveCase cases[] = {
+        {"/nothing", "/qv/clockbase", {"/QV/CLOCKBASE"}},
+        {"/nothing", "/", {"/"}},
+        {"/nothing", "", {"/"}},
+        {"/nothing/demods", "dev99/demods/0 /dev1234/demods/0", {"/DEV1234/DEMODS/0", "/DEV99/DEMODS/0"}},
+        {"/nothing", "..", kNone},
+    };
+    for (const ResolveCase& c : cases) {
+        NodeSet result;
+        EXPECT_FALSE(DispatcherResolvePathList(registry, result, c.base, c.path));
+        EXPECT_EQ(c.expected, paths(registry, result)) << "base '" << c.base << "' path '" << c.path << "'";
+    }
+    NodeSet result;
+    EXPECT_TRUE(DispatcherResolvePathList(registry, result, "", "/nothing"));
+    EXPECT_TRUE(DispatcherResolvePathList(registry, result, "/dev1234/demods", "/nothing"));
+    EXPECT_TRUE(result.empty());
+}
+
 TEST_F(PathResolution, NumericSegmentFindsDevicesWithSerialsAbove2To31) {
     ScopedTree high(registry, TreeId::device(3000000000u), nullptr);
     EXPECT_EQ(std::vector<std::string>{"/DEV3000000000"}, resolve(registry, "", "/3000000000"));

@@ -127,7 +127,65 @@ TEST_F(DeviceGroupTest, AnInstrumentThatCannotBeOpenedDoesNotKeepTheOthersFromSt
     for (const std::string& message : log.messages())
         reported = reported || message.find("Illegal hardware driver version 7436.") != std::string::npos;
     EXPECT_TRUE(reported);
-    EXPECT_TRUE(update().empty()) << "the failing instrument is tried again, the running one left alone";
+    EXPECT_TRUE(update().empty()) << "the refused instrument is not tried again, the running one left alone";
+}
+
+std::size_t callsOf(const FakeInstrument& instrument, uint32_t function) {
+    std::size_t calls = 0;
+    for (const auto& call : instrument.device->controlCalls()) calls += call.function == function;
+    return calls;
+}
+
+std::size_t messagesWith(const test::LogCapture& log, const std::string& part) {
+    std::size_t found = 0;
+    for (const std::string& message : log.messages()) found += message.find(part) != std::string::npos;
+    return found;
+}
+
+TEST_F(DeviceGroupTest, ARefusedInstrumentIsLoggedOnceAndTriedAgainOnlyWhenPluggedInAgain) {
+    const std::string refusal = "Illegal hardware driver version 7436.";
+    FakeInstrument& old = bus.plug("/fake/1", 1);
+    old.driverVersion = 7436;
+    test::LogCapture log;
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(update().empty());
+    EXPECT_EQ(messagesWith(log, refusal), 1u);
+    EXPECT_EQ(messagesWith(log, "The device with S/N 1 is not used until it is plugged in again."), 1u);
+    EXPECT_EQ(callsOf(old, platform::usb::kFnGetDriverVersion), 1u);
+    // Not listed for a moment (slow to take the enumeration's connection):
+    // still the same plug-in.
+    bus.backend->setHidden("/fake/1", true);
+    EXPECT_TRUE(update().empty());
+    bus.backend->setHidden("/fake/1", false);
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(update().empty());
+    EXPECT_EQ(messagesWith(log, refusal), 1u);
+    EXPECT_EQ(callsOf(old, platform::usb::kFnGetDriverVersion), 1u);
+
+    bus.unplug("/fake/1");
+    EXPECT_TRUE(update().empty());
+    bus.plug("/fake/1", 1).driverVersion = 7436;
+    EXPECT_TRUE(update().empty());
+    EXPECT_EQ(messagesWith(log, refusal), 2u) << "a new plug-in is tried and reported again";
+
+    bus.unplug("/fake/1");
+    EXPECT_TRUE(update().empty());
+    plug(1);
+    EXPECT_EQ(serialsOf(update()), std::vector<uint32_t>{1});
+}
+
+TEST_F(DeviceGroupTest, AnInstrumentThatFailsToStartIsTriedAtEveryUpdateAndLoggedOnce) {
+    FakeInstrument& failing = bus.plug("/fake/1", 1);
+    bool fails = true;
+    failing.device->setControlHandler([&](uint32_t function, const std::vector<uint8_t>& input) {
+        platform::usb::FakeDevice::Reply reply = failing.answer(function, input);
+        if (function == platform::usb::kFnVendorReset && fails) reply.data[1] = 1;
+        return reply;
+    });
+    test::LogCapture log;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(update().empty());
+    EXPECT_EQ(callsOf(failing, platform::usb::kFnVendorReset), 3u);
+    EXPECT_EQ(messagesWith(log, "Error: "), 1u);
+    fails = false;
+    EXPECT_EQ(serialsOf(update()), std::vector<uint32_t>{1});
 }
 
 TEST_F(DeviceGroupTest, UpdatesRacingOnSeveralThreadsMakeEachDeviceOnce) {

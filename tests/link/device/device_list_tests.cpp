@@ -73,6 +73,21 @@ TEST_F(DeviceListTest, AnIdentityInUseIsKeptUntouchedAndProbedAgainOnceReleased)
     EXPECT_EQ(list->getId(0)->serialNumber(), 9u);
 }
 
+TEST_F(DeviceListTest, AnotherInstrumentPluggedInAtAPathInUseIsProbedAsANewOne) {
+    bus.plug("/fake/a", 9);
+    update();
+    const std::shared_ptr<DeviceID> inUse = list->getId(0);
+    // Pulled out and another one plugged in between two looks.
+    bus.unplug("/fake/a");
+    bus.plug("/fake/a", 10);
+    test::LogCapture log;
+    update();
+    EXPECT_TRUE(log.contains("Device was just plugged in."));
+    ASSERT_EQ(list->count(), 1u);
+    EXPECT_NE(list->getId(0), inUse);
+    EXPECT_EQ(list->getId(0)->serialNumber(), 10u);
+}
+
 TEST_F(DeviceListTest, AnUnpluggedInstrumentLeavesTheList) {
     bus.plug("/fake/a", 1);
     bus.plug("/fake/b", 2);
@@ -153,6 +168,29 @@ TEST_F(DeviceListTest, EnumerationFailuresLeaveTheUpdate) {
     } catch (const QVIOInternalException& e) {
         EXPECT_STREQ(e.what(), "Serious error during device enumeration.");
     }
+}
+
+TEST_F(DeviceListTest, AFolderThatCannotBeReadHoldsNoInstrumentsAndIsReportedOncePerSpell) {
+    bus.plug("/fake/a", 5);
+    test::LogCapture log;
+    const auto reported = [&] { return messagesStartingWith(log, "Cannot read the instrument folder").size(); };
+    // Also a list made while the folder cannot be read.
+    bus.backend->setEnumerationFailure(platform::usb::kErrorAccessDenied);
+    list = impl::DeviceListImpl::create(bus.backend);
+    for (int i = 0; i < 3; ++i) ASSERT_NO_THROW(update());
+    EXPECT_EQ(list->count(), 0u);
+    EXPECT_EQ(reported(), 1u);
+
+    bus.backend->setEnumerationFailure(platform::usb::kErrorSuccess);
+    update();
+    EXPECT_EQ(list->count(), 1u);
+    EXPECT_EQ(messagesStartingWith(log, "The instrument folder can be read again.").size(), 1u);
+
+    bus.backend->setEnumerationFailure(platform::usb::kErrorAccessDenied);
+    update();
+    update();
+    EXPECT_EQ(list->count(), 0u);
+    EXPECT_EQ(reported(), 2u);
 }
 
 }  // namespace

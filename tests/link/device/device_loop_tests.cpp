@@ -236,6 +236,40 @@ TEST_F(DeviceLoopTest, ARequestWithoutAnswerIsAnsweredAsFailedAndWaitsWhileTheOu
     EXPECT_EQ(getValueRecordHeader(answers[0].data()).sequenceTag, 6);
 }
 
+TEST_F(DeviceLoopTest, ClientRequestsWaitForTheStartUpValuesAndForOneThatNeverComesOnlyAWhile) {
+    startWithDesignRunning();
+    // A start-up value that was asked for; its answer is still on its way.
+    const int32_t id = state().statsEPIds[STATS_BYTES_SENT];
+    EPNodePtr ep = DeviceStateEPNodesFind(state().epNodes, id);
+    ASSERT_TRUE(ep);
+    ep->requestData = [](DeviceAccess&, const EPNodePtr&, uint32_t) { return QV_STATUS(QV_NO_ERROR); };
+    const auto pass = [&] {
+        deliver(messageRun(0x1000, 1));  // an instrument that answers, so that it counts as alive
+        impl().run();
+    };
+    ASSERT_EQ(DeviceStateRequestEP(impl(), id), QV_NO_ERROR);
+    postRequests(3);
+    pass();
+    pass();
+    EXPECT_EQ(impl().requestFifo()->used(), 3u) << "taken before the start-up values were in";
+    ASSERT_EQ(DeviceStateClearAwaiting(impl(), id), QV_NO_ERROR);
+    pass();
+    EXPECT_EQ(impl().requestFifo()->used(), 0u);
+
+    ASSERT_EQ(DeviceStateRequestEP(impl(), id), QV_NO_ERROR);
+    const auto start = std::chrono::steady_clock::now();
+    pass();
+    postRequests(3);
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            pass();
+            return impl().requestFifo()->used() == 0;
+        },
+        impl::DeviceEncFX2Impl::kStartUpHoldLimit + std::chrono::seconds(5)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, impl::DeviceEncFX2Impl::kStartUpHoldLimit);
+    EXPECT_TRUE(DeviceStateAwaitsInitialValues(impl()));
+}
+
 TEST_F(DeviceLoopTest, TheReadPhaseTakes500MessagesOrGivesWayToWaitingRequestsAfter50) {
     startWithDesignRunning();
     deliver(messageRun(0x2000, 600));

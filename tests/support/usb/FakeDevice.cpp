@@ -184,7 +184,7 @@ uint32_t FakeDevice::cancelIo() {
 
 void FakeBackend::add(const std::string& path, std::shared_ptr<FakeDevice> device) {
     std::lock_guard<std::mutex> lock(mutex_);
-    slots_.push_back(Slot{InterfaceEntry{path, kErrorSuccess}, std::move(device)});
+    slots_.push_back(Slot{InterfaceEntry{path, kErrorSuccess, ++plugIns_}, std::move(device)});
 }
 
 void FakeBackend::remove(const std::string& path) {
@@ -192,6 +192,12 @@ void FakeBackend::remove(const std::string& path) {
     slots_.erase(std::remove_if(slots_.begin(), slots_.end(),
                                 [&](const Slot& slot) { return slot.entry.path == path; }),
                  slots_.end());
+}
+
+void FakeBackend::setHidden(const std::string& path, bool hidden) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Slot& slot : slots_)
+        if (slot.entry.path == path) slot.hidden = hidden;
 }
 
 void FakeBackend::addEnumerationError(uint32_t error) {
@@ -209,7 +215,8 @@ std::vector<InterfaceEntry> FakeBackend::enumerate(const std::string&, uint32_t&
     error = failure_;
     std::vector<InterfaceEntry> entries;
     if (error != kErrorSuccess) return entries;
-    for (const Slot& slot : slots_) entries.push_back(slot.entry);
+    for (const Slot& slot : slots_)
+        if (!slot.hidden) entries.push_back(slot.entry);
     return entries;
 }
 

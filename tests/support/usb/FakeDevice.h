@@ -87,6 +87,9 @@ public:
     // A null device is listed but cannot be opened.
     void add(const std::string& path, std::shared_ptr<FakeDevice> device);
     void remove(const std::string& path);
+    // Leaves the path out of enumerations while it stays the same plug-in
+    // (an instrument that does not answer for a moment).
+    void setHidden(const std::string& path, bool hidden);
     // One enumeration step that reports `error`, after the devices added so far.
     void addEnumerationError(uint32_t error);
     // Makes every enumeration fail with `error` (0: works again).
@@ -99,9 +102,11 @@ private:
     struct Slot {
         InterfaceEntry entry;
         std::shared_ptr<FakeDevice> device;
+        bool hidden = false;
     };
     std::mutex mutex_;
     std::vector<Slot> slots_;
+    uint64_t plugIns_ = 0;
     uint32_t failure_ = kErrorSuccess;
 };
 
