@@ -62,6 +62,7 @@ TEST_F(StreamEndToEnd, AReadingClientGetsEverySampleWhileAClientThatDoesNotReadL
     const test::StreamClient::Counts counts = reader.counts();
     EXPECT_EQ(counts.lost, 0u);
     EXPECT_EQ(counts.unexpected, 0u);
+    EXPECT_EQ(counts.broken, 0u) << counts.fault;
     // Every sample the instrument made reached the reader (allowing for the
     // time the tally took to start).
     const double expected = 210e6 / double(step) * demods * seconds;
