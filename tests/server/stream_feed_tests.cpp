@@ -112,6 +112,42 @@ TEST(StreamFeed, MessagesNeverWrapAroundTheEndOfTheMemory) {
     EXPECT_EQ(numbers(got, 400).back(), 20);
 }
 
+struct MemoryEndCase {
+    uint32_t capacity;
+    uint32_t length;  // of every message; the capacity is a multiple of it
+};
+
+class StreamFeedMemoryEnd : public ::testing::TestWithParam<MemoryEndCase> {};
+
+TEST_P(StreamFeedMemoryEnd, AReaderBehindGetsTheMessagesOnEitherSideOfTheEndOfTheMemoryWhole) {
+    const MemoryEndCase c = GetParam();
+    const uint32_t perRound = c.capacity / c.length;
+    auto feed = std::make_shared<StreamFeed>(c.capacity, 256);
+    auto reader = feed->attach();
+    std::string got;
+    // All but the last message of the first round is read; the last one,
+    // which ends at the end of the memory, and the first of the next round
+    // wait together.
+    for (uint32_t n = 1; n < perRound; ++n) ASSERT_TRUE(feed->append(message(n, c.length).data(), c.length));
+    readAll(*reader, got);
+    for (uint32_t n = perRound; n <= perRound + 1; ++n)
+        ASSERT_TRUE(feed->append(message(n, c.length).data(), c.length));
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(reader->acquire(data, length, 1 << 20));
+    EXPECT_EQ(length, c.length) << "a send runs past the end of the feed's memory";
+    reader->release(0);
+    readAll(*reader, got);
+    std::vector<int> expected;
+    for (uint32_t n = 1; n <= perRound + 1; ++n) expected.push_back(int(n));
+    EXPECT_EQ(numbers(got, c.length), expected);
+    EXPECT_EQ(reader->takeLostEntries(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Feeds, StreamFeedMemoryEnd,
+                         ::testing::Values(MemoryEndCase{1000, 250}, MemoryEndCase{4096, 1024},
+                                           MemoryEndCase{8192, 64}));
+
 TEST(StreamFeed, ADetachedReaderEndsAfterTheMessageItStarted) {
     auto feed = std::make_shared<StreamFeed>(4096, 16);
     auto reader = feed->attach();

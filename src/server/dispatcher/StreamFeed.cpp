@@ -48,15 +48,20 @@ bool StreamFeedReader::acquire(const uint8_t*& data, uint32_t& length, uint32_t 
     }
     const StreamFeed::Entry& first = feed.entry(next);
     const uint64_t start = first.position;
+    const uint64_t offset = start % feed.capacity_;
     uint64_t total = first.length;
     uint64_t end = next + 1;
     while (end < head) {
+        // Entries join only where they lie back to back in memory: the entry
+        // after one that ends at the end of the memory starts at its
+        // beginning, though its position follows on.
         const StreamFeed::Entry& e = feed.entry(end);
-        if (e.position != start + total || total + e.length > limit) break;
+        if (e.position != start + total || offset + total + e.length > feed.capacity_ || total + e.length > limit)
+            break;
         total += e.length;
         ++end;
     }
-    data = feed.memory_.get() + start % feed.capacity_;
+    data = feed.memory_.get() + offset;
     length = uint32_t(total);
     acquiredFirst_ = next;
     acquiredEnd_ = end;

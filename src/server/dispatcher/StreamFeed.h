@@ -22,9 +22,10 @@ public:
     StreamFeedReader& operator=(const StreamFeedReader&) = delete;
 
     // Session thread. The next bytes to send, whole entries back to back in
-    // memory (at most `limit` bytes unless one entry is longer), or the rest
-    // of an entry sent in part before. Pins them: the feed does not reuse
-    // their memory until `release`. False when there is nothing to send.
+    // memory (at most `limit` bytes unless one entry is longer; never past
+    // the end of the memory), or the rest of an entry sent in part before.
+    // Pins them: the feed does not reuse their memory until `release`. False
+    // when there is nothing to send.
     bool acquire(const uint8_t*& data, uint32_t& length, uint32_t limit);
     // Session thread, after every successful acquire: `sent` bytes went out.
     // The unsent rest of a partly sent entry is kept aside, so that it is sent
@@ -73,7 +74,8 @@ private:
 // oldest entries, and a reader that had not sent them yet loses them.
 //
 // Entries are whole protocol messages and never wrap around the end of the
-// memory, so a reader sends runs of entries with one call.
+// memory; a reader sends runs of entries that lie back to back in memory with
+// one call.
 class StreamFeed : public std::enable_shared_from_this<StreamFeed> {
 public:
     // `capacity` bytes of entries; at most `slots` entries (a power of two).
