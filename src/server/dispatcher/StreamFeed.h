@@ -2,7 +2,10 @@
 #include "core/fifo/ZeroedArray.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -12,9 +15,9 @@ namespace tarnix {
 class StreamFeed;
 
 // One session's read position in a StreamFeed. The session's thread sends
-// straight from the feed's memory; the dispatcher never waits for it beyond
-// the moment of a send. A session that falls behind by more than the feed
-// holds loses the oldest entries, it alone, counted here.
+// straight from the feed's memory; the feed's writer never reuses memory that
+// a send is reading (it parks its entry instead). A session that falls behind
+// by more than the feed holds loses the oldest entries, it alone, counted here.
 class StreamFeedReader {
 public:
     StreamFeedReader(std::shared_ptr<StreamFeed> feed, uint64_t first);
@@ -52,6 +55,9 @@ private:
     friend class StreamFeed;
     static constexpr uint64_t kNotPinned = ~uint64_t(0);
 
+    // Lets the writer reuse what this reader pinned, and wakes it if it waits.
+    void unpin();
+
     std::shared_ptr<StreamFeed> feed_;
     // The entry the next send starts with (session thread only).
     uint64_t next_;
@@ -71,7 +77,11 @@ private:
 // The encoded messages of one stream for one protocol, written once by the
 // dispatcher and read by every subscribed session through its own
 // StreamFeedReader. The writer never waits for a slow reader: it reuses the
-// oldest entries, and a reader that had not sent them yet loses them.
+// oldest entries, and a reader that had not sent them yet loses them. Only
+// memory that a session is sending from at this moment (pinned, for one
+// non-blocking send) is not reused: an entry that needs it is parked, and
+// goes in once the send is over (`appendParked`); the writer may wait for
+// that with `waitForReaders`, holding no lock.
 //
 // Entries are whole protocol messages and never wrap around the end of the
 // memory; a reader sends runs of entries that lie back to back in memory with
@@ -84,17 +94,26 @@ public:
     StreamFeed(const StreamFeed&) = delete;
     StreamFeed& operator=(const StreamFeed&) = delete;
 
-    // Writer (dispatcher thread only). Appends one entry; false when it is
-    // longer than the feed.
+    // Writer (dispatcher thread only). Appends one entry, or parks it (behind
+    // any parked before) while its memory is being sent from; false when it
+    // is longer than the feed.
     bool append(const uint8_t* data, uint32_t length);
+    // Writer. Appends the parked entries whose memory is free now; true when
+    // none is left parked.
+    bool appendParked();
+    bool parked() const { return !parked_.empty(); }
+    // Writer, holding no lock: waits until the first parked entry's memory is
+    // free, at most until `deadline`.
+    void waitForReaders(std::chrono::steady_clock::time_point deadline);
 
     // Writer thread. A reader that starts with the next entry appended.
     std::shared_ptr<StreamFeedReader> attach();
-    // Writer thread. Ends a reader; its session drops it. Waits until the
-    // reader's session is not sending from the feed.
+    // Writer thread. Ends a reader; its session drops it. Never waits: memory
+    // the reader is sending from stays unused until its send is over.
     void detach(const std::shared_ptr<StreamFeedReader>& reader);
     void detachAll();
-    std::size_t readerCount() const { return readers_.size(); }
+    // Readers attached and not detached.
+    std::size_t readerCount() const { return attached_; }
 
     uint32_t capacity() const { return capacity_; }
 
@@ -107,9 +126,11 @@ private:
     };
 
     const Entry& entry(uint64_t sequence) const { return entries_[sequence & slotMask_]; }
-    // Lets the writer reuse entries below `tail`: waits until no reader is
-    // sending from them.
-    void retireBelow(uint64_t tail);
+    // Writes one entry unless its memory is pinned; false then.
+    bool tryAppend(const uint8_t* data, uint32_t length);
+    // Whether a reader sends from an entry below `tail` (readers gone or
+    // detached and done are forgotten here).
+    bool pinnedBelow(uint64_t tail);
 
     const uint32_t capacity_;
     const uint32_t slotMask_;
@@ -121,10 +142,18 @@ private:
     std::atomic<uint64_t> head_{0};
     std::atomic<uint64_t> tail_{0};
     uint64_t writePosition_ = 0;
-    // Readers attached, for the writer's pin checks (writer thread only). A
-    // reader keeps its feed; the feed only looks at its readers while they
-    // exist.
+    // Readers that may still send from the feed, for the writer's pin checks
+    // (writer thread only): attached ones, and detached ones until their
+    // last send is over. A reader keeps its feed; the feed only looks at its
+    // readers while they exist.
     std::vector<std::weak_ptr<StreamFeedReader>> readers_;
+    std::size_t attached_ = 0;
+    // Entries waiting for pinned memory, oldest first (writer thread only).
+    std::deque<std::vector<uint8_t>> parked_;
+    // A writer waits for a reader to unpin.
+    std::atomic<bool> writerWaits_{false};
+    std::mutex waitMutex_;
+    std::condition_variable unpinned_;
 };
 
 }  // namespace tarnix

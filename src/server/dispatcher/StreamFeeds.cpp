@@ -40,6 +40,23 @@ void EndpointFeeds::match(const std::vector<Subscriber>& subscribers) {
         if (feed && feed->readerCount() == 0) feed.reset();
 }
 
+bool EndpointFeeds::appendParked() {
+    bool done = true;
+    for (const std::shared_ptr<StreamFeed>& feed : feeds_)
+        if (feed && !feed->appendParked()) done = false;
+    return done;
+}
+
+bool EndpointFeeds::parked() const {
+    return std::any_of(feeds_.begin(), feeds_.end(),
+                       [](const std::shared_ptr<StreamFeed>& feed) { return feed && feed->parked(); });
+}
+
+void EndpointFeeds::collectParked(std::vector<std::shared_ptr<StreamFeed>>& out) const {
+    for (const std::shared_ptr<StreamFeed>& feed : feeds_)
+        if (feed && feed->parked()) out.push_back(feed);
+}
+
 EndpointFeeds& StreamFeeds::of(const std::shared_ptr<Endpoint>& endpoint) {
     std::unique_ptr<EndpointFeeds>& feeds = feeds_[endpoint.get()];
     // An endpoint at the address of one that is gone starts afresh.
