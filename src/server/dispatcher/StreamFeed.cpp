@@ -5,8 +5,8 @@
 
 namespace tarnix {
 
-StreamFeedReader::StreamFeedReader(std::shared_ptr<StreamFeed> feed, uint64_t first)
-    : feed_(std::move(feed)), next_(first) {}
+StreamFeedReader::StreamFeedReader(std::shared_ptr<StreamFeed> feed, uint64_t first, uint32_t protocol)
+    : feed_(std::move(feed)), protocol_(protocol), next_(first) {}
 
 void StreamFeedReader::unpin() {
     pinned_.store(kNotPinned, std::memory_order_seq_cst);
@@ -123,10 +123,10 @@ StreamFeed::StreamFeed(uint32_t capacity, uint32_t slots)
 
 StreamFeed::~StreamFeed() = default;
 
-std::shared_ptr<StreamFeedReader> StreamFeed::attach() {
+std::shared_ptr<StreamFeedReader> StreamFeed::attach(uint32_t protocol) {
     // A reader joins at the next entry appended, after the parked ones.
     const uint64_t first = head_.load(std::memory_order_relaxed) + parked_.size();
-    auto reader = std::make_shared<StreamFeedReader>(shared_from_this(), first);
+    auto reader = std::make_shared<StreamFeedReader>(shared_from_this(), first, protocol);
     readers_.push_back(reader);
     ++attached_;
     return reader;

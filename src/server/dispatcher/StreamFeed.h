@@ -20,7 +20,7 @@ class StreamFeed;
 // by more than the feed holds loses the oldest entries, it alone, counted here.
 class StreamFeedReader {
 public:
-    StreamFeedReader(std::shared_ptr<StreamFeed> feed, uint64_t first);
+    StreamFeedReader(std::shared_ptr<StreamFeed> feed, uint64_t first, uint32_t protocol);
     StreamFeedReader(const StreamFeedReader&) = delete;
     StreamFeedReader& operator=(const StreamFeedReader&) = delete;
 
@@ -50,6 +50,8 @@ public:
     void detach() { detached_.store(true, std::memory_order_release); }
 
     const StreamFeed& feed() const { return *feed_; }
+    // The protocol (InterfaceType) whose messages the feed holds.
+    uint32_t protocol() const { return protocol_; }
 
 private:
     friend class StreamFeed;
@@ -59,6 +61,7 @@ private:
     void unpin();
 
     std::shared_ptr<StreamFeed> feed_;
+    const uint32_t protocol_;
     // The entry the next send starts with (session thread only).
     uint64_t next_;
     // The first entry of what acquire returned, and one past its last.
@@ -106,8 +109,9 @@ public:
     // free, at most until `deadline`.
     void waitForReaders(std::chrono::steady_clock::time_point deadline);
 
-    // Writer thread. A reader that starts with the next entry appended.
-    std::shared_ptr<StreamFeedReader> attach();
+    // Writer thread. A reader, for sessions speaking `protocol`, that starts
+    // with the next entry appended.
+    std::shared_ptr<StreamFeedReader> attach(uint32_t protocol = 0);
     // Writer thread. Ends a reader; its session drops it. Never waits: memory
     // the reader is sending from stays unused until its send is over.
     void detach(const std::shared_ptr<StreamFeedReader>& reader);

@@ -32,7 +32,7 @@ void EndpointFeeds::match(const std::vector<Subscriber>& subscribers) {
         if (known || s.type >= feeds_.size() || !s.client->context) continue;
         std::shared_ptr<StreamFeed>& feed = feeds_[s.type];
         if (!feed) feed = std::make_shared<StreamFeed>(StreamFeeds::feedCapacity(s.type));
-        std::shared_ptr<StreamFeedReader> reader = feed->attach();
+        std::shared_ptr<StreamFeedReader> reader = feed->attach(s.type);
         readers_.push_back(Reader{s.client->serial, s.type, reader});
         s.client->context->attachStream(std::move(reader));
     }
