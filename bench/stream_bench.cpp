@@ -9,6 +9,8 @@
 //  - broken messages: frames or text lines that the checking client
 //    (tests/support/StreamClient.h) cannot take whole, with the first of them;
 //    a scenario with any fails,
+//  - with loss, the messages that the server's sessions dropped for clients
+//    too slow (from its log); the rest was lost in the instrument,
 //  - samples/s the server read from the instrument,
 //  - the server's CPU time (/proc/<pid>/stat) per million samples read.
 //
@@ -30,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -98,6 +101,21 @@ struct Totals {
     int64_t messages = 0;
     std::vector<StreamClient::Counts> clients;
 };
+
+// Stream messages the server's sessions dropped because their clients did not
+// read fast enough, from its log ("Session 7: 12 stream messages dropped; ...").
+// Samples lost beyond these were lost before the feeds: in the instrument.
+uint64_t sessionDrops(const std::string& logFile) {
+    std::ifstream log(logFile);
+    const std::string mark = " stream messages dropped";
+    uint64_t dropped = 0;
+    for (std::string line; std::getline(log, line);) {
+        const std::size_t at = line.find(mark);
+        const std::size_t number = at == std::string::npos ? at : line.rfind(": ", at);
+        if (number != std::string::npos) dropped += std::strtoull(line.c_str() + number + 2, nullptr, 10);
+    }
+    return dropped;
+}
 
 Totals snapshot(const ServerUnderTest& server, const std::vector<std::unique_ptr<StreamClient>>& clients) {
     Totals t;
@@ -188,6 +206,9 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
                 lost + delivered > 0 ? 100.0 * lost / (lost + delivered) : 0.0, (unsigned long long)broken,
                 produced / seconds / 1e6, cpu / seconds, produced > 0 ? cpu / (produced / 1e6) : 0.0,
                 unexpected > 0 ? (" UNEXPECTED " + std::to_string(uint64_t(unexpected))).c_str() : "");
+    if (lost > 0)
+        std::printf("%s: sessions dropped %llu messages of slow clients (the rest of the loss is the instrument's)\n",
+                    label, (unsigned long long)sessionDrops(directory + "/server.out"));
     if (broken) std::printf("%s: BROKEN, first: %s\n", label, fault.c_str());
     std::fflush(stdout);
     return broken == 0;
