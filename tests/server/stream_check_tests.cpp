@@ -86,6 +86,13 @@ const BinaryCase kBinaryCases[] = {
          return join({sampleMessage({kStep}), bad, sampleMessage({3 * kStep})});
      },
      1, 0, 1},
+    {"error reply",
+     [] {
+         Bytes error(wire::kErrorReplySize);
+         wire::encodeErrorReply(error.data(), 1, wire::ERROR_COMMAND_FAILED);
+         return join({error, sampleMessage({kStep})});
+     },
+     1, 0, 1},
     {"other nodes have steps of their own",
      [] {
          return join({sampleMessage({kStep}), sampleMessage({5 * kStep}, 0, "/DEV1000/DEMODS/3/SAMPLE"),

@@ -121,8 +121,15 @@ private:
 
     template <class Take>
     void check(const uint8_t* message, const wire::BinaryMessageHeader& header, uint64_t offset, Take& take) {
-        if (header.type != wire::MSG_VALUE_EVENT) return;
         const std::string where = " at byte " + std::to_string(offset);
+        if (header.type == wire::MSG_ERROR_REPLY) {
+            // A subscription that failed: the stream never comes.
+            const uint32_t code = header.totalLength >= wire::kErrorReplySize ? le::get16(message + wire::kErrorCodeAt) : 0;
+            faults_.add("error reply " + std::to_string(code) + " to request " + std::to_string(header.sequenceId) +
+                        where);
+            return;
+        }
+        if (header.type != wire::MSG_VALUE_EVENT) return;
         wire::ValueEventView event;
         if (!wire::decodeValueEvent(message, header.totalLength, event)) {
             faults_.add("value event that does not decode" + where);
