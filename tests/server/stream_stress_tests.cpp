@@ -22,7 +22,8 @@ class StreamStress : public test::DeviceServerFixture, public ::testing::WithPar
 TEST_P(StreamStress, EveryMessageArrivesWholeAtTheHighestRate) {
     const uint32_t clients = GetParam();
     const uint32_t demods = test::kSanitizerBuild ? 2 : 6;
-    const double rate = test::kSanitizerBuild ? 115131.6 : 921052.6;
+    // What a ThreadSanitizer build carries to ten clients on a busy machine.
+    const double rate = test::kSanitizerBuild ? 57565.8 : 921052.6;
     // Long enough that each feed's memory goes round a few hundred times.
     const auto window = test::kSanitizerBuild ? 10s : 20s;
     const uint64_t step = 114 * uint64_t(DemodDividerOfRate(rate));
@@ -41,7 +42,7 @@ TEST_P(StreamStress, EveryMessageArrivesWholeAtTheHighestRate) {
         ASSERT_TRUE(readers.back()->start(server_->port(), demodsPath + "*/sample", why)) << why;
     }
     for (const auto& reader : readers)
-        ASSERT_TRUE(test::waitUntil([&] { return reader->counts().received > 0; }, 20s));
+        ASSERT_TRUE(test::waitUntil([&] { return reader->counts().received > 0; }, 20s)) << reader->counts().fault;
     const auto anyBroken = [&] {
         for (const auto& reader : readers)
             if (reader->counts().broken) return true;
