@@ -66,6 +66,7 @@ TEST_P(StreamStress, EveryMessageArrivesWholeAtTheHighestRate) {
         // Loss depends on the host keeping up; it is reported, not judged.
         std::cout << "client " << i << ": " << counts.received << " samples, " << counts.lost << " lost\n";
     }
+    if (HasFailure()) std::cout << "qvServer output of this test:\n" << outputOfTest();
 }
 
 INSTANTIATE_TEST_SUITE_P(Clients, StreamStress, ::testing::Values(1u, 10u));
