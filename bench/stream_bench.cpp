@@ -6,18 +6,23 @@
 //  - samples/s delivered to each client (mean and slowest),
 //  - samples lost: every sample missing from a client's streams, found from
 //    the message count and the timestamps (tests/support/DemodTestStream.h),
+//  - broken messages: frames or text lines that the checking client
+//    (tests/support/StreamClient.h) cannot take whole, with the first of them;
+//    a scenario with any fails,
+//  - with loss, the messages that the server's sessions dropped for clients
+//    too slow (from its log); the rest was lost in the instrument,
 //  - samples/s the server read from the instrument,
 //  - the server's CPU time (/proc/<pid>/stat) per million samples read.
 //
 //   stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1] [--rate HZ]
 //
-// Scenarios: every demodulator count with every binary client count, then (with
-// --text 1) one text client with the largest demodulator count.
+// Scenarios: every demodulator count with every binary client count (0: none),
+// then (with --text 1) one text client with the largest demodulator count.
 //
 // The test stream goes as fast as the server reads. With --rate the simulated
-// demodulators stream at that RATE instead (binary clients only), as a real
-// instrument does; a sample missing from a client's stream then shows as a
-// longer step between two times.
+// demodulators stream at that RATE instead, as a real instrument does; a
+// sample missing from a client's stream then shows as a longer step between
+// two times, and a time that is no whole number of steps on is a broken one.
 #include "ProcessSupport.h"
 #include "support/StreamClient.h"
 #include "groups/DemodsRate.h"
@@ -27,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -74,9 +80,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
         if (i + 1 >= argc) return false;
         const char* value = argv[++i];
         if (name == "--seconds")
-            options.seconds = std::min(60.0, std::max(0.5, std::atof(value)));
+            options.seconds = std::min(600.0, std::max(0.5, std::atof(value)));
         else if (name == "--clients")
-            options.clients = numberList(value, 1, 64);
+            options.clients = numberList(value, 0, 64);
         else if (name == "--demods")
             options.demods = numberList(value, 1, test::DemodTestStreamLayout::kMaxDemods);
         else if (name == "--text")
@@ -95,6 +101,21 @@ struct Totals {
     int64_t messages = 0;
     std::vector<StreamClient::Counts> clients;
 };
+
+// Stream messages the server's sessions dropped because their clients did not
+// read fast enough, from its log ("Session 7: 12 stream messages dropped; ...").
+// Samples lost beyond these were lost before the feeds: in the instrument.
+uint64_t sessionDrops(const std::string& logFile) {
+    std::ifstream log(logFile);
+    const std::string mark = " stream messages dropped";
+    uint64_t dropped = 0;
+    for (std::string line; std::getline(log, line);) {
+        const std::size_t at = line.find(mark);
+        const std::size_t number = at == std::string::npos ? at : line.rfind(": ", at);
+        if (number != std::string::npos) dropped += std::strtoull(line.c_str() + number + 2, nullptr, 10);
+    }
+    return dropped;
+}
 
 Totals snapshot(const ServerUnderTest& server, const std::vector<std::unique_ptr<StreamClient>>& clients) {
     Totals t;
@@ -142,7 +163,7 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
                              (scenario.demods == 1 ? std::string("0") : std::string("*")) + "/sample";
     std::vector<std::unique_ptr<StreamClient>> clients;
     for (uint32_t i = 0; i < scenario.clients; ++i) {
-        clients.push_back(paced ? std::make_unique<StreamClient>(uint64_t(stepTicks))
+        clients.push_back(paced ? std::make_unique<StreamClient>(uint64_t(stepTicks), scenario.protocol)
                                 : std::make_unique<StreamClient>(scenario.protocol, payload));
         std::string why;
         if (!clients.back()->start(port, path, why)) return failed("client: " + why);
@@ -166,22 +187,31 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
     const double produced = paced ? 210e6 / stepTicks * scenario.demods * seconds
                                   : double(after.messages - before.messages) * layout.slots();
     double delivered = 0, slowest = 0, lost = 0, unexpected = 0;
+    uint64_t broken = 0;
+    std::string fault;
     for (std::size_t i = 0; i < clients.size(); ++i) {
         const double got = double(after.clients[i].received - before.clients[i].received);
         delivered += got;
         slowest = i == 0 ? got : std::min(slowest, got);
         lost += double(after.clients[i].lost - before.clients[i].lost);
         unexpected += double(after.clients[i].unexpected - before.clients[i].unexpected);
+        // Broken since the client began: a fault while the streams settled counts too.
+        broken += after.clients[i].broken;
+        if (fault.empty() && after.clients[i].broken) fault = "client " + std::to_string(i) + ": " + after.clients[i].fault;
     }
     const double cpu = after.serverCpu - before.serverCpu;
-    std::printf("%s: delivered %6.3f M/s per client (slowest %6.3f), lost %10.0f (%6.3f %%), read %6.3f M/s, "
-                "server %5.2f cores, %6.3f cpu-s per M samples%s\n",
+    std::printf("%s: delivered %6.3f M/s per client (slowest %6.3f), lost %10.0f (%6.3f %%), broken %llu, "
+                "read %6.3f M/s, server %5.2f cores, %6.3f cpu-s per M samples%s\n",
                 label, delivered / clients.size() / seconds / 1e6, slowest / seconds / 1e6, lost,
-                lost + delivered > 0 ? 100.0 * lost / (lost + delivered) : 0.0, produced / seconds / 1e6,
-                cpu / seconds, produced > 0 ? cpu / (produced / 1e6) : 0.0,
+                lost + delivered > 0 ? 100.0 * lost / (lost + delivered) : 0.0, (unsigned long long)broken,
+                produced / seconds / 1e6, cpu / seconds, produced > 0 ? cpu / (produced / 1e6) : 0.0,
                 unexpected > 0 ? (" UNEXPECTED " + std::to_string(uint64_t(unexpected))).c_str() : "");
+    if (lost > 0)
+        std::printf("%s: sessions dropped %llu messages of slow clients (the rest of the loss is the instrument's)\n",
+                    label, (unsigned long long)sessionDrops(directory + "/server.out"));
+    if (broken) std::printf("%s: BROKEN, first: %s\n", label, fault.c_str());
     std::fflush(stdout);
-    return true;
+    return broken == 0;
 }
 
 }  // namespace
@@ -196,8 +226,9 @@ int main(int argc, char** argv) {
     }
     std::vector<Scenario> scenarios;
     for (uint32_t d : options.demods)
-        for (uint32_t n : options.clients) scenarios.push_back({d, n, StreamClient::Protocol::binary});
-    if (options.text && options.rate <= 0)
+        for (uint32_t n : options.clients)
+            if (n != 0) scenarios.push_back({d, n, StreamClient::Protocol::binary});
+    if (options.text)
         scenarios.push_back({*std::max_element(options.demods.begin(), options.demods.end()), 1,
                              StreamClient::Protocol::text});
     if (options.rate > 0)

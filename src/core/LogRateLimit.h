@@ -49,6 +49,34 @@ private:
     uint64_t suppressed_ QV_GUARDED_BY(mutex_) = 0;
 };
 
+// For a site that reports a running count (samples lost, say) rather than
+// one line per event: it writes at most one line a window, each with what was
+// counted since the line before. The first count is reported at once.
+// Used by one thread.
+class CountReport {
+public:
+    using Clock = RateLimit::Clock;
+
+    void add(uint64_t n) { count_ += n; }
+    uint64_t pending() const { return count_; }
+    // Whether a line is due at `now`: something was counted and no line was
+    // written during the window before. The caller writes it and then calls
+    // taken().
+    bool due(Clock::time_point now) const {
+        return count_ != 0 && (!written_ || now - lastLine_ >= RateLimit::kWindow);
+    }
+    void taken(Clock::time_point now) {
+        count_ = 0;
+        written_ = true;
+        lastLine_ = now;
+    }
+
+private:
+    uint64_t count_ = 0;
+    bool written_ = false;
+    Clock::time_point lastLine_{};
+};
+
 }  // namespace logging
 }  // namespace tarnix
 

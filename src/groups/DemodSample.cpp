@@ -2,6 +2,7 @@
 
 #include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
+#include "core/Logging.h"
 #include "core/ValueRecord.h"
 #include "core/fifo/BufferFifo.h"
 #include "engine/DeviceState.h"
@@ -171,6 +172,14 @@ QV_STATUS DemodSampleUpdateData(DeviceAccess& device, const EPNodePtr& ep, const
     if (d >= kMaxDemods) return QV_BUFFER_TOO_SMALL;
     if (!data || length < kDemodSamplePacketBytes) return QV_BUFFER_TOO_SMALL;
     DeviceState& state = stateOf(device);
+    // Every sample that arrives counts here, also one dropped below: a gap in
+    // the times is what the instrument lost, not the host.
+    DemodSampleLoss& loss = familyDataOf(state).signalPath.demodSampleLoss;
+    loss.note(d, get48(data + kPacketTime));
+    if (loss.pending() != 0) {
+        const std::string line = loss.report(device.serial(), state.currentTime);
+        if (!line.empty()) QVLOG(logging::warning) << line;
+    }
     const double gain = inputGain(state, d);
     if (gain == 0.0) return QV_NO_ERROR;
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <thread>
 
 namespace tarnix {
@@ -62,6 +63,7 @@ TEST_F(StreamEndToEnd, AReadingClientGetsEverySampleWhileAClientThatDoesNotReadL
     const test::StreamClient::Counts counts = reader.counts();
     EXPECT_EQ(counts.lost, 0u);
     EXPECT_EQ(counts.unexpected, 0u);
+    EXPECT_EQ(counts.broken, 0u) << counts.fault;
     // Every sample the instrument made reached the reader (allowing for the
     // time the tally took to start).
     const double expected = 210e6 / double(step) * demods * seconds;
@@ -69,6 +71,38 @@ TEST_F(StreamEndToEnd, AReadingClientGetsEverySampleWhileAClientThatDoesNotReadL
 
     for (uint32_t d = 0; d < demods; ++d)
         test::ask(*probe_, demodsPath + std::to_string(d) + "/rate 0\n", "/RATE: ");
+}
+
+TEST_F(StreamEndToEnd, SamplesTheInstrumentLostWhileTheHostStoodStillAreLoggedWithTheirCount) {
+    constexpr uint32_t serial = kSerial + 1;
+    // The instrument keeps 524288 samples of a demodulator: at this rate, for
+    // 0.57 s. The server stands still for longer.
+    const double rate = 921052.6;
+    const uint64_t step = 114 * uint64_t(DemodDividerOfRate(rate));
+    auto simulator = plug(serial, {"--running"});
+    ASSERT_TRUE(trees_->waitFor(test::addLine(serial), 30s)) << trees_->received();
+    const std::string demodPath = "/dev" + std::to_string(serial) + "/demods/1/";
+    test::ask(*probe_, demodPath + "rate " + std::to_string(rate) + "\n", "/RATE: ");
+    {
+        test::StreamClient reader(step);
+        std::string why;
+        ASSERT_TRUE(reader.start(server_->port(), demodPath + "sample", why)) << why;
+        ASSERT_TRUE(test::waitUntil([&] { return reader.counts().received > 0; }, 20s));
+    }
+
+    ASSERT_EQ(::kill(server_->pid(), SIGSTOP), 0);
+    std::this_thread::sleep_for(1500ms);  // the host not reading: the cause, not a wait
+    ASSERT_EQ(::kill(server_->pid(), SIGCONT), 0);
+    const std::string line = "DEV" + std::to_string(serial) +
+                             ": the instrument's sample FIFO overflowed (the host did not read fast enough); "
+                             "samples lost since the last report: ";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waitForOutput(line, 20s)) << outputOfTest();
+    EXPECT_TRUE(waitForOutput(" of DEMODS/1.", 1s)) << outputOfTest();
+    test::ask(*probe_, demodPath + "rate 0\n", "/RATE: ");
+    // At most one line a second; the first one after the pause comes at once.
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(double(test::occurrences(outputOfTest(), line)), seconds + 1) << outputOfTest();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The stream feed: messages written once and sent by every reader from its
 // own position; a reader that falls behind loses only its own oldest
-// messages, never a part of one, and never holds up the writer for long.
+// messages, never a part of one, and never makes the writer wait: an entry
+// that needs memory a reader is sending from is parked until the send ends.
 #include "server/dispatcher/StreamFeed.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -112,6 +114,102 @@ TEST(StreamFeed, MessagesNeverWrapAroundTheEndOfTheMemory) {
     EXPECT_EQ(numbers(got, 400).back(), 20);
 }
 
+struct MemoryEndCase {
+    uint32_t capacity;
+    uint32_t length;  // of every message; the capacity is a multiple of it
+};
+
+class StreamFeedMemoryEnd : public ::testing::TestWithParam<MemoryEndCase> {};
+
+TEST_P(StreamFeedMemoryEnd, AReaderBehindGetsTheMessagesOnEitherSideOfTheEndOfTheMemoryWhole) {
+    const MemoryEndCase c = GetParam();
+    const uint32_t perRound = c.capacity / c.length;
+    auto feed = std::make_shared<StreamFeed>(c.capacity, 256);
+    auto reader = feed->attach();
+    std::string got;
+    // All but the last message of the first round is read; the last one,
+    // which ends at the end of the memory, and the first of the next round
+    // wait together.
+    for (uint32_t n = 1; n < perRound; ++n) ASSERT_TRUE(feed->append(message(n, c.length).data(), c.length));
+    readAll(*reader, got);
+    for (uint32_t n = perRound; n <= perRound + 1; ++n)
+        ASSERT_TRUE(feed->append(message(n, c.length).data(), c.length));
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(reader->acquire(data, length, 1 << 20));
+    EXPECT_EQ(length, c.length) << "a send runs past the end of the feed's memory";
+    reader->release(0);
+    readAll(*reader, got);
+    std::vector<int> expected;
+    for (uint32_t n = 1; n <= perRound + 1; ++n) expected.push_back(int(n));
+    EXPECT_EQ(numbers(got, c.length), expected);
+    EXPECT_EQ(reader->takeLostEntries(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Feeds, StreamFeedMemoryEnd,
+                         ::testing::Values(MemoryEndCase{1000, 250}, MemoryEndCase{4096, 1024},
+                                           MemoryEndCase{8192, 64}));
+
+// Pins message 1 as a session's send does, on the test's thread.
+struct PinnedSend {
+    explicit PinnedSend(StreamFeedReader& reader) : reader_(reader) {
+        EXPECT_TRUE(reader_.acquire(data, length, 1 << 20));
+    }
+    void end() { reader_.release(length); }
+    StreamFeedReader& reader_;
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+};
+
+TEST(StreamFeed, TheWriterParksAnEntryThatNeedsMemoryBeingSentInsteadOfWaiting) {
+    auto feed = std::make_shared<StreamFeed>(1000, 16);
+    auto sending = feed->attach();
+    auto other = feed->attach();
+    feed->append(message(1, 300).data(), 300);
+    PinnedSend send(*sending);
+    const std::string before(reinterpret_cast<const char*>(send.data), send.length);
+    // Messages 2 and 3 fit; 4 needs message 1's memory.
+    auto writer = std::async(std::launch::async, [&] {
+        for (uint32_t n = 2; n <= 5; ++n) feed->append(message(n, 300).data(), 300);
+    });
+    ASSERT_EQ(writer.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the writer waits for the reader's send";
+    EXPECT_TRUE(feed->parked());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(send.data), send.length), before)
+        << "memory being sent was written";
+    EXPECT_FALSE(feed->appendParked());
+    // The send ends while the writer waits for it, outside its locks.
+    std::thread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the writer wait first
+        send.end();
+    });
+    feed->waitForReaders(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    sender.join();
+    EXPECT_TRUE(feed->appendParked());
+    EXPECT_FALSE(feed->parked());
+    std::string a = before, b;
+    readAll(*sending, a);
+    readAll(*other, b);
+    EXPECT_EQ(numbers(a, 300), (std::vector<int>{1, 3, 4, 5}));
+    EXPECT_EQ(numbers(b, 300), (std::vector<int>{3, 4, 5}));
+}
+
+TEST(StreamFeed, DetachingAReaderInTheMiddleOfASendDoesNotWaitAndKeepsItsMemory) {
+    auto feed = std::make_shared<StreamFeed>(1000, 16);
+    auto reader = feed->attach();
+    feed->append(message(1, 300).data(), 300);
+    PinnedSend send(*reader);
+    auto detaching = std::async(std::launch::async, [&] { feed->detach(reader); });
+    ASSERT_EQ(detaching.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "detach waits for the reader's send";
+    EXPECT_EQ(feed->readerCount(), 0u);
+    for (uint32_t n = 2; n <= 4; ++n) feed->append(message(n, 300).data(), 300);
+    EXPECT_TRUE(feed->parked());
+    EXPECT_EQ(numbers(std::string(reinterpret_cast<const char*>(send.data), send.length), 300), (std::vector<int>{1}));
+    send.end();
+    EXPECT_TRUE(feed->appendParked());
+}
+
 TEST(StreamFeed, ADetachedReaderEndsAfterTheMessageItStarted) {
     auto feed = std::make_shared<StreamFeed>(4096, 16);
     auto reader = feed->attach();
@@ -152,6 +250,10 @@ TEST(StreamFeed, ReadersOnOtherThreadsGetWholeMessagesInOrderWhileTheWriterRuns)
         ASSERT_TRUE(feed->append(message(n, kLength).data(), kLength));
         if (n % 64 == 0) std::this_thread::yield();
     }
+    // What waited for a reader's send goes in once the send is over.
+    const auto flushBy = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!feed->appendParked() && std::chrono::steady_clock::now() < flushBy) feed->waitForReaders(flushBy);
+    EXPECT_FALSE(feed->parked());
     done.store(true);
     for (auto& t : threads) t.join();
     for (size_t r = 0; r < readers.size(); ++r) {

@@ -1,11 +1,15 @@
 #pragma once
 // A client of qvServer subscribed to demodulator sample streams, binary or
-// text, that counts what reaches it with the test-stream tally on a thread of
-// its own.
+// text, that checks and counts what reaches it on a thread of its own: every
+// binary message framed and as long as its count says, every text line a
+// path or a whole sample line, and with a set rate every sample one step (or
+// whole steps: lost ones) after the one before of its node. What breaks
+// these counts as broken, with the first fault in words; the client never
+// skips bytes, and stops reading once the binary framing is lost.
 #include "platform/endian/ByteOrder.h"
 #include "wire/BinaryWire.h"
-#include "support/DemodRateTally.h"
 #include "support/DemodTestStream.h"
+#include "support/StreamCheck.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -32,16 +36,23 @@ public:
         uint64_t received = 0;
         uint64_t lost = 0;
         uint64_t unexpected = 0;
+        uint64_t broken = 0;  // broken messages or lines; the binary framing lost counts once
+        std::string fault;    // the first of them
         int64_t message = 0;  // demodulator 0's last message
     };
 
-    StreamClient(Protocol protocol, uint32_t payloadBytes) : protocol_(protocol), tally_(payloadBytes) {
+    // Counts lq3sim's test stream of `payloadBytes` bytes per message.
+    StreamClient(Protocol protocol, uint32_t payloadBytes)
+        : protocol_(protocol), tally_(payloadBytes), binary_(nullptr) {
         if (protocol_ == Protocol::text) text_ = std::make_unique<test::DemodTestStreamTextReader>(tally_);
     }
     // Counts samples that the instrument makes at a set rate, one step of
-    // `stepTicks` apart (binary only).
-    StreamClient(uint64_t stepTicks)
-        : protocol_(Protocol::binary), tally_(0), rateTally_(std::make_unique<test::DemodRateTally>(stepTicks)) {}
+    // `stepTicks` apart. Times read back from text may be a tick off.
+    explicit StreamClient(uint64_t stepTicks, Protocol protocol = Protocol::binary)
+        : protocol_(protocol),
+          tally_(0),
+          steps_(std::make_unique<test::SampleStepCheck>(stepTicks, protocol == Protocol::text ? 2 : 0)),
+          binary_(steps_.get()) {}
     ~StreamClient() {
         stop();
         if (fd_ >= 0) ::close(fd_);
@@ -83,16 +94,18 @@ public:
     Counts counts() const {
         std::lock_guard<std::mutex> lock(mutex_);
         Counts c;
-        if (rateTally_) {
-            c.received = rateTally_->received();
-            c.lost = rateTally_->lost();
-            c.unexpected = rateTally_->unexpected();
+        const test::StreamFault& faults = protocol_ == Protocol::text ? textFaults_ : binary_.faults();
+        c.broken = faults.count;
+        c.fault = faults.first;
+        if (steps_) {
+            c.received = steps_->received();
+            c.lost = steps_->lost();
             return c;
         }
         c.received = tally_.received();
         c.lost = tally_.lost();
         c.unexpected = tally_.unexpected() + (text_ ? text_->otherLines() : 0);
-        c.message = tally_.stream(0).message();
+        c.message = tally_.layout().demods() ? tally_.stream(0).message() : 0;
         return c;
     }
 
@@ -140,37 +153,69 @@ private:
             if (n <= 0) break;
             used += std::size_t(n);
             std::lock_guard<std::mutex> lock(mutex_);
-            if (text_) {
-                text_->feed(reinterpret_cast<const char*>(buffer.data()), used);
-                used = 0;
-                continue;
-            }
-            const std::size_t consumed = binaryMessages(buffer.data(), used);
+            const std::size_t consumed = protocol_ == Protocol::text ? textLines(buffer.data(), used)
+                                                                     : binaryMessages(buffer.data(), used);
             std::memmove(buffer.data(), buffer.data() + consumed, used - consumed);
             used -= consumed;
+            if (binary_.framingLost()) break;
         }
     }
 
-    // Counts the whole messages at the start of data; returns their bytes.
+    // Checks and counts the whole messages at the start of data; returns their bytes.
     std::size_t binaryMessages(const uint8_t* data, std::size_t length) {
+        return binary_.feed(data, length, [this](const test::BinaryStreamCheck::Samples& samples) {
+            if (!steps_)
+                tally_.addBlock(test::DemodTestStreamTally::demodOfPath(samples.path.data(), samples.path.size()),
+                                samples.data, samples.count);
+        });
+    }
+
+    // Checks and counts the whole lines at the start of data; returns their bytes.
+    std::size_t textLines(const uint8_t* bytes, std::size_t length) {
+        const char* data = reinterpret_cast<const char*>(bytes);
         std::size_t at = 0;
-        while (length - at >= wire::kHeaderSize) {
-            const wire::BinaryMessageHeader header = wire::decodeHeader(data + at);
-            if (header.totalLength < wire::kHeaderSize) return length;  // lost the framing: give up on the rest
-            if (length - at < header.totalLength) break;
-            wire::ValueEventView event;
-            if (wire::decodeValueEvent(data + at, header.totalLength, event) &&
-                event.dataType == wire::EVENT_DEMODSAMPLE &&
-                uint64_t(event.count) * wire::kDemodSampleSize <= event.dataLength) {
-                const int demod = test::DemodTestStreamTally::demodOfPath(event.path.text, event.path.length);
-                if (rateTally_)
-                    rateTally_->addBlock(demod, event.data, event.count);
-                else
-                    tally_.addBlock(demod, event.data, event.count);
-            }
-            at += header.totalLength;
+        for (const char* end; (end = static_cast<const char*>(std::memchr(data + at, '\n', length - at)));) {
+            const std::size_t next = std::size_t(end - data) + 1;
+            textLine(data + at, next - at);
+            at = next;
         }
         return at;
+    }
+
+    void textLine(const char* line, std::size_t length) {
+        const std::string where = " at byte " + std::to_string(textOffset_);
+        textOffset_ += length;
+        std::string seconds;
+        const char* end = line + length - 1;
+        const bool ended = end > line && end[-1] == '\r';
+        if (ended) --end;
+        const std::string text(line, std::size_t(end - line));
+        if (ended && isTextSampleLine(line, end, seconds)) {
+            if (node_.empty()) {
+                textFaults_.add("a sample line before any path line" + where);
+                return;
+            }
+            uint64_t ticks = 0;
+            std::string why;
+            if (steps_ && (!test::ticksOfSecondsText(seconds.data(), seconds.data() + seconds.size(), ticks) ||
+                           !steps_->add(node_, ticks, why))) {
+                textFaults_.add(why + where);
+                return;
+            }
+        } else if (ended && isPathLine(text)) {
+            node_ = text.substr(0, text.size() - 1);
+        } else {
+            textFaults_.add("not a whole line of the stream: \"" + text.substr(0, 120) + "\"" + where);
+            return;
+        }
+        if (text_) text_->feed(line, length);
+    }
+
+    static bool isPathLine(const std::string& text) {
+        const std::string tail = "/SAMPLE:";
+        return text.size() > tail.size() && text.compare(0, 4, "/DEV") == 0 &&
+               text.find("/DEMODS/") != std::string::npos &&
+               text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
     }
 
     const Protocol protocol_;
@@ -181,7 +226,11 @@ private:
     mutable std::mutex mutex_;
     test::DemodTestStreamTally tally_;
     std::unique_ptr<test::DemodTestStreamTextReader> text_;
-    std::unique_ptr<test::DemodRateTally> rateTally_;
+    std::unique_ptr<test::SampleStepCheck> steps_;
+    test::BinaryStreamCheck binary_;
+    test::StreamFault textFaults_;
+    std::string node_;  // the text stream's current path
+    uint64_t textOffset_ = 0;
 };
 
 }  // namespace test

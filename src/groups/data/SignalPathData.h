@@ -11,6 +11,8 @@
 //   groups.demodInputIndex   input index of demodulator n (n < 32), -1 for none
 //   shared.demodOscSelect    oscillator index of demodulator n (n < 8)
 //   demodExtender            timestamp extender of demodulator and modulator samples
+#include "groups/DemodSampleLoss.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +42,9 @@ struct SignalPathData {
     int32_t demodBlockRow = -1;
     uint32_t demodBlockStride = 0;
     uint32_t demodBlockAttribute = 0;
+
+    // Gaps in the demodulators' sample times: samples the instrument lost.
+    DemodSampleLoss demodSampleLoss;
 };
 
 }  // namespace tarnix

@@ -63,6 +63,13 @@ void DispatcherImpl::run() {
     if (periodic) lastStreamTime_ = now;
 
     const uint32_t handled = pass(true, periodic);
+    if (!parked_.empty()) {
+        // With the subscription lock released: a session that sends from
+        // memory a parked entry needs is within one non-blocking send.
+        const auto deadline = std::chrono::steady_clock::now() + kParkedWait;
+        for (const std::shared_ptr<StreamFeed>& feed : parked_) feed->waitForReaders(deadline);
+        parked_.clear();
+    }
 
     if (handled == 0 && !streamedLastPass_) {
         // Nothing to do: sleep until a producer wakes the dispatcher, at most
@@ -115,12 +122,20 @@ const ProtocolHooks* DispatcherImpl::protocolOf(const SessionClient& client, uin
 void DispatcherImpl::drainStreams(DispatcherTree& tree, bool matchQuietStreams) {
     for (const std::shared_ptr<Endpoint>& endpoint : tree.bufferedEndpoints) {
         if (!endpoint->buffer) continue;
+        EndpointFeeds& feeds = feeds_.of(endpoint);
         bool drained = false;
-        for (uint32_t chunk = 0; chunk < kChunksPerPass && drainStream(endpoint); ++chunk) drained = true;
-        if (drained)
+        // While an entry is parked, the stream's data waits in its buffer
+        // (and, once that is full, in the instrument).
+        for (uint32_t chunk = 0; chunk < kChunksPerPass && feeds.appendParked() && drainStream(endpoint); ++chunk)
+            drained = true;
+        if (feeds.parked()) {
+            feeds.collectParked(parked_);
             streamedLastPass_ = true;
-        else if (matchQuietStreams)
+        } else if (drained) {
+            streamedLastPass_ = true;
+        } else if (matchQuietStreams) {
             matchSubscribers(endpoint);
+        }
     }
 }
 

@@ -46,6 +46,9 @@ public:
     // are bounded so that records are not held up by a busy stream.
     static constexpr uint32_t kStreamChunk = 262144;
     static constexpr uint32_t kChunksPerPass = 16;
+    // Longest wait, outside the locks, for sessions to finish the sends that
+    // hold memory a parked stream entry needs; the next pass tries again.
+    static constexpr std::chrono::milliseconds kParkedWait{2};
 
     // One pass over every tree: the next records of each output FIFO and, in
     // a stream pass, the stream buffers' data. `matchQuietStreams` also
@@ -98,6 +101,8 @@ private:
     uint32_t busyCounter_ = 0;
     bool streamedLastPass_ = false;
     StreamFeeds feeds_;
+    // Feeds whose entries wait for a session's send to end (this pass).
+    std::vector<std::shared_ptr<StreamFeed>> parked_;
     std::vector<EndpointFeeds::Subscriber> subscribers_;
 };
 

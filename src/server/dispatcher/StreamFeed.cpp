@@ -2,12 +2,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace tarnix {
 
-StreamFeedReader::StreamFeedReader(std::shared_ptr<StreamFeed> feed, uint64_t first)
-    : feed_(std::move(feed)), next_(first) {}
+StreamFeedReader::StreamFeedReader(std::shared_ptr<StreamFeed> feed, uint64_t first, uint32_t protocol)
+    : feed_(std::move(feed)), protocol_(protocol), next_(first) {}
+
+void StreamFeedReader::unpin() {
+    pinned_.store(kNotPinned, std::memory_order_seq_cst);
+    if (feed_->writerWaits_.load(std::memory_order_seq_cst)) {
+        std::lock_guard<std::mutex> lock(feed_->waitMutex_);
+        feed_->unpinned_.notify_all();
+    }
+}
 
 bool StreamFeedReader::hasData() const {
     return midEntry() || (!detached() && next_ < feed_->head_.load(std::memory_order_acquire));
@@ -34,7 +41,7 @@ bool StreamFeedReader::acquire(const uint8_t*& data, uint32_t& length, uint32_t 
         }
         pinned_.store(next, std::memory_order_seq_cst);
         if (detached_.load(std::memory_order_seq_cst)) {
-            pinned_.store(kNotPinned, std::memory_order_release);
+            unpin();
             next_ = next;
             return false;
         }
@@ -43,20 +50,25 @@ bool StreamFeedReader::acquire(const uint8_t*& data, uint32_t& length, uint32_t 
     const uint64_t head = feed.head_.load(std::memory_order_acquire);
     next_ = next;
     if (next >= head) {
-        pinned_.store(kNotPinned, std::memory_order_release);
+        unpin();
         return false;
     }
     const StreamFeed::Entry& first = feed.entry(next);
     const uint64_t start = first.position;
+    const uint64_t offset = start % feed.capacity_;
     uint64_t total = first.length;
     uint64_t end = next + 1;
     while (end < head) {
+        // Entries join only where they lie back to back in memory: the entry
+        // after one that ends at the end of the memory starts at its
+        // beginning, though its position follows on.
         const StreamFeed::Entry& e = feed.entry(end);
-        if (e.position != start + total || total + e.length > limit) break;
+        if (e.position != start + total || offset + total + e.length > feed.capacity_ || total + e.length > limit)
+            break;
         total += e.length;
         ++end;
     }
-    data = feed.memory_.get() + start % feed.capacity_;
+    data = feed.memory_.get() + offset;
     length = uint32_t(total);
     acquiredFirst_ = next;
     acquiredEnd_ = end;
@@ -100,7 +112,7 @@ void StreamFeedReader::release(uint32_t sent) {
         ++sequence;
     }
     next_ = sequence;
-    pinned_.store(kNotPinned, std::memory_order_release);
+    unpin();
 }
 
 StreamFeed::StreamFeed(uint32_t capacity, uint32_t slots)
@@ -111,50 +123,44 @@ StreamFeed::StreamFeed(uint32_t capacity, uint32_t slots)
 
 StreamFeed::~StreamFeed() = default;
 
-std::shared_ptr<StreamFeedReader> StreamFeed::attach() {
-    auto reader = std::make_shared<StreamFeedReader>(shared_from_this(), head_.load(std::memory_order_relaxed));
+std::shared_ptr<StreamFeedReader> StreamFeed::attach(uint32_t protocol) {
+    // A reader joins at the next entry appended, after the parked ones.
+    const uint64_t first = head_.load(std::memory_order_relaxed) + parked_.size();
+    auto reader = std::make_shared<StreamFeedReader>(shared_from_this(), first, protocol);
     readers_.push_back(reader);
+    ++attached_;
     return reader;
 }
 
 void StreamFeed::detach(const std::shared_ptr<StreamFeedReader>& reader) {
-    reader->detached_.store(true, std::memory_order_seq_cst);
-    while (reader->pinned_.load(std::memory_order_seq_cst) != StreamFeedReader::kNotPinned) std::this_thread::yield();
-    readers_.erase(std::remove_if(readers_.begin(), readers_.end(),
-                                  [&](const std::weak_ptr<StreamFeedReader>& r) {
-                                      const std::shared_ptr<StreamFeedReader> held = r.lock();
-                                      return !held || held == reader;
-                                  }),
-                   readers_.end());
+    if (reader->detached_.exchange(true, std::memory_order_seq_cst)) return;
+    --attached_;
 }
 
 void StreamFeed::detachAll() {
-    while (!readers_.empty()) {
-        const std::shared_ptr<StreamFeedReader> reader = readers_.back().lock();
-        if (reader)
-            detach(reader);
-        else
-            readers_.pop_back();
-    }
+    for (const std::weak_ptr<StreamFeedReader>& weak : readers_)
+        if (const std::shared_ptr<StreamFeedReader> reader = weak.lock()) detach(reader);
 }
 
-void StreamFeed::retireBelow(uint64_t tail) {
-    tail_.store(tail, std::memory_order_seq_cst);
-    for (const std::weak_ptr<StreamFeedReader>& weak : readers_) {
-        // A reader that is gone sends nothing any more.
-        const std::shared_ptr<StreamFeedReader> reader = weak.lock();
-        if (!reader) continue;
-        for (;;) {
-            const uint64_t pinned = reader->pinned_.load(std::memory_order_seq_cst);
-            if (pinned == StreamFeedReader::kNotPinned || pinned >= tail) break;
-            // The session is in the middle of one non-blocking send.
-            std::this_thread::yield();
-        }
-    }
+bool StreamFeed::pinnedBelow(uint64_t tail) {
+    bool pinned = false;
+    readers_.erase(std::remove_if(readers_.begin(), readers_.end(),
+                                  [&](const std::weak_ptr<StreamFeedReader>& weak) {
+                                      // A reader that is gone sends nothing any more.
+                                      const std::shared_ptr<StreamFeedReader> reader = weak.lock();
+                                      if (!reader) return true;
+                                      const uint64_t at = reader->pinned_.load(std::memory_order_seq_cst);
+                                      // Once detached and unpinned, it reads the feed no more.
+                                      if (at == StreamFeedReader::kNotPinned)
+                                          return reader->detached_.load(std::memory_order_seq_cst);
+                                      if (at < tail) pinned = true;
+                                      return false;
+                                  }),
+                   readers_.end());
+    return pinned;
 }
 
-bool StreamFeed::append(const uint8_t* data, uint32_t length) {
-    if (length == 0 || length > capacity_) return false;
+bool StreamFeed::tryAppend(const uint8_t* data, uint32_t length) {
     uint64_t position = writePosition_;
     const uint64_t offset = position % capacity_;
     // An entry never wraps: it starts again at the beginning of the memory.
@@ -165,12 +171,44 @@ bool StreamFeed::append(const uint8_t* data, uint32_t length) {
     while (newTail < head &&
            (position + length - entry(newTail).position > capacity_ || head - newTail > slotMask_))
         ++newTail;
-    if (newTail != tail) retireBelow(newTail);
+    // Tail first, pins after: a reader pins before it looks at the tail, so
+    // either it sees these entries gone or the writer sees its pin.
+    if (newTail != tail) tail_.store(newTail, std::memory_order_seq_cst);
+    if (pinnedBelow(newTail)) return false;
     std::memcpy(memory_.get() + position % capacity_, data, length);
     entries_[head & slotMask_] = Entry{position, length};
     writePosition_ = position + length;
     head_.store(head + 1, std::memory_order_release);
     return true;
+}
+
+bool StreamFeed::append(const uint8_t* data, uint32_t length) {
+    if (length == 0 || length > capacity_) return false;
+    if (appendParked() && tryAppend(data, length)) return true;
+    parked_.emplace_back(data, data + length);
+    return true;
+}
+
+bool StreamFeed::appendParked() {
+    while (!parked_.empty()) {
+        const std::vector<uint8_t>& entry = parked_.front();
+        if (!tryAppend(entry.data(), uint32_t(entry.size()))) return false;
+        parked_.pop_front();
+    }
+    return true;
+}
+
+void StreamFeed::waitForReaders(std::chrono::steady_clock::time_point deadline) {
+    if (parked_.empty()) return;
+    // The tail is out already: no reader pins below it anew, so the wait
+    // ends at the first unpin that frees the memory.
+    const uint64_t tail = tail_.load(std::memory_order_relaxed);
+    writerWaits_.store(true, std::memory_order_seq_cst);
+    {
+        std::unique_lock<std::mutex> lock(waitMutex_);
+        unpinned_.wait_until(lock, deadline, [&] { return !pinnedBelow(tail); });
+    }
+    writerWaits_.store(false, std::memory_order_seq_cst);
 }
 
 }  // namespace tarnix

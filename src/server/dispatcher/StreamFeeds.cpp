@@ -32,12 +32,29 @@ void EndpointFeeds::match(const std::vector<Subscriber>& subscribers) {
         if (known || s.type >= feeds_.size() || !s.client->context) continue;
         std::shared_ptr<StreamFeed>& feed = feeds_[s.type];
         if (!feed) feed = std::make_shared<StreamFeed>(StreamFeeds::feedCapacity(s.type));
-        std::shared_ptr<StreamFeedReader> reader = feed->attach();
+        std::shared_ptr<StreamFeedReader> reader = feed->attach(s.type);
         readers_.push_back(Reader{s.client->serial, s.type, reader});
         s.client->context->attachStream(std::move(reader));
     }
     for (std::shared_ptr<StreamFeed>& feed : feeds_)
         if (feed && feed->readerCount() == 0) feed.reset();
+}
+
+bool EndpointFeeds::appendParked() {
+    bool done = true;
+    for (const std::shared_ptr<StreamFeed>& feed : feeds_)
+        if (feed && !feed->appendParked()) done = false;
+    return done;
+}
+
+bool EndpointFeeds::parked() const {
+    return std::any_of(feeds_.begin(), feeds_.end(),
+                       [](const std::shared_ptr<StreamFeed>& feed) { return feed && feed->parked(); });
+}
+
+void EndpointFeeds::collectParked(std::vector<std::shared_ptr<StreamFeed>>& out) const {
+    for (const std::shared_ptr<StreamFeed>& feed : feeds_)
+        if (feed && feed->parked()) out.push_back(feed);
 }
 
 EndpointFeeds& StreamFeeds::of(const std::shared_ptr<Endpoint>& endpoint) {

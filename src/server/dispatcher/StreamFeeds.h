@@ -34,6 +34,11 @@ public:
     void match(const std::vector<Subscriber>& subscribers);
     // The protocol's feed, when a subscriber speaks it.
     StreamFeed* feed(uint32_t type) const { return type < feeds_.size() ? feeds_[type].get() : nullptr; }
+    // Appends what the feeds parked; true when nothing is left parked.
+    bool appendParked();
+    bool parked() const;
+    // Adds the feeds with parked entries to `out`.
+    void collectParked(std::vector<std::shared_ptr<StreamFeed>>& out) const;
     bool belongsTo(const Endpoint& endpoint) const { return endpoint_.lock().get() == &endpoint; }
     bool expired() const { return endpoint_.expired(); }
 

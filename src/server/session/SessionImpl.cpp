@@ -219,7 +219,7 @@ void SessionImpl::sendPending() {
             StreamFeedReader* next = nullptr;
             for (std::size_t i = 0; i < streams_.size() && !next; ++i) {
                 StreamFeedReader& candidate = *streams_[(nextStream_ + i) % streams_.size()];
-                if (candidate.hasData()) {
+                if (speaks(candidate) && candidate.hasData()) {
                     next = &candidate;
                     nextStream_ = (nextStream_ + i + 1) % streams_.size();
                 }
@@ -283,10 +283,16 @@ bool SessionImpl::updateStreams() {
             it = streams_.erase(it);
             continue;
         }
-        data = data || (*it)->hasData();
+        data = data || (*it)->midEntry() || (speaks(**it) && (*it)->hasData());
         ++it;
     }
     return data;
+}
+
+bool SessionImpl::speaks(const StreamFeedReader& stream) const {
+    // A stream of the protocol the session spoke before it switched only
+    // finishes the message it is in; the dispatcher ends it soon.
+    return stream.protocol() == currentInterface_.load();
 }
 
 void SessionImpl::reportStreamLosses() {

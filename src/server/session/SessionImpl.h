@@ -74,6 +74,8 @@ private:
     // that was offered (and the session goes on).
     bool sendFromFifo();
     bool sendFromStream(StreamFeedReader& reader);
+    // Whether the stream carries the protocol the session speaks now.
+    bool speaks(const StreamFeedReader& stream) const;
     // Takes the streams the dispatcher attached and drops the ended ones;
     // true when any of them has data to send.
     bool updateStreams();
