@@ -145,6 +145,34 @@ TEST_F(ListenerFixture, AClientLeavingBeforeItsRepliesEndsItsSessionQuietly) {
     }
 }
 
+// A client that resets its connection, idle or while output is on its way,
+// has only gone away: the session says so with the reason, below error level.
+TEST_F(ListenerFixture, AClientResettingItsConnectionIsLoggedWithTheReasonBelowError) {
+    for (const char* request : {"", "big 6000000\n"}) {
+        SCOPED_TRACE(request);
+        TestClient client(port);
+        ASSERT_TRUE(client.waitFor("HELLO"));
+        ASSERT_TRUE(client.send(request));
+        if (*request) {
+            ASSERT_TRUE(client.waitFor("xxxx"));
+        }
+        const linger reset{1, 0};
+        ASSERT_EQ(::setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset), 0);
+        client.close();
+        ASSERT_TRUE(waitUntil([&] { return sessions().empty(); }));
+    }
+    int disconnects = 0;
+    for (const test::CapturedRecord& r : log.records()) {
+        // Reset, or a broken pipe when a send came first.
+        if (r.message.find("the client closed the connection (") != std::string::npos) {
+            ++disconnects;
+            EXPECT_EQ(r.severity, logging::info) << r.message;
+        }
+        EXPECT_TRUE(r.severity != logging::error && r.severity != logging::fatal) << r.message;
+    }
+    EXPECT_EQ(disconnects, 2);
+}
+
 TEST_F(ListenerFixture, ASessionThreadWritingMoreThanItsFifoHoldsDoesNotWaitForItself) {
     TestClient client(port);
     ASSERT_TRUE(client.waitFor("HELLO text\n"));
