@@ -1,5 +1,7 @@
 #!/bin/sh
-# Builds the threading tests with ThreadSanitizer and runs those labelled "tsan".
+# Builds the threading tests (components, FIFOs, link, simulator, and the
+# in-process server, session, dispatcher and stream tests) with
+# ThreadSanitizer and runs those labelled "tsan".
 set -e
 cd "$(dirname "$0")/.."
 cmake -S . -B build-tsan -G Ninja -DQV_SANITIZE=thread -DQV_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \

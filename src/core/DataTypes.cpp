@@ -1,8 +1,20 @@
 #include "core/DataTypes.h"
 
-#include "platform/endian/ByteOrder.h"
-
 namespace tarnix {
+
+namespace {
+constexpr bool sameNumber(DataType type, wire::EventDataType event) { return uint16_t(type) == uint16_t(event); }
+}  // namespace
+
+// A value's type travels unchanged as the data type of its value event.
+static_assert(sameNumber(DATATYPE_DOUBLE, wire::EVENT_DOUBLE) && sameNumber(DATATYPE_INTEGER, wire::EVENT_INTEGER) &&
+                  sameNumber(DATATYPE_DEMODSAMPLE, wire::EVENT_DEMODSAMPLE) &&
+                  sameNumber(DATATYPE_SCOPESAMPLE, wire::EVENT_SCOPESAMPLE) &&
+                  sameNumber(DATATYPE_AUXINSAMPLE, wire::EVENT_AUXINSAMPLE) &&
+                  sameNumber(DATATYPE_DIOSAMPLE, wire::EVENT_DIOSAMPLE) &&
+                  sameNumber(DATATYPE_BYTEARRAY, wire::EVENT_BYTEARRAY) &&
+                  sameNumber(DATATYPE_TREECHANGE, wire::EVENT_TREECHANGE),
+              "value types and event data types are one numbering");
 
 const char* dataTypeName(uint16_t type) {
     switch (type) {
@@ -26,75 +38,35 @@ std::size_t sampleSizeOf(uint16_t type) {
     }
 }
 
-void encodeDemodSample(uint8_t* p, const DataDemodSample& s) {
-    le::put64(p, s.timeStamp);
-    le::putDouble(p + 8, s.x);
-    le::putDouble(p + 16, s.y);
-    le::putDouble(p + 24, s.frequency);
-    le::putDouble(p + 32, s.phase);
-    le::put32(p + 40, s.dioBits);
-    le::put32(p + 44, s.reserved);
-    le::putDouble(p + 48, s.auxIn0);
-    le::putDouble(p + 56, s.auxIn1);
-}
+void encodeDemodSample(uint8_t* p, const DataDemodSample& s) { wire::encodeDemodSample(p, s); }
 
 DataDemodSample decodeDemodSample(const uint8_t* p) {
     DataDemodSample s;
-    s.timeStamp = le::get64(p);
-    s.x = le::getDouble(p + 8);
-    s.y = le::getDouble(p + 16);
-    s.frequency = le::getDouble(p + 24);
-    s.phase = le::getDouble(p + 32);
-    s.dioBits = le::get32(p + 40);
-    s.reserved = le::get32(p + 44);
-    s.auxIn0 = le::getDouble(p + 48);
-    s.auxIn1 = le::getDouble(p + 56);
+    wire::decodeDemodSample(p, s);
     return s;
 }
 
-void encodeAuxInSample(uint8_t* p, const DataAuxInSample& s) {
-    le::put64(p, s.timeStamp);
-    le::putDouble(p + 8, s.ch0);
-    le::putDouble(p + 16, s.ch1);
-}
+void encodeAuxInSample(uint8_t* p, const DataAuxInSample& s) { wire::encodeAuxInSample(p, s); }
 
 DataAuxInSample decodeAuxInSample(const uint8_t* p) {
     DataAuxInSample s;
-    s.timeStamp = le::get64(p);
-    s.ch0 = le::getDouble(p + 8);
-    s.ch1 = le::getDouble(p + 16);
+    wire::decodeAuxInSample(p, s);
     return s;
 }
 
-void encodeDIOSample(uint8_t* p, const DataDIOSample& s) {
-    le::put64(p, s.timeStamp);
-    le::put32(p + 8, s.bits);
-    le::put32(p + 12, s.reserved);
-}
+void encodeDIOSample(uint8_t* p, const DataDIOSample& s) { wire::encodeDIOSample(p, s); }
 
 DataDIOSample decodeDIOSample(const uint8_t* p) {
     DataDIOSample s;
-    s.timeStamp = le::get64(p);
-    s.bits = le::get32(p + 8);
-    s.reserved = le::get32(p + 12);
+    wire::decodeDIOSample(p, s);
     return s;
 }
 
-void encodeScopeHeader(uint8_t* p, const DataScopeSample& h) {
-    le::putDouble(p, h.dt);
-    le::put32(p + 8, h.channel);
-    le::put32(p + 12, h.triggerChannel);
-    le::put32(p + 16, h.bandwidthLimit);
-    le::put32(p + 20, h.sampleCount);
-}
+void encodeScopeHeader(uint8_t* p, const DataScopeSample& h) { wire::encodeScopeHeader(p, h); }
 
 DataScopeSample decodeScopeHeader(const uint8_t* p) {
     DataScopeSample h;
-    h.dt = le::getDouble(p);
-    h.channel = le::get32(p + 8);
-    h.triggerChannel = le::get32(p + 12);
-    h.bandwidthLimit = le::get32(p + 16);
-    h.sampleCount = le::get32(p + 20);
+    wire::decodeScopeHeader(p, h);
     return h;
 }
 

@@ -1,11 +1,14 @@
 #pragma once
+#include "wire/BinaryWire.h"
+
 #include <cstddef>
 #include <cstdint>
 
 // Value types shared by nodes, value records, protocol events and stream
-// buffers, with their little-endian wire layouts. The structs are plain
-// in-memory values; on the wire and in FIFOs they are always written and read
-// field by field through the encode/decode functions below.
+// buffers. The structs are plain in-memory values; on the wire and in FIFOs
+// they are always written and read field by field through the encode/decode
+// functions below, which use the one layout of each record that the binary
+// protocol defines (wire/BinaryWire.h).
 namespace tarnix {
 
 enum DataType : uint16_t {
@@ -65,11 +68,11 @@ struct DataScopeSample {
     uint32_t sampleCount = 0;
 };
 
-constexpr std::size_t kDemodSampleSize = 64;
-constexpr std::size_t kAuxInSampleSize = 24;
-constexpr std::size_t kDIOSampleSize = 16;
-constexpr std::size_t kScopeHeaderSize = 24;
-constexpr std::size_t kScopePointSize = 2;
+constexpr std::size_t kDemodSampleSize = wire::kDemodSampleSize;
+constexpr std::size_t kAuxInSampleSize = wire::kAuxInSampleSize;
+constexpr std::size_t kDIOSampleSize = wire::kDIOSampleSize;
+constexpr std::size_t kScopeHeaderSize = wire::kScopeHeaderSize;
+constexpr std::size_t kScopePointSize = wire::kScopePointSize;
 
 // Wire size of one sample of a streamed type (3, 5, 6); 0 for other types.
 std::size_t sampleSizeOf(uint16_t type);

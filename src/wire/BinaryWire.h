@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "platform/endian/ByteOrder.h"
 
@@ -455,15 +456,12 @@ inline void decodeScopeHeader(const uint8_t* p, ScopeHeader& h) {
     h.sampleCount = le::get32(p + kScopeSampleCountAt);
 }
 
-// Writes a tree-change record; the name is cut to 32 bytes and NUL-padded.
-inline void encodeTreeChange(uint8_t* p, int32_t code, const char* name) {
+// Writes a tree-change record; the name is cut to 32 bytes and NUL-padded
+// (a name of 32 or more characters fills the field without a terminator).
+inline void encodeTreeChange(uint8_t* p, int32_t code, std::string_view name) {
     le::put32(p + kTreeChangeCodeAt, uint32_t(code));
     std::memset(p + kTreeChangeNameAt, 0, kTreeChangeNameSize);
-    if (name != nullptr) {
-        for (uint32_t i = 0; i < kTreeChangeNameSize && name[i] != '\0'; ++i) {
-            p[kTreeChangeNameAt + i] = uint8_t(name[i]);
-        }
-    }
+    std::memcpy(p + kTreeChangeNameAt, name.data(), name.size() < kTreeChangeNameSize ? name.size() : kTreeChangeNameSize);
 }
 
 inline int32_t decodeTreeChangeCode(const uint8_t* p) { return int32_t(le::get32(p + kTreeChangeCodeAt)); }

@@ -108,6 +108,24 @@ TEST(ComponentTest, ParentIsNotFinishedWhileAChildStillRuns) {
     ASSERT_TRUE(waitUntil([&] { return parent.isFinished(); }));
 }
 
+// A listener accepting a client while the server stops adds a session after
+// the stop has walked the children: the stopped parent must not wait for it.
+TEST(ComponentTest, AChildAddedAfterTheStopIsStoppedToo) {
+    ExceptionCarrier carrier;
+    Probe parent("Parent", carrier);
+    parent.start();
+    parent.stop();
+    auto added = std::make_shared<Probe>("Added", carrier);
+    auto appended = std::make_shared<Probe>("Appended", carrier);
+    appended->start();
+    parent.impl().addChild(added);
+    parent.impl().appendChildren({appended});
+    EXPECT_FALSE(added->impl().isRunning());
+    EXPECT_FALSE(appended->impl().isRunning());
+    ASSERT_TRUE(waitUntil([&] { return parent.isFinished(); }));
+    EXPECT_EQ(0, added->impl().preCalls.load());
+}
+
 TEST(ComponentTest, ClassLogDumpsParentThenChildren) {
     ExceptionCarrier carrier;
     Probe parent("Parent", carrier);

@@ -57,14 +57,14 @@ private:
 // out once may go at any moment to the client side of some other test's
 // connection, and a server could then not bind it. The command line's port
 // option is a signed 16-bit number, which these ports also suit.
-inline uint16_t freePort() {
+inline uint16_t freePort(uint16_t from = 20000, uint16_t span = 12768) {
     static std::mt19937 random(std::random_device{}());
     static std::mutex randomMutex;
     for (int attempt = 0; attempt < 1000; ++attempt) {
         uint16_t port;
         {
             std::lock_guard<std::mutex> lock(randomMutex);
-            port = uint16_t(20000 + random() % 12768);
+            port = uint16_t(from + random() % span);
         }
         platform::Socket probe = platform::createTcpSocket();
         if (platform::bindIPv4(probe.get(), port, false)) return port;

@@ -92,12 +92,28 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(all.port, 32767);
     EXPECT_FALSE(all.endless);
     EXPECT_EQ(all.debug, -1);
-    EXPECT_EQ(parse({"--port=-2"}).port, -2);
+}
+
+TEST(CommandLine, ThePortIsATcpPort) {
+    const std::vector<std::pair<const char*, uint16_t>> good{{"1", 1}, {"8005", 8005}, {"41000", 41000},
+                                                              {"65535", 65535}, {"00080", 80}};
+    for (const auto& [text, port] : good) EXPECT_EQ(parse({"-p", text}).port, port) << text;
+    for (const char* text : {"0", "65536", "99999", "-2", "+5", "1e3", "", " 80", "word"}) {
+        try {
+            parse({"--port", text});
+            ADD_FAILURE() << "took '" << text << "'";
+        } catch (const boost::program_options::error& e) {
+            // The option library leaves an empty value out of its text.
+            const std::string value = *text ? std::string("('") + text + "') " : "";
+            EXPECT_EQ(std::string(e.what()), "the argument " + value + "for option '--port' is invalid");
+        }
+    }
 }
 
 TEST(CommandLine, BadArgumentsThrow) {
-    const std::vector<std::vector<const char*>> bad{
-        {"-p", "40000"}, {"-p", "word"}, {"--unknown"}, {"--prog-always"}, {"--endless", "maybe"}, {"-h", "x", "-q"}};
+    const std::vector<std::vector<const char*>> bad{{"-p", "70000"}, {"--port=-2"}, {"-p", "word"},
+                                                    {"--unknown"},   {"--prog-always"}, {"--endless", "maybe"},
+                                                    {"-h", "x", "-q"}};
     for (const auto& args : bad) EXPECT_THROW(parse(args), boost::program_options::error) << args[0];
 }
 

@@ -258,18 +258,23 @@ bool hasServerTree(ServerContext& context) {
 }
 
 // Two servers in one process, each with its own context: each builds its own
-// tree and lists only the sessions of its own port.
-TEST(TwoServers, EachKeepsItsOwnTreeAndSessions) {
+// tree, lists only the sessions of its own port, reports the trees of its own
+// registry coming and going and updates its own devices.
+TEST(TwoServers, EachKeepsItsOwnTreeSessionsNoticesAndDevices) {
     test::LogCapture log;
     struct Running {
         std::shared_ptr<ServerContext> context = std::make_shared<ServerContext>();
         exception::ExceptionCarrier childCarrier;
         exception::ExceptionCarrier ownCarrier;
         std::shared_ptr<Server> server = std::make_shared<Server>(childCarrier, ownCarrier, context);
+        std::shared_ptr<FakeDeviceGroup> group = std::make_shared<FakeDeviceGroup>(childCarrier);
         uint16_t port = 0;
+        std::unique_ptr<TestClient> client;
     };
     Running a, b;
     for (Running* r : {&a, &b}) {
+        test::StandInProtocol::install(r->context->protocols());
+        r->server->impl().addDeviceGroup(r->group);
         r->port = test::freePort();
         r->server->configure(r->port, false, 0);
         r->server->start();
@@ -278,10 +283,37 @@ TEST(TwoServers, EachKeepsItsOwnTreeAndSessions) {
     }
     EXPECT_NE(a.context->treeRegistry().root(), b.context->treeRegistry().root());
 
-    TestClient client(a.port);
-    ASSERT_TRUE(client.connected());
+    a.client = std::make_unique<TestClient>(a.port);
+    ASSERT_TRUE(a.client->waitFor("HELLO"));
     EXPECT_TRUE(waitUntil([&] { return listedSessions(*a.context) == 1; }));
     EXPECT_EQ(listedSessions(*b.context), 0u);
+    b.client = std::make_unique<TestClient>(b.port);
+    ASSERT_TRUE(b.client->waitFor("HELLO"));
+    EXPECT_TRUE(waitUntil([&] { return listedSessions(*b.context) == 1; }));
+    EXPECT_EQ(listedSessions(*a.context), 1u);
+
+    uint32_t device = 700;
+    for (Running* r : {&a, &b}) {
+        SCOPED_TRACE(r == &a ? "first server" : "second server");
+        r->client->clear();
+        r->client->send("subs /qv/trees\n");
+        ASSERT_TRUE(r->client->waitFor("ok subs\n"));
+        r->client->clear();
+        ++device;
+        {
+            DispatcherTreeCreator creator(r->context->treeRegistry(), TreeId::device(device),
+                                          std::make_shared<BufferFifo<16, 4096>>(),
+                                          std::make_shared<BufferFifo<16, 4096>>());
+            EXPECT_EQ(DispatcherNotifyDeviceConnected(r->context->treeRegistry(), creator.getNode()), QV_NO_ERROR);
+        }
+        EXPECT_TRUE(r->client->waitFor("/QV/TREES seq=0 kind=16 1 DEV" + std::to_string(device) + "\n"));
+
+        r->group->plugIn(0);
+        EXPECT_EQ(DispatcherUpdateDevices(r->context->treeRegistry()), QV_NO_ERROR);
+        auto children = r->server->implementation()->children();
+        ASSERT_EQ(children.size(), 4u);
+        EXPECT_EQ(children[3]->implementation()->name(), "FakeDevice");
+    }
 
     for (Running* r : {&a, &b}) {
         r->server->stop();

@@ -80,16 +80,37 @@ TEST(Program, ASecondInstanceOnlyReportsTheFirst) {
     EXPECT_EQ(first->waitForExit(), 0);
 }
 
-TEST(Program, BadCommandLinesEndWithTheErrorBannerAndExitCodeOne) {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"-p", "40000"}, {"-p", "word"}, {"--unknown-option"}, {"--endless", "perhaps"}}) {
+TEST(Program, BadCommandLinesEndWithOneLineNamingTheOptionAndExitCodeTwo) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"-p", "70000"}, "qvServer: the argument ('70000') for option '--port' is invalid"},
+        {{"-p", "0"}, "qvServer: the argument ('0') for option '--port' is invalid"},
+        {{"-p", "word"}, "qvServer: the argument ('word') for option '--port' is invalid"},
+        {{"--unknown-option"}, "qvServer: unrecognised option '--unknown-option'"},
+        {{"--endless", "perhaps"}, "qvServer: the argument ('perhaps') for option '--endless' is invalid"}};
+    for (const auto& [args, line] : cases) {
         ServerProcess server(args);
-        EXPECT_EQ(server.waitForExit(), 1) << args[0];
+        EXPECT_EQ(server.waitForExit(), 2) << args[0];
         const std::string err = server.err();
-        EXPECT_NE(err.find("[error] " + kStars), std::string::npos) << err;
-        EXPECT_NE(err.find("[error] Error: "), std::string::npos) << err;
+        // One line: the option library's text (which may go on, e.g. with the
+        // valid choices), then the pointer to the help.
+        const size_t at = err.find(line);
+        ASSERT_NE(at, std::string::npos) << err;
+        const std::string whole = err.substr(at, err.find('\n', at) - at);
+        ASSERT_GE(whole.size(), 34u) << whole;
+        EXPECT_EQ(whole.substr(whole.size() - 34), "; see qvServer -h for the options.") << whole;
+        EXPECT_EQ(err.find(kStars), std::string::npos) << err;
+        EXPECT_EQ(err.find("Throw location"), std::string::npos) << err;
         EXPECT_EQ(programOutput(server), kVersionLine);
     }
+}
+
+TEST(Program, APortAbove32767IsTaken) {
+    const uint16_t port = test::freePort(40000, 20000);
+    ServerProcess server({"-p", std::to_string(port), "--endless", "false"});
+    EXPECT_TRUE(waitUntil([&] { return TestClient(port).waitFor("\r\n", 200ms) || !server.running(); }, 10s));
+    EXPECT_TRUE(server.running()) << server.err();
+    server.pressKey();
+    EXPECT_EQ(server.waitForExit(), 0) << server.err();
 }
 
 TEST(Program, APortInUseAtStartEndsTheServerWithExitCodeOne) {

@@ -29,6 +29,10 @@ void QVBaseImpl::start() {
 }
 
 void QVBaseImpl::stop() {
+    // Set before the children are walked: a child added once the walk has
+    // passed finds it set and is stopped by the one who adds it, so that a
+    // stopped component never waits for a child nobody stopped.
+    stopping_.store(true);
     {
         SharedLock lock(childrenLock_);
         for (const auto& child : children_) child->stop();
@@ -73,13 +77,20 @@ void QVBaseImpl::addChild(const std::shared_ptr<QVBase>& child) {
     ExclusiveLock lock(childrenLock_);
     children_.push_back(child);
     childCount_.store(children_.size());
-    child->start();
+    if (stopping_.load()) {
+        child->stop();
+    } else {
+        child->start();
+    }
 }
 
 void QVBaseImpl::appendChildren(const std::vector<std::shared_ptr<QVBase>>& children) {
     ExclusiveLock lock(childrenLock_);
     children_.insert(children_.end(), children.begin(), children.end());
     childCount_.store(children_.size());
+    if (stopping_.load()) {
+        for (const auto& child : children) child->stop();
+    }
 }
 
 void QVBaseImpl::releaseChildren() {

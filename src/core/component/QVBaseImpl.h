@@ -35,7 +35,8 @@ public:
 
     // Own thread first, then every child.
     virtual void start();
-    // Every child first, then the own thread. Does not wait.
+    // Every child first, then the own thread. Does not wait. A child added
+    // from then on is stopped as it is added (and not started).
     virtual void stop();
     virtual bool isIllegal() const;
     // Own thread ended and, recursively, every child finished.
@@ -95,6 +96,8 @@ private:
     std::vector<std::shared_ptr<QVBase>> children_ QV_GUARDED_BY(childrenLock_);
     // Mirrors children_.size() so that a pass without children needs no lock.
     std::atomic<std::size_t> childCount_{0};
+    // Set by stop(); read under the exclusive children lock when adding.
+    std::atomic<bool> stopping_{false};
     mutable std::shared_mutex childrenLock_;
 };
 

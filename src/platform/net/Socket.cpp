@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <system_error>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -142,6 +143,31 @@ ssize_t sendSome(SocketHandle fd, const void* data, size_t length) {
         if (errno != EINTR) return n;
     }
 }
+
+int lastSocketError() { return errno; }
+
+int pendingSocketError(SocketHandle fd) {
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    return error;
+}
+
+bool isPeerDisconnect(int error) {
+    switch (error) {
+        case ECONNRESET:
+        case EPIPE:
+        case ECONNABORTED:
+        case ENOTCONN:
+        case ESHUTDOWN:
+        case ETIMEDOUT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string socketErrorText(int error) { return std::system_category().message(error); }
 
 int pendingInput(SocketHandle fd) {
     int bytes = 0;

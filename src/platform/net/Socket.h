@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
 
 // Thin TCP socket layer of the server: an owning socket handle and the few
@@ -73,6 +74,16 @@ ssize_t sendSome(SocketHandle fd, const void* data, size_t length);
 
 // Bytes that can be read at once without blocking, -1 when unknown.
 int pendingInput(SocketHandle fd);
+
+// Why a socket call on this thread failed last (errno), and why a socket is
+// in its error state (SO_ERROR, 0 for none; errno when it cannot be asked).
+int lastSocketError();
+int pendingSocketError(SocketHandle fd);
+// True for the reasons by which a peer that closed or reset its connection
+// shows, as opposed to a fault on this side.
+bool isPeerDisconnect(int error);
+// The system's text for the reason, e.g. "Connection reset by peer".
+std::string socketErrorText(int error);
 
 }  // namespace platform
 }  // namespace tarnix

@@ -1,6 +1,5 @@
 #include "server/node/ServerNodeImpl.h"
 
-#include "platform/endian/ByteOrder.h"
 #include "core/DataTypes.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
@@ -13,13 +12,13 @@
 #include "server/node/ServerNode.h"
 #include "server/server/ServerContext.h"
 #include "server/server/ServerStrings.h"
+#include "wire/BinaryWire.h"
 
 #include <boost/format.hpp>
 #include <mutex>
 #include <shared_mutex>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <mutex>
 #include <shared_mutex>
@@ -288,7 +287,7 @@ void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) 
     const std::string name = node->getName();
     QVLOG(logging::debug) << boost::format("PushDeviceMessage: '%s', %u.") % name % unsigned(code);
     std::unique_lock<std::shared_mutex> lock(nodeLock());
-    FifoWriter writer(*outputFifo_, kTreeChangeRecordSize);
+    FifoWriter writer(*outputFifo_, kValueRecordHeaderSize + wire::kTreeChangeSize);
     if (!writer.isValid()) {
         // Raised on device threads and in destructors: a full FIFO loses the
         // notice, it must not end the caller.
@@ -304,11 +303,7 @@ void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) 
     header.kind = DATATYPE_TREECHANGE;
     header.flags = VALUE_FLAG_CHANGED;
     putValueRecordHeader(p, header);
-    le::put32(p + 12, uint32_t(int32_t(code)));
-    // The name with its terminator, cut at 32 bytes: a name of 32 or more
-    // characters fills the field without one.
-    std::memset(p + 16, 0, kTreeChangeNameSize);
-    std::memcpy(p + 16, name.data(), name.size() < kTreeChangeNameSize ? name.size() : kTreeChangeNameSize);
+    wire::encodeTreeChange(p + kValueRecordHeaderSize, code, name);
     writer.commitAll();
     context_.treeRegistry().wakeSignal().notify();
 }

@@ -23,8 +23,6 @@ class ServerNodeImpl : public QVBaseImpl {
 public:
     static constexpr uint32_t kFifoBlocks = 128;
     static constexpr uint32_t kFifoBytes = 65536;
-    static constexpr uint32_t kTreeChangeRecordSize = 48;
-    static constexpr uint32_t kTreeChangeNameSize = 32;
     static constexpr int64_t kClockBase = 10;
 
     ServerNodeImpl(exception::ExceptionCarrier& carrier, ServerContext& context);

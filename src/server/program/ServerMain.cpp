@@ -21,10 +21,13 @@ namespace {
 constexpr auto kMainLoopInterval = std::chrono::seconds(1);
 constexpr auto kShutdownPoll = std::chrono::milliseconds(1);
 
+constexpr int kBadCommandLine = 2;
+
 // Runs the server until a key press (when not endless) or a failure of the
-// server thread, which is rethrown here. Help and another running instance
-// end the program without running the server.
-void runServer(int argc, char** argv, const std::shared_ptr<Server>& server,
+// server thread, which is rethrown here. Help, a bad command line and another
+// running instance end the program without running the server; the result
+// is the exit code for those ends.
+int runServer(int argc, char** argv, const std::shared_ptr<Server>& server,
                exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier) {
     setServerInstance(server);
     std::cout << Server::getVersionString() << std::endl;
@@ -32,16 +35,22 @@ void runServer(int argc, char** argv, const std::shared_ptr<Server>& server,
     QVInstanceTracker guard;
     if (!guard.isOnlyInstance()) {
         QVLOG(logging::status) << "There is already an instance of this application running!";
-        return;
+        return 0;
     }
 
     ServerOptions options;
     {
         const auto table = serverOptionTable();
-        options = parseServerOptions(argc, argv, table);
+        try {
+            options = parseServerOptions(argc, argv, table);
+        } catch (const boost::program_options::error& bad) {
+            // The option library's text names the option; one line is enough.
+            std::cerr << "qvServer: " << bad.what() << "; see qvServer -h for the options." << std::endl;
+            return kBadCommandLine;
+        }
         if (options.help) {
             std::cout << table;
-            return;
+            return 0;
         }
     }
     if (options.version) std::cout << Server::getVersionString() << "\n";
@@ -52,8 +61,7 @@ void runServer(int argc, char** argv, const std::shared_ptr<Server>& server,
         openOverride = 1;
     }
     logging::setLogLevel(options.debug);
-    // A negative port option wraps like any 16-bit port number.
-    server->configure(static_cast<uint16_t>(options.port), options.progAlways, openOverride);
+    server->configure(options.port, options.progAlways, openOverride);
     server->start();
 
     for (;;) {
@@ -71,6 +79,7 @@ void runServer(int argc, char** argv, const std::shared_ptr<Server>& server,
     }
     server->stop();
     guard.release();
+    return 0;
 }
 
 // Waits until every worker thread has ended, reporting the exceptions that
@@ -96,7 +105,7 @@ int serverMain(int argc, char** argv) {
         exception::ExceptionCarrier ownCarrier;
         auto server = std::make_shared<Server>(childCarrier, ownCarrier);
         try {
-            runServer(argc, argv, server, childCarrier, ownCarrier);
+            exitCode = runServer(argc, argv, server, childCarrier, ownCarrier);
         } catch (const boost::exception&) {
             logCurrentExceptionBanner();
             exitCode = 1;

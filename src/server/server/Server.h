@@ -22,7 +22,8 @@ public:
     // childCarrier is shared by every child component; ownCarrier receives
     // the server thread's own failure and is polled by the main thread.
     // Throws QVException when the socket layer cannot be started.
-    // Without a context the server makes one of its own.
+    // Without a context the server makes one of its own. Installs the
+    // server's hooks in the context's tree registry.
     Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
            std::shared_ptr<ServerContext> context = nullptr);
 
@@ -35,9 +36,9 @@ public:
     std::shared_ptr<impl::ServerImpl> implShared() const;
 };
 
-// The program's server. Setting it also routes the device update requests and
-// tree-change notices of its trees to it; replacing or clearing it stops that
-// for the server it was before.
+// The program's server, for whoever needs it without being handed it. Each
+// server routes the device update requests and tree-change notices of its
+// own trees to itself from its construction on, whether it is set here or not.
 void setServerInstance(const std::shared_ptr<Server>& server);
 std::shared_ptr<impl::ServerImpl> getServerInstance();
 

@@ -67,7 +67,10 @@ ServerImpl::~ServerImpl() {
     releaseChildren();
 }
 
-void ServerImpl::addDeviceGroup(const std::shared_ptr<DeviceGroup>& group) { deviceGroups_.push_back(group); }
+void ServerImpl::addDeviceGroup(const std::shared_ptr<DeviceGroup>& group) {
+    std::lock_guard<std::mutex> lock(updateMutex_);
+    deviceGroups_.push_back(group);
+}
 
 void ServerImpl::configure(uint16_t port, bool progAlways, int32_t openOverride) {
     deviceGroup_->setProgAlways(progAlways);
@@ -124,6 +127,10 @@ void ServerImpl::stop() {
 }
 
 void ServerImpl::updateDevices() {
+    // The server thread and sessions asking for an update take turns: a
+    // session's update returns only once the devices that any update found
+    // are children, so that its client sees them at once.
+    std::lock_guard<std::mutex> oneAtATime(updateMutex_);
     // A device whose thread has failed leaves the child list here, not only
     // after the server thread's pass, so that its group drops it in this very
     // update: a client asking for an update sees a pulled instrument go at once.
@@ -141,11 +148,32 @@ namespace {
 std::mutex gInstanceMutex;
 std::shared_ptr<Server> gInstance;
 
+// Routes the device update requests and tree-change notices of the server's
+// own trees to it; the server's destructor clears them. The hooks hold weak
+// references: a notice raised while the server goes away finds nothing
+// instead of a destroyed object.
+void installServerHooks(const std::shared_ptr<impl::ServerImpl>& server) {
+    TreeRegistry& trees = server->context().treeRegistry();
+    std::weak_ptr<impl::ServerImpl> weakServer = server;
+    trees.setDeviceUpdateHook([weakServer]() -> QV_STATUS {
+        std::shared_ptr<impl::ServerImpl> s = weakServer.lock();
+        if (!s) return QV_COMMAND_SERVER_FAILED;
+        s->updateDevices();
+        return QV_NO_ERROR;
+    });
+    std::weak_ptr<ServerNode> weakNode = server->serverNode();
+    trees.setTreeNoticeSink([weakNode](const TreeNode::Ptr& node, uint8_t code) {
+        if (std::shared_ptr<ServerNode> n = weakNode.lock()) n->pushDeviceMessage(node, code);
+    });
+}
+
 }  // namespace
 
 Server::Server(exception::ExceptionCarrier& childCarrier, exception::ExceptionCarrier& ownCarrier,
                std::shared_ptr<ServerContext> context)
-    : QVBase(std::make_shared<impl::ServerImpl>(childCarrier, ownCarrier, std::move(context))) {}
+    : QVBase(std::make_shared<impl::ServerImpl>(childCarrier, ownCarrier, std::move(context))) {
+    installServerHooks(implShared());
+}
 
 void Server::configure(uint16_t port, bool progAlways, int32_t openOverride) {
     impl().configure(port, progAlways, openOverride);
@@ -158,30 +186,8 @@ impl::ServerImpl& Server::impl() const { return implAs<impl::ServerImpl>(); }
 std::shared_ptr<impl::ServerImpl> Server::implShared() const { return implSharedAs<impl::ServerImpl>(); }
 
 void setServerInstance(const std::shared_ptr<Server>& server) {
-    std::shared_ptr<Server> previous;
-    {
-        std::lock_guard<std::mutex> lock(gInstanceMutex);
-        previous = std::exchange(gInstance, server);
-    }
-    if (previous && previous != server) {
-        previous->impl().context().treeRegistry().setDeviceUpdateHook(nullptr);
-        previous->impl().context().treeRegistry().setTreeNoticeSink(nullptr);
-    }
-    if (!server) return;
-    TreeRegistry& trees = server->impl().context().treeRegistry();
-    // The hooks hold weak references: a notice raised while the server goes
-    // away finds nothing instead of a destroyed object.
-    std::weak_ptr<impl::ServerImpl> weakServer = server->implShared();
-    trees.setDeviceUpdateHook([weakServer]() -> QV_STATUS {
-        std::shared_ptr<impl::ServerImpl> s = weakServer.lock();
-        if (!s) return QV_COMMAND_SERVER_FAILED;
-        s->updateDevices();
-        return QV_NO_ERROR;
-    });
-    std::weak_ptr<ServerNode> weakNode = server->impl().serverNode();
-    trees.setTreeNoticeSink([weakNode](const TreeNode::Ptr& node, uint8_t code) {
-        if (std::shared_ptr<ServerNode> n = weakNode.lock()) n->pushDeviceMessage(node, code);
-    });
+    std::lock_guard<std::mutex> lock(gInstanceMutex);
+    gInstance = server;
 }
 
 std::shared_ptr<impl::ServerImpl> getServerInstance() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace tarnix {
@@ -40,7 +41,8 @@ public:
 
     void configure(uint16_t port, bool progAlways, int32_t openOverride);
     // Asks every device group for new devices, starts them and makes them
-    // children. Runs on the server thread and on session threads.
+    // children. Runs on the server thread and on session threads, one at a
+    // time.
     void updateDevices();
 
     // Adds a further device group (before start).
@@ -60,6 +62,7 @@ private:
     std::shared_ptr<ServerNode> serverNode_;
     std::shared_ptr<Listener> listener_;
     platform::WakeEvent stopWake_;
+    std::mutex updateMutex_;
     bool lookAgainSoon_ = false;
 };
 

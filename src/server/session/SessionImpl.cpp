@@ -146,7 +146,8 @@ void SessionImpl::run() {
             // Once the client has stopped sending, a reset only says it is
             // gone without waiting for the rest of the output.
             if (!inputEnded_) {
-                QVLOG_LIMITED(logging::error) << "Session error " << socketHandle_ << ".";
+                reportSocketFailure((boost::format("Session error %d") % socketHandle_).str(),
+                                    platform::pendingSocketError(socketHandle_));
             }
             stop();
             pauseAfterTrouble();
@@ -172,9 +173,21 @@ void SessionImpl::receive() {
         inputEnded_ = true;
         inputEndedAt_ = std::chrono::steady_clock::now();
     } else {
-        QVLOG_LIMITED(logging::error) << boost::format("Session %d: READ ERROR %d.") % socketHandle_ % received;
+        const int error = platform::lastSocketError();
+        reportSocketFailure((boost::format("Session %d: READ ERROR %d") % socketHandle_ % received).str(), error);
         stop();
         pauseAfterTrouble();
+    }
+}
+
+void SessionImpl::reportSocketFailure(const std::string& failure, int error) const {
+    if (error == 0 || platform::isPeerDisconnect(error)) {
+        // A hang-up without an error is the client closing too.
+        QVLOG_LIMITED(logging::info) << boost::format("Session %d: the client closed the connection (%s).") %
+                                            socketHandle_ %
+                                            (error == 0 ? std::string("hang-up") : platform::socketErrorText(error));
+    } else {
+        QVLOG_LIMITED(logging::error) << failure << " (" << platform::socketErrorText(error) << ").";
     }
 }
 
@@ -239,6 +252,7 @@ bool SessionImpl::sendFromFifo() {
     }
     const uint32_t offered = reader.length();
     const ssize_t sent = platform::sendSome(socketHandle_, reader.data(), offered);
+    const int error = sent < 0 ? platform::lastSocketError() : 0;
     if (sent >= 0) {
         reader.commit(uint32_t(sent));
         // What was offered ends with a whole message; until it is out, the
@@ -247,9 +261,7 @@ bool SessionImpl::sendFromFifo() {
         return uint32_t(sent) == offered;
     }
     reader.commit(0u);
-    if (!inputEnded_) {
-        QVLOG_LIMITED(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
-    }
+    if (!inputEnded_) reportSocketFailure((boost::format("Session %d: WRITE ERROR %d") % socketHandle_ % sent).str(), error);
     stop();
     pauseAfterTrouble();
     return false;
@@ -260,11 +272,10 @@ bool SessionImpl::sendFromStream(StreamFeedReader& stream) {
     uint32_t length = 0;
     if (!stream.acquire(data, length, kStreamSendLimit)) return true;
     const ssize_t sent = platform::sendSome(socketHandle_, data, length);
+    const int error = sent < 0 ? platform::lastSocketError() : 0;
     stream.release(sent > 0 ? uint32_t(sent) : 0u);
     if (sent >= 0) return uint32_t(sent) == length;
-    if (!inputEnded_) {
-        QVLOG_LIMITED(logging::error) << boost::format("Session %d: WRITE ERROR %d.") % socketHandle_ % sent;
-    }
+    if (!inputEnded_) reportSocketFailure((boost::format("Session %d: WRITE ERROR %d") % socketHandle_ % sent).str(), error);
     stop();
     pauseAfterTrouble();
     return false;

@@ -82,6 +82,10 @@ private:
     void reportStreamLosses();
     bool onSessionThread() const { return sessionThread_.load() == std::this_thread::get_id(); }
     void pauseAfterTrouble();
+    // Logs why the socket failed (errno or the socket's error, 0 for a
+    // hang-up): a client that closed or reset its connection below error
+    // level, anything else as the error record `failure` with the reason.
+    void reportSocketFailure(const std::string& failure, int error) const;
 
     ServerContext& context_;
     SessionClient client_;

@@ -10,7 +10,6 @@ namespace tarnix {
 namespace {
 
 constexpr double kSecondsPerTick = 1.0 / 210000000.0;
-constexpr uint32_t kTreeChangeNameSize = 32;
 
 // Room for the longest text of one record sample and its line end: at most
 // five doubles of up to 10 fraction digits, and the labels.
@@ -27,7 +26,7 @@ char* writeLabel(char* at, const char (&label)[N]) {
 }
 
 char* writeTimestamp(char* at, const uint8_t* p) {
-    return writeDouble(writeLabel(at, "TS="), ticksToSeconds(le::get64(p)), 9);
+    return writeDouble(writeLabel(at, "TS="), ticksToSeconds(le::get64(p + wire::kDemodTimeStampAt)), 9);
 }
 
 // The text of one demodulator, aux-input or DIO sample.
@@ -35,17 +34,17 @@ char* writeRecordSample(char* at, uint16_t dataType, const uint8_t* p) {
     switch (dataType) {
     case DATATYPE_DEMODSAMPLE:
         at = writeTimestamp(at, p);
-        at = writeDouble(writeLabel(at, ", X="), le::getDouble(p + 8), 10);
-        at = writeDouble(writeLabel(at, ", Y="), le::getDouble(p + 16), 10);
-        at = writeDouble(writeLabel(at, ", F="), le::getDouble(p + 24), 5);
-        return writeDouble(writeLabel(at, ", Phi="), le::getDouble(p + 32), 5);
+        at = writeDouble(writeLabel(at, ", X="), le::getDouble(p + wire::kDemodXAt), 10);
+        at = writeDouble(writeLabel(at, ", Y="), le::getDouble(p + wire::kDemodYAt), 10);
+        at = writeDouble(writeLabel(at, ", F="), le::getDouble(p + wire::kDemodFrequencyAt), 5);
+        return writeDouble(writeLabel(at, ", Phi="), le::getDouble(p + wire::kDemodPhaseAt), 5);
     case DATATYPE_AUXINSAMPLE:
         at = writeTimestamp(at, p);
-        at = writeDouble(writeLabel(at, ", Ch0="), le::getDouble(p + 8), 6);
-        return writeDouble(writeLabel(at, ", Ch1="), le::getDouble(p + 16), 6);
+        at = writeDouble(writeLabel(at, ", Ch0="), le::getDouble(p + wire::kAuxInCh0At), 6);
+        return writeDouble(writeLabel(at, ", Ch1="), le::getDouble(p + wire::kAuxInCh1At), 6);
     case DATATYPE_DIOSAMPLE:
         at = writeTimestamp(at, p);
-        return writeUInt32(writeLabel(at, ", Val="), le::get32(p + 8));
+        return writeUInt32(writeLabel(at, ", Val="), le::get32(p + wire::kDIOBitsAt));
     default: return at;
     }
 }
@@ -94,23 +93,25 @@ void putBytePieces(TextOutput& out, const uint8_t* data, uint32_t length) {
 void putScopeHeader(TextOutput& out, const uint8_t* data, uint32_t length) {
     if (length < kScopeHeaderSize) return;
     out.put("SCh=");
-    formatUInt32(out, le::get32(data + 8));
+    formatUInt32(out, le::get32(data + wire::kScopeChannelAt));
     out.put(", TCh=");
-    formatUInt32(out, le::get32(data + 12));
+    formatUInt32(out, le::get32(data + wire::kScopeTriggerChannelAt));
     out.put(", dt=");
-    formatDouble(out, le::getDouble(data), 10);
+    formatDouble(out, le::getDouble(data + wire::kScopeDtAt), 10);
     out.put(", BWLim=");
-    formatUInt32(out, le::get32(data + 16));
+    formatUInt32(out, le::get32(data + wire::kScopeBandwidthLimitAt));
 }
 
 void putTreeChange(TextOutput& out, const uint8_t* data, uint32_t length) {
-    if (length < 4) return;
-    int32_t code = static_cast<int32_t>(le::get32(data));
+    if (length < wire::kTreeChangeNameAt) return;
+    int32_t code = wire::decodeTreeChangeCode(data);
     out.put(code == 1 ? "add " : code == 2 ? "change " : "remove ");
-    uint32_t nameRoom = length - 4 < kTreeChangeNameSize ? length - 4 : kTreeChangeNameSize;
+    const uint8_t* name = data + wire::kTreeChangeNameAt;
+    uint32_t nameRoom = length - wire::kTreeChangeNameAt;
+    if (nameRoom > wire::kTreeChangeNameSize) nameRoom = wire::kTreeChangeNameSize;
     uint32_t nameLength = 0;
-    while (nameLength < nameRoom && data[4 + nameLength] != 0) ++nameLength;
-    out.put(reinterpret_cast<const char*>(data + 4), nameLength);
+    while (nameLength < nameRoom && name[nameLength] != 0) ++nameLength;
+    out.put(reinterpret_cast<const char*>(name), nameLength);
 }
 
 QV_STATUS finish(const TextOutput& out, uint32_t& outLength) {
