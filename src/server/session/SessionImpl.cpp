@@ -60,7 +60,8 @@ SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& c
       socket_(std::move(socket)),
       socketHandle_(socket_.get()),
       receiveBuffer_(new uint8_t[kReceiveBufferSize]),
-      output_(std::make_shared<RingFifo<kWriteFifoSize>>(), socketHandle_) {
+      output_(std::make_shared<RingFifo<kWriteFifoSize>>(), socketHandle_),
+      waiter_(socketHandle_, outputWake_.fd()) {
     client_.sessionId = takeSessionId(context_.sessionIds());
     client_.interfaceType.store(INTERFACE_TEXT);
     client_.writeFunction = writeToSession;
@@ -131,7 +132,7 @@ void SessionImpl::run() {
     }
     // Without output to send, wait for input or for output that another
     // thread queues, at most as long as an idle pass used to take.
-    platform::PollResult ready = platform::pollSocket(socketHandle_, pending, waitMs, outputWake_.fd());
+    platform::PollResult ready = waiter_.wait(pending, waitMs);
     if (ready.woken) outputWake_.drain();
     if (ready.count > 0) {
         if (ready.readable && !inputEnded_ && isRunning()) {

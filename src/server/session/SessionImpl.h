@@ -2,6 +2,7 @@
 #include "core/component/QVBaseImpl.h"
 #include "core/tree/SessionClient.h"
 #include "platform/net/Socket.h"
+#include "platform/net/SocketWaiter.h"
 #include "platform/net/WakeEvent.h"
 #include "server/session/IFaceData.h"
 #include "server/session/SessionOutput.h"
@@ -90,6 +91,8 @@ private:
     SessionOutput output_;
     // Ends the session thread's idle wait when another thread queued output.
     platform::WakeEvent outputWake_;
+    // The pass's wait for the socket and outputWake_.
+    platform::SocketWaiter waiter_;
 
     std::atomic<uint32_t> currentInterface_{INTERFACE_NONE};
     std::atomic<uint32_t> requestedInterface_{INTERFACE_TEXT};
