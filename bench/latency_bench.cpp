@@ -441,15 +441,30 @@ std::string loadAverage() {
 // p50s of every case, run by run (NAN where a case failed).
 using Table = std::map<std::string, std::vector<double>>;
 
+// The last lines of a program's output file, for a program that failed.
+void printTail(const std::string& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::printf("  last lines of %s:\n", file.c_str());
+    for (size_t i = lines.size() > 8 ? lines.size() - 8 : 0; i < lines.size(); ++i)
+        std::printf("    %s\n", lines[i].c_str());
+}
+
+enum class RunResult { Done, NotUp, Failed };
+
 // One server process (and Redis): every wanted case once, one client.
-bool oneRun(int index, const Options& options, const std::string& directory, bool withRedis, Table& p50s) {
-    const std::string runDirectory = directory + "/run" + std::to_string(index);
+RunResult oneRun(const std::string& name, int index, const Options& options, const std::string& directory,
+                 bool withRedis, Table& p50s) {
+    const std::string runDirectory = directory + "/run" + name;
     ::mkdir(runDirectory.c_str(), 0700);
     ServerUnderTest server(runDirectory, "qvlatencybench");
     const std::unique_ptr<ChildProcess> simulator = server.plug(kSerial);
     if (!simulator) {
-        std::printf("qvServer or the simulated instrument did not come up\n");
-        return false;
+        std::printf("qvServer or the simulated instrument did not come up (port %u)\n", unsigned(server.port()));
+        printTail(runDirectory + "/server.out");
+        printTail(runDirectory + "/lq3sim-" + std::to_string(kSerial) + ".out");
+        return RunResult::NotUp;
     }
     // Only the measured client's session is left to find.
     server.dropTreesClient();
@@ -457,7 +472,8 @@ bool oneRun(int index, const Options& options, const std::string& directory, boo
     std::unique_ptr<ChildProcess> redis;
     if (withRedis && !(redis = startRedis(runDirectory, redisPort))) {
         std::printf("redis-server did not come up\n");
-        return false;
+        printTail(runDirectory + "/redis.out");
+        return RunResult::NotUp;
     }
     std::printf("run %d of %d (load average %s)\n", index + 1, options.runs, loadAverage().c_str());
     double redisP50 = NAN;
@@ -469,7 +485,7 @@ bool oneRun(int index, const Options& options, const std::string& directory, boo
                                           std::chrono::duration<double>(options.caseSeconds)));
         if (!r.ok) {
             std::printf("  %-10s FAILED: %s\n", c.name.c_str(), r.error.c_str());
-            return false;
+            return RunResult::Failed;
         }
         const double p50 = r.p50();
         if (c.name == "redis") redisP50 = p50;
@@ -490,7 +506,7 @@ bool oneRun(int index, const Options& options, const std::string& directory, boo
                     r.p99(), ratio, r.cpuPerRequest, r.switchesPerRequest, cpus.c_str());
         std::fflush(stdout);
     }
-    return true;
+    return RunResult::Done;
 }
 
 // The spread over the runs and the verdict; true when the goal was met.
@@ -607,8 +623,13 @@ int run(const Options& options, const std::string& directory) {
     std::printf("gets of %s and %s, one client, %d requests per case and run, %d runs\n", kQvPath.c_str(),
                 kDevicePath.c_str(), options.requests, options.runs);
     Table p50s;
-    for (int i = 0; i < options.runs; ++i)
-        if (!oneRun(i, options, directory, withRedis, p50s)) return 1;
+    for (int i = 0; i < options.runs; ++i) {
+        // Programs that did not come up (a port taken meanwhile, say) get one
+        // more try with new processes.
+        RunResult result = oneRun(std::to_string(i), i, options, directory, withRedis, p50s);
+        if (result == RunResult::NotUp) result = oneRun(std::to_string(i) + "b", i, options, directory, withRedis, p50s);
+        if (result != RunResult::Done) return 1;
+    }
     summarise(options, p50s);
     if (options.clients > 0 && !parallelRun(options, directory, withRedis)) return 1;
     return 0;
