@@ -29,6 +29,9 @@ public:
         return true;
     }
 
+    // Whether a look would start now (looks are not off).
+    bool on() const { return Clock::now() >= offUntil_; }
+
     // Between two looks: yields the CPU; false once the time is up or the
     // CPU was wanted elsewhere.
     bool next() {

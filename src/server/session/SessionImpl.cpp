@@ -216,7 +216,7 @@ void SessionImpl::noteAnswer() {
     answeredAt_ = std::chrono::steady_clock::now();
     // The client's next request is likely as close behind this answer. Beside
     // the client a look would only hold the CPU it needs to ask.
-    if (inTurn_ && !besideClient(socketHandle_)) spinUntil_ = answeredAt_ + kSpinAfterAnswer;
+    if (inTurn_ && spin_.on() && !besideClient(socketHandle_)) spinUntil_ = answeredAt_ + kSpinAfterAnswer;
     inTurn_ = false;
 }
 
