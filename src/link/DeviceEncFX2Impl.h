@@ -59,6 +59,11 @@ public:
     static constexpr uint32_t kAliveLimit = 50;
     // The longest client requests wait for the instrument's start-up values.
     static constexpr std::chrono::milliseconds kStartUpHoldLimit{2000};
+    // A client that asks in a loop posts its next request within this time
+    // of the last one taken; meanwhile the wait for the instrument first
+    // looks for it this long without sleeping.
+    static constexpr std::chrono::microseconds kAskingGap{200};
+    static constexpr std::chrono::microseconds kRequestSpin{50};
     // Device messages at or above this address are invalid.
     static constexpr uint32_t kInvalidAddress = 0x14000000;
     static constexpr uint32_t kMessageBufferSize = 524288;
@@ -184,6 +189,8 @@ private:
     bool streamsFull_ = false;
     // Since when client requests have waited for start-up values (device thread).
     std::optional<Clock::time_point> holdSince_;
+    // When a client request was last taken (device thread).
+    Clock::time_point requestTakenAt_;
 };
 
 }  // namespace impl

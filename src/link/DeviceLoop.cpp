@@ -159,6 +159,7 @@ void DeviceEncFX2Impl::takeRequests() {
         // Consumed whatever the handler said: a bad request must not block the queue.
         request.commitAll();
         requestGate_->taken(header.sessionTag);
+        requestTakenAt_ = Clock::now();
     }
 }
 
@@ -175,6 +176,8 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
         return gaveWay;
     };
     streamsFull_ = false;
+    // A client asking in a loop posts its next request right after its answer.
+    usb_->setGiveWaySpin(Clock::now() - requestTakenAt_ < kAskingGap ? kRequestSpin : std::chrono::microseconds(0));
     do {
         // Nothing is read that the stream buffers could not take: push back
         // on the instrument rather than lose what was read.

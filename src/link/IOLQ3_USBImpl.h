@@ -1,9 +1,11 @@
 #pragma once
 #include "link/Interface.h"
 #include "link/StateEngineRD_USB.h"
+#include "platform/thread/BoundedSpin.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -139,6 +141,10 @@ public:
     std::function<void()> giveWayWaker() const;
     // How often a poll that waits to give way asks `giveWay` unprompted.
     void setGiveWayCheckInterval(uint32_t millis) { giveWayCheckMs_ = millis; }
+    // How long the next poll that waits to give way first keeps asking
+    // `giveWay` without sleeping (0: it sleeps at once). A request that comes
+    // meanwhile is served without its poster having to wake this thread.
+    void setGiveWaySpin(std::chrono::microseconds spin) { giveWayLook_ = spin; }
     // The UTC time of day in microseconds.
     static uint64_t timeOfDayMicros();
 
@@ -187,6 +193,8 @@ private:
     // Requests wake the wait (see giveWayWaker); the check at this pace only
     // bounds a wake-up that went astray.
     uint32_t giveWayCheckMs_ = 250;
+    std::chrono::microseconds giveWayLook_{0};
+    platform::BoundedSpin giveWaySpin_;
 };
 
 }  // namespace impl

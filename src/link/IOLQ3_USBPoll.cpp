@@ -48,7 +48,11 @@ bool IOLQ3_USBImpl::waitToGiveWay(const std::function<bool()>& giveWay) {
     // that the wait below looks at.
     bool gaveWay = false;
     bool completed = read.waitForCompletion(0);
-    while (!completed && !(gaveWay = giveWay())) completed = read.waitForCompletion(giveWayCheckMs_);
+    if (!completed && giveWaySpin_.start(giveWayLook_)) {
+        while (!(gaveWay = giveWay()) && !(completed = read.completedNow()) && giveWaySpin_.next()) {
+        }
+    }
+    while (!completed && !gaveWay && !(gaveWay = giveWay())) completed = read.waitForCompletion(giveWayCheckMs_);
     std::lock_guard<std::mutex> lock(giveWayWait_->mutex);
     giveWayWait_->waitingOn.reset();
     return gaveWay;

@@ -51,6 +51,8 @@ public:
     // True once no read is in flight or the one in flight has finished (then
     // waitAsync returns without waiting); waits at most `ms` for that.
     bool waitForCompletion(uint32_t ms);
+    // The same without waiting and without taking the event's lock.
+    bool completedNow() const { return !pending_ || !events_->overlapped->pending(); }
     // The event that a finished read sets. Setting it from elsewhere only cuts
     // a waitForCompletion short: every wait checks the transfer itself.
     const std::shared_ptr<platform::usb::Event>& completionEvent() const { return events_->event; }

@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <mutex>
+#include <sched.h>
 #include <shared_mutex>
+#include <sys/socket.h>
 
 namespace tarnix {
 namespace impl {
@@ -41,6 +43,22 @@ constexpr int kIdleWaitMs = 500;
 constexpr auto kDrainQuietTime = std::chrono::milliseconds(200);
 constexpr auto kDrainLimit = std::chrono::seconds(2);
 
+// Bounded looks for work before the pass's wait sleeps (see waitForWork):
+// a request that comes within kAskingGap of the last answer says the client
+// asks in a loop; its next request is looked for kSpinAfterAnswer, the
+// answer that another thread owes it kAnswerSpin.
+constexpr auto kAskingGap = std::chrono::microseconds(200);
+constexpr auto kSpinAfterAnswer = std::chrono::microseconds(50);
+constexpr auto kAnswerSpin = std::chrono::microseconds(100);
+
+// Whether this thread runs on the CPU that last delivered the socket's input:
+// for a loopback client, the CPU the client sent from.
+bool besideClient(int socket) {
+    int cpu = -1;
+    socklen_t length = sizeof cpu;
+    return ::getsockopt(socket, SOL_SOCKET, SO_INCOMING_CPU, &cpu, &length) == 0 && cpu == ::sched_getcpu();
+}
+
 uint16_t takeSessionId(SessionIds& ids) {
     uint16_t id = 0;
     if (!ids.acquire(id)) QV_THROW(QVException("No free session id."));
@@ -60,7 +78,8 @@ SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& c
       socket_(std::move(socket)),
       socketHandle_(socket_.get()),
       receiveBuffer_(new uint8_t[kReceiveBufferSize]),
-      output_(std::make_shared<RingFifo<kWriteFifoSize>>(), socketHandle_) {
+      output_(std::make_shared<RingFifo<kWriteFifoSize>>(), socketHandle_),
+      waiter_(socketHandle_, outputWake_.fd()) {
     client_.sessionId = takeSessionId(context_.sessionIds());
     client_.interfaceType.store(INTERFACE_TEXT);
     client_.writeFunction = writeToSession;
@@ -131,14 +150,22 @@ void SessionImpl::run() {
     }
     // Without output to send, wait for input or for output that another
     // thread queues, at most as long as an idle pass used to take.
-    platform::PollResult ready = platform::pollSocket(socketHandle_, pending, waitMs, outputWake_.fd());
+    platform::PollResult ready = waitForWork(pending, waitMs);
     if (ready.woken) outputWake_.drain();
     if (ready.count > 0) {
         if (ready.readable && !inputEnded_ && isRunning()) {
+            // Nothing owed to the client and the last answer just out: the
+            // client asks in a loop, one request at a time.
+            inTurn_ = answersExpected_.load() <= 0 && output_.fifo().used() == 0 &&
+                      std::chrono::steady_clock::now() - answeredAt_ < kAskingGap;
             receive();
             // What the input produced goes out at once unless it waits for
             // its values; a socket that takes nothing now just takes nothing.
             if (answersExpected_.load() <= 0 && isRunning()) sendPending();
+            // An answer that did not go out at once comes from another thread
+            // (an instrument's), within microseconds for a value it holds.
+            answerLookDue_ = inTurn_ && (answersExpected_.load() > 0 || output_.fifo().used() == 0);
+            noteAnswer();
         } else if (ready.writable && pending && isRunning()) {
             sendPending();
         }
@@ -156,10 +183,42 @@ void SessionImpl::run() {
         QVLOG_LIMITED(logging::error) << "Error " << ready.count << " in select.";
         stop();
         pauseAfterTrouble();
+    } else if (ready.woken && answersExpected_.load() <= 0 && isRunning()) {
+        // Another thread queued output (the values a count waited for, say):
+        // it goes out now rather than after one more wait.
+        sendPending();
+        noteAnswer();
     }
     // After the end of input the socket stays readable, so the wait above
     // returns at once: rest instead of spinning unless output went out.
     if (inputEnded_ && !(pending && ready.writable)) std::this_thread::sleep_for(kIdlePause);
+}
+
+platform::PollResult SessionImpl::waitForWork(bool pending, int waitMs) {
+    using Clock = std::chrono::steady_clock;
+    // Looking for an answer due a little while saves its thread waking this
+    // one; looking for the next request of a client that asks in a loop saves
+    // the client waking this thread.
+    const auto limit = answerLookDue_ ? std::chrono::microseconds(kAnswerSpin)
+                                      : std::chrono::duration_cast<std::chrono::microseconds>(spinUntil_ - Clock::now());
+    answerLookDue_ = false;
+    spinUntil_ = Clock::time_point();
+    if (spin_.start(limit)) {
+        do {
+            const platform::PollResult ready = waiter_.wait(pending, 0);
+            if (ready.count != 0 || ready.woken) return ready;
+        } while (spin_.next());
+    }
+    return waiter_.wait(pending, waitMs);
+}
+
+void SessionImpl::noteAnswer() {
+    if (answersExpected_.load() > 0 || output_.fifo().used() != 0 || fifoUnfinished_ != 0) return;
+    answeredAt_ = std::chrono::steady_clock::now();
+    // The client's next request is likely as close behind this answer. Beside
+    // the client a look would only hold the CPU it needs to ask.
+    if (inTurn_ && spin_.on() && !besideClient(socketHandle_)) spinUntil_ = answeredAt_ + kSpinAfterAnswer;
+    inTurn_ = false;
 }
 
 void SessionImpl::receive() {

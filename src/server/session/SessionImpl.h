@@ -2,7 +2,9 @@
 #include "core/component/QVBaseImpl.h"
 #include "core/tree/SessionClient.h"
 #include "platform/net/Socket.h"
+#include "platform/net/SocketWaiter.h"
 #include "platform/net/WakeEvent.h"
+#include "platform/thread/BoundedSpin.h"
 #include "server/session/IFaceData.h"
 #include "server/session/SessionOutput.h"
 
@@ -65,6 +67,13 @@ private:
     // the destructor once the thread has ended.
     void closeConnection();
 
+    // The pass's wait: after a short, bounded look for work while an answer
+    // is due or the client asks in a loop, the blocking wait.
+    platform::PollResult waitForWork(bool pending, int waitMs);
+    // After output went out: once all that the client is owed is out, notes
+    // the time, and for a request in turn whether the next wait first looks
+    // for the next request a little.
+    void noteAnswer();
     void receive();
     void feedProtocol(const uint8_t* data, uint32_t length);
     // Sends as much of the output (write FIFO and streams) as the socket
@@ -96,6 +105,8 @@ private:
     SessionOutput output_;
     // Ends the session thread's idle wait when another thread queued output.
     platform::WakeEvent outputWake_;
+    // The pass's wait for the socket and outputWake_.
+    platform::SocketWaiter waiter_;
 
     std::atomic<uint32_t> currentInterface_{INTERFACE_NONE};
     std::atomic<uint32_t> requestedInterface_{INTERFACE_TEXT};
@@ -115,6 +126,15 @@ private:
     // count went out last, and until when the output may wait for them.
     std::atomic<int32_t> answersExpected_{0};
     std::chrono::steady_clock::time_point holdUntil_;
+    // When the last answer went out whole, and until when the next wait first
+    // looks for work without sleeping.
+    std::chrono::steady_clock::time_point answeredAt_;
+    std::chrono::steady_clock::time_point spinUntil_;
+    // The request being answered came in turn (see run), and the next wait
+    // first looks for its answer.
+    bool inTurn_ = false;
+    bool answerLookDue_ = false;
+    platform::BoundedSpin spin_;
     // Set while a wake-up for stream data is on its way.
     std::atomic<bool> streamWakePending_{false};
     std::chrono::steady_clock::time_point lossReportedAt_;
