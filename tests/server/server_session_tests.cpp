@@ -8,6 +8,7 @@
 #include "server/session/Session.h"
 #include "server/session/SessionIds.h"
 #include "server/session/SessionImpl.h"
+#include "support/Sanitizers.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +84,10 @@ TEST_F(ListenerFixture, ClientsConnectingTogetherAreAllGreetedAtOnce) {
         ASSERT_TRUE(c->connected());
         EXPECT_TRUE(c->waitFor("HELLO text\n"));
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    // A client left for the listener's next idle wake-up would wait a whole
+    // second. A sanitizer build starts three session threads too slowly on a
+    // busy machine for this bound to tell that apart, so only the greetings count there.
+    if (!test::kSanitizerBuild) EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 TEST_F(ListenerFixture, FiftySessionsComeAndGoWithoutTraces) {
