@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 namespace tarnix {
 
@@ -95,7 +95,7 @@ private:
     std::vector<std::shared_ptr<QVBase>> children_ QV_GUARDED_BY(childrenLock_);
     // Mirrors children_.size() so that a pass without children needs no lock.
     std::atomic<std::size_t> childCount_{0};
-    mutable std::shared_mutex childrenLock_;
+    mutable SharedMutex childrenLock_;
 };
 
 }  // namespace impl
