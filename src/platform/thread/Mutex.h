@@ -13,6 +13,8 @@
 #include "platform/thread/ThreadSafety.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <shared_mutex>
 
@@ -116,5 +118,17 @@ public:
 private:
     std::unique_lock<typename M::Native> lock_;
 };
+
+// The analysis tells locks apart by the expression that names them, so one
+// mutex reached by two paths (a registry's member, and a tree's reference to
+// it) looks like two. With `held` held, this checks that `same` is the same
+// mutex (a different one is a programming error: it aborts) and lets the
+// analysis take `same` as held too.
+template <class M>
+void assertSameMutex(const M& held, const M& same) QV_REQUIRES(held) QV_ASSERT_CAPABILITY(same) {
+    if (&held == &same) return;
+    std::fputs("assertSameMutex: a lock is held through another mutex than expected\n", stderr);
+    std::abort();
+}
 
 }  // namespace tarnix
