@@ -74,8 +74,11 @@ void ValueChangesToSubscribers(benchmark::State& state) {
     std::vector<std::unique_ptr<CountingSession>> sessions;
     for (int i = 0; i < state.range(0); ++i) {
         sessions.emplace_back(new CountingSession(context, uint16_t(100 + i)));
-        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
-        EndpointAddClient(tree->endpoints.at(id), &sessions.back()->client).ignore();
+        UniqueLock<SharedTimedMutex> lock(context.treeRegistry().treeSubscriptionMutex());
+        assertSameMutex(context.treeRegistry().treeSubscriptionMutex(), tree->subscriptionMutex);
+        const std::shared_ptr<Endpoint>& endpoint = tree->endpoints.at(id);
+        assertSameMutex(tree->subscriptionMutex, endpoint->subscriptionMutex);
+        EndpointAddClient(endpoint, &sessions.back()->client).ignore();
     }
     for (auto _ : state) {
         ReturnParamValueDouble(*output, 0, kUnsolicitedSessionTag, uint32_t(id), VALUE_FLAG_CHANGED, 1.5).ignore();

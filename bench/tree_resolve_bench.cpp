@@ -55,7 +55,7 @@ private:
 void resolve(benchmark::State& state, const char* path, size_t expected) {
     TreeRegistry registry;
     BenchDevice device(registry);
-    std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
+    SharedLock<SharedTimedMutex> lock(registry.treeStructureMutex());
     for (auto _ : state) {
         NodeSet set;
         DispatcherResolvePathList(registry, set, "", path);

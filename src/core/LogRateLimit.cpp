@@ -8,7 +8,7 @@ namespace tarnix {
 namespace logging {
 
 bool RateLimit::admit(Clock::time_point now, uint64_t& suppressed) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     suppressed = 0;
     if (!started_ || now - windowStart_ >= kWindow) {
         started_ = true;

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 namespace tarnix {
 namespace logging {
@@ -42,7 +42,7 @@ public:
 private:
     const char* file_;
     int line_;
-    std::mutex mutex_;
+    Mutex mutex_;
     bool started_ QV_GUARDED_BY(mutex_) = false;
     Clock::time_point windowStart_ QV_GUARDED_BY(mutex_);
     uint32_t written_ QV_GUARDED_BY(mutex_) = 0;

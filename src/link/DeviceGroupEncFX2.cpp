@@ -14,7 +14,7 @@ namespace tarnix {
 
 namespace {
 
-using ExclusiveLock = std::unique_lock<std::shared_mutex>;
+using ExclusiveLock = UniqueLock<SharedMutex>;
 
 // The device path and the plug-in of an identity of the USB device list.
 std::pair<std::string, uint64_t> plugInOf(const DeviceID& id) {
@@ -148,17 +148,17 @@ void DeviceGroupEncFX2::setProgAlways(bool progAlways) {
 }
 
 std::size_t DeviceGroupEncFX2::deviceCount() const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
+    SharedLock<SharedMutex> lock(mutex_);
     return devices_.size();
 }
 
 uint32_t DeviceGroupEncFX2::reprogramCount() const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
+    SharedLock<SharedMutex> lock(mutex_);
     return reprogramCount_;
 }
 
 std::shared_ptr<DeviceEncFX2> DeviceGroupEncFX2::device(uint32_t serial) const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
+    SharedLock<SharedMutex> lock(mutex_);
     const auto found = devices_.find(serial);
     return found == devices_.end() ? nullptr : found->second;
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include "engine/FeatureInitMapTable.h"
 #include "link/DeviceGroup.h"
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 #include <shared_mutex>
 
@@ -79,12 +79,13 @@ private:
     };
     static constexpr std::chrono::seconds kForgetFailedStartAfter{10};
 
-    void dropEnded();
-    void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices);
+    // All below run with mutex_ held exclusively.
+    void dropEnded() QV_REQUIRES(mutex_);
+    void createMissing(std::vector<std::shared_ptr<QVBase>>& newDevices) QV_REQUIRES(mutex_);
     // Called in the handler of a failure to make the device object of `id`.
-    void noteFailedStart(const std::shared_ptr<DeviceID>& id, bool refused, const char* what);
+    void noteFailedStart(const std::shared_ptr<DeviceID>& id, bool refused, const char* what) QV_REQUIRES(mutex_);
     // Brings the records of failed starts up to date with the device list.
-    void notePlugIns();
+    void notePlugIns() QV_REQUIRES(mutex_);
 
     exception::ExceptionCarrier* childCarrier_;
     TreeRegistry& registry_;
@@ -93,8 +94,8 @@ private:
     DeviceMap devices_ QV_GUARDED_BY(mutex_);
     std::map<std::string, FailedStart> failedStarts_ QV_GUARDED_BY(mutex_);  // by device path
     bool progAlways_ QV_GUARDED_BY(mutex_) = false;
-    uint32_t reprogramCount_ = 0;
-    mutable std::shared_mutex mutex_;
+    uint32_t reprogramCount_ QV_GUARDED_BY(mutex_) = 0;
+    mutable SharedMutex mutex_;
     std::shared_ptr<impl::DeviceListImpl> deviceList_;
 };
 

@@ -182,7 +182,7 @@ private:
             const size_t space = rest.find(' ');
             const std::string path = rest.substr(0, space);
             TreeRegistry& trees = serverContext().treeRegistry();
-            std::shared_lock<std::shared_timed_mutex> lock(trees.treeStructureMutex());
+            SharedLock<SharedTimedMutex> lock(trees.treeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(trees, set, "", path);
             if (verb == "get") DispatcherPostGetRequest(++sequence_, *getClient(), set).ignore();

@@ -44,7 +44,7 @@ public:
             c->write(d, n, cls);
             return 0;
         };
-        std::unique_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+        UniqueLock<SharedMutex> lock(context.treeRegistry().sessionListMutex());
         context.treeRegistry().sessionClientList().append(client);
     }
     ~BinarySession() override { DispatcherRemoveClient(context.treeRegistry(), &client).ignore(); }
@@ -114,7 +114,7 @@ protected:
         }
     }
     void subscribe(BinarySession& session, int node) {
-        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
+        UniqueLock<SharedTimedMutex> lock(context.treeRegistry().treeSubscriptionMutex());
         EXPECT_EQ(EndpointAddClient(nodes_[size_t(node)]->endpoint(), &session.client), QV_NO_ERROR);
     }
     uint32_t passes(int count, bool streamPass = false) {

@@ -297,8 +297,8 @@ public:
         const auto& subscribers = endpoint_->subscribers;
         const bool subscribed = std::find(subscribers.begin(), subscribers.end(), &client) != subscribers.end();
         const bool structureFree = std::async(std::launch::async, [this] {
-                                       std::unique_lock<std::shared_timed_mutex> lock(
-                                           context.treeRegistry().treeStructureMutex(), std::try_to_lock);
+                                       std::unique_lock<SharedTimedMutex::Native> lock(
+                                           context.treeRegistry().treeStructureMutex().native(), std::try_to_lock);
                                        return lock.owns_lock();
                                    }).get();
         seen.push_back(Seen{subscribed, structureFree});
@@ -332,7 +332,7 @@ TEST_F(BinaryRequestTest, ASubscribeIsAnsweredOnceDoneAsFailedWhenItFailedAndOut
     registry.setSubscriptionLockTimeout(std::chrono::milliseconds(20));
     std::promise<void> taken, release;
     std::thread holder([&] {
-        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
+        UniqueLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex());
         taken.set_value();
         release.get_future().wait();
     });

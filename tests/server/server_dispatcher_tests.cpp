@@ -41,7 +41,7 @@ public:
             c->write(d, n, cls);
             return 0;
         };
-        std::unique_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+        UniqueLock<SharedMutex> lock(context.treeRegistry().sessionListMutex());
         context.treeRegistry().sessionClientList().append(client);
     }
     ~RecordingSession() override { DispatcherRemoveClient(context.treeRegistry(), &client).ignore(); }
@@ -94,7 +94,7 @@ protected:
     }
 
     void subscribe(RecordingSession& s, int node) {
-        std::unique_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
+        UniqueLock<SharedTimedMutex> lock(context.treeRegistry().treeSubscriptionMutex());
         EXPECT_EQ(EndpointAddClient(nodes[size_t(node)]->endpoint(), &s.client), QV_NO_ERROR);
     }
     void push(uint16_t seq, uint16_t session, int32_t id, uint16_t flags, int64_t value) {

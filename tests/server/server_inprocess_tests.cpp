@@ -90,7 +90,7 @@ protected:
         // The listener may take clients a moment before the server node has
         // built the tree "QV".
         ASSERT_TRUE(waitUntil([&] {
-            std::shared_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeStructureMutex());
+            SharedLock<SharedTimedMutex> lock(context.treeRegistry().treeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(context.treeRegistry(), set, "", "/qv/trees");
             return !set.empty();
@@ -248,12 +248,12 @@ TEST_F(RunningServer, NewDevicesBecomeChildrenAndAFailingOneIsDropped) {
 }
 
 size_t listedSessions(ServerContext& context) {
-    std::shared_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+    SharedLock<SharedMutex> lock(context.treeRegistry().sessionListMutex());
     return context.treeRegistry().sessionClientList().size();
 }
 
 bool hasServerTree(ServerContext& context) {
-    std::shared_lock<std::shared_timed_mutex> lock(context.treeRegistry().treeSubscriptionMutex());
+    SharedLock<SharedTimedMutex> lock(context.treeRegistry().treeSubscriptionMutex());
     return context.treeRegistry().dispatcherTreeMap().count(TreeId::server()) == 1;
 }
 

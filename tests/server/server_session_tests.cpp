@@ -24,7 +24,7 @@ using test::TestClient;
 using test::waitUntil;
 
 size_t listedSessions(ServerContext& context) {
-    std::shared_lock<std::shared_mutex> lock(context.treeRegistry().sessionListMutex());
+    SharedLock<SharedMutex> lock(context.treeRegistry().sessionListMutex());
     return context.treeRegistry().sessionClientList().size();
 }
 

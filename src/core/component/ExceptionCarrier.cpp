@@ -5,8 +5,8 @@ namespace exception {
 
 void ExceptionCarrier::store(const boost::exception_ptr& captured) {
     if (closed_.load()) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (full_.load() && !closed_.load()) slotFreed_.wait(lock);
+    UniqueLock<Mutex> lock(mutex_);
+    while (full_.load() && !closed_.load()) slotFreed_.wait(lock.native());
     if (closed_.load()) return;
     stored_ = captured;
     full_.store(true);
@@ -17,7 +17,7 @@ bool ExceptionCarrier::take(boost::exception_ptr& out) {
     if (!full_.load()) return false;
     bool handedOver = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        LockGuard<Mutex> lock(mutex_);
         if (full_.load()) {
             out = stored_;
             stored_ = boost::exception_ptr();
@@ -33,7 +33,7 @@ void ExceptionCarrier::close() {
     {
         // Under the mutex so that a thread between its test and its wait
         // cannot miss the wake-up.
-        std::lock_guard<std::mutex> lock(mutex_);
+        LockGuard<Mutex> lock(mutex_);
         closed_.store(true);
     }
     slotFreed_.notify_all();

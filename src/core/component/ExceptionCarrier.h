@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include <atomic>
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 namespace tarnix {
 namespace exception {
@@ -36,7 +36,7 @@ public:
     bool isFull() const { return full_.load(); }
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable slotFreed_;
     std::atomic<bool> full_{false};
     std::atomic<bool> closed_{false};

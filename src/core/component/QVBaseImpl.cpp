@@ -4,18 +4,11 @@
 #include "core/component/QVBase.h"
 #include "platform/thread/ThreadPriority.h"
 
-#include <mutex>
-#include <shared_mutex>
 
 #include <algorithm>
 
 namespace tarnix {
 namespace impl {
-
-namespace {
-typedef std::shared_lock<std::shared_mutex> SharedLock;
-typedef std::unique_lock<std::shared_mutex> ExclusiveLock;
-}  // namespace
 
 QVBaseImpl::QVBaseImpl(const std::string& name, exception::ExceptionCarrier& carrier)
     : name_(name), carrier_(carrier) {}
@@ -24,7 +17,7 @@ QVBaseImpl::~QVBaseImpl() = default;
 
 void QVBaseImpl::start() {
     if (thread_) thread_->start();
-    SharedLock lock(childrenLock_);
+    SharedLock<SharedMutex> lock(childrenLock_);
     for (const auto& child : children_) child->start();
 }
 
@@ -34,7 +27,7 @@ void QVBaseImpl::stop() {
     // stopped component never waits for a child nobody stopped.
     stopping_.store(true);
     {
-        SharedLock lock(childrenLock_);
+        SharedLock<SharedMutex> lock(childrenLock_);
         for (const auto& child : children_) child->stop();
     }
     if (thread_) thread_->requestStop();
@@ -44,7 +37,7 @@ bool QVBaseImpl::isIllegal() const { return thread_ && thread_->isIllegal(); }
 
 bool QVBaseImpl::isFinished() const {
     if (thread_ && !thread_->isFinished()) return false;
-    SharedLock lock(childrenLock_);
+    SharedLock<SharedMutex> lock(childrenLock_);
     return std::all_of(children_.begin(), children_.end(),
                        [](const std::shared_ptr<QVBase>& child) { return child->isFinished(); });
 }
@@ -69,12 +62,12 @@ void QVBaseImpl::logClassData() const {
 
 void QVBaseImpl::logClassDataTree() const {
     logClassData();
-    SharedLock lock(childrenLock_);
+    SharedLock<SharedMutex> lock(childrenLock_);
     for (const auto& child : children_) child->logClassData();
 }
 
 void QVBaseImpl::addChild(const std::shared_ptr<QVBase>& child) {
-    ExclusiveLock lock(childrenLock_);
+    UniqueLock<SharedMutex> lock(childrenLock_);
     children_.push_back(child);
     childCount_.store(children_.size());
     if (stopping_.load()) {
@@ -85,7 +78,7 @@ void QVBaseImpl::addChild(const std::shared_ptr<QVBase>& child) {
 }
 
 void QVBaseImpl::appendChildren(const std::vector<std::shared_ptr<QVBase>>& children) {
-    ExclusiveLock lock(childrenLock_);
+    UniqueLock<SharedMutex> lock(childrenLock_);
     children_.insert(children_.end(), children.begin(), children.end());
     childCount_.store(children_.size());
     if (stopping_.load()) {
@@ -96,7 +89,7 @@ void QVBaseImpl::appendChildren(const std::vector<std::shared_ptr<QVBase>>& chil
 void QVBaseImpl::releaseChildren() {
     std::vector<std::shared_ptr<QVBase>> released;
     {
-        ExclusiveLock lock(childrenLock_);
+        UniqueLock<SharedMutex> lock(childrenLock_);
         released.swap(children_);
         childCount_.store(0);
     }
@@ -105,18 +98,18 @@ void QVBaseImpl::releaseChildren() {
 }
 
 std::size_t QVBaseImpl::childCount() const {
-    SharedLock lock(childrenLock_);
+    SharedLock<SharedMutex> lock(childrenLock_);
     return children_.size();
 }
 
 std::vector<std::shared_ptr<QVBase>> QVBaseImpl::children() const {
-    SharedLock lock(childrenLock_);
+    SharedLock<SharedMutex> lock(childrenLock_);
     return children_;
 }
 
 void QVBaseImpl::setLoopStatistic(bool enabled) {
     if (thread_) thread_->loopStatistic().setEnabled(enabled);
-    SharedLock lock(childrenLock_);
+    SharedLock<SharedMutex> lock(childrenLock_);
     for (const auto& child : children_) child->setLoopStatistic(enabled);
 }
 
@@ -145,7 +138,7 @@ void QVBaseImpl::reap(bool failedOnly) {
             }
             if (!anyEnded) return;
         }
-        ExclusiveLock install(childrenLock_);
+        UniqueLock<SharedMutex> install(childrenLock_);
         std::vector<std::shared_ptr<QVBase>> remaining;
         remaining.reserve(children_.size());
         for (const auto& child : children_) {

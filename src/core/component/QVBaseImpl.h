@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 namespace tarnix {
 
@@ -98,7 +98,7 @@ private:
     std::atomic<std::size_t> childCount_{0};
     // Set by stop(); read under the exclusive children lock when adding.
     std::atomic<bool> stopping_{false};
-    mutable std::shared_mutex childrenLock_;
+    mutable SharedMutex childrenLock_;
 };
 
 }  // namespace impl

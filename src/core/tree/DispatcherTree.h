@@ -4,12 +4,12 @@
 #include "core/tree/TreeId.h"
 #include "core/tree/TreeNode.h"
 #include "core/tree/WakeSignal.h"
+#include "platform/thread/Mutex.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <vector>
 
@@ -29,23 +29,23 @@ struct EndpointIdOrder {
 // write into and the output FIFO that the dispatcher reads.
 struct DispatcherTree {
     DispatcherTree(TreeRegistry& owningRegistry, TreeId treeId, TreeNode::Ptr rootNode, std::shared_ptr<QVFifo> output,
-                   std::shared_ptr<QVFifo> request)
-        : registry(owningRegistry),
-          id(treeId),
-          root(std::move(rootNode)),
-          outputFifo(std::move(output)),
-          requestFifo(std::move(request)) {}
+                   std::shared_ptr<QVFifo> request);
     DispatcherTree(const DispatcherTree&) = delete;
     DispatcherTree& operator=(const DispatcherTree&) = delete;
 
     // The registry the tree belongs to; outlives the tree.
     TreeRegistry& registry;
+    // The registry's subscription mutex (TreeRegistry::treeSubscriptionMutex).
+    // The tables below change only under it (and the structure mutex, in a
+    // DispatcherTreeLock), always on the tree owner's thread; the owner alone
+    // also reads them without it.
+    SharedTimedMutex& subscriptionMutex;
     const TreeId id;
     TreeNode::Ptr root;
     // Id of the next endpoint; ids are never reused within a tree.
-    int32_t nextEndpointId = 0;
-    std::map<int32_t, std::shared_ptr<Endpoint>> endpoints;
-    std::set<std::shared_ptr<Endpoint>, EndpointIdOrder> bufferedEndpoints;
+    int32_t nextEndpointId QV_GUARDED_BY(subscriptionMutex) = 0;
+    std::map<int32_t, std::shared_ptr<Endpoint>> endpoints QV_GUARDED_BY(subscriptionMutex);
+    std::set<std::shared_ptr<Endpoint>, EndpointIdOrder> bufferedEndpoints QV_GUARDED_BY(subscriptionMutex);
     // Replies and value changes of the tree's owner; read by the dispatcher.
     std::shared_ptr<QVFifo> outputFifo;
     // ValueRecord requests written by TreeWrite; read by the tree's owner.
@@ -67,7 +67,7 @@ struct DispatcherTree {
         directRead;
     // Held while a DispatcherTreeLock on this tree is open, and by TreeWrite
     // and TreePost on a tree without gate.
-    std::mutex mutex;
+    Mutex mutex;
 };
 
 typedef std::map<TreeId, std::shared_ptr<DispatcherTree>> DispatcherTreeMap;
@@ -75,6 +75,7 @@ typedef std::map<TreeId, std::shared_ptr<DispatcherTree>> DispatcherTreeMap;
 // The endpoint with this id, or an empty pointer when the id was never handed
 // out or its endpoint was removed. Caller holds the subscription mutex, or is
 // the tree's owner, the only thread that changes the tree.
-std::shared_ptr<Endpoint> DispatcherTreeFindEndpoint(const DispatcherTree& tree, int32_t id);
+std::shared_ptr<Endpoint> DispatcherTreeFindEndpoint(const DispatcherTree& tree, int32_t id)
+    QV_REQUIRES_SHARED(tree.subscriptionMutex);
 
 }  // namespace tarnix

@@ -16,6 +16,8 @@ namespace {
 // Tree locks held by this thread. "Not locked." checks ask this, so a thread
 // cannot change a tree merely because another thread happens to hold a lock.
 thread_local int tTreeLocksHeld = 0;
+// The registry of the tree lock this thread holds.
+thread_local TreeRegistry* tLockedRegistry = nullptr;
 
 void detachFromRoot(const TreeNode::Ptr& root, const TreeNode::Ptr& node) {
     const auto& siblings = root->children();
@@ -26,6 +28,11 @@ void detachFromRoot(const TreeNode::Ptr& root, const TreeNode::Ptr& node) {
 
 bool DispatcherTreeLockHeld() { return tTreeLocksHeld > 0; }
 
+void DispatcherTreeLockAssertHeld(const SharedTimedMutex& subscriptionMutex) {
+    if (tTreeLocksHeld == 0 || &tLockedRegistry->treeSubscriptionMutex() != &subscriptionMutex)
+        QV_THROW(QVException("Not locked."));
+}
+
 int64_t DispatcherTreeSiblingOrder(TreeId id) {
     // The device definition's own order, 2, stays above the server tree's 1;
     // the serial number is added so that devices follow each other by serial.
@@ -34,23 +41,25 @@ int64_t DispatcherTreeSiblingOrder(TreeId id) {
 
 DispatcherTreeLock::DispatcherTreeLock(TreeRegistry& registry) : registry_(registry) {
     if (tTreeLocksHeld > 0) QV_THROW(QVException("Tree already locked by this thread."));
-    structureLock_ = std::unique_lock<std::shared_timed_mutex>(registry.treeStructureMutex());
-    subscriptionLock_ = std::unique_lock<std::shared_timed_mutex>(registry.treeSubscriptionMutex());
+    structureLock_ = std::unique_lock<SharedTimedMutex::Native>(registry.treeStructureMutex().native());
+    subscriptionLock_ = std::unique_lock<SharedTimedMutex::Native>(registry.treeSubscriptionMutex().native());
     ++tTreeLocksHeld;
+    tLockedRegistry = &registry;
 }
 
 void DispatcherTreeLock::hold(std::shared_ptr<DispatcherTree> tree) {
     if (!tree) QV_THROW(QVException("Invalid tree (NULL pointer)."));
     if (&tree->registry != &registry_) QV_THROW(QVException("Tree of another registry."));
-    treeLock_ = std::unique_lock<std::mutex>(tree->mutex);
+    treeLock_ = std::unique_lock<Mutex::Native>(tree->mutex.native());
     node_ = tree->root;
     tree_ = std::move(tree);
 }
 
 DispatcherTreeLock::~DispatcherTreeLock() {
     if (treeLock_.owns_lock()) treeLock_.unlock();
-    treeLock_ = std::unique_lock<std::mutex>();
+    treeLock_ = std::unique_lock<Mutex::Native>();
     --tTreeLocksHeld;
+    if (tTreeLocksHeld == 0) tLockedRegistry = nullptr;
     tree_.reset();
     node_.reset();
     subscriptionLock_.unlock();
@@ -72,6 +81,7 @@ DispatcherTreeCreator::DispatcherTreeCreator(TreeRegistry& registry, TreeId id, 
     auto tree = std::make_shared<DispatcherTree>(registry, id, root, std::move(outputFifo), std::move(requestFifo));
     hold(tree);
 
+    DispatcherTreeLockAssertHeld(registry.treeSubscriptionMutex());
     DispatcherTreeMap& map = registry.dispatcherTreeMap();
     auto it = map.find(id);
     if (it != map.end()) {
@@ -102,6 +112,8 @@ DispatcherTreeRemover::DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tre
     : DispatcherTreeLock(registryOf(tree)) {
     hold(std::move(tree));
     const std::shared_ptr<DispatcherTree>& t = getTree();
+    DispatcherTreeLockAssertHeld(t->registry.treeSubscriptionMutex());
+    DispatcherTreeLockAssertHeld(t->subscriptionMutex);
 
     DispatcherTreeMap& map = t->registry.dispatcherTreeMap();
     auto it = map.find(t->id);
@@ -113,7 +125,10 @@ DispatcherTreeRemover::DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tre
     // followed by a value or an error.
     if (t->outputFifo) DispatcherFailUndeliveredAnswers(t->registry, *t->outputFifo);
 
-    for (auto& entry : t->endpoints) entry.second->subscribers.clear();
+    for (auto& entry : t->endpoints) {
+        DispatcherTreeLockAssertHeld(entry.second->subscriptionMutex);
+        entry.second->subscribers.clear();
+    }
     t->bufferedEndpoints.clear();
     t->endpoints.clear();
 

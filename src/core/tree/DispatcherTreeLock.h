@@ -1,9 +1,9 @@
 #pragma once
 #include "core/tree/DispatcherTree.h"
+#include "platform/thread/Mutex.h"
 
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 
 namespace tarnix {
 
@@ -28,12 +28,15 @@ protected:
     void hold(std::shared_ptr<DispatcherTree> tree);
 
 private:
+    // Held from construction to destruction, which the analysis cannot
+    // follow across functions: code inside the lock says so with
+    // DispatcherTreeLockAssertHeld.
     TreeRegistry& registry_;
-    std::unique_lock<std::shared_timed_mutex> structureLock_;
-    std::unique_lock<std::shared_timed_mutex> subscriptionLock_;
+    std::unique_lock<SharedTimedMutex::Native> structureLock_;
+    std::unique_lock<SharedTimedMutex::Native> subscriptionLock_;
     std::shared_ptr<DispatcherTree> tree_;
     TreeNode::Ptr node_;
-    std::unique_lock<std::mutex> treeLock_;
+    std::unique_lock<Mutex::Native> treeLock_;
 };
 
 // Builds a new, empty tree with a DEV root node below the root, indexed by the
@@ -61,6 +64,11 @@ public:
 
 // True when the calling thread holds a DispatcherTreeLock.
 bool DispatcherTreeLockHeld();
+
+// Throws QVException "Not locked." unless the calling thread holds a
+// DispatcherTreeLock in the registry whose subscription mutex this is; the
+// analysis then takes the mutex as held (the lock holds it exclusively).
+void DispatcherTreeLockAssertHeld(const SharedTimedMutex& subscriptionMutex) QV_ASSERT_CAPABILITY(subscriptionMutex);
 
 // Sibling order of a tree's root below the root node: the server's tree first,
 // then the devices by serial number.

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/thread/Mutex.h"
+
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -15,9 +17,15 @@ struct SessionClient;
 // Changed only under both tree mutexes (subscriber lists also under the
 // subscription mutex alone); read by the dispatcher under the subscription mutex.
 struct Endpoint {
+    explicit Endpoint(SharedTimedMutex& treeSubscriptionMutex) : subscriptionMutex(treeSubscriptionMutex) {}
+    Endpoint(const Endpoint&) = delete;
+    Endpoint& operator=(const Endpoint&) = delete;
+
+    // The subscription mutex of the tree's registry.
+    SharedTimedMutex& subscriptionMutex;
     int32_t id = -1;
     // In subscription order, without duplicates; not owned.
-    std::list<SessionClient*> subscribers;
+    std::list<SessionClient*> subscribers QV_GUARDED_BY(subscriptionMutex);
     // "/" followed by the node's path, fixed when the endpoint is added.
     std::string path;
     std::weak_ptr<DispatcherTree> tree;

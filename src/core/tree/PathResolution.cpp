@@ -3,8 +3,6 @@
 #include "core/tree/TreeRegistry.h"
 
 #include <cctype>
-#include <mutex>
-#include <shared_mutex>
 #include <vector>
 
 namespace tarnix {
@@ -190,12 +188,12 @@ std::string NodePathFrom(const TreeNode::Ptr& node, const TreeNode::Ptr& ancesto
 }
 
 std::string DispatcherGetNodePath(TreeRegistry& registry, const TreeNode::Ptr& node) {
-    std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
+    SharedLock<SharedTimedMutex> lock(registry.treeStructureMutex());
     return "/" + NodePathFrom(node, registry.root());
 }
 
 std::string DispatcherGetNodeName(TreeRegistry& registry, const TreeNode::Ptr& node) {
-    std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
+    SharedLock<SharedTimedMutex> lock(registry.treeStructureMutex());
     return node->getName();
 }
 

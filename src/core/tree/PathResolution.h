@@ -1,5 +1,6 @@
 #pragma once
 #include "core/tree/NodeSet.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <cstdint>
 #include <string>
@@ -15,8 +16,6 @@
 // shared from resolution to the last use of the nodes. Functions with a result
 // argument add to it.
 namespace tarnix {
-
-class TreeRegistry;
 
 // Resolves path relative to basePath (empty or blank: the registry's root); an
 // empty or blank path gives the base set itself. A path that begins with '/'
@@ -52,8 +51,10 @@ bool parseIndex(std::string_view segment, int32_t& value);
 std::string NodePathFrom(const TreeNode::Ptr& node, const TreeNode::Ptr& ancestor);
 // "/" + the node's path below the registry's root, under a shared structure
 // lock. Not for callers that already hold that lock (use NodePathFrom there).
-std::string DispatcherGetNodePath(TreeRegistry& registry, const TreeNode::Ptr& node);
+std::string DispatcherGetNodePath(TreeRegistry& registry, const TreeNode::Ptr& node)
+    QV_EXCLUDES(registry.treeStructureMutex());
 // The node's display name, under a shared structure lock (same caveat).
-std::string DispatcherGetNodeName(TreeRegistry& registry, const TreeNode::Ptr& node);
+std::string DispatcherGetNodeName(TreeRegistry& registry, const TreeNode::Ptr& node)
+    QV_EXCLUDES(registry.treeStructureMutex());
 
 }  // namespace tarnix

@@ -27,7 +27,7 @@ bool RequestGate::writeQueue(const uint8_t* record, uint32_t length) {
 RequestGate::PostResult RequestGate::post(uint16_t session, const uint8_t* record, uint32_t length) {
     bool first = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        LockGuard<Mutex> lock(mutex_);
         if (closed_) return PostResult::Closed;
         if (length > queue_->dataCapacity()) return PostResult::TooLarge;
         Line& line = lines_[session];
@@ -72,7 +72,7 @@ void RequestGate::admitInTurn() {
 }
 
 void RequestGate::taken(uint16_t session) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     if (queued_ > 0) --queued_;
     const auto it = lines_.find(session);
     if (it != lines_.end()) {
@@ -87,7 +87,7 @@ void RequestGate::taken(uint16_t session) {
 }
 
 void RequestGate::waitForShare(uint16_t session, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    UniqueLock<Mutex> lock(mutex_);
     if (closed_) return;
     Line& line = lines_[session];
     if (line.total() < limits_.sessionShare) {
@@ -95,7 +95,8 @@ void RequestGate::waitForShare(uint16_t session, std::chrono::milliseconds timeo
         return;
     }
     ++line.waiters;
-    line.shareFreed.wait_for(lock, timeout, [&] { return closed_ || line.total() <= lowWater(); });
+    line.shareFreed.wait_for(lock.native(), timeout,
+                             [&]() QV_REQUIRES(mutex_) { return closed_ || line.total() <= lowWater(); });
     --line.waiters;
     forgetIfIdle(session, line);
 }
@@ -114,7 +115,7 @@ void RequestGate::answerRoomMade() {
 std::vector<std::vector<uint8_t>> RequestGate::close() {
     std::vector<std::vector<uint8_t>> left;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        LockGuard<Mutex> lock(mutex_);
         closed_ = true;
         for (const uint16_t session : turns_) {
             Line& line = lines_[session];
@@ -137,12 +138,12 @@ std::vector<std::vector<uint8_t>> RequestGate::close() {
 }
 
 bool RequestGate::closed() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     return closed_;
 }
 
 uint32_t RequestGate::waitingOf(uint16_t session) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     const auto it = lines_.find(session);
     return it == lines_.end() ? 0 : it->second.total();
 }

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <vector>
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 namespace tarnix {
 
@@ -133,7 +133,7 @@ private:
     WakeSignal ownerWake_;
     std::atomic<bool> ownerAwaitsRoom_{false};
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     bool closed_ QV_GUARDED_BY(mutex_) = false;
     uint32_t queued_ QV_GUARDED_BY(mutex_) = 0;
     // One line per session with requests at the gate or posters waiting.

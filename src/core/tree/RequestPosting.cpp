@@ -59,7 +59,7 @@ uint16_t sessionTagOf(const uint8_t* data, uint32_t length) {
 
 // One try at writing the record into a tree without a gate.
 bool writeUngated(DispatcherTree& tree, const uint8_t* data, uint32_t length) {
-    std::lock_guard<std::mutex> guard(tree.mutex);
+    LockGuard<Mutex> guard(tree.mutex);
     FifoWriter writer(*tree.requestFifo, length);
     if (!writer.isValid()) return false;
     writer.commit(data, length);

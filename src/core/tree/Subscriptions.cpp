@@ -29,7 +29,7 @@ QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client,
                                   const TreeNode::Ptr& node) {
     if (const std::shared_ptr<Endpoint>& endpoint = node->endpoint()) {
         const int64_t timeoutMs = registry.subscriptionLockTimeout().count();
-        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex(), std::defer_lock);
+        UniqueLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex(), std::defer_lock);
         // Measured on the system clock: the steady-clock wait of the standard
         // library goes through a lock call that ThreadSanitizer does not see,
         // so it would take the list changes below for unguarded ones.
@@ -40,6 +40,7 @@ QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client,
                                   << ", canceling command execution.";
             return QV_COMMAND_SERVER_FAILED;
         }
+        assertSameMutex(registry.treeSubscriptionMutex(), endpoint->subscriptionMutex);
         // Adding and removing a client cannot fail.
         if (subscribe == 1)
             EndpointAddClient(endpoint, client).ignore();
@@ -60,11 +61,16 @@ QV_STATUS DispatcherSubscribeNodeSet(TreeRegistry& registry, SessionClient* clie
 
 QV_STATUS DispatcherRemoveClient(TreeRegistry& registry, SessionClient* client) {
     if (client == nullptr) return QV_NO_ERROR;
-    std::unique_lock<std::shared_timed_mutex> subscriptionLock(registry.treeSubscriptionMutex());
-    std::unique_lock<std::shared_mutex> sessionListLock(registry.sessionListMutex());
-    for (const auto& tree : registry.dispatcherTreeMap())
-        // Removing a client cannot fail.
-        for (const auto& endpoint : tree.second->endpoints) EndpointRemoveClient(client, endpoint.second).ignore();
+    LockGuard<SharedTimedMutex> subscriptionLock(registry.treeSubscriptionMutex());
+    LockGuard<SharedMutex> sessionListLock(registry.sessionListMutex());
+    for (const auto& tree : registry.dispatcherTreeMap()) {
+        assertSameMutex(registry.treeSubscriptionMutex(), tree.second->subscriptionMutex);
+        for (const auto& endpoint : tree.second->endpoints) {
+            assertSameMutex(registry.treeSubscriptionMutex(), endpoint.second->subscriptionMutex);
+            // Removing a client cannot fail.
+            EndpointRemoveClient(client, endpoint.second).ignore();
+        }
+    }
     registry.sessionClientList().unlink(*client);
     return QV_NO_ERROR;
 }

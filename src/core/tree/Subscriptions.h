@@ -3,16 +3,17 @@
 #include "core/tree/Endpoint.h"
 #include "core/tree/NodeSet.h"
 #include "core/tree/SessionClient.h"
+#include "core/tree/TreeRegistry.h"
 
 #include <memory>
 
 namespace tarnix {
 
-class TreeRegistry;
-
 // Caller holds the subscription mutex exclusively. Both return 0.
-QV_STATUS EndpointAddClient(const std::shared_ptr<Endpoint>& endpoint, SessionClient* client);
-QV_STATUS EndpointRemoveClient(SessionClient* client, const std::shared_ptr<Endpoint>& endpoint);
+QV_STATUS EndpointAddClient(const std::shared_ptr<Endpoint>& endpoint, SessionClient* client)
+    QV_REQUIRES(endpoint->subscriptionMutex);
+QV_STATUS EndpointRemoveClient(SessionClient* client, const std::shared_ptr<Endpoint>& endpoint)
+    QV_REQUIRES(endpoint->subscriptionMutex);
 
 // Subscribe flag 1 adds the session to the endpoint of the node and of every
 // descendant; any other flag removes it. Caller holds the structure mutex
@@ -20,11 +21,14 @@ QV_STATUS EndpointRemoveClient(SessionClient* client, const std::shared_ptr<Endp
 // registry's subscriptionLockTimeout(); the first failure (0x800F) ends the
 // walk; nodes done keep their state.
 QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client, int subscribe,
-                                  const TreeNode::Ptr& node);
+                                  const TreeNode::Ptr& node) QV_REQUIRES_SHARED(registry.treeStructureMutex())
+    QV_EXCLUDES(registry.treeSubscriptionMutex());
 QV_STATUS DispatcherSubscribeNodeSet(TreeRegistry& registry, SessionClient* client, int subscribe,
-                                     const NodeSet& set);
+                                     const NodeSet& set) QV_REQUIRES_SHARED(registry.treeStructureMutex())
+    QV_EXCLUDES(registry.treeSubscriptionMutex());
 
 // A closing session leaves every subscriber list and the session list.
-QV_STATUS DispatcherRemoveClient(TreeRegistry& registry, SessionClient* client);
+QV_STATUS DispatcherRemoveClient(TreeRegistry& registry, SessionClient* client)
+    QV_EXCLUDES(registry.treeSubscriptionMutex(), registry.sessionListMutex());
 
 }  // namespace tarnix

@@ -16,8 +16,10 @@ void requireTreeLock() {
     if (!DispatcherTreeLockHeld()) QV_THROW(QVException("Not locked."));
 }
 
-QV_STATUS removeEndpointsBelow(const std::shared_ptr<DispatcherTree>& tree, const TreeNode::Ptr& node) {
+QV_STATUS removeEndpointsBelow(const std::shared_ptr<DispatcherTree>& tree, const TreeNode::Ptr& node)
+    QV_REQUIRES(tree->subscriptionMutex) {
     if (const std::shared_ptr<Endpoint> endpoint = node->endpoint()) {
+        DispatcherTreeLockAssertHeld(endpoint->subscriptionMutex);
         endpoint->subscribers.clear();
         if (QV_STATUS status = DispatcherTreeUnbufferEndpoint(tree, endpoint)) return status;
         node->setEndpoint(nullptr);
@@ -34,9 +36,10 @@ QV_STATUS DispatcherTreeAddEndpoint(const std::shared_ptr<DispatcherTree>& tree,
                                     uint16_t precision, int32_t* id) {
     requireTreeLock();
     if (!tree || !node) return QV_ERR_GENERAL;
+    DispatcherTreeLockAssertHeld(tree->subscriptionMutex);
     if (tree->nextEndpointId == std::numeric_limits<int32_t>::max()) return QV_OVERFLOW;
 
-    auto endpoint = std::make_shared<Endpoint>();
+    auto endpoint = std::make_shared<Endpoint>(tree->subscriptionMutex);
     endpoint->id = tree->nextEndpointId;
     endpoint->path = "/" + NodePathFrom(node, tree->registry.root());
     endpoint->tree = tree;
@@ -52,7 +55,9 @@ QV_STATUS DispatcherTreeAddEndpoint(const std::shared_ptr<DispatcherTree>& tree,
 std::shared_ptr<BufferFifoBase> DispatcherTreeBufferEndpoint(const std::shared_ptr<DispatcherTree>& tree,
                                                              int32_t id, uint16_t dataType) {
     requireTreeLock();
-    const std::shared_ptr<Endpoint> endpoint = tree ? DispatcherTreeFindEndpoint(*tree, id) : nullptr;
+    if (!tree) QV_THROW(QVException("EndpointId out of range."));
+    DispatcherTreeLockAssertHeld(tree->subscriptionMutex);
+    const std::shared_ptr<Endpoint> endpoint = DispatcherTreeFindEndpoint(*tree, id);
     // Also an id whose endpoint was removed: it no longer names anything.
     if (!endpoint) QV_THROW(QVException("EndpointId out of range."));
 
@@ -69,6 +74,7 @@ QV_STATUS DispatcherTreeUnbufferEndpoint(const std::shared_ptr<DispatcherTree>& 
                                          const std::shared_ptr<Endpoint>& endpoint) {
     requireTreeLock();
     if (!tree || !endpoint || !endpoint->buffered) return QV_NO_ERROR;
+    DispatcherTreeLockAssertHeld(tree->subscriptionMutex);
 
     auto it = tree->bufferedEndpoints.find(endpoint);
     if (it == tree->bufferedEndpoints.end() || *it != endpoint)
@@ -83,6 +89,7 @@ QV_STATUS DispatcherTreeUnbufferEndpoint(const std::shared_ptr<DispatcherTree>& 
 QV_STATUS DispatcherTreeRemoveNodeChildren(const std::shared_ptr<DispatcherTree>& tree, const TreeNode::Ptr& node) {
     requireTreeLock();
     if (!tree || !node) return QV_ERR_GENERAL;
+    DispatcherTreeLockAssertHeld(tree->subscriptionMutex);
     if (QV_STATUS status = removeEndpointsBelow(tree, node)) return status;
     node->removeAllChildren();
     return QV_NO_ERROR;

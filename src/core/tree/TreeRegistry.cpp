@@ -17,7 +17,7 @@ void TreeRegistry::setSubscriptionLockTimeout(std::chrono::milliseconds timeout)
 void TreeRegistry::addFailedRequests(const std::vector<FailedRequest>& requests) {
     if (requests.empty()) return;
     {
-        std::lock_guard<std::mutex> lock(failedMutex_);
+        LockGuard<Mutex> lock(failedMutex_);
         failed_.insert(failed_.end(), requests.begin(), requests.end());
         anyFailed_.store(true);
     }
@@ -27,41 +27,41 @@ void TreeRegistry::addFailedRequests(const std::vector<FailedRequest>& requests)
 std::vector<FailedRequest> TreeRegistry::takeFailedRequests() {
     std::vector<FailedRequest> taken;
     if (!anyFailed_.load()) return taken;
-    std::lock_guard<std::mutex> lock(failedMutex_);
+    LockGuard<Mutex> lock(failedMutex_);
     taken.swap(failed_);
     anyFailed_.store(false);
     return taken;
 }
 
 void TreeRegistry::setTreeNoticeSink(TreeNoticeSink sink) {
-    std::lock_guard<std::mutex> lock(hookMutex_);
+    LockGuard<Mutex> lock(hookMutex_);
     noticeSink_ = std::move(sink);
 }
 
 void TreeRegistry::setDeviceUpdateHook(DeviceUpdateHook hook) {
-    std::lock_guard<std::mutex> lock(hookMutex_);
+    LockGuard<Mutex> lock(hookMutex_);
     deviceUpdate_ = std::move(hook);
 }
 
 void TreeRegistry::setDirectReplyDeliverer(DirectReplyDeliverer deliverer) {
     std::shared_ptr<const DirectReplyDeliverer> entry;
     if (deliverer) entry = std::make_shared<const DirectReplyDeliverer>(std::move(deliverer));
-    std::lock_guard<std::mutex> lock(hookMutex_);
+    LockGuard<Mutex> lock(hookMutex_);
     directReplyDeliverer_ = std::move(entry);
 }
 
 TreeNoticeSink TreeRegistry::treeNoticeSink() const {
-    std::lock_guard<std::mutex> lock(hookMutex_);
+    LockGuard<Mutex> lock(hookMutex_);
     return noticeSink_;
 }
 
 DeviceUpdateHook TreeRegistry::deviceUpdateHook() const {
-    std::lock_guard<std::mutex> lock(hookMutex_);
+    LockGuard<Mutex> lock(hookMutex_);
     return deviceUpdate_;
 }
 
 std::shared_ptr<const DirectReplyDeliverer> TreeRegistry::directReplyDeliverer() const {
-    std::lock_guard<std::mutex> lock(hookMutex_);
+    LockGuard<Mutex> lock(hookMutex_);
     return directReplyDeliverer_;
 }
 

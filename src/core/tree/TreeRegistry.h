@@ -5,14 +5,12 @@
 #include "core/tree/SessionClient.h"
 #include "core/tree/TreeNode.h"
 #include "core/tree/WakeSignal.h"
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <vector>
 
 namespace tarnix {
@@ -56,17 +54,25 @@ public:
     const TreeNode::Ptr& root() const { return root_; }
     // Held shared while nodes are resolved and used, exclusively while trees
     // are built or dismantled (DispatcherTreeLock).
-    std::shared_timed_mutex& treeStructureMutex() { return treeStructureMutex_; }
+    SharedTimedMutex& treeStructureMutex() QV_RETURN_CAPABILITY(treeStructureMutex_) { return treeStructureMutex_; }
     // Guards the tree map, every endpoint table and every subscriber list.
-    std::shared_timed_mutex& treeSubscriptionMutex() { return treeSubscriptionMutex_; }
+    SharedTimedMutex& treeSubscriptionMutex() QV_RETURN_CAPABILITY(treeSubscriptionMutex_) {
+        return treeSubscriptionMutex_;
+    }
     // The trees, ascending by id: the server's tree, then the devices.
-    DispatcherTreeMap& dispatcherTreeMap() { return dispatcherTreeMap_; }
+    DispatcherTreeMap& dispatcherTreeMap() QV_REQUIRES(treeSubscriptionMutex_) { return dispatcherTreeMap_; }
+    const DispatcherTreeMap& dispatcherTreeMap() const QV_REQUIRES_SHARED(treeSubscriptionMutex_) {
+        return dispatcherTreeMap_;
+    }
     // The dispatcher waits on it when a pass found nothing to do; writers of
     // output FIFOs notify it after a record so that it is carried on at once.
     WakeSignal& wakeSignal() { return wakeSignal_; }
-    // The sessions in creation order; guarded by sessionListMutex().
-    SessionClientList& sessionClientList() { return sessionClientList_; }
-    std::shared_mutex& sessionListMutex() { return sessionListMutex_; }
+    // The sessions in creation order.
+    SessionClientList& sessionClientList() QV_REQUIRES(sessionListMutex_) { return sessionClientList_; }
+    const SessionClientList& sessionClientList() const QV_REQUIRES_SHARED(sessionListMutex_) {
+        return sessionClientList_;
+    }
+    SharedMutex& sessionListMutex() QV_RETURN_CAPABILITY(sessionListMutex_) { return sessionListMutex_; }
 
     // Subscribing takes the subscription mutex once per endpoint node, waiting
     // at most this long (6000 ms unless changed) before failing with 0x800F.
@@ -87,20 +93,20 @@ public:
 
 private:
     const TreeNode::Ptr root_;
-    std::shared_timed_mutex treeStructureMutex_;
-    std::shared_timed_mutex treeSubscriptionMutex_;
+    SharedTimedMutex treeStructureMutex_;
+    SharedTimedMutex treeSubscriptionMutex_;
     DispatcherTreeMap dispatcherTreeMap_ QV_GUARDED_BY(treeSubscriptionMutex_);
     WakeSignal wakeSignal_;
-    std::shared_mutex sessionListMutex_;
+    SharedMutex sessionListMutex_;
     SessionClientList sessionClientList_ QV_GUARDED_BY(sessionListMutex_);
     std::atomic<int64_t> subscriptionLockTimeoutMs_{6000};
 
-    std::mutex failedMutex_;
+    Mutex failedMutex_;
     std::vector<FailedRequest> failed_ QV_GUARDED_BY(failedMutex_);
     // Lets the dispatcher skip the lock on every pass while nothing failed.
     std::atomic<bool> anyFailed_{false};
 
-    mutable std::mutex hookMutex_;
+    mutable Mutex hookMutex_;
     TreeNoticeSink noticeSink_ QV_GUARDED_BY(hookMutex_);
     DeviceUpdateHook deviceUpdate_ QV_GUARDED_BY(hookMutex_);
     std::shared_ptr<const DirectReplyDeliverer> directReplyDeliverer_ QV_GUARDED_BY(hookMutex_);

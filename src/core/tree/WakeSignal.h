@@ -4,7 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <utility>
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 namespace tarnix {
 
@@ -21,7 +21,7 @@ public:
 
     void notify() {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            LockGuard<Mutex> lock(mutex_);
             pending_ = true;
         }
         condition_.notify_one();
@@ -31,15 +31,16 @@ public:
     // True when woken by a notify, false when the time ran out.
     template <class Rep, class Period>
     bool waitFor(std::chrono::duration<Rep, Period> timeout) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const bool woken = condition_.wait_for(lock, timeout, [this] { return pending_; });
+        UniqueLock<Mutex> lock(mutex_);
+        const bool woken =
+            condition_.wait_for(lock.native(), timeout, [this]() QV_REQUIRES(mutex_) { return pending_; });
         pending_ = false;
         return woken;
     }
 
 private:
     const std::function<void()> alsoWake_;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable condition_;
     bool pending_ QV_GUARDED_BY(mutex_) = false;
 };

@@ -23,7 +23,7 @@
 namespace tarnix {
 namespace {
 
-typedef std::shared_lock<std::shared_timed_mutex> StructureLock;
+typedef SharedLock<SharedTimedMutex> StructureLock;
 
 // A request that names nodes, with the fields its type adds after the path.
 struct PathRequest {

@@ -26,7 +26,7 @@ bool deliver(ServerContext& context, const Endpoint& endpoint, const uint8_t* re
     if (header.sessionTag == kUnsolicitedSessionTag) return false;
     thread_local std::vector<uint8_t> out(kReplyCapacity);
     TreeRegistry& trees = context.treeRegistry();
-    std::unique_lock<std::shared_mutex> lock(trees.sessionListMutex());
+    UniqueLock<SharedMutex> lock(trees.sessionListMutex());
     SessionClient* asking = trees.sessionClientList().find(header.sessionTag);
     if (!asking || !asking->writeFunction) return false;
     const std::shared_ptr<const ProtocolHooks> hooks =

@@ -32,7 +32,7 @@ DispatcherImpl::DispatcherImpl(exception::ExceptionCarrier& carrier, ServerConte
       replyBuffer_(new uint8_t[kBufferSize]),
       streamBuffer_(new uint8_t[kBufferSize]) {
     {
-        std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+        UniqueLock<SharedMutex> lock(context_.treeRegistry().sessionListMutex());
         context_.treeRegistry().sessionClientList().clear();
     }
     for (uint32_t type = INTERFACE_TEXT; type < kInterfaceTypeCount; ++type) {
@@ -94,13 +94,14 @@ uint32_t DispatcherImpl::pass(bool streamPass, bool matchQuietStreams) {
     uint32_t handled = 0;
     streamedLastPass_ = false;
     TreeRegistry& trees = context_.treeRegistry();
-    std::unique_lock<std::shared_timed_mutex> lock(trees.treeSubscriptionMutex());
+    UniqueLock<SharedTimedMutex> lock(trees.treeSubscriptionMutex());
     for (const FailedRequest& failed : DispatcherTakeFailedRequests(trees)) {
         answerFailure(failed.sessionTag, failed.sequenceTag, failed.status);
         ++handled;
     }
     for (auto& entry : trees.dispatcherTreeMap()) {
         DispatcherTree& tree = *entry.second;
+        assertSameMutex(trees.treeSubscriptionMutex(), tree.subscriptionMutex);
         if (streamPass) drainStreams(tree, matchQuietStreams);
         handled += handleRecords(tree);
     }
@@ -122,6 +123,7 @@ const ProtocolHooks* DispatcherImpl::protocolOf(const SessionClient& client, uin
 void DispatcherImpl::drainStreams(DispatcherTree& tree, bool matchQuietStreams) {
     for (const std::shared_ptr<Endpoint>& endpoint : tree.bufferedEndpoints) {
         if (!endpoint->buffer) continue;
+        assertSameMutex(tree.subscriptionMutex, endpoint->subscriptionMutex);
         EndpointFeeds& feeds = feeds_.of(endpoint);
         bool drained = false;
         // While an entry is parked, the stream's data waits in its buffer
@@ -245,6 +247,7 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
         if (!endpoint) {
             answerFailure(header.sessionTag, header.sequenceTag, QV_VALUE_NOT_FOUND);
         } else {
+            assertSameMutex(tree.subscriptionMutex, endpoint->subscriptionMutex);
             for (Output& output : valueOutput_) output.converted = false;
             bool served = false;
             if ((header.flags & VALUE_FLAG_REPLY_ONLY) == 0) {
@@ -258,7 +261,7 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
                 }
             }
             if (!served && header.sessionTag != kUnsolicitedSessionTag) {
-                std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+                UniqueLock<SharedMutex> lock(context_.treeRegistry().sessionListMutex());
                 SessionClient* asking = context_.treeRegistry().sessionClientList().find(header.sessionTag);
                 if (asking) deliverReferenced(*asking, *endpoint, record, length);
             }
@@ -271,7 +274,7 @@ bool DispatcherImpl::handleRecord(DispatcherTree& tree) {
 
 void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+    UniqueLock<SharedMutex> lock(context_.treeRegistry().sessionListMutex());
     SessionClient* asking = context_.treeRegistry().sessionClientList().find(sessionTag);
     if (!asking) return;
     uint32_t due = asking->directTreeAnswersDue.load();
@@ -281,7 +284,7 @@ void DispatcherImpl::noteAnswerDelivered(uint16_t sessionTag) {
 
 void DispatcherImpl::answerFailure(uint16_t sessionTag, uint16_t sequenceTag, QV_STATUS failure) {
     if (sessionTag == kUnsolicitedSessionTag) return;
-    std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+    UniqueLock<SharedMutex> lock(context_.treeRegistry().sessionListMutex());
     SessionClient* asking = context_.treeRegistry().sessionClientList().find(sessionTag);
     if (!asking) return;
     uint32_t type = 0;

@@ -1,6 +1,8 @@
 #pragma once
 #include "core/QVStatus.h"
 #include "core/component/QVBaseImpl.h"
+#include "core/tree/DispatcherTree.h"
+#include "core/tree/Endpoint.h"
 #include "server/dispatcher/StreamFeeds.h"
 #include "server/session/IFaceData.h"
 
@@ -12,8 +14,6 @@
 
 namespace tarnix {
 
-struct DispatcherTree;
-struct Endpoint;
 struct ProtocolHooks;
 struct SessionClient;
 struct ValueRecordHeader;
@@ -64,18 +64,19 @@ private:
     };
 
     void loadProtocols();
-    void drainStreams(DispatcherTree& tree, bool matchQuietStreams);
+    void drainStreams(DispatcherTree& tree, bool matchQuietStreams) QV_REQUIRES(tree.subscriptionMutex);
     // One chunk of the endpoint's stream data to its subscribers; false when
     // the stream holds none.
-    bool drainStream(const std::shared_ptr<Endpoint>& endpoint);
+    bool drainStream(const std::shared_ptr<Endpoint>& endpoint) QV_REQUIRES(endpoint->subscriptionMutex);
     // The endpoint's feeds with a reader for each subscriber that takes data.
-    EndpointFeeds& matchSubscribers(const std::shared_ptr<Endpoint>& endpoint);
-    void deliverBurst(const std::shared_ptr<Endpoint>& endpoint, const uint8_t* data, uint32_t length);
+    EndpointFeeds& matchSubscribers(const std::shared_ptr<Endpoint>& endpoint) QV_REQUIRES(endpoint->subscriptionMutex);
+    void deliverBurst(const std::shared_ptr<Endpoint>& endpoint, const uint8_t* data, uint32_t length)
+        QV_REQUIRES(endpoint->subscriptionMutex);
     void encodeInto(StreamFeed& feed, const ProtocolHooks& protocol, const Endpoint& endpoint, const uint8_t* data,
                     uint32_t length);
     // Up to kRecordsPerPass records of the tree's output FIFO; returns how many.
-    uint32_t handleRecords(DispatcherTree& tree);
-    bool handleRecord(DispatcherTree& tree);
+    uint32_t handleRecords(DispatcherTree& tree) QV_REQUIRES(tree.subscriptionMutex);
+    bool handleRecord(DispatcherTree& tree) QV_REQUIRES(tree.subscriptionMutex);
     // One answer of a tree that also answers reads at once has reached the
     // asking session (see SessionClient::directTreeAnswersDue).
     void noteAnswerDelivered(uint16_t sessionTag);

@@ -102,7 +102,7 @@ bool ServerNodeImpl::takeControlCode(int32_t code) {
 
 bool ServerNodeImpl::canQueueAnswer() const {
     // Other writers of the output FIFO hold the node lock exclusively.
-    std::shared_lock<std::shared_mutex> lock(nodeLock());
+    SharedLock<SharedMutex> lock(nodeLock());
     if (outputFifo_->used() + kAnswerRoomBlocks > outputFifo_->capacity()) return false;
     FifoWriter probe(*outputFifo_, kAnswerRoomBytes);
     return probe.isValid();
@@ -142,7 +142,7 @@ bool ServerNodeImpl::serveOneRequest() {
 }
 
 void ServerNodeImpl::answerFailed(const Request& request) {
-    std::unique_lock<std::shared_mutex> lock(nodeLock());
+    UniqueLock<SharedMutex> lock(nodeLock());
     // A full output FIFO: the client's own timeout ends its wait instead.
     ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
                              QV_VALUE_NOT_FOUND).ignore();
@@ -150,7 +150,7 @@ void ServerNodeImpl::answerFailed(const Request& request) {
 
 void ServerNodeImpl::answerRead(const Request& request) {
     const ServerTreeReads::Value value = reads_->read(request.endpointId);
-    std::unique_lock<std::shared_mutex> lock(nodeLock());
+    UniqueLock<SharedMutex> lock(nodeLock());
     switch (value.kind) {
         case ServerTreeReads::Kind::Integer:
             sendInteger(request, VALUE_FLAG_REPLY_ONLY, value.integer);
@@ -171,7 +171,7 @@ void ServerNodeImpl::answerRead(const Request& request) {
 }
 
 void ServerNodeImpl::setChanging(bool changing) {
-    std::unique_lock<std::shared_mutex> lock(nodeLock());
+    UniqueLock<SharedMutex> lock(nodeLock());
     reads_->changing = changing;
 }
 
@@ -208,14 +208,14 @@ void ServerNodeImpl::writePort(const Request& request, int64_t value) {
     }
     const int64_t port = value < kMinPort ? kMinPort : (value > kMaxPort ? kMaxPort : value);
     if (port == listener->getPort()) {
-        std::unique_lock<std::shared_mutex> lock(nodeLock());
+        UniqueLock<SharedMutex> lock(nodeLock());
         sendInteger(request, VALUE_FLAG_REPLY_ONLY, port);
         return;
     }
     QVLOG(logging::debug) << boost::format("Changing ListenerPort to %lld.") % port;
     listener->setPort(uint16_t(port));
     awaitListener(listener);
-    std::unique_lock<std::shared_mutex> lock(nodeLock());
+    UniqueLock<SharedMutex> lock(nodeLock());
     sendInteger(request, VALUE_FLAG_CHANGED, listener->getPort());
 }
 
@@ -238,7 +238,7 @@ void ServerNodeImpl::writeOpen(const Request& request, int64_t value) {
         listener->setOpenOverride(wanted);
         awaitListener(listener);
     }
-    std::unique_lock<std::shared_mutex> lock(nodeLock());
+    UniqueLock<SharedMutex> lock(nodeLock());
     sendInteger(request, wanted >= 0 ? VALUE_FLAG_CHANGED : VALUE_FLAG_REPLY_ONLY,
                 listener->getOpenOverride() == 1 ? 1 : 0);
 }
@@ -249,7 +249,7 @@ void ServerNodeImpl::writeLevel(const Request& request, int64_t value) {
     pendingControlCode_.store(int32_t(uint32_t(uint64_t(value))));
     std::atomic<int32_t>& debugLevel = reads_->debugLevel;
     int64_t level = value < 0 ? debugLevel.load() : (value > kMaxDebugLevel ? kMaxDebugLevel : value);
-    std::unique_lock<std::shared_mutex> lock(nodeLock());
+    UniqueLock<SharedMutex> lock(nodeLock());
     if (level == debugLevel.load()) {
         sendInteger(request, VALUE_FLAG_REPLY_ONLY, level);
         return;
@@ -283,10 +283,10 @@ void ServerNodeImpl::sendDouble(const Request& request, double value) {
 
 void ServerNodeImpl::pushDeviceMessage(const TreeNode::Ptr& node, uint8_t code) {
     if (!node) QV_THROW(QVException("Invalid node."));
-    std::shared_lock<std::shared_timed_mutex> structureLock(context_.treeRegistry().treeStructureMutex());
+    SharedLock<SharedTimedMutex> structureLock(context_.treeRegistry().treeStructureMutex());
     const std::string name = node->getName();
     QVLOG(logging::debug) << boost::format("PushDeviceMessage: '%s', %u.") % name % unsigned(code);
-    std::unique_lock<std::shared_mutex> lock(nodeLock());
+    UniqueLock<SharedMutex> lock(nodeLock());
     FifoWriter writer(*outputFifo_, kValueRecordHeaderSize + wire::kTreeChangeSize);
     if (!writer.isValid()) {
         // Raised on device threads and in destructors: a full FIFO loses the

@@ -3,8 +3,8 @@
 #include "core/tree/DispatcherTree.h"
 #include "core/tree/TreeNode.h"
 #include "server/node/ServerTreeReads.h"
+#include "platform/thread/Mutex.h"
 
-#include <shared_mutex>
 
 #include <atomic>
 #include <cstdint>
@@ -72,7 +72,7 @@ private:
     void awaitListener(const std::shared_ptr<Listener>& listener) const;
 
     // The node lock (ServerTreeReads::nodeLock).
-    std::shared_mutex& nodeLock() const { return reads_->nodeLock; }
+    SharedMutex& nodeLock() const QV_RETURN_CAPABILITY(reads_->nodeLock) { return reads_->nodeLock; }
     // Marks a write under way for the reads answered at once.
     void setChanging(bool changing);
 

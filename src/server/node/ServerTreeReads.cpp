@@ -69,7 +69,7 @@ bool ServerTreeReads::reply(uint16_t sequenceTag, uint16_t sessionTag, int32_t i
 bool ServerTreeReads::replyAtOnce(uint16_t sequenceTag, uint16_t sessionTag, int32_t id,
                                   const std::function<void(const uint8_t* record, uint32_t length)>& answer) const {
     thread_local std::vector<uint8_t> record;
-    std::shared_lock<std::shared_mutex> lock(nodeLock);
+    SharedLock<SharedMutex> lock(nodeLock);
     if (changing || (output && output->used() != 0) || !reply(sequenceTag, sessionTag, id, record)) return false;
     answer(record.data(), uint32_t(record.size()));
     return true;

@@ -1,11 +1,10 @@
 #pragma once
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -64,7 +63,7 @@ struct ServerTreeReads {
     // The node lock: held exclusively while a request is answered and while a
     // tree-change record is written (by every writer of the output FIFO),
     // shared by the reads answered at once.
-    mutable std::shared_mutex nodeLock;
+    mutable SharedMutex nodeLock;
     // The tree's output FIFO (read by the dispatcher).
     std::shared_ptr<QVFifo> output;
     // A write is being carried out: its new value may already show while the

@@ -7,13 +7,13 @@ void ProtocolTable::set(InterfaceType type, ProtocolHooks hooks) {
     std::shared_ptr<const ProtocolHooks> entry;
     if (hooks.create || hooks.input || hooks.valueEncode || hooks.streamEncode)
         entry = std::make_shared<const ProtocolHooks>(std::move(hooks));
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     entries_[type] = std::move(entry);
 }
 
 std::shared_ptr<const ProtocolHooks> ProtocolTable::get(InterfaceType type) const {
     if (type >= kInterfaceTypeCount) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     return entries_[type];
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 #include "core/QVStatus.h"
 #include "server/session/IFaceData.h"
+#include "platform/thread/Mutex.h"
 
 #include <cstdint>
 #include <array>
 #include <functional>
-#include <mutex>
 #include <memory>
 #include <string>
 
@@ -64,8 +64,8 @@ public:
     std::shared_ptr<const ProtocolHooks> get(InterfaceType type) const;
 
 private:
-    mutable std::mutex mutex_;
-    std::array<std::shared_ptr<const ProtocolHooks>, kInterfaceTypeCount> entries_;
+    mutable Mutex mutex_;
+    std::array<std::shared_ptr<const ProtocolHooks>, kInterfaceTypeCount> entries_ QV_GUARDED_BY(mutex_);
 };
 
 void setProtocolHooks(ProtocolTable& table, InterfaceType type, ProtocolHooks hooks);

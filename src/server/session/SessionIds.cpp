@@ -8,7 +8,7 @@ bool usable(uint16_t id) { return id != 0 && id != 0xFFFF; }
 }  // namespace
 
 bool SessionIds::acquire(uint16_t& id) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     for (uint32_t step = 0; step < 65536; ++step) {
         uint16_t candidate = uint16_t(last_ + 1 + step);
         if (usable(candidate) && !used_.test(candidate)) {
@@ -23,7 +23,7 @@ bool SessionIds::acquire(uint16_t& id) {
 }
 
 void SessionIds::release(uint16_t id) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     if (used_.test(id)) {
         used_.reset(id);
         --count_;
@@ -31,7 +31,7 @@ void SessionIds::release(uint16_t id) {
 }
 
 uint32_t SessionIds::inUse() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     return count_;
 }
 

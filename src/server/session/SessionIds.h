@@ -1,7 +1,8 @@
 #pragma once
+#include "platform/thread/Mutex.h"
+
 #include <bitset>
 #include <cstdint>
-#include <mutex>
 
 namespace tarnix {
 
@@ -22,10 +23,10 @@ public:
     uint32_t inUse() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::bitset<65536> used_;
-    uint32_t count_ = 0;
-    uint16_t last_ = 0;
+    mutable Mutex mutex_;
+    std::bitset<65536> used_ QV_GUARDED_BY(mutex_);
+    uint32_t count_ QV_GUARDED_BY(mutex_) = 0;
+    uint16_t last_ QV_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace tarnix

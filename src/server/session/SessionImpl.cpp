@@ -85,7 +85,7 @@ SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& c
     client_.writeFunction = writeToSession;
     client_.context = this;
     {
-        std::unique_lock<std::shared_mutex> lock(context_.treeRegistry().sessionListMutex());
+        UniqueLock<SharedMutex> lock(context_.treeRegistry().sessionListMutex());
         context_.treeRegistry().sessionClientList().append(client_);
         clientListed_ = true;
     }
@@ -342,7 +342,7 @@ bool SessionImpl::sendFromStream(StreamFeedReader& stream) {
 
 bool SessionImpl::updateStreams() {
     {
-        std::lock_guard<std::mutex> lock(attachedMutex_);
+        LockGuard<Mutex> lock(attachedMutex_);
         for (auto& stream : attached_) streams_.push_back(std::move(stream));
         attached_.clear();
     }
@@ -379,7 +379,7 @@ void SessionImpl::reportStreamLosses() {
 }
 
 void SessionImpl::attachStream(std::shared_ptr<StreamFeedReader> reader) {
-    std::lock_guard<std::mutex> lock(attachedMutex_);
+    LockGuard<Mutex> lock(attachedMutex_);
     attached_.push_back(std::move(reader));
 }
 

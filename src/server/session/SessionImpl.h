@@ -7,11 +7,11 @@
 #include "platform/thread/BoundedSpin.h"
 #include "server/session/IFaceData.h"
 #include "server/session/SessionOutput.h"
+#include "platform/thread/Mutex.h"
 
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <vector>
 #include <thread>
 
@@ -114,8 +114,8 @@ private:
     std::shared_ptr<IFaceDataBase> protocol_;
 
     // Streams the dispatcher attached, not yet taken by the session thread.
-    std::mutex attachedMutex_;
-    std::vector<std::shared_ptr<StreamFeedReader>> attached_;
+    Mutex attachedMutex_;
+    std::vector<std::shared_ptr<StreamFeedReader>> attached_ QV_GUARDED_BY(attachedMutex_);
     // The session thread's streams, sent from in turn.
     std::vector<std::shared_ptr<StreamFeedReader>> streams_;
     std::size_t nextStream_ = 0;

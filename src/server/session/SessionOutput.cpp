@@ -26,17 +26,17 @@ SessionOutput::SessionOutput(std::shared_ptr<QVFifo> fifo, int socketHandle)
 uint32_t SessionOutput::freeLocked() const { return fifo_->capacity() - fifo_->used(); }
 
 uint32_t SessionOutput::freeBytes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     return freeLocked();
 }
 
 uint32_t SessionOutput::dropCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     return dropCounter_;
 }
 
 bool SessionOutput::hasBacklog() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     return !backlog_.empty();
 }
 
@@ -48,7 +48,7 @@ bool SessionOutput::copyIn(const uint8_t* data, uint32_t length) {
 }
 
 SessionOutput::Result SessionOutput::writeDroppable(const uint8_t* data, uint32_t length) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     const uint32_t capacity = fifo_->capacity();
     const uint32_t freeSize = freeLocked();
     const double ratio = freeSize > length ? double(freeSize - length) / capacity : 0.0;
@@ -70,7 +70,7 @@ SessionOutput::Result SessionOutput::writeDroppable(const uint8_t* data, uint32_
 }
 
 SessionOutput::Result SessionOutput::writeImportantDeferred(const uint8_t* data, uint32_t length) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     if (invalid_) return Result::Discarded;
     const uint32_t freeSize = freeLocked();
     if (backlog_.empty() && freeSize >= length && copyIn(data, length)) return Result::Written;
@@ -99,7 +99,7 @@ SessionOutput::Result SessionOutput::writeImportantWaiting(const uint8_t* data, 
     Clock::time_point since;
     for (;;) {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            LockGuard<Mutex> lock(mutex_);
             if (invalid_) return Result::Discarded;
             const bool backlogEmpty = drainBacklogLocked();
             const uint32_t freeSize = freeLocked();
@@ -128,7 +128,7 @@ SessionOutput::Result SessionOutput::writeImportantWaiting(const uint8_t* data, 
 }
 
 bool SessionOutput::pump() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard<Mutex> lock(mutex_);
     if (invalid_) return false;
     if (drainBacklogLocked()) return true;
     if (Clock::now() - backlogSince_ < waitLimit_) return true;

@@ -8,7 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <vector>
-#include "platform/thread/ThreadSafety.h"
+#include "platform/thread/Mutex.h"
 
 namespace tarnix {
 
@@ -71,7 +71,7 @@ private:
     const int socketHandle_;
     std::chrono::milliseconds waitLimit_{10000};
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     uint32_t dropCounter_ QV_GUARDED_BY(mutex_) = 0;
     std::deque<std::vector<uint8_t>> backlog_ QV_GUARDED_BY(mutex_);
     uint64_t backlogBytes_ QV_GUARDED_BY(mutex_) = 0;

@@ -19,7 +19,7 @@
 namespace tarnix {
 namespace {
 
-typedef std::shared_lock<std::shared_timed_mutex> StructureLock;
+typedef SharedLock<SharedTimedMutex> StructureLock;
 
 bool equalsIgnoringCase(const std::string& text, const char* word) {
     std::size_t i = 0;

@@ -93,14 +93,14 @@ void runSession(TreeRegistry& registry, uint16_t id, Clock::time_point end, std:
     SessionClient client;
     client.sessionId = id;
     {
-        std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
+        UniqueLock<SharedMutex> lock(registry.sessionListMutex());
         registry.sessionClientList().append(client);
     }
     const char* const paths[] = {"/dev*/demods/*/rate", "/1001 /1002/sigins", "/dev1001", "/*/demods/0/*"};
     int round = 0;
     while (Clock::now() < end) {
         {
-            std::shared_lock<std::shared_timed_mutex> structure(registry.treeStructureMutex());
+            SharedLock<SharedTimedMutex> structure(registry.treeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(registry, set, "", paths[round % 4]);
             EXPECT_EQ(QV_NO_ERROR, DispatcherSubscribeNodeSet(registry, &client, round % 2, set));
@@ -110,7 +110,7 @@ void runSession(TreeRegistry& registry, uint16_t id, Clock::time_point end, std:
         }
         if (++round % 50 == 0) {
             EXPECT_EQ(DispatcherRemoveClient(registry, &client), QV_NO_ERROR);
-            std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
+            UniqueLock<SharedMutex> lock(registry.sessionListMutex());
             registry.sessionClientList().append(client);
         }
         ++requests;
@@ -126,14 +126,14 @@ void runSession(TreeRegistry& registry, uint16_t id, Clock::time_point end, std:
 void runDispatcher(TreeRegistry& registry, Clock::time_point end, std::atomic<int>& passes) {
     while (Clock::now() < end) {
         {
-            std::unique_lock<std::shared_timed_mutex> subscription(registry.treeSubscriptionMutex());
+            UniqueLock<SharedTimedMutex> subscription(registry.treeSubscriptionMutex());
             for (const auto& entry : registry.dispatcherTreeMap()) {
                 const DispatcherTree& tree = *entry.second;
                 for (const auto& endpoint : tree.bufferedEndpoints) (void)endpoint->buffer->used();
                 for (int32_t id = 0; id < tree.nextEndpointId; ++id) {
                     if (auto endpoint = DispatcherTreeFindEndpoint(tree, id)) {
                         for (SessionClient* session : endpoint->subscribers) {
-                            std::unique_lock<std::shared_mutex> sessions(registry.sessionListMutex());
+                            UniqueLock<SharedMutex> sessions(registry.sessionListMutex());
                             (void)registry.sessionClientList().find(session->sessionId);
                             (void)session->interfaceType.load();
                         }
@@ -151,7 +151,7 @@ TEST(TreeConcurrency, SessionsWorkWhileTreesComeAndGo) {
     std::atomic<int> notices{0};
     registry.setTreeNoticeSink([&notices, &registry](const TreeNode::Ptr& node, uint8_t) {
         // Like the server's tree: the notice takes the structure lock shared.
-        std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex());
+        SharedLock<SharedTimedMutex> lock(registry.treeStructureMutex());
         (void)node->getName();
         ++notices;
     });
@@ -176,7 +176,7 @@ TEST(TreeConcurrency, SessionsWorkWhileTreesComeAndGo) {
     EXPECT_EQ(3 * cycles.load(), notices.load());
     EXPECT_TRUE(registry.dispatcherTreeMap().empty());
     EXPECT_TRUE(registry.root()->children().empty());
-    std::shared_lock<std::shared_mutex> lock(registry.sessionListMutex());
+    SharedLock<SharedMutex> lock(registry.sessionListMutex());
     EXPECT_EQ(0u, registry.sessionClientList().size());
 }
 

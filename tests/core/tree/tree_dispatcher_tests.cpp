@@ -74,7 +74,7 @@ TEST(DispatcherTreeRemover, TakesTheTreeOutOfEverything) {
     SessionClient client;
     std::shared_ptr<Endpoint> endpoint = device.tree()->endpoints.at(0);
     {
-        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
+        UniqueLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex());
         EXPECT_EQ(EndpointAddClient(endpoint, &client), QV_NO_ERROR);
     }
     device.remove();
@@ -237,7 +237,7 @@ struct NoticeRecorder {
 
     explicit NoticeRecorder(TreeRegistry& r) : registry(r) {
         registry.setTreeNoticeSink([this](const TreeNode::Ptr& node, uint8_t code) {
-            std::shared_lock<std::shared_timed_mutex> lock(registry.treeStructureMutex(), std::try_to_lock);
+            std::shared_lock<SharedTimedMutex::Native> lock(registry.treeStructureMutex().native(), std::try_to_lock);
             seen.push_back({node->getName(), code, lock.owns_lock()});
         });
     }

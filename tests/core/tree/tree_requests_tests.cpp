@@ -171,14 +171,14 @@ TEST_F(Subscriptions, ADeviceNodeSubscribesEveryLeafBelowIt) {
 
 TEST_F(Subscriptions, RemovingAClientClearsEveryListAndTheSessionList) {
     {
-        std::unique_lock<std::shared_mutex> lock(registry.sessionListMutex());
+        UniqueLock<SharedMutex> lock(registry.sessionListMutex());
         registry.sessionClientList().append(client_);
     }
     EXPECT_EQ(DispatcherSubscribeNodeSet(registry, &client_, 1, resolve(registry, "/dev*")), QV_NO_ERROR);
     EXPECT_EQ(20u, subscribedEndpoints(client_));
     EXPECT_EQ(QV_NO_ERROR, DispatcherRemoveClient(registry, &client_));
     EXPECT_EQ(0u, subscribedEndpoints(client_));
-    std::shared_lock<std::shared_mutex> lock(registry.sessionListMutex());
+    SharedLock<SharedMutex> lock(registry.sessionListMutex());
     EXPECT_EQ(nullptr, registry.sessionClientList().find(0x1234));
 }
 
@@ -187,7 +187,7 @@ TEST_F(Subscriptions, GivesUpWhenTheSubscriptionLockStaysTaken) {
     registry.setSubscriptionLockTimeout(std::chrono::milliseconds(50));
     std::promise<void> locked, release;
     std::thread dispatcher([&] {
-        std::unique_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
+        UniqueLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex());
         locked.set_value();
         release.get_future().wait();
     });

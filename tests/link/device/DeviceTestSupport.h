@@ -55,7 +55,7 @@ inline std::vector<uint8_t> messageRun(uint32_t address, uint32_t count, uint16_
 }
 
 inline bool deviceTreeExists(TreeRegistry& registry, uint32_t serial) {
-    std::shared_lock<std::shared_timed_mutex> lock(registry.treeSubscriptionMutex());
+    SharedLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex());
     return registry.dispatcherTreeMap().count(TreeId::device(serial)) != 0;
 }
 
