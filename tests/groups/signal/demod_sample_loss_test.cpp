@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 namespace tarnix {
@@ -18,6 +19,9 @@ struct LossCase {
     std::vector<uint64_t> times;  // of one demodulator, in steps of kStep unless stated
     uint64_t lost;
 };
+
+// Names the case in test listings (its own words, not its bytes).
+void PrintTo(const LossCase& c, std::ostream* out) { *out << c.what; }
 
 class DemodSampleLossCases : public ::testing::TestWithParam<LossCase> {};
 
