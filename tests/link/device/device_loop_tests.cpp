@@ -33,7 +33,12 @@ constexpr uint32_t kApertureAddress = 0x08020000;
 
 DeviceLoopTiming fastTiming() {
     DeviceLoopTiming timing;
-    timing.pollTimeoutMs = 1;
+    // The scripted instrument answers every read at once: with a transfer, or
+    // with the time-out reply that ends the read phase. So the loop's own
+    // wait for the next message must never decide what a pass reads; at
+    // 1 ms a pass that ran late on a busy machine gave up on the empty
+    // buffer in front of a transfer that had long arrived.
+    timing.pollTimeoutMs = 60000;
     timing.emptyPassPause = std::chrono::milliseconds(0);
     timing.overflowPause = std::chrono::milliseconds(0);
     // Statistics come only where a test sets their period: a tick that came
