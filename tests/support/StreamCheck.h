@@ -11,6 +11,7 @@
 #include "platform/endian/ByteOrder.h"
 #include "wire/BinaryWire.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -41,6 +42,7 @@ public:
         auto last = last_.find(node);
         if (last == last_.end()) {
             last_.emplace(node, time);
+            first_[node] = time;
             return true;
         }
         const uint64_t before = last->second;
@@ -53,6 +55,7 @@ public:
                   std::to_string(step_);
             // The node starts anew, so that one bad message is one fault.
             last_.erase(last);
+            first_.erase(node);
             return false;
         }
         lost_ += steps - 1;
@@ -61,10 +64,30 @@ public:
 
     uint64_t received() const { return received_; }
     uint64_t lost() const { return lost_; }
+    uint64_t nodes() const { return last_.size(); }
+    // The samples the instrument made from each node's first time to its
+    // last, one step apart: what a client that lost nothing received.
+    uint64_t made() const {
+        uint64_t samples = 0;
+        for (const auto& last : last_) samples += (last.second - first_.at(last.first) + step_ / 2) / step_ + 1;
+        return samples;
+    }
+    // The instrument time every node has reached, and the latest any has.
+    uint64_t reachedByAll() const {
+        uint64_t time = last_.empty() ? 0 : UINT64_MAX;
+        for (const auto& last : last_) time = std::min(time, last.second);
+        return time;
+    }
+    uint64_t reachedByAny() const {
+        uint64_t time = 0;
+        for (const auto& last : last_) time = std::max(time, last.second);
+        return time;
+    }
 
 private:
     const uint64_t step_;
     const uint64_t tolerance_;
+    std::map<std::string, uint64_t> first_;  // of each node's run of good steps
     std::map<std::string, uint64_t> last_;
     uint64_t received_ = 0;
     uint64_t lost_ = 0;

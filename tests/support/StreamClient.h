@@ -39,6 +39,12 @@ public:
         uint64_t broken = 0;  // broken messages or lines; the binary framing lost counts once
         std::string fault;    // the first of them
         int64_t message = 0;  // demodulator 0's last message
+        // With a set rate: the nodes, the samples the instrument made over
+        // the instrument time received, and the times all and any reached.
+        uint64_t nodes = 0;
+        uint64_t made = 0;
+        uint64_t reachedByAll = 0;
+        uint64_t reachedByAny = 0;
     };
 
     // Counts lq3sim's test stream of `payloadBytes` bytes per message.
@@ -100,6 +106,10 @@ public:
         if (steps_) {
             c.received = steps_->received();
             c.lost = steps_->lost();
+            c.nodes = steps_->nodes();
+            c.made = steps_->made();
+            c.reachedByAll = steps_->reachedByAll();
+            c.reachedByAny = steps_->reachedByAny();
             return c;
         }
         c.received = tally_.received();

@@ -31,11 +31,23 @@ using Completion = FakeDevice::Completion;
 constexpr uint32_t kSerial = 0x01020304;  // what the scripted controller reports
 constexpr uint32_t kApertureAddress = 0x08020000;
 
+// The scripted instrument answers every read at once: with a transfer, or
+// with the time-out reply that ends a poll. So the loop's own wait for the
+// next message must never decide what a poll reads; at 1 ms a poll that ran
+// late on a busy machine gave up before the read it was meant to end, and
+// the next pass read that one instead of its transfer.
+constexpr uint32_t kPollTimeoutMs = 60000;
+
 DeviceLoopTiming fastTiming() {
     DeviceLoopTiming timing;
-    timing.pollTimeoutMs = 1;
+    timing.pollTimeoutMs = kPollTimeoutMs;
     timing.emptyPassPause = std::chrono::milliseconds(0);
     timing.overflowPause = std::chrono::milliseconds(0);
+    // Statistics come only where a test sets their period: a tick that came
+    // because a pass ran late on a busy machine would put records in the
+    // output FIFO that the test counts, and read registers it did not script.
+    timing.fastStatsPeriod = std::chrono::hours(24);
+    timing.slowStatsPeriod = std::chrono::hours(24);
     return timing;
 }
 
@@ -59,7 +71,7 @@ protected:
         impl().pre();
         // The read that the start step left in flight ends empty; from here on
         // each delivered transfer is read by the next pass.
-        impl().usb().poll(nullptr, nullptr, nullptr, 0, 1, impl::IOLQ3_USBImpl::timeOfDayMicros());
+        impl().usb().poll(nullptr, nullptr, nullptr, 0, kPollTimeoutMs, impl::IOLQ3_USBImpl::timeOfDayMicros());
         instrument->device->clearRecords();
     }
     void deliver(const std::vector<uint8_t>& transfer) {
