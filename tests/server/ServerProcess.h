@@ -4,6 +4,7 @@
 // (log files), standard output and error captured in files, and a pipe as
 // standard input for the key press that ends a server run with
 // "--endless false".
+#include "ListeningPorts.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -50,26 +51,6 @@ inline int countEntries(const std::string& path) {
     while (dirent* e = ::readdir(dir))
         if (e->d_name[0] != '.') ++n;
     ::closedir(dir);
-    return n;
-}
-
-// Connections that a program still holds open on the local TCP port `port`,
-// besides its listening socket: IPv4 sockets on that port that a process
-// owns (an inode) and that do not listen. A socket its program has closed
-// keeps no inode, whatever state it lingers in.
-inline int openConnectionsOnPort(uint16_t port) {
-    std::istringstream table(readFile("/proc/net/tcp"));
-    std::string line;
-    std::getline(table, line);  // the heading
-    int n = 0;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-        const auto colon = local.find(':');
-        if (colon == std::string::npos || std::stoul(local.substr(colon + 1), nullptr, 16) != port) continue;
-        if (state != "0A" && inode != "0") ++n;
-    }
     return n;
 }
 

@@ -3,6 +3,7 @@
 // tests: on a free loopback port below 32768 (the option is a signed 16-bit
 // number), with its own single-instance name, temporary and instrument
 // directories, and stops it in order (a byte on its standard input).
+#include "ListeningPorts.h"
 #include "ServerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -87,6 +88,14 @@ public:
 
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
+    // Whether the child has ended; it is reaped then, and nothing runs.
+    bool ended() {
+        if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            closeInput();
+            pid_ = -1;
+        }
+        return pid_ <= 0;
+    }
     // Sends a signal and returns at once.
     bool signal(int number) { return pid_ > 0 && ::kill(pid_, number) == 0; }
 
@@ -143,8 +152,9 @@ public:
             prepare(instrumentDir_);
         else
             ::mkdir(instrumentDir_.c_str(), 0700);
-        // A port picked at the same moment by a parallel test cannot be bound:
-        // try another one.
+        // A port picked at the same moment by a parallel test's server is lost
+        // to one of them: the other ends, and is tried again on another port.
+        // Until it holds the port itself, what answers there may be that other.
         for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
             process_.stop(false, SIGKILL);
             port_ = freePort();
@@ -154,7 +164,15 @@ public:
                            {"QV_INSTANCE_NAME=qvtext-e2e-" + std::to_string(::getpid()) + "-" + portText,
                             "QV_INSTRUMENT_DIR=" + instrumentDir_, "TMPDIR=" + workDir_},
                            workDir_ + "/server.out");
-            ready_ = process_.started() && waitUntil([&] { return serverTreeReady(port_); }, std::chrono::seconds(10));
+            bool ended = !process_.started();
+            ready_ = !ended &&
+                     waitUntil(
+                         [&] {
+                             ended = process_.ended();
+                             return ended || (listensOn(process_.pid(), port_) && serverTreeReady(port_));
+                         },
+                         std::chrono::seconds(10)) &&
+                     !ended;
         }
     }
 

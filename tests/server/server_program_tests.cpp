@@ -59,7 +59,7 @@ TEST(Program, VersionPrintsTheLineTwiceAndAKeyStopsTheServerInOrder) {
 TEST(Program, WhileEndlessAKeyDoesNothing) {
     const uint16_t port = test::freePort();
     ServerProcess server({"-p", std::to_string(port)});
-    ASSERT_TRUE(waitUntil([&] { return TestClient(port).connected(); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return test::listensOn(server.pid(), port); }, 10s));
     server.pressKey();
     // A bounded window, as nothing shows from outside that the endless main
     // loop has gone past the key: it looks once a second and says nothing.
