@@ -87,7 +87,9 @@ TEST_F(ListenerFixture, ClientsConnectingTogetherAreAllGreetedAtOnce) {
     // A client left for the listener's next idle wake-up would wait a whole
     // second. A sanitizer build starts three session threads too slowly on a
     // busy machine for this bound to tell that apart, so only the greetings count there.
-    if (!test::kSanitizerBuild) EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    if (!test::kSanitizerBuild) {
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    }
 }
 
 TEST_F(ListenerFixture, FiftySessionsComeAndGoWithoutTraces) {
