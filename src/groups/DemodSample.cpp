@@ -176,7 +176,7 @@ QV_STATUS DemodSampleUpdateData(DeviceAccess& device, const EPNodePtr& ep, const
     // the times is what the instrument lost, not the host.
     DemodSampleLoss& loss = familyDataOf(state).signalPath.demodSampleLoss;
     loss.note(d, get48(data + kPacketTime));
-    if (loss.pending() != 0) {
+    if (loss.reportDue(state.currentTime)) {
         const std::string line = loss.report(device.serial(), state.currentTime);
         if (!line.empty()) QVLOG(logging::warning) << line;
     }
@@ -185,9 +185,11 @@ QV_STATUS DemodSampleUpdateData(DeviceAccess& device, const EPNodePtr& ep, const
 
     FifoWriter block(*ep->stream, kSampleBytes);
     if (!block) return QV_OVERFLOW;
-    convert(block.data(), data, gain, state.demodExtender);
+    // Made here and copied into the stream buffer, never read back from it:
+    // its line may still be on its way from the reader's core.
     uint8_t sample[kSampleBytes];
-    std::memcpy(sample, block.data(), kSampleBytes);
+    convert(sample, data, gain, state.demodExtender);
+    std::memcpy(block.data(), sample, kSampleBytes);
     block.commitAll();
     if (ep->value.size() >= kSampleBytes) std::memcpy(ep->value.data(), sample, kSampleBytes);
     return feedModulator(state, d, sample);

@@ -31,6 +31,8 @@ public:
 
     // Samples counted as lost and not yet reported.
     uint64_t pending() const { return report_.pending(); }
+    // Whether report would give a line at `now`.
+    bool reportDue(Clock::time_point now) const { return report_.due(now); }
 
 private:
     struct Stream {
