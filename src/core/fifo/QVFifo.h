@@ -83,16 +83,18 @@ private:
         std::atomic<uint32_t> taken{0};
         std::atomic<uint32_t> released{0};
 
+        // One thread at a time holds a side (see above), so plain loads and
+        // stores do. A locked read-modify-write would make every accessor
+        // wait until the stores before it have reached memory: a stream
+        // writer opens one per sample, and its stores into the buffer often
+        // wait for their cache lines.
         bool tryTake(unsigned limit) {
-            uint32_t t = taken.load(std::memory_order_relaxed);
-            for (;;) {
-                if (t - released.load(std::memory_order_acquire) >= limit) return false;
-                if (taken.compare_exchange_weak(t, t + 1, std::memory_order_acq_rel,
-                                                std::memory_order_relaxed))
-                    return true;
-            }
+            const uint32_t t = taken.load(std::memory_order_relaxed);
+            if (t - released.load(std::memory_order_relaxed) >= limit) return false;
+            taken.store(t + 1, std::memory_order_relaxed);
+            return true;
         }
-        void release() { released.fetch_add(1, std::memory_order_release); }
+        void release() { released.store(released.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
     };
 
     SideCounters readers_;
