@@ -42,8 +42,11 @@ void DeviceEncFX2Impl::pass() {
 
     bool gaveWay = false;
     const uint32_t messages = readMessages(gaveWay);
-    // New samples in the stream buffers, or buffers that need draining.
-    if (messages != 0 || streamsFull_) registry_.wakeSignal().notify();
+    // Buffers that need draining at once, or new samples in them.
+    if (streamsFull_)
+        registry_.wakeSignal().notify();
+    else if (messages != 0)
+        registry_.wakeSignal().notifyStreamData();
     wakeDispatcher();
     msgCountWindow_.add(messages);
     pollCountWindow_.add(1);
@@ -180,6 +183,9 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     streamsFull_ = false;
     // A client asking in a loop posts its next request right after its answer.
     usb_->setGiveWaySpin(Clock::now() - requestTakenAt_ < kAskingGap ? kRequestSpin : std::chrono::microseconds(0));
+    // Held for the whole read phase, not per message: taking a mutex is a
+    // full barrier, which would wait for every sample's stores to settle.
+    std::lock_guard<std::mutex> lock(messageBufferMutex_);
     do {
         // Nothing is read that the stream buffers could not take: push back
         // on the instrument rather than lose what was read.
@@ -188,7 +194,6 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
             gaveWay = true;
             break;
         }
-        std::lock_guard<std::mutex> lock(messageBufferMutex_);
         uint32_t address = 0;
         uint32_t length = 0;
         usb_->poll(&address, &length, messageBuffer_.get(), kMessageBufferSize, timing_.pollTimeoutMs, start,

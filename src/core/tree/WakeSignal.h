@@ -28,12 +28,38 @@ public:
         if (alsoWake_) alsoWake_();
     }
 
-    // True when woken by a notify, false when the time ran out.
+    // New stream data: ends a waitFor, but not a waitForOthers, which a
+    // waiter uses to let its stream buffers fill.
+    void notifyStreamData() {
+        bool wake = false;
+        {
+            LockGuard<Mutex> lock(mutex_);
+            streamData_ = true;
+            wake = !waitingForOthers_;
+        }
+        if (wake) condition_.notify_one();
+        if (alsoWake_) alsoWake_();
+    }
+
+    // True when woken by a notify of either kind, false when the time ran out.
     template <class Rep, class Period>
     bool waitFor(std::chrono::duration<Rep, Period> timeout) {
         UniqueLock<Mutex> lock(mutex_);
+        const bool woken = condition_.wait_for(lock.native(), timeout,
+                                               [this]() QV_REQUIRES(mutex_) { return pending_ || streamData_; });
+        pending_ = false;
+        streamData_ = false;
+        return woken;
+    }
+
+    // Like waitFor, but new stream data does not end the wait.
+    template <class Rep, class Period>
+    bool waitForOthers(std::chrono::duration<Rep, Period> timeout) {
+        UniqueLock<Mutex> lock(mutex_);
+        waitingForOthers_ = true;
         const bool woken =
             condition_.wait_for(lock.native(), timeout, [this]() QV_REQUIRES(mutex_) { return pending_; });
+        waitingForOthers_ = false;
         pending_ = false;
         return woken;
     }
@@ -43,6 +69,8 @@ private:
     Mutex mutex_;
     std::condition_variable condition_;
     bool pending_ QV_GUARDED_BY(mutex_) = false;
+    bool streamData_ QV_GUARDED_BY(mutex_) = false;
+    bool waitingForOthers_ QV_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace tarnix

@@ -57,12 +57,15 @@ void DispatcherImpl::stop() {
 
 void DispatcherImpl::run() {
     const auto now = std::chrono::steady_clock::now();
-    // Streams are drained whenever they hold data; the periodic pass also
-    // lets go of the readers of sessions that left a quiet stream.
+    // Streams are drained whenever they hold data, unless they rest; the
+    // periodic pass also lets go of the readers of sessions that left a quiet
+    // stream.
     const bool periodic = now - lastStreamTime_ >= kStreamInterval;
     if (periodic) lastStreamTime_ = now;
+    const bool streamPass = periodic || now >= streamRestEnd_;
 
-    const uint32_t handled = pass(true, periodic);
+    const uint32_t handled = pass(streamPass, periodic);
+    if (streamPass) streamRestEnd_ = streamedLastPass_ && streamedBytes_ < kStreamRestBytes ? now + kStreamRest : now;
     if (!parked_.empty()) {
         // With the subscription lock released: a session that sends from
         // memory a parked entry needs is within one non-blocking send.
@@ -71,7 +74,10 @@ void DispatcherImpl::run() {
         parked_.clear();
     }
 
-    if (handled == 0 && !streamedLastPass_) {
+    if (handled == 0 && now < streamRestEnd_) {
+        // The streams fill meanwhile; records end the rest.
+        context_.treeRegistry().wakeSignal().waitForOthers(streamRestEnd_ - std::chrono::steady_clock::now());
+    } else if (handled == 0 && !streamedLastPass_) {
         // Nothing to do: sleep until a producer wakes the dispatcher, at most
         // until the next periodic pass.
         context_.treeRegistry().wakeSignal().waitFor(kStreamInterval);
@@ -93,6 +99,7 @@ uint32_t DispatcherImpl::pass(bool streamPass, bool matchQuietStreams) {
     loadProtocols();
     uint32_t handled = 0;
     streamedLastPass_ = false;
+    streamedBytes_ = 0;
     TreeRegistry& trees = context_.treeRegistry();
     UniqueLock<SharedTimedMutex> lock(trees.treeSubscriptionMutex());
     for (const FailedRequest& failed : DispatcherTakeFailedRequests(trees)) {
@@ -189,6 +196,7 @@ EndpointFeeds& DispatcherImpl::matchSubscribers(const std::shared_ptr<Endpoint>&
 }
 
 void DispatcherImpl::deliverBurst(const std::shared_ptr<Endpoint>& endpoint, const uint8_t* data, uint32_t length) {
+    streamedBytes_ += length;
     EndpointFeeds& feeds = matchSubscribers(endpoint);
     if (subscribers_.empty()) return;
     // Each protocol's messages are made once and written once, into that

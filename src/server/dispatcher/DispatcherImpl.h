@@ -49,6 +49,14 @@ public:
     // Longest wait, outside the locks, for sessions to finish the sends that
     // hold memory a parked stream entry needs; the next pass tries again.
     static constexpr std::chrono::milliseconds kParkedWait{2};
+    // After a pass whose streams moved less than kStreamRestBytes, the
+    // dispatcher lets the stream buffers fill for kStreamRest, handling only
+    // records meanwhile. Drained sample by sample as they
+    // are written, a buffer's lines travel between the device thread's core
+    // and the dispatcher's for every sample, which slows the device thread
+    // more than the samples themselves do.
+    static constexpr uint32_t kStreamRestBytes = kStreamChunk / 4;
+    static constexpr std::chrono::microseconds kStreamRest{200};
 
     // One pass over every tree: the next records of each output FIFO and, in
     // a stream pass, the stream buffers' data. `matchQuietStreams` also
@@ -101,6 +109,10 @@ private:
     std::array<std::shared_ptr<const ProtocolHooks>, kInterfaceTypeCount> protocols_;
     uint32_t busyCounter_ = 0;
     bool streamedLastPass_ = false;
+    // Stream bytes delivered in the last pass.
+    uint64_t streamedBytes_ = 0;
+    // Until then, passes leave the streams alone.
+    std::chrono::steady_clock::time_point streamRestEnd_{};
     StreamFeeds feeds_;
     // Feeds whose entries wait for a session's send to end (this pass).
     std::vector<std::shared_ptr<StreamFeed>> parked_;

@@ -40,6 +40,27 @@ TEST(WakeSignal, AWaitRunsItsTimeOrEndsAtANotify) {
     producer.join();
 }
 
+TEST(WakeSignal, StreamDataEndsAWaitButNotAWaitForOthers) {
+    WakeSignal signal;
+    signal.notifyStreamData();
+    const auto start = Clock::now();
+    EXPECT_FALSE(signal.waitForOthers(20ms));
+    EXPECT_GE(Clock::now() - start, 20ms);
+    // Kept for the next plain wait, once.
+    EXPECT_TRUE(signal.waitFor(5s));
+    EXPECT_FALSE(signal.waitFor(1ms));
+
+    // Any other notice ends a wait for others at once.
+    const pid_t waiter = test::currentThreadId();
+    std::thread producer([&signal, waiter] {
+        EXPECT_TRUE(test::waitUntil([&] { return test::threadSleeps(waiter); })) << "the wait did not begin";
+        signal.notifyStreamData();
+        signal.notify();
+    });
+    EXPECT_TRUE(signal.waitForOthers(10s));
+    producer.join();
+}
+
 TEST(WakeSignal, RequestsWrittenIntoATreeWakeItsOwner) {
     TreeRegistry registry;
     const auto fifo = std::make_shared<test::SmallFifo>();
