@@ -15,6 +15,11 @@
 //  - the server's CPU time (/proc/<pid>/stat) per million samples read.
 //
 //   stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1] [--rate HZ]
+//                [--settle S]
+//
+// The clock starts --settle seconds (default 0.5) after every client has
+// received its first samples: a longer settle leaves out the start, while
+// the clients join streams that already run.
 //
 // Scenarios: every demodulator count with every binary client count (0: none),
 // then (with --text 1) one text client with the largest demodulator count.
@@ -60,6 +65,7 @@ struct Options {
     std::vector<uint32_t> demods{1, 6};
     bool text = true;
     double rate = 0.0;  // > 0: the demodulators' RATE instead of the test stream
+    double settle = 0.5;
 };
 
 std::vector<uint32_t> numberList(const char* text, uint32_t low, uint32_t high) {
@@ -89,6 +95,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.text = std::atoi(value) != 0;
         else if (name == "--rate")
             options.rate = std::atof(value);
+        else if (name == "--settle")
+            options.settle = std::min(60.0, std::max(0.0, std::atof(value)));
         else
             return false;
     }
@@ -168,14 +176,14 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
         std::string why;
         if (!clients.back()->start(port, path, why)) return failed("client: " + why);
     }
-    // Every client receives before the clock starts; a moment more lets the
-    // streams settle.
+    // Every client receives before the clock starts; the settle time more
+    // lets the streams settle.
     const auto firstData = Clock::now() + 20s;
     for (const auto& c : clients)
         while (c->counts().received == 0)
             if (Clock::now() > firstData) return failed("no samples arrived");
             else std::this_thread::sleep_for(5ms);
-    std::this_thread::sleep_for(500ms);
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.settle));
 
     const Totals before = snapshot(server, clients);
     std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
@@ -221,7 +229,7 @@ int main(int argc, char** argv) {
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1] "
-                     "[--rate HZ]\n");
+                     "[--rate HZ] [--settle S]\n");
         return 2;
     }
     std::vector<Scenario> scenarios;
