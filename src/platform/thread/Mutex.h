@@ -20,37 +20,12 @@
 
 namespace tarnix {
 
-class QV_CAPABILITY("mutex") Mutex {
+// A standard mutex type `N` with the analysis's annotations. Members that `N`
+// lacks (the shared and timed ones of std::mutex) are never instantiated.
+template <class N>
+class QV_CAPABILITY("mutex") AnnotatedMutex {
 public:
-    typedef std::mutex Native;
-    void lock() QV_ACQUIRE() { native_.lock(); }
-    void unlock() QV_RELEASE() { native_.unlock(); }
-    bool try_lock() QV_TRY_ACQUIRE(true) { return native_.try_lock(); }
-    Native& native() { return native_; }
-
-private:
-    Native native_;
-};
-
-class QV_CAPABILITY("mutex") SharedMutex {
-public:
-    typedef std::shared_mutex Native;
-    void lock() QV_ACQUIRE() { native_.lock(); }
-    void unlock() QV_RELEASE() { native_.unlock(); }
-    bool try_lock() QV_TRY_ACQUIRE(true) { return native_.try_lock(); }
-    void lock_shared() QV_ACQUIRE_SHARED() { native_.lock_shared(); }
-    void unlock_shared() QV_RELEASE_SHARED() { native_.unlock_shared(); }
-    bool try_lock_shared() QV_TRY_ACQUIRE_SHARED(true) { return native_.try_lock_shared(); }
-    Native& native() { return native_; }
-
-private:
-    Native native_;
-};
-
-// A shared mutex whose takers may give up after a time.
-class QV_CAPABILITY("mutex") SharedTimedMutex {
-public:
-    typedef std::shared_timed_mutex Native;
+    typedef N Native;
     void lock() QV_ACQUIRE() { native_.lock(); }
     void unlock() QV_RELEASE() { native_.unlock(); }
     bool try_lock() QV_TRY_ACQUIRE(true) { return native_.try_lock(); }
@@ -66,6 +41,11 @@ public:
 private:
     Native native_;
 };
+
+using Mutex = AnnotatedMutex<std::mutex>;
+using SharedMutex = AnnotatedMutex<std::shared_mutex>;
+// A shared mutex whose takers may give up after a time.
+using SharedTimedMutex = AnnotatedMutex<std::shared_timed_mutex>;
 
 // Holds the mutex exclusively for its whole scope.
 template <class M>
