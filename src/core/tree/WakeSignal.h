@@ -19,52 +19,53 @@ public:
     // else than this signal (a device thread waiting for its instrument).
     explicit WakeSignal(std::function<void()> alsoWake) : alsoWake_(std::move(alsoWake)) {}
 
-    void notify() {
-        {
-            LockGuard<Mutex> lock(mutex_);
-            pending_ = true;
-        }
-        condition_.notify_one();
-        if (alsoWake_) alsoWake_();
-    }
+    void notify() { post(false); }
 
     // New stream data: ends a waitFor, but not a waitForOthers, which a
     // waiter uses to let its stream buffers fill.
-    void notifyStreamData() {
-        bool wake = false;
-        {
-            LockGuard<Mutex> lock(mutex_);
-            streamData_ = true;
-            wake = !waitingForOthers_;
-        }
-        if (wake) condition_.notify_one();
-        if (alsoWake_) alsoWake_();
-    }
+    void notifyStreamData() { post(true); }
 
     // True when woken by a notify of either kind, false when the time ran out.
     template <class Rep, class Period>
     bool waitFor(std::chrono::duration<Rep, Period> timeout) {
-        UniqueLock<Mutex> lock(mutex_);
-        const bool woken = condition_.wait_for(lock.native(), timeout,
-                                               [this]() QV_REQUIRES(mutex_) { return pending_ || streamData_; });
-        pending_ = false;
-        streamData_ = false;
-        return woken;
+        return wait(timeout, true);
     }
 
     // Like waitFor, but new stream data does not end the wait.
     template <class Rep, class Period>
     bool waitForOthers(std::chrono::duration<Rep, Period> timeout) {
-        UniqueLock<Mutex> lock(mutex_);
-        waitingForOthers_ = true;
-        const bool woken =
-            condition_.wait_for(lock.native(), timeout, [this]() QV_REQUIRES(mutex_) { return pending_; });
-        waitingForOthers_ = false;
-        pending_ = false;
-        return woken;
+        return wait(timeout, false);
     }
 
 private:
+    void post(bool streamData) {
+        bool wake = true;
+        {
+            LockGuard<Mutex> lock(mutex_);
+            if (streamData) {
+                streamData_ = true;
+                wake = !waitingForOthers_;
+            } else {
+                pending_ = true;
+            }
+        }
+        if (wake) condition_.notify_one();
+        if (alsoWake_) alsoWake_();
+    }
+
+    template <class Rep, class Period>
+    bool wait(std::chrono::duration<Rep, Period> timeout, bool streamDataEnds) {
+        UniqueLock<Mutex> lock(mutex_);
+        waitingForOthers_ = !streamDataEnds;
+        const bool woken = condition_.wait_for(lock.native(), timeout, [&]() QV_REQUIRES(mutex_) {
+            return pending_ || (streamDataEnds && streamData_);
+        });
+        waitingForOthers_ = false;
+        pending_ = false;
+        if (streamDataEnds) streamData_ = false;
+        return woken;
+    }
+
     const std::function<void()> alsoWake_;
     Mutex mutex_;
     std::condition_variable condition_;

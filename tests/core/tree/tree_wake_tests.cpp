@@ -16,6 +16,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+// Runs `notify` on a thread of its own once the calling thread sleeps.
+template <class Notify>
+std::thread onceThisThreadWaits(Notify notify) {
+    const pid_t waiter = test::currentThreadId();
+    return std::thread([notify, waiter] {
+        EXPECT_TRUE(test::waitUntil([&] { return test::threadSleeps(waiter); })) << "the wait did not begin";
+        notify();
+    });
+}
+
 TEST(WakeSignal, AWaitRunsItsTimeOrEndsAtANotify) {
     WakeSignal signal;
     auto start = Clock::now();
@@ -29,11 +39,7 @@ TEST(WakeSignal, AWaitRunsItsTimeOrEndsAtANotify) {
     EXPECT_FALSE(signal.waitFor(1ms));
 
     // The notice comes once the wait below has begun.
-    const pid_t waiter = test::currentThreadId();
-    std::thread producer([&signal, waiter] {
-        EXPECT_TRUE(test::waitUntil([&] { return test::threadSleeps(waiter); })) << "the wait did not begin";
-        signal.notify();
-    });
+    std::thread producer = onceThisThreadWaits([&signal] { signal.notify(); });
     start = Clock::now();
     EXPECT_TRUE(signal.waitFor(10s));
     EXPECT_LT(Clock::now() - start, 5s);
@@ -51,9 +57,7 @@ TEST(WakeSignal, StreamDataEndsAWaitButNotAWaitForOthers) {
     EXPECT_FALSE(signal.waitFor(1ms));
 
     // Any other notice ends a wait for others at once.
-    const pid_t waiter = test::currentThreadId();
-    std::thread producer([&signal, waiter] {
-        EXPECT_TRUE(test::waitUntil([&] { return test::threadSleeps(waiter); })) << "the wait did not begin";
+    std::thread producer = onceThisThreadWaits([&signal] {
         signal.notifyStreamData();
         signal.notify();
     });
