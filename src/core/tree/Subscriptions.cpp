@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
+#include <vector>
 
 namespace tarnix {
 
@@ -25,21 +26,34 @@ QV_STATUS EndpointRemoveClient(SessionClient* client, const std::shared_ptr<Endp
     return QV_NO_ERROR;
 }
 
-QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client, int subscribe,
-                                  const TreeNode::Ptr& node) {
-    if (const std::shared_ptr<Endpoint>& endpoint = node->endpoint()) {
-        const int64_t timeoutMs = registry.subscriptionLockTimeout().count();
-        UniqueLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex(), std::defer_lock);
-        // Measured on the system clock: the steady-clock wait of the standard
-        // library goes through a lock call that ThreadSanitizer does not see,
-        // so it would take the list changes below for unguarded ones.
-        if (!lock.try_lock() &&
-            !lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(timeoutMs))) {
-            QVLOG_LIMITED(logging::error) << "Can't get exclusive access to the tree within timeout "
-                                  << boost::posix_time::to_simple_string(boost::posix_time::milliseconds(timeoutMs))
-                                  << ", canceling command execution.";
-            return QV_COMMAND_SERVER_FAILED;
-        }
+namespace {
+
+// The endpoints of the node and of every descendant, in tree order.
+void collectEndpoints(const TreeNode::Ptr& node, std::vector<std::shared_ptr<Endpoint>>& endpoints) {
+    if (const std::shared_ptr<Endpoint>& endpoint = node->endpoint()) endpoints.push_back(endpoint);
+    for (const TreeNode::Ptr& child : node->children()) collectEndpoints(child, endpoints);
+}
+
+// All of the endpoints change under one hold of the subscription mutex, so
+// that a time-out leaves every one of them as it was.
+QV_STATUS subscribeEndpoints(TreeRegistry& registry, SessionClient* client, int subscribe,
+                             const std::vector<std::shared_ptr<Endpoint>>& endpoints)
+    QV_EXCLUDES(registry.treeSubscriptionMutex()) {
+    if (endpoints.empty()) return QV_NO_ERROR;
+    const int64_t timeoutMs = registry.subscriptionLockTimeout().count();
+    UniqueLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex(), std::defer_lock);
+    // Measured on the system clock: the steady-clock wait of the standard
+    // library goes through a lock call that ThreadSanitizer does not see,
+    // so it would take the list changes below for unguarded ones.
+    if (!lock.try_lock() &&
+        !lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(timeoutMs))) {
+        QVLOG_LIMITED(logging::error) << "Can't get exclusive access to the tree within timeout "
+                                      << boost::posix_time::to_simple_string(
+                                             boost::posix_time::milliseconds(timeoutMs))
+                                      << ", canceling command execution.";
+        return QV_COMMAND_SERVER_FAILED;
+    }
+    for (const std::shared_ptr<Endpoint>& endpoint : endpoints) {
         assertSameMutex(registry.treeSubscriptionMutex(), endpoint->subscriptionMutex);
         // Adding and removing a client cannot fail.
         if (subscribe == 1)
@@ -47,16 +61,23 @@ QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client,
         else
             EndpointRemoveClient(client, endpoint).ignore();
     }
-    for (const TreeNode::Ptr& child : node->children())
-        if (QV_STATUS status = DispatcherSubscribeNode(registry, client, subscribe, child)) return status;
     return QV_NO_ERROR;
+}
+
+}  // namespace
+
+QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client, int subscribe,
+                                  const TreeNode::Ptr& node) {
+    std::vector<std::shared_ptr<Endpoint>> endpoints;
+    collectEndpoints(node, endpoints);
+    return subscribeEndpoints(registry, client, subscribe, endpoints);
 }
 
 QV_STATUS DispatcherSubscribeNodeSet(TreeRegistry& registry, SessionClient* client, int subscribe,
                                      const NodeSet& set) {
-    for (const TreeNode::Ptr& node : set)
-        if (QV_STATUS status = DispatcherSubscribeNode(registry, client, subscribe, node)) return status;
-    return QV_NO_ERROR;
+    std::vector<std::shared_ptr<Endpoint>> endpoints;
+    for (const TreeNode::Ptr& node : set) collectEndpoints(node, endpoints);
+    return subscribeEndpoints(registry, client, subscribe, endpoints);
 }
 
 QV_STATUS DispatcherRemoveClient(TreeRegistry& registry, SessionClient* client) {

@@ -17,9 +17,9 @@ QV_STATUS EndpointRemoveClient(SessionClient* client, const std::shared_ptr<Endp
 
 // Subscribe flag 1 adds the session to the endpoint of the node and of every
 // descendant; any other flag removes it. Caller holds the structure mutex
-// shared. Each endpoint node takes the subscription mutex, waiting at most the
-// registry's subscriptionLockTimeout(); the first failure (0x800F) ends the
-// walk; nodes done keep their state.
+// shared. All or nothing: the endpoints change under one hold of the
+// subscription mutex, taken within the registry's subscriptionLockTimeout();
+// when it cannot be taken (0x800F) none of them changes.
 QV_STATUS DispatcherSubscribeNode(TreeRegistry& registry, SessionClient* client, int subscribe,
                                   const TreeNode::Ptr& node) QV_REQUIRES_SHARED(registry.treeStructureMutex())
     QV_EXCLUDES(registry.treeSubscriptionMutex());
