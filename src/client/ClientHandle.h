@@ -26,6 +26,17 @@ struct QvHandle {
     uint32_t replyLength = 0;
     bool replyArrived = false;
 
+    // While the event queue is full, a request's reply is still received:
+    // into this buffer (one receive window, made when first needed), where
+    // replies are taken and events dropped. Bytes of a message not yet whole
+    // stay here until they are, or until the queue has room for them.
+    std::vector<uint8_t> spill;
+    uint32_t spillFill = 0;
+    // Events dropped that way since qvAPIPollData last said so, and the
+    // status the full queue gave.
+    uint64_t droppedEvents = 0;
+    QV_STATUS dropStatus = 0;
+
     uint16_t serverMajor = 0;
     uint16_t serverMinor = 0;
     uint16_t serverRevision = 0;
@@ -64,8 +75,14 @@ QV_STATUS ClientReceive(QvHandle& handle, uint8_t* buffer, uint32_t& length, int
 // One receive into the ring, then cuts complete messages: the reply with the
 // awaited id goes to the reply buffer (and ends the pump), other replies are
 // dropped, unsolicited messages are queued. QV_COMMAND_TIMEOUT when nothing
-// arrived in time.
+// arrived in time. With the queue full, a pump that awaits a reply receives
+// beside it (handle.spill) and drops the events it finds, noting the loss;
+// one that awaits none reports the full queue (0x4002 or 0x8010).
 QV_STATUS ClientPumpMessages(QvHandle& handle, int32_t timeoutMs, uint16_t awaitedId);
+
+// The loss noted by pumps that dropped events: its status once (0 when none),
+// then the note is cleared.
+QV_STATUS ClientTakeDropStatus(QvHandle& handle);
 
 // With a non-zero id: waits for the reply with that id. With id 0: takes the
 // oldest queued event. The message ends up in handle.reply.

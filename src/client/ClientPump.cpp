@@ -37,6 +37,8 @@ bool windowHasWork(const MessageRing& ring) {
     return frameLengthInvalid(total) || ring.windowFill() >= total;
 }
 
+QV_STATUS spillParked(QvHandle& handle, uint16_t awaitedId, QV_STATUS full, QV_STATUS result);
+
 // Cuts the complete messages at the window start; `result` is what the pump
 // returns when splitting ends without a failure of its own.
 QV_STATUS splitWindow(QvHandle& handle, uint16_t awaitedId, QV_STATUS result) {
@@ -59,9 +61,72 @@ QV_STATUS splitWindow(QvHandle& handle, uint16_t awaitedId, QV_STATUS result) {
             continue;
         }
         QV_STATUS st = ring.commitFront(header.totalLength);
-        if (st != QV_NO_ERROR) return st;
+        if (st != QV_NO_ERROR) {
+            // The queue is full. A reply awaited may be among the bytes
+            // behind the event: they go on beside the queue.
+            if (awaitedId == wire::kUnsolicitedId) return st;
+            return spillParked(handle, awaitedId, st, result);
+        }
     }
     return result;
+}
+
+// Cuts the complete messages at the start of the spill buffer: the awaited
+// reply is taken, other replies and every event are dropped.
+QV_STATUS splitSpill(QvHandle& handle, uint16_t awaitedId, QV_STATUS full, QV_STATUS result) {
+    uint32_t at = 0;
+    QV_STATUS outcome = result;
+    bool done = false;
+    while (!done && handle.spillFill - at >= wire::kHeaderSize) {
+        const uint8_t* message = handle.spill.data() + at;
+        const wire::BinaryMessageHeader header = wire::decodeHeader(message);
+        if (frameLengthInvalid(header.totalLength)) {
+            handle.spillFill = 0;
+            ClientCloseSocket(handle);
+            return QV_CONNECTION_INVALID;
+        }
+        if (handle.spillFill - at < header.totalLength) break;
+        if (header.sequenceId == awaitedId && awaitedId != wire::kUnsolicitedId) {
+            const QV_STATUS st = copyToReply(handle, message, header.totalLength);
+            if (st != QV_NO_ERROR) outcome = st;
+            done = true;
+        } else if (header.sequenceId == wire::kUnsolicitedId) {
+            ++handle.droppedEvents;
+            handle.dropStatus = full;
+        }
+        at += header.totalLength;
+    }
+    std::memmove(handle.spill.data(), handle.spill.data() + at, handle.spillFill - at);
+    handle.spillFill -= at;
+    return outcome;
+}
+
+// Moves the bytes parked in the full ring to the spill buffer and splits them.
+QV_STATUS spillParked(QvHandle& handle, uint16_t awaitedId, QV_STATUS full, QV_STATUS result) {
+    MessageRing& ring = handle.ring;
+    if (handle.spill.size() < MessageRing::kWindowSize) handle.spill.resize(MessageRing::kWindowSize);
+    const uint32_t parked = ring.windowFill();
+    std::memcpy(handle.spill.data() + handle.spillFill, ring.windowBytes(), parked);
+    handle.spillFill += parked;
+    ring.dropWindow();
+    return splitSpill(handle, awaitedId, full, result);
+}
+
+// A pump while the spill buffer holds bytes, or while the queue is full and
+// a reply is awaited.
+QV_STATUS pumpSpill(QvHandle& handle, int32_t timeoutMs, uint16_t awaitedId, QV_STATUS full) {
+    if (handle.spill.size() < MessageRing::kWindowSize) handle.spill.resize(MessageRing::kWindowSize);
+    QV_STATUS result = QV_NO_ERROR;
+    uint32_t received = MessageRing::kWindowSize - handle.spillFill;
+    QV_STATUS st = ClientReceive(handle, handle.spill.data() + handle.spillFill, received, timeoutMs);
+    if (st == QV_COMMAND_TIMEOUT) {
+        result = st;
+    } else if (st != QV_NO_ERROR) {
+        handle.spillFill = 0;
+        return st;
+    }
+    handle.spillFill += received;
+    return splitSpill(handle, awaitedId, full, result);
 }
 
 }  // namespace
@@ -111,7 +176,20 @@ QV_STATUS ClientPumpMessages(QvHandle& handle, int32_t timeoutMs, uint16_t await
     if (handle.socket == detail::kNoSocket) return QV_CONNECTION_INVALID;
     MessageRing& ring = handle.ring;
     QV_STATUS st = ring.openWindow();
-    if (st != QV_NO_ERROR) return st;
+    if (handle.spillFill != 0) {
+        // The start of a message waits beside the queue; it goes into the
+        // queue once that has room for it, else the pump goes on beside it.
+        if (st == QV_NO_ERROR && ring.windowRoom() >= handle.spillFill) {
+            std::memcpy(ring.windowFreeSpace(), handle.spill.data(), handle.spillFill);
+            ring.addReceived(handle.spillFill);
+            handle.spillFill = 0;
+        } else {
+            return pumpSpill(handle, timeoutMs, awaitedId, st != QV_NO_ERROR ? st : QV_STATUS(QV_OVERFLOW));
+        }
+    } else if (st != QV_NO_ERROR) {
+        if (awaitedId == wire::kUnsolicitedId) return st;
+        return pumpSpill(handle, timeoutMs, awaitedId, st);
+    }
     QV_STATUS result = QV_NO_ERROR;
     // Bytes left from an earlier receive may already hold whole messages;
     // waiting on the socket first could block on data that is already here.
@@ -126,6 +204,14 @@ QV_STATUS ClientPumpMessages(QvHandle& handle, int32_t timeoutMs, uint16_t await
         ring.addReceived(received);
     }
     return splitWindow(handle, awaitedId, result);
+}
+
+QV_STATUS ClientTakeDropStatus(QvHandle& handle) {
+    if (handle.droppedEvents == 0) return QV_NO_ERROR;
+    const QV_STATUS status = handle.dropStatus;
+    handle.droppedEvents = 0;
+    handle.dropStatus = QV_NO_ERROR;
+    return status;
 }
 
 QV_STATUS ClientWaitMessage(QvHandle& handle, uint16_t sequenceId, int32_t timeoutMs) {

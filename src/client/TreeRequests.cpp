@@ -97,6 +97,11 @@ QV_STATUS qvAPIPollData(QvHandle* handle, QvEvent* event, int32_t timeoutMs) {
     event->path[0] = '\0';
     event->data = event->dataArea;
     return guarded([&] {
+        // Events dropped while a request waited for its reply with the queue
+        // full: said once, after the events queued before them.
+        if (handle->ring.queued() == 0) {
+            if (QV_STATUS lost = ClientTakeDropStatus(*handle)) return lost;
+        }
         if (handle->ring.queued() == 0) {
             QV_STATUS st = ClientPumpMessages(*handle, timeoutMs, wire::kUnsolicitedId);
             if (st != QV_NO_ERROR && st != QV_COMMAND_TIMEOUT) return st;

@@ -136,7 +136,12 @@ QVAPI_EXPORT QV_STATUS qvAPISetValueI(QvHandle* handle, const char* path, int64_
 QVAPI_EXPORT QV_STATUS qvAPISetValueB(QvHandle* handle, const char* path, const uint8_t* bytes, uint32_t length);
 
 /* Subscriptions and events. timeoutMs: 0 does not wait, negative waits
- * without limit. An event with valueType QV_VALUE_NONE means none was taken. */
+ * without limit. An event with valueType QV_VALUE_NONE means none was taken.
+ * A request always gets its reply; while the event queue is full, events that
+ * arrive meanwhile are dropped, and once the events queued before them are
+ * taken, qvAPIPollData says so once with the full queue's status
+ * (QV_OVERFLOW or QV_BUFFER_TOO_SMALL). A path that names no node gives
+ * QV_VALUE_NOT_FOUND. */
 QVAPI_EXPORT QV_STATUS qvAPISubscribe(QvHandle* handle, const char* path);
 QVAPI_EXPORT QV_STATUS qvAPIUnSubscribe(QvHandle* handle, const char* path);
 QVAPI_EXPORT QV_STATUS qvAPIPollData(QvHandle* handle, QvEvent* event, int32_t timeoutMs);

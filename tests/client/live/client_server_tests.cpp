@@ -88,7 +88,9 @@ TEST_F(ClientAgainstServer, ListsTheServerTree) {
     EXPECT_EQ(list(handle_.get(), "/qv", QV_LIST_RECURSIVE | QV_LIST_LEAVES_ONLY),
               "VERSION\nREVISION\nFWREVISION\nCOPYRIGHT\nPORT\nOPEN\nTREES\nCLOCKBASE");
     EXPECT_EQ(list(handle_.get(), "/", 0).substr(0, 3), "QV");
-    EXPECT_EQ(list(handle_.get(), "/qv/nothing", 0), "");
+    QV_STATUS status = QV_NO_ERROR;
+    list(handle_.get(), "/qv/nothing", 0, &status);
+    EXPECT_EQ(status, QV_VALUE_NOT_FOUND);
 
     // A buffer exactly as large as the listing takes it; one byte less gets
     // an empty text; size 0 writes nothing.
