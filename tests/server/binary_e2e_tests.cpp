@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tarnix {
 namespace {
@@ -130,14 +131,80 @@ TEST_F(BinaryEndToEnd, TwoRequestsInOneSendAndOneRequestInPieces) {
     EXPECT_EQ(test::splitMessages(client_->received())[1].eventPath(), "/QV/CLOCKBASE");
 }
 
-TEST_F(BinaryEndToEnd, UnknownTypesAndShortBodiesAreAnsweredWithNothing) {
-    Bytes ignored = test::concat({message(30, 1, pathBody("/qv")), message(wire::MSG_GET_VALUE, 2, Bytes{1}),
-                                  message(wire::MSG_SET_DOUBLE, 3, pathBody("/qv/config/port"))});
-    std::vector<test::Message> got =
-        exchange(test::concat({ignored, message(wire::MSG_SUBSCRIBE, 4, pathBody("/qv/trees"))}), 1);
+// A body too short for its fields: empty, one byte, and a path length that
+// runs past the body.
+std::vector<Bytes> shortBodies() { return {Bytes{}, Bytes{1}, Bytes{40, 0, '/', 'q', 'v'}}; }
+
+TEST_F(BinaryEndToEnd, EveryRequestThatCannotBeCarriedOutIsAnsweredAsFailedWithItsId) {
+    struct Case {
+        uint16_t type;
+        Bytes body;
+    };
+    std::vector<Case> cases;
+    for (uint16_t type : {wire::MSG_LIST_NODES, wire::MSG_GET_VALUE, wire::MSG_GET_VALUE_POLL,
+                          wire::MSG_SET_INTEGER, wire::MSG_SET_DOUBLE, wire::MSG_SET_BYTES, wire::MSG_SUBSCRIBE,
+                          wire::MSG_UNSUBSCRIBE, wire::MSG_SET_INTEGER_ALT, wire::MSG_SET_DOUBLE_ALT,
+                          wire::MSG_SET_BYTES_ALT})
+        for (const Bytes& body : shortBodies()) cases.push_back({type, body});
+    // Types the server has no request of.
+    for (uint16_t type : {uint16_t(0), uint16_t(1), uint16_t(3), uint16_t(16), uint16_t(30), uint16_t(0xFFFF)})
+        cases.push_back({type, pathBody("/qv")});
+    uint16_t sequenceId = 100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("type " + std::to_string(c.type) + " body " + test::hex(c.body));
+        const std::vector<test::Message> got = exchange(message(c.type, ++sequenceId, c.body), 1);
+        ASSERT_EQ(got.size(), 1u) << test::hex(client_->received());
+        EXPECT_EQ(got[0].header.type, wire::MSG_ERROR_REPLY);
+        EXPECT_EQ(got[0].header.sequenceId, sequenceId);
+        EXPECT_EQ(le::get16(&got[0].bytes[wire::kErrorCodeAt]), wire::ERROR_COMMAND_FAILED);
+    }
+    // The session goes on.
+    const std::vector<test::Message> got = exchange(message(wire::MSG_SUBSCRIBE, 4, pathBody("/qv/trees")), 1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].header.type, wire::MSG_SUBSCRIBE_REPLY);
     EXPECT_EQ(got[0].header.sequenceId, 4);
+}
+
+TEST_F(BinaryEndToEnd, ARequestThatNamesNothingIsAnsweredNotFound) {
+    const Bytes flags = Bytes{0, 0, 0, 0};
+    const std::pair<uint16_t, Bytes> cases[] = {
+        {wire::MSG_SUBSCRIBE, pathBody("/NOSUCHNODE")},
+        {wire::MSG_UNSUBSCRIBE, pathBody("/NOSUCHNODE")},
+        {wire::MSG_LIST_NODES, test::concat({pathBody("/NOSUCHNODE"), flags})},
+        {wire::MSG_SUBSCRIBE, pathBody("/QV/NOSUCH /NOSUCHNODE")},
+    };
+    uint16_t sequenceId = 200;
+    for (const auto& c : cases) {
+        SCOPED_TRACE("type " + std::to_string(c.first) + " " + test::hex(c.second));
+        const std::vector<test::Message> got = exchange(message(c.first, ++sequenceId, c.second), 1);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].header.type, wire::MSG_ERROR_REPLY);
+        EXPECT_EQ(got[0].header.sequenceId, sequenceId);
+        EXPECT_EQ(le::get16(&got[0].bytes[wire::kErrorCodeAt]), wire::ERROR_NOT_FOUND);
+    }
+}
+
+TEST_F(BinaryEndToEnd, RequestsSentInTheSameSegmentAsTheSwitchAreReadAsBinary) {
+    const Bytes get = message(wire::MSG_GET_VALUE, 0x31, pathBody("/qv/about/revision"));
+    for (const std::string& line : {std::string("proto bin\n"), std::string("proto bin\r\n")}) {
+        SCOPED_TRACE(test::hex(line));
+        test::TestClient client(server_->port());
+        ASSERT_TRUE(client.connected());
+        ASSERT_TRUE(client.waitFor("\r\n"));
+        client.clear();
+        ASSERT_TRUE(client.send(line + asText(get) + asText(get)));
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        while (test::splitMessages(client.received()).size() < 5 && std::chrono::steady_clock::now() < end)
+            client.waitFor("\x01 never", 20ms);
+        const std::vector<test::Message> got = test::splitMessages(client.received());
+        ASSERT_EQ(got.size(), 5u) << test::hex(client.received());
+        EXPECT_EQ(got[0].header.type, wire::MSG_HELLO);
+        for (size_t i : {1u, 3u}) {
+            EXPECT_EQ(got[i].header.type, wire::MSG_GET_VALUE_REPLY);
+            EXPECT_EQ(got[i].header.sequenceId, 0x31);
+            EXPECT_EQ(got[i + 1].eventPath(), "/QV/ABOUT/REVISION");
+        }
+    }
 }
 
 TEST_F(BinaryEndToEnd, AnImpossibleLengthClosesOnlyThatSession) {
@@ -166,6 +233,14 @@ TEST_F(BinaryEndToEnd, AFloodOfBadRequestsLogsUnderAMegabyteAMinute) {
     while (std::chrono::steady_clock::now() - start < 3s && sent < 20000) {
         ASSERT_TRUE(client_->send(asText(batch)));
         ++sent;
+        // Each is answered: take the batch's answers before the next batch,
+        // so that neither side waits for the other to read.
+        const size_t answers = batch.size() / message(wire::MSG_GET_VALUE, 0, Bytes{1}).size() * wire::kErrorReplySize;
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        while (client_->received().size() < answers && std::chrono::steady_clock::now() < end)
+            client_->waitFor("\x01 never", 5ms);
+        ASSERT_EQ(client_->received().size(), answers);
+        client_->clear();
     }
     // Served in order: once this is answered, every bad request has been seen.
     const std::vector<test::Message> got =

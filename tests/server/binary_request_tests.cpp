@@ -71,6 +71,12 @@ protected:
         return std::string(reply.begin(), reply.end());
     }
 
+    static std::string errorReply(uint16_t sequenceId, uint16_t code) {
+        Bytes reply(wire::kErrorReplySize);
+        wire::encodeErrorReply(reply.data(), sequenceId, code);
+        return std::string(reply.begin(), reply.end());
+    }
+
     static std::string listReply(uint16_t sequenceId, const std::string& text) {
         Bytes reply(wire::listNodesReplySize(uint32_t(text.size())));
         wire::encodeHeader(reply.data(), wire::MSG_LIST_NODES_REPLY, uint32_t(reply.size()), sequenceId);
@@ -169,7 +175,7 @@ TEST_F(BinaryRequestTest, SetsPostTheirValuesAsThirtyTwoBitIntegersDoublesAndByt
     }
 }
 
-TEST_F(BinaryRequestTest, ShortBodiesGetNoReplyAndChangeNothing) {
+TEST_F(BinaryRequestTest, ShortBodiesAreAnsweredAsFailedAndChangeNothing) {
     const std::pair<uint16_t, Bytes> cases[] = {
         {wire::MSG_GET_VALUE, Bytes{5}},
         {wire::MSG_GET_VALUE, Bytes{30, 0, '/', 'd'}},
@@ -184,7 +190,7 @@ TEST_F(BinaryRequestTest, ShortBodiesGetNoReplyAndChangeNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(hex(c.second));
         int32_t status = 0;
-        EXPECT_EQ(send(message(c.first, 5, c.second), &status), "");
+        EXPECT_EQ(hex(send(message(c.first, 5, c.second), &status)), hex(errorReply(5, wire::ERROR_COMMAND_FAILED)));
         EXPECT_EQ(status, int32_t(QV_BUFFER_TOO_SMALL));
         EXPECT_TRUE(requests().empty());
         EXPECT_EQ(binary_.inputState(), IFaceDataBinary::INPUT_HEADER);
@@ -197,7 +203,8 @@ TEST_F(BinaryRequestTest, AFailedRequestIsRunOnceAndTheRestOfTheChunkGoesOn) {
     Bytes chunk = test::concat({message(wire::MSG_GET_VALUE, 1, Bytes{7}),
                                 message(wire::MSG_GET_VALUE, 2, pathBody("/dev1234/sigins/0/range"))});
     int32_t status = 0;
-    EXPECT_EQ(send(chunk, &status), countReply(wire::MSG_GET_VALUE_REPLY, 2, 1));
+    EXPECT_EQ(send(chunk, &status),
+              errorReply(1, wire::ERROR_COMMAND_FAILED) + countReply(wire::MSG_GET_VALUE_REPLY, 2, 1));
     EXPECT_EQ(status, int32_t(QV_BUFFER_TOO_SMALL));
     EXPECT_EQ(requests().size(), 1u);
     EXPECT_EQ(send(message(wire::MSG_GET_VALUE, 3, pathBody("/dev1234/sigins/0/range")), &status),
@@ -221,15 +228,18 @@ TEST_F(BinaryRequestTest, TwoRequestsInOneReadAndOneSplitOverManyReads) {
             EXPECT_EQ(written, "") << i;
         }
     }
-    EXPECT_EQ(written, countReply(wire::MSG_SET_VALUE_REPLY, 2, 1) + countReply(wire::MSG_GET_VALUE_REPLY, 1, 1));
+    EXPECT_EQ(written, countReply(wire::MSG_SET_VALUE_REPLY, 2, 1) + errorReply(4, wire::ERROR_COMMAND_FAILED) +
+                           countReply(wire::MSG_GET_VALUE_REPLY, 1, 1));
     EXPECT_EQ(requests().size(), 2u);
 }
 
-TEST_F(BinaryRequestTest, TypesWithoutHandlerAreIgnoredAndTheSessionGoesOn) {
+TEST_F(BinaryRequestTest, TypesWithoutHandlerAreAnsweredAsFailedAndTheSessionGoesOn) {
     for (uint16_t type : {uint16_t(0), uint16_t(1), uint16_t(3), uint16_t(6), uint16_t(15), uint16_t(16),
                           uint16_t(18), uint16_t(22), uint16_t(30), uint16_t(0xFFFF)}) {
         int32_t status = -1;
-        EXPECT_EQ(send(message(type, 8, pathBody("/dev1234/sigins/0/range")), &status), "") << type;
+        EXPECT_EQ(send(message(type, 8, pathBody("/dev1234/sigins/0/range")), &status),
+                  errorReply(8, wire::ERROR_COMMAND_FAILED))
+            << type;
         EXPECT_EQ(status, 0);
     }
     EXPECT_TRUE(requests().empty());
@@ -369,7 +379,6 @@ TEST_F(BinaryRequestTest, ListingsFollowTheFlags) {
         {"/dev1234/demods/2 /dev1234/sigins", 15, "/DEV1234/DEMODS/2/RATE\n"},
         {"/dev1234/long", 0, std::string(127, 'L') + "\n"},
         {"/dev1234/long", 2, ""},
-        {"/nothing", 1, ""},
     };
     uint16_t sequenceId = 40;
     for (const ListCase& c : cases) {
@@ -378,6 +387,8 @@ TEST_F(BinaryRequestTest, ListingsFollowTheFlags) {
         EXPECT_EQ(send(message(wire::MSG_LIST_NODES, sequenceId, test::withU32(pathBody(c.path), c.flags))),
                   listReply(sequenceId, c.text));
     }
+    EXPECT_EQ(send(message(wire::MSG_LIST_NODES, 60, test::withU32(pathBody("/nothing"), 1))),
+              errorReply(60, wire::ERROR_NOT_FOUND));
 }
 
 TEST_F(BinaryRequestTest, OnlyTheFirst127CharactersOfAPathCountButFieldsFollowTheWholePath) {

@@ -166,13 +166,24 @@ void IFaceDataBinary::refuse(uint32_t totalLength) {
 
 QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, uint16_t type, uint16_t sequenceId) {
     if (type == wire::MSG_UPDATE_DEVICES) return updateDevices(sequenceId);
-    if (!namesNodes(type)) return QV_NO_ERROR;
+    // Whatever the client asked, it waits for an answer with its id: a
+    // request that cannot be carried out is answered as failed.
+    if (!namesNodes(type)) {
+        writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
+        return QV_NO_ERROR;
+    }
 
     PathRequest request;
-    if (!decodePathRequest(type, body, bodyLength, request)) return QV_BUFFER_TOO_SMALL;
+    if (!decodePathRequest(type, body, bodyLength, request)) {
+        writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
+        return QV_BUFFER_TOO_SMALL;
+    }
     if (type == wire::MSG_LIST_NODES) return list(request.path, request.flags, sequenceId);
     SessionClient* client = getClient();
-    if (!client) return QV_COMMAND_INTERNAL;
+    if (!client) {
+        writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
+        return QV_COMMAND_INTERNAL;
+    }
 
     if (type == wire::MSG_SUBSCRIBE || type == wire::MSG_UNSUBSCRIBE) {
         const bool subscribe = type == wire::MSG_SUBSCRIBE;
@@ -181,15 +192,19 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
             StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
             NodeSet set;
             DispatcherResolvePathList(serverContext().treeRegistry(), set, std::string(), request.path);
-            status = DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client, subscribe ? 1 : 0, set);
+            // A path that names nothing is not found, not an empty success.
+            status = set.empty() ? QV_STATUS(QV_VALUE_NOT_FOUND)
+                                 : DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client,
+                                                              subscribe ? 1 : 0, set);
         }
         // Answered once done, and never under a tree lock: a full output may
         // hold the write up, and must hold up this session only.
         if (status == QV_NO_ERROR)
             writeEmptyReply(subscribe ? wire::MSG_SUBSCRIBE_REPLY : wire::MSG_UNSUBSCRIBE_REPLY, sequenceId);
         else
-            writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
-        return status;
+            writeErrorReply(sequenceId,
+                            status == QV_VALUE_NOT_FOUND ? wire::ERROR_NOT_FOUND : wire::ERROR_COMMAND_FAILED);
+        return status == QV_VALUE_NOT_FOUND ? QV_STATUS(QV_NO_ERROR) : status;
     }
 
     // The targets are taken under the structure lock; the records are posted
@@ -250,15 +265,21 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
 
 QV_STATUS IFaceDataBinary::list(const std::string& path, uint32_t flags, uint16_t sequenceId) {
     BinaryListing listing;
+    bool found = false;
     {
         StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
         DispatcherResolvePathList(serverContext().treeRegistry(), set, std::string(), path);
+        found = !set.empty();
         const uint32_t maxDepth = (flags & wire::LIST_RECURSIVE) ? 0 : 1;
         for (const TreeNode::Ptr& node : set) {
             if (!listing.complete) break;
             BinaryListChildren(0, maxDepth, *node, flags, listing);
         }
+    }
+    if (!found) {
+        writeErrorReply(sequenceId, wire::ERROR_NOT_FOUND);
+        return QV_NO_ERROR;
     }
     if (!listing.complete) {
         // A cut listing would look whole to the client: refuse it instead.

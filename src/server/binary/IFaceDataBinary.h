@@ -31,7 +31,10 @@ public:
     // or more than kInputBufferSize bytes closes the session; all input after
     // it is ignored.
     int32_t input(const uint8_t* data, uint32_t length);
-    // Carries out one request; types without a handler give 0 and no answer.
+    // Carries out one request. Every request is answered with its sequence
+    // id: one of a type without a handler, or whose body is shorter than its
+    // fields, with MSG_ERROR_REPLY (command failed); a subscribe, unsubscribe
+    // or list of a path that names nothing with MSG_ERROR_REPLY (not found).
     QV_STATUS dispatch(const uint8_t* body, uint32_t bodyLength, uint16_t type, uint16_t sequenceId);
 
     InputState inputState() const { return state_; }
