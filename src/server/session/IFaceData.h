@@ -33,6 +33,9 @@ public:
     virtual InterfaceType getInterface() const = 0;
     // Takes effect at the session's next pass (never while input is handled).
     virtual void requestInterface(InterfaceType type) = 0;
+    // Bytes received behind a protocol switch: the session hands them to the
+    // protocol it switches to, as its first input.
+    virtual void carryInput(const uint8_t* /*data*/, uint32_t /*length*/) {}
     // Stops the session; the connection is closed when the session goes away.
     virtual void close() = 0;
     // Queues a block for the client. Never throws; a stopped session discards it.
@@ -74,6 +77,7 @@ public:
 
     virtual InterfaceType getInterface() const { return session_->getInterface(); }
     virtual void requestInterface(InterfaceType type) { session_->requestInterface(type); }
+    virtual void carryInput(const uint8_t* data, uint32_t length) { session_->carryInput(data, length); }
     virtual void close() { session_->close(); }
     virtual void write(const uint8_t* data, uint32_t length, int32_t dataClass) {
         session_->write(data, length, dataClass);

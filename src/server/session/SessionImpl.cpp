@@ -120,6 +120,11 @@ void SessionImpl::run() {
     if (requested != currentInterface_.load()) {
         selectIFace(InterfaceType(requested));
         requestedInterface_.store(currentInterface_.load());
+        if (!carried_.empty()) {
+            std::vector<uint8_t> carried;
+            carried.swap(carried_);
+            feedProtocol(carried.data(), uint32_t(carried.size()));
+        }
     }
     if (!output_.pump()) {
         stop();
@@ -417,6 +422,8 @@ void SessionImpl::pauseAfterTrouble() { std::this_thread::sleep_for(kTroublePaus
 InterfaceType SessionImpl::getInterface() const { return InterfaceType(currentInterface_.load()); }
 
 void SessionImpl::requestInterface(InterfaceType type) { requestedInterface_.store(type); }
+
+void SessionImpl::carryInput(const uint8_t* data, uint32_t length) { carried_.assign(data, data + length); }
 
 void SessionImpl::close() { stop(); }
 

@@ -42,6 +42,7 @@ public:
     // SessionActionsInterface
     InterfaceType getInterface() const override;
     void requestInterface(InterfaceType type) override;
+    void carryInput(const uint8_t* data, uint32_t length) override;
     void close() override;
     void write(const uint8_t* data, uint32_t length, int32_t dataClass) override;
     void queueReply(const uint8_t* data, uint32_t length) override;
@@ -112,6 +113,8 @@ private:
     std::atomic<uint32_t> requestedInterface_{INTERFACE_TEXT};
     std::shared_ptr<const ProtocolHooks> hooks_;
     std::shared_ptr<IFaceDataBase> protocol_;
+    // Input received behind a protocol switch, for the next protocol.
+    std::vector<uint8_t> carried_;
 
     // Streams the dispatcher attached, not yet taken by the session thread.
     Mutex attachedMutex_;

@@ -121,6 +121,18 @@ QV_STATUS finish(const TextOutput& out, uint32_t& outLength) {
 
 }  // namespace
 
+const char* asciiFailureText(QV_STATUS failure) {
+    return failure == QV_VALUE_NOT_FOUND ? "ERROR: Node not found\n" : "ERROR: Command failed\n";
+}
+
+uint32_t AsciiErrorEncode(uint16_t /*sequenceId*/, QV_STATUS failure, uint8_t* out, uint32_t outCapacity) {
+    const char* text = asciiFailureText(failure);
+    const std::size_t length = std::strlen(text);
+    if (length > outCapacity) return 0;
+    std::memcpy(out, text, length);
+    return uint32_t(length);
+}
+
 double ticksToSeconds(uint64_t ticks) { return static_cast<double>(static_cast<int64_t>(ticks)) * kSecondsPerTick; }
 
 QV_STATUS AsciiValueEncode(const std::string& path, uint16_t precision, uint16_t /*sequenceId*/, uint16_t dataType,

@@ -24,6 +24,15 @@ QV_STATUS AsciiValueEncode(const std::string& path, uint16_t precision, uint16_t
 QV_STATUS AsciiStreamEncode(const std::string& path, uint16_t precision, uint16_t dataType, uint8_t* out,
                             uint32_t outCapacity, uint32_t& outLength, const uint8_t* data, uint32_t dataLength);
 
+// A request of a text session that got no value (its node handler failed,
+// or its instrument went away before answering): one error line, so that a
+// person at the terminal sees the failure. The sequence id is not shown.
+// Returns the bytes written (0 when they do not fit).
+uint32_t AsciiErrorEncode(uint16_t sequenceId, QV_STATUS failure, uint8_t* out, uint32_t outCapacity);
+
+// The error line of a failure status, as the text protocol prints it.
+const char* asciiFailureText(QV_STATUS failure);
+
 // Seconds of a tick count of the instrument's 210 MHz clock.
 double ticksToSeconds(uint64_t ticks);
 

@@ -17,7 +17,7 @@ void AsciiLineAssembler::stop() {
     dropping_ = false;
 }
 
-void AsciiLineAssembler::feed(const char* data, std::size_t length, Consumer& consumer) {
+std::size_t AsciiLineAssembler::feed(const char* data, std::size_t length, Consumer& consumer) {
     std::size_t at = 0;
     while (at < length) {
         std::size_t end = findLineEnd(data, at, length);
@@ -43,11 +43,12 @@ void AsciiLineAssembler::feed(const char* data, std::size_t length, Consumer& co
             }
             if (!goOn) {
                 stop();
-                return;
+                return end + 1;
             }
         }
         at = complete ? end + 1 : length;
     }
+    return length;
 }
 
 void AsciiLineAssembler::finish(Consumer& consumer) {

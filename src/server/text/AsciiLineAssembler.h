@@ -17,7 +17,8 @@ public:
     public:
         virtual ~Consumer() = default;
         // One complete line including its line end character. Returning false
-        // drops everything after it (pending bytes too).
+        // ends the feed after it: pending bytes are dropped and feed returns
+        // where the line ended.
         virtual bool line(const char* text, std::size_t length) = 0;
         // A line exceeded the limit and is being dropped.
         virtual void overlong() = 0;
@@ -25,7 +26,9 @@ public:
 
     explicit AsciiLineAssembler(std::size_t maxLineLength = kMaxLineLength) : maxLineLength_(maxLineLength) {}
 
-    void feed(const char* data, std::size_t length, Consumer& consumer);
+    // Returns how many bytes of the data were taken: all of them, unless
+    // the consumer ended the feed after a line.
+    std::size_t feed(const char* data, std::size_t length, Consumer& consumer);
     // The sending side is closed: a pending partial line runs as if ended.
     void finish(Consumer& consumer);
 

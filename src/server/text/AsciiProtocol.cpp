@@ -14,6 +14,7 @@ ProtocolHooks makeAsciiProtocolHooks() {
     hooks.input = AsciiInput;
     hooks.valueEncode = AsciiValueEncode;
     hooks.streamEncode = AsciiStreamEncode;
+    hooks.errorEncode = AsciiErrorEncode;
     return hooks;
 }
 

@@ -9,10 +9,12 @@
 #include "core/tree/TreeNotices.h"
 #include "server/server/ServerContext.h"
 #include "server/server/ServerStrings.h"
+#include "server/text/AsciiEncoders.h"
 #include "server/text/AsciiHelpText.h"
 #include "server/text/AsciiListing.h"
 #include "server/session/DirectAnswers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <shared_mutex>
 
@@ -28,6 +30,21 @@ bool equalsIgnoringCase(const std::string& text, const char* word) {
             return false;
     }
     return i == text.size() && word[i] == '\0';
+}
+
+// The absolute paths of a blank-separated path list, joined by blanks.
+std::string absolutePaths(const std::string& paths) {
+    std::string absolute;
+    std::size_t start = 0;
+    while (start < paths.size()) {
+        const std::size_t blank = std::min(paths.find(' ', start), paths.size());
+        if (blank > start && paths[start] == '/') {
+            if (!absolute.empty()) absolute += ' ';
+            absolute.append(paths, start, blank - start);
+        }
+        start = blank + 1;
+    }
+    return absolute;
 }
 
 // Integers travel as 32-bit signed numbers: the low 32 bits of the value.
@@ -52,10 +69,16 @@ QV_STATUS IFaceDataAscii::greet() {
 
 int32_t IFaceDataAscii::input(const uint8_t* data, uint32_t length) {
     if (inputClosed_) return 0;
-    if (length == 0)
+    if (length == 0) {
         lines_.finish(*this);
-    else
-        lines_.feed(reinterpret_cast<const char*>(data), length, *this);
+        return 0;
+    }
+    std::size_t taken = lines_.feed(reinterpret_cast<const char*>(data), length, *this);
+    if (switching_ && taken < length) {
+        // The line end of "proto bin\r\n" is both characters.
+        if (taken > 0 && data[taken - 1] == '\r' && data[taken] == '\n') ++taken;
+        if (taken < length) carryInput(data + taken, uint32_t(length - taken));
+    }
     return 0;
 }
 
@@ -73,9 +96,16 @@ void IFaceDataAscii::writeText(const std::string& text) {
 void IFaceDataAscii::writeError(const char* text) { writeText(std::string("ERROR: ") + text + "\n"); }
 
 void IFaceDataAscii::resolve(const std::string& paths, NodeSet& set) {
-    if (DispatcherResolvePathList(serverContext().treeRegistry(), set, currentPath_, paths)) return;
+    TreeRegistry& trees = serverContext().treeRegistry();
+    if (DispatcherResolvePathList(trees, set, currentPath_, paths)) return;
+    // A relative path meant the working node that went away; read from the
+    // root it could name a node of another instrument. Only absolute paths
+    // stand.
+    set.clear();
     lostPath_ = currentPath_;
     currentPath_ = "/";
+    const std::string absolute = absolutePaths(paths);
+    if (!absolute.empty()) DispatcherResolvePathList(trees, set, currentPath_, absolute);
 }
 
 void IFaceDataAscii::reportLostWorkingNode() {
@@ -97,38 +127,43 @@ void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpoin
     }
     reportLostWorkingNode();
     // Posted after the lock is released: a post may wait for room.
-    if (!targets.empty()) post(*client, targets, [this] { return serviceWhileWaiting(); });
+    uint32_t failed = 0;
+    if (!targets.empty()) failed = post(*client, targets, [this] { return serviceWhileWaiting(); });
     if (endpoints == 0)
         writeError(noEndpointError);
     else if (!client)
         writeError("Internal");
+    else if (failed != 0)
+        // The request could not be queued (its tree ended, or the session
+        // stops): no answer comes from the tree.
+        writeText(asciiFailureText(QV_VALUE_NOT_FOUND));
 }
 
 void IFaceDataAscii::get(const std::string& paths) {
     postRequest(paths, "No Node to read from",
                 [this](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
-                    DispatcherPostGetRequest(0, client, targets, waitStep, DirectAnswersTo(*this));
+                    return DispatcherPostGetRequest(0, client, targets, waitStep, DirectAnswersTo(*this));
                 });
 }
 
 void IFaceDataAscii::setInteger(const std::string& paths, int64_t value) {
     postRequest(paths, "No Node to write to",
                 [value](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
-                    DispatcherPostSetInteger(0, client, targets, low32(value), waitStep);
+                    return DispatcherPostSetInteger(0, client, targets, low32(value), waitStep);
                 });
 }
 
 void IFaceDataAscii::setDouble(const std::string& paths, double value) {
     postRequest(paths, "Invalid Path",
                 [value](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
-                    DispatcherPostSetDouble(0, client, targets, value, waitStep);
+                    return DispatcherPostSetDouble(0, client, targets, value, waitStep);
                 });
 }
 
 void IFaceDataAscii::setText(const std::string& paths, const std::string& text) {
     postRequest(paths, "Invalid Path",
                 [&text](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
-                    DispatcherPostSetBytes(0, client, targets, uint32_t(text.size()),
+                    return DispatcherPostSetBytes(0, client, targets, uint32_t(text.size()),
                                            reinterpret_cast<const uint8_t*>(text.data()), waitStep);
                 });
 }
@@ -181,10 +216,15 @@ void IFaceDataAscii::subscribe(const std::string& paths, bool subscribe) {
         StructureLock lock(serverContext().treeRegistry().treeStructureMutex());
         NodeSet set;
         resolve(paths, set);
-        status = DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client, subscribe ? 1 : 0, set);
+        // A path that names nothing is an error, not an empty success.
+        status = set.empty() ? QV_STATUS(QV_VALUE_NOT_FOUND)
+                             : DispatcherSubscribeNodeSet(serverContext().treeRegistry(), client, subscribe ? 1 : 0, set);
     }
     reportLostWorkingNode();
-    if (status != QV_NO_ERROR) writeError("Invalid Path");
+    if (status == QV_VALUE_NOT_FOUND)
+        writeError("Invalid Path");
+    else if (status != QV_NO_ERROR)
+        writeText(asciiFailureText(status));
 }
 
 void IFaceDataAscii::proto(const std::string& word) {
@@ -199,14 +239,15 @@ void IFaceDataAscii::proto(const std::string& word) {
     }
     requestInterface(requested);
     // Bytes after a switch belong to the other protocol: never run them as
-    // text commands.
-    if (requested != getInterface()) inputClosed_ = true;
+    // text commands, hand them on.
+    if (requested != getInterface()) inputClosed_ = switching_ = true;
 }
 
 void IFaceDataAscii::update() {
     QV_STATUS status = DispatcherUpdateDevices(serverContext().treeRegistry());
     if (status != QV_NO_ERROR) {
         QVLOG_LIMITED(logging::debug) << "Text protocol: device update reported status " << status.code() << ".";
+        writeText(asciiFailureText(status));
     }
 }
 

@@ -55,8 +55,9 @@ private:
     bool line(const char* text, std::size_t length) override;
     void overlong() override;
 
-    typedef std::function<void(const SessionClient& client, const PostTargets& targets,
-                               const PostWaitStep& waitStep)>
+    // Posts the request; returns how many records could not be posted.
+    typedef std::function<uint32_t(const SessionClient& client, const PostTargets& targets,
+                                   const PostWaitStep& waitStep)>
         Poster;
     // Resolves the paths under the structure lock and, once it is released,
     // posts to the endpoints found; without any, answers the given error.
@@ -68,7 +69,8 @@ private:
     // Resolves the paths from the working node, under the caller's structure
     // lock. A working node that went away (its instrument was pulled out)
     // leaves the session at the root, which reportLostWorkingNode then tells
-    // the client once, after the lock and before the command's own answer.
+    // the client once, after the lock and before the command's own answer;
+    // the relative paths of that command name nothing.
     void resolve(const std::string& paths, NodeSet& set);
     void reportLostWorkingNode();
 
@@ -77,6 +79,7 @@ private:
     std::unique_ptr<AsciiParser> parser_;
     AsciiLineAssembler lines_;
     bool inputClosed_ = false;
+    bool switching_ = false;  // a protocol switch closed the input
 };
 
 // The session's entry points for the text protocol.
