@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -348,6 +349,49 @@ TEST_F(RequestPathEndToEnd, EveryCountedValueComesWhenTheInstrumentGoesAwayMidPi
     EXPECT_TRUE(done);
     EXPECT_EQ(counts, size_t(kSessions) * kRequests);
     EXPECT_EQ(open, 0u) << "count replies without all their values or errors";
+}
+
+// The text side of the same: each command line gets one line back, a value
+// or an error, also for the requests that the instrument owed when it went.
+TEST_F(RequestPathEndToEnd, EveryTextRequestIsAnsweredWhenTheInstrumentGoesAwayMidPipeline) {
+    constexpr int kSessions = 4;
+    constexpr int kRequests = 5000;
+    const std::vector<std::string> requests{
+        "/dev1234/oscs/0/freq ?\n",          "/dev1234/oscs/0/freq 1234.5\n",
+        "/dev1234/sigins/0/range ?\n",       "/dev1234/demods/0/rate 100\n",
+        "/dev1234/demods/0/rate \"abc\"\n", "/dev1234/features/serial 5\n",
+    };
+    std::vector<std::unique_ptr<PipelineClient>> clients;
+    std::vector<size_t> lines(kSessions, 0);
+    for (int s = 0; s < kSessions; ++s) {
+        clients.push_back(std::make_unique<PipelineClient>(server_->port()));
+        ASSERT_TRUE(clients.back()->ok());
+        for (int n = 0; n < kRequests; ++n) clients.back()->queue(requests[size_t(n) % requests.size()]);
+    }
+    const auto pumpAll = [&] {
+        bool all = true;
+        for (int s = 0; s < kSessions; ++s) {
+            all = clients[size_t(s)]->pump(1ms) && all;
+            std::string& got = clients[size_t(s)]->received();
+            lines[size_t(s)] += size_t(std::count(got.begin(), got.end(), '\n'));
+            got.clear();
+        }
+        return all;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 300ms) ASSERT_TRUE(pumpAll());
+    instrument_->kill();
+    ASSERT_TRUE(trees_->waitFor(removeLine(kSerial), 15s)) << trees_->received();
+    instrument_.reset();
+    const auto settled = [&] {
+        for (int s = 0; s < kSessions; ++s)
+            if (!clients[size_t(s)]->sent() || lines[size_t(s)] < size_t(kRequests)) return false;
+        return true;
+    };
+    EXPECT_TRUE(test::waitUntil([&] { return pumpAll() && settled(); }, 60s));
+    // Nothing more comes than one line per request.
+    for (int n = 0; n < 5; ++n) pumpAll();
+    for (int s = 0; s < kSessions; ++s) EXPECT_EQ(lines[size_t(s)], size_t(kRequests)) << "session " << s;
 }
 
 }  // namespace

@@ -121,12 +121,10 @@ QV_STATUS finish(const TextOutput& out, uint32_t& outLength) {
 
 }  // namespace
 
-const char* asciiFailureText(QV_STATUS failure) {
-    return failure == QV_VALUE_NOT_FOUND ? "ERROR: Node not found\n" : "ERROR: Command failed\n";
-}
+const char kAsciiFailureText[] = "ERROR: Command failed\n";
 
-uint32_t AsciiErrorEncode(uint16_t /*sequenceId*/, QV_STATUS failure, uint8_t* out, uint32_t outCapacity) {
-    const char* text = asciiFailureText(failure);
+uint32_t AsciiErrorEncode(uint16_t /*sequenceId*/, QV_STATUS /*failure*/, uint8_t* out, uint32_t outCapacity) {
+    const char* text = kAsciiFailureText;
     const std::size_t length = std::strlen(text);
     if (length > outCapacity) return 0;
     std::memcpy(out, text, length);

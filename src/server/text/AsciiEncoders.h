@@ -30,8 +30,10 @@ QV_STATUS AsciiStreamEncode(const std::string& path, uint16_t precision, uint16_
 // Returns the bytes written (0 when they do not fit).
 uint32_t AsciiErrorEncode(uint16_t sequenceId, QV_STATUS failure, uint8_t* out, uint32_t outCapacity);
 
-// The error line of a failure status, as the text protocol prints it.
-const char* asciiFailureText(QV_STATUS failure);
+// The error line of a command that failed after its nodes were found (the
+// node refused the value, could not be read, or went away): the status the
+// failure came with is logged, not shown.
+extern const char kAsciiFailureText[];
 
 // Seconds of a tick count of the instrument's 210 MHz clock.
 double ticksToSeconds(uint64_t ticks);

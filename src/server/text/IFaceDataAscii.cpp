@@ -136,7 +136,7 @@ void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpoin
     else if (failed != 0)
         // The request could not be queued (its tree ended, or the session
         // stops): no answer comes from the tree.
-        writeText(asciiFailureText(QV_VALUE_NOT_FOUND));
+        writeText(kAsciiFailureText);
 }
 
 void IFaceDataAscii::get(const std::string& paths) {
@@ -224,7 +224,7 @@ void IFaceDataAscii::subscribe(const std::string& paths, bool subscribe) {
     if (status == QV_VALUE_NOT_FOUND)
         writeError("Invalid Path");
     else if (status != QV_NO_ERROR)
-        writeText(asciiFailureText(status));
+        writeText(kAsciiFailureText);
 }
 
 void IFaceDataAscii::proto(const std::string& word) {
@@ -247,7 +247,7 @@ void IFaceDataAscii::update() {
     QV_STATUS status = DispatcherUpdateDevices(serverContext().treeRegistry());
     if (status != QV_NO_ERROR) {
         QVLOG_LIMITED(logging::debug) << "Text protocol: device update reported status " << status.code() << ".";
-        writeText(asciiFailureText(status));
+        writeText(kAsciiFailureText);
     }
 }
 

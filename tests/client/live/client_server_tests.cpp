@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -260,6 +261,67 @@ TEST_F(ClientAgainstServer, FailuresAnswerTheirStatusCodes) {
         EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i << std::hex << ": got 0x" << cases[i].first;
     // Every failure above left the connection usable.
     EXPECT_EQ(qvAPIGetValueD(handle_.get(), "/qv/clockbase", &number), QV_NO_ERROR);
+}
+
+TEST_F(ClientAgainstServer, RequestsOnAPathThatNamesNothingAreNotFound) {
+    std::vector<char> text(256, 'x');
+    const std::pair<const char*, QV_STATUS> cases[] = {
+        {"subscribe", qvAPISubscribe(handle_.get(), "/NOSUCHNODE")},
+        {"unsubscribe", qvAPIUnSubscribe(handle_.get(), "/NOSUCHNODE")},
+        {"list", qvAPIListNodes(handle_.get(), "/NOSUCHNODE", text.data(), uint32_t(text.size()), 0)},
+        {"list recursive", qvAPIListNodes(handle_.get(), "/QV/NOSUCH", text.data(), uint32_t(text.size()),
+                                          QV_LIST_RECURSIVE)},
+        {"subscribe below a node", qvAPISubscribe(handle_.get(), "/QV/ABOUT/NOSUCH")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.second, QV_VALUE_NOT_FOUND) << c.first << std::hex << ": got 0x" << c.second;
+    EXPECT_EQ(qvAPISubscribe(handle_.get(), "/qv/trees"), QV_NO_ERROR);
+    EXPECT_EQ(qvAPIUnSubscribe(handle_.get(), "/qv/trees"), QV_NO_ERROR);
+}
+
+// Fast demodulator streams fill the event queue of a handle that does not
+// poll; the requests it makes meanwhile still get the server's answer, and
+// the loss of events is told once the queue has been read.
+TEST_F(ClientAgainstServer, ARequestIsAnsweredTrulyWhileTheEventQueueIsFull) {
+    const std::string simulator = tarnix::test::buildDirectory() + "/sim/lq3sim";
+    if (::access(simulator.c_str(), X_OK) != 0) GTEST_SKIP() << "lq3sim is not built";
+    tarnix::test::ChildProcess instrument;
+    ASSERT_TRUE(instrument.start({simulator, "--dir", server_->instrumentDirectory(), "--serial", "2468", "--running"},
+                                 {}, server_->workDirectory() + "/lq3sim-full.out"));
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    QV_STATUS st = QV_VALUE_NOT_FOUND;
+    while (st != QV_NO_ERROR && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(50ms);
+        st = qvAPISetValueD(handle_.get(), "/dev2468/demods/0/rate", 921052.6);
+    }
+    ASSERT_EQ(st, QV_NO_ERROR) << "the instrument did not come";
+    ASSERT_EQ(qvAPISetValueD(handle_.get(), "/dev2468/demods/1/rate", 921052.6), QV_NO_ERROR);
+    Handle streaming = connected();
+    ASSERT_EQ(qvAPISubscribe(streaming.get(), "/dev2468/demods/0/sample /dev2468/demods/1/sample"), QV_NO_ERROR);
+    int failed = 0;
+    for (int64_t level = 0; level < 20; ++level) {
+        std::this_thread::sleep_for(300ms);
+        const QV_STATUS set = qvAPISetValueI(streaming.get(), "/dev2468/oscs/0/freq", 1000 + level);
+        if (set != QV_NO_ERROR) ++failed;
+    }
+    EXPECT_EQ(failed, 0) << "sets answered with something else than the server's answer";
+    ASSERT_EQ(qvAPIUnSubscribe(streaming.get(), "/dev2468/demods/0/sample /dev2468/demods/1/sample"), QV_NO_ERROR);
+    // Read the queue out: the loss is told once.
+    auto event = newEvent();
+    int lossReports = 0;
+    const auto drained = std::chrono::steady_clock::now() + 30s;
+    for (QV_STATUS poll = QV_NO_ERROR; std::chrono::steady_clock::now() < drained;) {
+        poll = qvAPIPollData(streaming.get(), event.get(), 0);
+        if (poll == QV_OVERFLOW || poll == QV_BUFFER_TOO_SMALL) {
+            ++lossReports;
+            continue;
+        }
+        ASSERT_EQ(poll, QV_NO_ERROR);
+        if (event->valueType == QV_VALUE_NONE) break;
+    }
+    EXPECT_GE(lossReports, 1) << "the queue never became full";
+    for (const char* rate : {"/dev2468/demods/0/rate", "/dev2468/demods/1/rate"})
+        EXPECT_EQ(qvAPISetValueD(handle_.get(), rate, 0.0), QV_NO_ERROR);
+    instrument.stop(false, SIGTERM);
 }
 
 TEST_F(ClientAgainstServer, UpdateDevicesIsAnswered) { EXPECT_EQ(qvAPIUpdateDevices(handle_.get()), QV_NO_ERROR); }
