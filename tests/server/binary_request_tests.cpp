@@ -8,10 +8,12 @@
 #include "core/tree/TreeNotices.h"
 #include "core/tree/TreeTestSupport.h"
 #include "server/binary/IFaceDataBinary.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <mutex>
 #include <shared_mutex>
@@ -356,6 +358,57 @@ TEST_F(BinaryRequestTest, ASubscribeIsAnsweredOnceDoneAsFailedWhenItFailedAndOut
     ASSERT_EQ(session.seen.size(), 2u);
     EXPECT_TRUE(session.seen[1].subscribed);
     EXPECT_TRUE(session.seen[1].structureFree) << "answered under the structure lock";
+}
+
+// Every endpoint of the node and below it.
+void collectEndpoints(const TreeNode::Ptr& node, std::vector<std::shared_ptr<Endpoint>>& endpoints) {
+    if (node->endpoint()) endpoints.push_back(node->endpoint());
+    for (const TreeNode::Ptr& child : node->children()) collectEndpoints(child, endpoints);
+}
+
+TEST_F(BinaryRequestTest, ASubscribeThatTimesOutPartWayLeavesNothingSubscribed) {
+    std::vector<std::shared_ptr<Endpoint>> endpoints;
+    collectEndpoints(tree_.root(), endpoints);
+    ASSERT_GT(endpoints.size(), 5u);
+    // Another thread takes the subscription lock again and again, each time
+    // for longer than a subscribe waits for it.
+    TreeRegistry& registry = context.treeRegistry();
+    const std::chrono::milliseconds timeout = registry.subscriptionLockTimeout();
+    registry.setSubscriptionLockTimeout(std::chrono::milliseconds(1));
+    std::atomic<bool> stop{false};
+    std::atomic<int> holds{0};
+    std::thread holder([&] {
+        while (!stop.load()) {
+            UniqueLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex());
+            ++holds;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    EXPECT_TRUE(test::waitUntil([&] { return holds.load() > 0; }, std::chrono::seconds(5)));
+    int failed = 0, partial = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    for (uint16_t sequenceId = 1; std::chrono::steady_clock::now() < end && failed < 40; ++sequenceId) {
+        const std::string answer = send(message(wire::MSG_SUBSCRIBE, sequenceId, pathBody("/dev1234")));
+        UniqueLock<SharedTimedMutex> lock(registry.treeSubscriptionMutex());
+        size_t subscribed = 0;
+        for (const auto& endpoint : endpoints) {
+            assertSameMutex(registry.treeSubscriptionMutex(), endpoint->subscriptionMutex);
+            subscribed += endpoint->subscribers.size();
+            endpoint->subscribers.clear();
+        }
+        if (answer == errorReply(sequenceId, wire::ERROR_COMMAND_FAILED)) {
+            ++failed;
+            if (subscribed != 0) ++partial;
+        } else {
+            EXPECT_EQ(hex(answer), hex(message(wire::MSG_SUBSCRIBE_REPLY, sequenceId, Bytes{})));
+            EXPECT_EQ(subscribed, endpoints.size());
+        }
+    }
+    stop.store(true);
+    holder.join();
+    registry.setSubscriptionLockTimeout(timeout);
+    EXPECT_GT(failed, 0);
+    EXPECT_EQ(partial, 0) << "failed subscribes that left endpoints subscribed, of " << failed;
 }
 
 struct ListCase {
