@@ -3,7 +3,9 @@
 // above) as records and sample blocks to the text encoders. With an odd first
 // byte the input is sent as it is; with an even one, bytes from 0x80 up stand
 // for whole words of the protocol, so that the fuzzer reaches deep into the
-// grammar quickly.
+// grammar quickly. Bytes behind a switch to the binary protocol go to a binary
+// protocol object, as a session hands them on; its every write must be one
+// whole message.
 #include "QuietLogging.h"
 #include "core/fifo/BufferFifo.h"
 #include "core/tree/DispatcherTreeLock.h"
@@ -11,8 +13,10 @@
 #include "core/tree/Subscriptions.h"
 #include "core/tree/TreeEndpoints.h"
 #include "server/server/ServerContext.h"
+#include "server/binary/IFaceDataBinary.h"
 #include "server/text/AsciiEncoders.h"
 #include "server/text/IFaceDataAscii.h"
+#include "wire/BinaryWire.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,15 +43,35 @@ public:
     }
     ~FuzzSession() override { DispatcherRemoveClient(fuzzContext().treeRegistry(), &client_).ignore(); }
     ServerContext& serverContext() override { return fuzzContext(); }
-    InterfaceType getInterface() const override { return INTERFACE_TEXT; }
-    void requestInterface(InterfaceType) override {}
+    InterfaceType getInterface() const override { return interface_; }
+    void requestInterface(InterfaceType type) override { requested_ = type; }
+    void carryInput(const uint8_t* data, uint32_t length) override { carried_.assign(data, data + length); }
     void close() override {}
-    void write(const uint8_t*, uint32_t length, int32_t) override { written_ += length; }
+    void write(const uint8_t* data, uint32_t length, int32_t) override {
+        written_ += length;
+        if (interface_ == INTERFACE_BINARY && (length < wire::kHeaderSize || wire::decodeHeader(data).totalLength != length))
+            __builtin_trap();
+    }
     SessionClient* getClient() override { return &client_; }
+
+    // Takes a requested switch to the binary protocol, as a session's next
+    // pass does: the bytes carried over are its first input.
+    std::unique_ptr<IFaceDataBinary> switched() {
+        if (requested_ != INTERFACE_BINARY || interface_ == INTERFACE_BINARY) return nullptr;
+        interface_ = INTERFACE_BINARY;
+        auto binary = std::make_unique<IFaceDataBinary>(*this);
+        BinaryHello(*binary).ignore();
+        if (!carried_.empty()) InputBinaryMessage(carried_.data(), uint32_t(carried_.size()), *binary);
+        carried_.clear();
+        return binary;
+    }
 
 private:
     SessionClient client_;
     uint64_t written_ = 0;
+    InterfaceType interface_ = INTERFACE_TEXT;
+    InterfaceType requested_ = INTERFACE_TEXT;
+    std::vector<uint8_t> carried_;
 };
 
 TreeNode::Ptr addNode(const TreeNode::Ptr& parent, const char* name, bool hidden = false) {
@@ -114,16 +138,24 @@ void fuzzInput(const uint8_t* raw, size_t rawSize) {
     {
         FuzzSession session;
         IFaceDataAscii text(session);
+        std::unique_ptr<IFaceDataBinary> binary;
         AsciiGreeting(text).ignore();
         // Each chunk's first byte also decides the chunk's length.
         size_t at = 0;
         while (at < size) {
             size_t length = 1 + size_t(data[at]) * 7;
             if (length > size - at) length = size - at;
-            AsciiInput(data + at, uint32_t(length), text);
+            if (binary)
+                InputBinaryMessage(data + at, uint32_t(length), *binary);
+            else
+                AsciiInput(data + at, uint32_t(length), text);
+            if (!binary) binary = session.switched();
             at += length;
         }
-        AsciiInput(nullptr, 0, text);
+        if (binary)
+            InputBinaryMessage(nullptr, 0, *binary);
+        else
+            AsciiInput(nullptr, 0, text);
     }
     tree.drain();
 }

@@ -14,5 +14,8 @@ for f in build-asan/fuzz/fuzz_*; do
   name=$(basename "$f")
   echo "Fuzzing $name for ${FUZZ_SECONDS}s"
   mkdir -p "build-asan/corpus/$name"
-  "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 "build-asan/corpus/$name"
+  # New inputs go to the first folder; the checked-in seeds start the run.
+  seeds=""
+  [ -d "fuzz/corpus/$name" ] && seeds="fuzz/corpus/$name"
+  "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 "build-asan/corpus/$name" $seeds
 done
