@@ -19,6 +19,8 @@ using test::removeLine;
 
 constexpr uint32_t kFirst = 1234;
 constexpr uint32_t kSecond = 5678;
+// Its configuration never finishes: its tree holds nodes that cannot answer.
+constexpr uint32_t kUnready = 999;
 
 class TextFailureEndToEnd : public test::DeviceServerFixture {
 protected:
@@ -28,6 +30,8 @@ protected:
             instruments_.push_back(plug(serial, {"--running"}));
             ASSERT_TRUE(trees_->waitFor(addLine(serial), 15s)) << trees_->received();
         }
+        instruments_.push_back(plug(kUnready, {"--no-done"}));
+        ASSERT_TRUE(test::waitUntil([&] { return listed(kUnready); }, 15s)) << roots();
     }
     void TearDown() override {
         for (auto& instrument : instruments_) {
@@ -35,7 +39,8 @@ protected:
             instrument->unplug();
             instrument.reset();
         }
-        EXPECT_TRUE(test::waitUntil([&] { return !listed(kFirst) && !listed(kSecond); }, 10s)) << roots();
+        EXPECT_TRUE(test::waitUntil([&] { return !listed(kFirst) && !listed(kSecond) && !listed(kUnready); }, 10s))
+            << roots();
     }
 
     std::vector<std::unique_ptr<test::Simulator>> instruments_;
@@ -54,6 +59,7 @@ TEST_F(TextFailureEndToEnd, EveryFailedCommandPrintsOneErrorLineAndSuccessesPrin
         {"/dev1234/features/serial 5\n", "ERROR: Command failed\n"},
         {"/qv/trees ?\n", "ERROR: Command failed\n"},
         {"/qv/config/port \"x\"\n", "ERROR: Command failed\n"},
+        {"/dev999/clockbase ?\n", "ERROR: Command failed\n"},
         // Paths that name nothing.
         {"subs /NOSUCHNODE\n", "ERROR: Invalid Path\n"},
         {"unsubs /NOSUCHNODE\n", "ERROR: Invalid Path\n"},
