@@ -90,6 +90,7 @@ QV_STATUS ClientCloseSocket(QvHandle& handle) {
         detail::releaseSocketLibrary();
     }
     handle.ring.dropWindow();
+    handle.spillFill = 0;
     return QV_NO_ERROR;
 }
 

@@ -81,7 +81,6 @@ QV_STATUS splitSpill(QvHandle& handle, uint16_t awaitedId, QV_STATUS full, QV_ST
         const uint8_t* message = handle.spill.data() + at;
         const wire::BinaryMessageHeader header = wire::decodeHeader(message);
         if (frameLengthInvalid(header.totalLength)) {
-            handle.spillFill = 0;
             ClientCloseSocket(handle);
             return QV_CONNECTION_INVALID;
         }

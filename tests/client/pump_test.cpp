@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -216,18 +219,29 @@ TEST(ClientPump, AFullEventQueueDropsLaterEventsButNeverTheReplyAndSaysSoOnce) {
         }
         Bytes reply = countReply(wire::MSG_GET_VALUE_REPLY, r.sequenceId, 1);
         all.insert(all.end(), reply.begin(), reply.end());
-        c.send(all);
+        // Events behind the reply, the last one cut into two sends.
+        for (unsigned i = maxEvents + 2; i < maxEvents + 4; ++i) {
+            Bytes e = indexedEvent(i, 8);
+            all.insert(all.end(), e.begin(), e.end());
+        }
+        c.send(Bytes(all.begin(), all.end() - 5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        c.send(Bytes(all.end() - 5, all.end()));
     }));
     Client client;
     ASSERT_EQ(client.connect(server), QV_NO_ERROR);
     // The server's answer, though the queue is full when it comes.
     EXPECT_EQ(qvAPIGetValueAsPollData(client, "/all"), QV_NO_ERROR);
     // Every queued event comes out in order, then the loss of the two that
-    // no longer fitted is told once.
+    // no longer fitted is told once, then the events behind the reply come.
     expectEvents(client, maxEvents, 8, 0);
     auto e = newEvent();
     EXPECT_EQ(qvAPIPollData(client, e.get(), 50), QV_OVERFLOW);
     EXPECT_EQ(e->valueType, QV_VALUE_NONE);
+    for (unsigned i = maxEvents + 2; i < maxEvents + 4; ++i) {
+        ASSERT_EQ(qvAPIPollData(client, e.get(), 2000), QV_NO_ERROR);
+        EXPECT_TRUE(isIndexedEvent(*e, i, 8)) << "event " << i;
+    }
     ASSERT_EQ(qvAPIPollData(client, e.get(), 50), QV_NO_ERROR);
     EXPECT_EQ(e->valueType, QV_VALUE_NONE);
 }
