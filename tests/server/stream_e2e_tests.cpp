@@ -9,7 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <fstream>
+#include <sstream>
 #include <set>
 #include <thread>
 
@@ -51,7 +57,7 @@ TEST_F(StreamEndToEnd, AReadingClientGetsEverySampleWhileAClientThatDoesNotReadL
     // bursts dropped under the 30 % rule lost samples; slower under the
     // sanitizers.
     const uint32_t demods = test::kSanitizerBuild ? 2 : 6;
-    const double rate = test::kSanitizerBuild ? 115131.6 : 460526.3;
+    const double rate = test::kSanitizerBuild ? 115131.6 : 921052.6;
     const uint64_t step = 114 * uint64_t(DemodDividerOfRate(rate));
 
     auto simulator = plug(kSerial, {"--running"});
@@ -211,6 +217,80 @@ TEST_F(StreamEndToEnd, ADemodulatorSwitchedOffAndOnAgainLosesNothing) {
     EXPECT_LT(counts.lost, uint64_t((offSeconds + 0.25) * rate)) << "off for " << offSeconds << " s";
     EXPECT_EQ(outputOfTest().find(overflowLine(serial)), std::string::npos) << outputOfTest();
     EXPECT_EQ(flag->received().find(lossFlagLine(serial, 1)), std::string::npos) << flag->received();
+}
+
+// The server's socket number for the connection of `client` (the number its
+// log gives the session), found through the server's /proc entries; -1 when
+// not found.
+int serverSocketOf(pid_t server, const test::TestClient& client) {
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (::getsockname(client.fd(), reinterpret_cast<sockaddr*>(&local), &size) != 0) return -1;
+    const unsigned port = ntohs(local.sin_port);
+    // The server's end has the client's port as its remote one.
+    std::ifstream table("/proc/" + std::to_string(server) + "/net/tcp");
+    std::string inode;
+    for (std::string line; std::getline(table, line) && inode.empty();) {
+        std::istringstream fields(line);
+        std::string slot, localAddress, remoteAddress, state, queues, timer, retransmits, uid, timeout, node;
+        fields >> slot >> localAddress >> remoteAddress >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+            node;
+        const std::size_t colon = remoteAddress.find(':');
+        if (colon != std::string::npos && std::stoul(remoteAddress.substr(colon + 1), nullptr, 16) == port)
+            inode = node;
+    }
+    if (inode.empty()) return -1;
+    const std::string fds = "/proc/" + std::to_string(server) + "/fd/";
+    const std::string target = "socket:[" + inode + "]";
+    for (int fd = 0; fd < 4096; ++fd) {
+        char link[64] = {};
+        const ssize_t n = ::readlink((fds + std::to_string(fd)).c_str(), link, sizeof link - 1);
+        if (n > 0 && target == link) return fd;
+    }
+    return -1;
+}
+
+TEST_F(StreamEndToEnd, ASessionThatLeavesAProtocolIsNotToldSlowForItsStreams) {
+    constexpr uint32_t serial = kSerial + 3;
+    // As text, the two streams go round the text feed in about a fifth of a
+    // second; slower under the sanitizers.
+    const double rate = test::kSanitizerBuild ? 115131.6 : 921052.6;
+    const uint64_t step = 114 * uint64_t(DemodDividerOfRate(rate));
+    auto simulator = plug(serial, {"--running"});
+    ASSERT_TRUE(trees_->waitFor(test::addLine(serial), 30s)) << trees_->received();
+    const std::string demodsPath = "/dev" + std::to_string(serial) + "/demods/";
+    for (uint32_t d = 0; d < 2; ++d)
+        test::ask(*probe_, demodsPath + std::to_string(d) + "/rate " + std::to_string(rate) + "\n", "/RATE: ");
+    // A text reader keeps the text feed going.
+    test::StreamClient reader(step, test::StreamClient::Protocol::text);
+    std::string why;
+    ASSERT_TRUE(reader.start(server_->port(), demodsPath + "*/sample", why)) << why;
+
+    auto leaving = test::greetedClient(server_->port());
+    ASSERT_TRUE(leaving->send("subs " + demodsPath + "*/sample\n"));
+    ASSERT_TRUE(leaving->waitFor("/SAMPLE", 20s));
+    // The client stops reading, so that the server is in the middle of a
+    // line to it, and then leaves the streams and the text protocol (before
+    // the other reader goes round the feed). It never reads again.
+    std::this_thread::sleep_for(100ms);  // not reading fills the connection: the cause, not a wait
+    const std::size_t switched = outputOfTest().size();
+    ASSERT_TRUE(leaving->send("unsubs " + demodsPath + "*/sample\nproto bin\n"));
+    // Two seconds of the instrument's time pass.
+    const uint64_t from = reader.counts().reachedByAll;
+    EXPECT_TRUE(test::waitUntil([&] { return reader.counts().reachedByAll > from + 2 * 210000000ull; }, 30s));
+    const int session = serverSocketOf(server_->pid(), *leaving);
+    const test::StreamClient::Counts counts = reader.counts();
+    reader.stop();
+    for (uint32_t d = 0; d < 2; ++d)
+        test::ask(*probe_, demodsPath + std::to_string(d) + "/rate 0\n", "/RATE: ");
+    EXPECT_EQ(counts.broken, 0u) << counts.fault;
+    ASSERT_GE(session, 0) << "the server's end of the connection not found";
+    const std::string warned = "Session " + std::to_string(session) + ": ";
+    const std::string after = outputOfTest().substr(switched);
+    for (std::size_t at = after.find(warned); at != std::string::npos; at = after.find(warned, at + 1)) {
+        const std::string line = after.substr(at, after.find('\n', at) - at);
+        EXPECT_EQ(line.find("stream messages dropped"), std::string::npos) << line;
+    }
 }
 
 }  // namespace

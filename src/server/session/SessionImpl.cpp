@@ -348,11 +348,11 @@ bool SessionImpl::updateStreams() {
     }
     bool data = false;
     for (auto it = streams_.begin(); it != streams_.end();) {
-        // A stream of a protocol the session left is no client's to lose:
-        // it only finishes the message it is in.
-        if (!speaks(**it)) (*it)->skipToNewest();
+        // A stream the session left (another protocol, or ended by the
+        // dispatcher) is no client's to lose: it only finishes the message
+        // it is in.
+        if (!counts(**it)) (*it)->skipToNewest();
         if ((*it)->detached() && !(*it)->midEntry()) {
-            if (speaks(**it)) streamLosses_ += (*it)->takeLostEntries();
             it = streams_.erase(it);
             continue;
         }
@@ -368,11 +368,13 @@ bool SessionImpl::speaks(const StreamFeedReader& stream) const {
     return stream.protocol() == currentInterface_.load();
 }
 
+bool SessionImpl::counts(const StreamFeedReader& stream) const { return speaks(stream) && !stream.detached(); }
+
 void SessionImpl::reportStreamLosses() {
     const auto now = std::chrono::steady_clock::now();
     if (now - lossReportedAt_ < std::chrono::seconds(1)) return;
     for (const auto& stream : streams_)
-        if (speaks(*stream)) streamLosses_ += stream->takeLostEntries();
+        if (counts(*stream)) streamLosses_ += stream->takeLostEntries();
     if (streamLosses_ == 0) return;
     lossReportedAt_ = now;
     QVLOG(logging::warning) << boost::format(
@@ -469,7 +471,7 @@ void SessionImpl::destroyIFace() {
     if (current > INTERFACE_BINARY) QV_THROW(QVException());
     // What the client lost while it spoke this protocol is still its loss.
     for (const auto& stream : streams_)
-        if (speaks(*stream)) streamLosses_ += stream->takeLostEntries();
+        if (counts(*stream)) streamLosses_ += stream->takeLostEntries();
     if (protocol_ && hooks_ && hooks_->release) hooks_->release(*protocol_);
     currentInterface_.store(INTERFACE_NONE);
     protocol_.reset();
