@@ -50,8 +50,8 @@ InstrumentModel::InstrumentModel(std::shared_ptr<SimInstrument> instrument, cons
         auxDioStreams_ = std::make_unique<AuxDioStreams>(
             instrument_, options.auxDioSampleHz, [list = list_] { return list->wasRead(); }, start_, flags_);
     if (options.featureRecords.empty())
-        signalPathStreams_ =
-            std::make_unique<SignalPathStreams>(instrument_, [list = list_] { return list->wasRead(); }, start_, flags_);
+        signalPathStreams_ = std::make_unique<SignalPathStreams>(
+            instrument_, [list = list_] { return list->wasRead(); }, start_, flags_);
     if (options.featureRecords.empty())
         scope_ = std::make_unique<FrontEndScope>(instrument_, [list = list_] { return list->wasRead(); }, flags_);
     // Last: its beats look at the streams.
