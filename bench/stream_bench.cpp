@@ -9,17 +9,22 @@
 //  - broken messages: frames or text lines that the checking client
 //    (tests/support/StreamClient.h) cannot take whole, with the first of them;
 //    a scenario with any fails,
-//  - with loss, the messages that the server's sessions dropped for clients
-//    too slow (from its log); the rest was lost in the instrument,
+//  - beside each client's gaps over the whole run, the loss the server
+//    reported for it (from its log): the samples the instrument lost, and the
+//    messages its sessions dropped for clients too slow. They must agree: a
+//    client's gaps are the instrument's loss, or more only when sessions
+//    dropped messages; else the scenario fails,
 //  - samples/s the server read from the instrument,
 //  - the server's CPU time (/proc/<pid>/stat) per million samples read.
 //
 //   stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1] [--rate HZ]
-//                [--settle S]
+//                [--settle S] [--stall S]
 //
 // The clock starts --settle seconds (default 0.5) after every client has
 // received its first samples: a longer settle leaves out the start, while
-// the clients join streams that already run.
+// the clients join streams that already run. --stall S stops the server
+// (SIGSTOP) for S seconds halfway through the clock, so that the instrument
+// loses samples (with --rate, beyond its FIFO's 524288 samples a demodulator).
 //
 // Scenarios: every demodulator count with every binary client count (0: none),
 // then (with --text 1) one text client with the largest demodulator count.
@@ -33,6 +38,7 @@
 #include "groups/DemodsRate.h"
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +72,7 @@ struct Options {
     bool text = true;
     double rate = 0.0;  // > 0: the demodulators' RATE instead of the test stream
     double settle = 0.5;
+    double stall = 0.0;
 };
 
 std::vector<uint32_t> numberList(const char* text, uint32_t low, uint32_t high) {
@@ -97,6 +104,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.rate = std::atof(value);
         else if (name == "--settle")
             options.settle = std::min(60.0, std::max(0.0, std::atof(value)));
+        else if (name == "--stall")
+            options.stall = std::min(10.0, std::max(0.0, std::atof(value)));
         else
             return false;
     }
@@ -123,6 +132,28 @@ uint64_t sessionDrops(const std::string& logFile) {
         if (number != std::string::npos) dropped += std::strtoull(line.c_str() + number + 2, nullptr, 10);
     }
     return dropped;
+}
+
+// Samples the instrument lost, as the server reported them in its log
+// ("DEV1000: the instrument's sample FIFO overflowed ...; samples lost since
+// the last report: 12 of DEMODS/0, 7 of DEMODS/3."); `uncounted` when a line
+// reports a loss the server could not count.
+uint64_t instrumentLoss(const std::string& logFile, bool& uncounted) {
+    std::ifstream log(logFile);
+    const std::string mark = "samples lost since the last report:";
+    const std::string unit = " of DEMODS/";
+    uint64_t lost = 0;
+    uncounted = false;
+    for (std::string line; std::getline(log, line);) {
+        std::size_t at = line.find(mark);
+        if (at == std::string::npos) continue;
+        if (line.find("could not count", at) != std::string::npos) uncounted = true;
+        for (at = line.find(unit, at); at != std::string::npos; at = line.find(unit, at + unit.size())) {
+            const std::size_t number = line.rfind(' ', at - 1);
+            if (number != std::string::npos) lost += std::strtoull(line.c_str() + number + 1, nullptr, 10);
+        }
+    }
+    return lost;
 }
 
 Totals snapshot(const ServerUnderTest& server, const std::vector<std::unique_ptr<StreamClient>>& clients) {
@@ -186,9 +217,33 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
     std::this_thread::sleep_for(std::chrono::duration<double>(options.settle));
 
     const Totals before = snapshot(server, clients);
-    std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+    if (options.stall > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds / 2));
+        ::kill(server.pid(), SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::duration<double>(options.stall));
+        ::kill(server.pid(), SIGCONT);
+        std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds / 2));
+    } else {
+        std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+    }
     const Totals after = snapshot(server, clients);
-    for (const auto& c : clients) c->stop();
+    if (paced) {
+        // The demodulators stop, so that the server's last loss report (at
+        // most one a second) is out before the clients' gaps are compared
+        // with it.
+        TextClient control(port);
+        for (uint32_t d = 0; d < scenario.demods; ++d) {
+            const std::string node = "/dev" + std::to_string(kSerial) + "/demods/" + std::to_string(d) + "/rate";
+            control.clear();
+            if (!control.send(node + " 0\n") || !control.waitFor("/RATE: ", 5s)) return failed("rate not reset");
+        }
+        std::this_thread::sleep_for(1500ms);  // the report window, and then some
+    }
+    std::vector<uint64_t> gaps;
+    for (const auto& c : clients) {
+        c->stop();
+        gaps.push_back(c->counts().lost);
+    }
 
     const double seconds = after.seconds - before.seconds;
     const test::DemodTestStreamLayout layout(payload);
@@ -214,12 +269,27 @@ bool run(const Options& options, const Scenario& scenario, const std::string& di
                 lost + delivered > 0 ? 100.0 * lost / (lost + delivered) : 0.0, (unsigned long long)broken,
                 produced / seconds / 1e6, cpu / seconds, produced > 0 ? cpu / (produced / 1e6) : 0.0,
                 unexpected > 0 ? (" UNEXPECTED " + std::to_string(uint64_t(unexpected))).c_str() : "");
-    if (lost > 0)
-        std::printf("%s: sessions dropped %llu messages of slow clients (the rest of the loss is the instrument's)\n",
-                    label, (unsigned long long)sessionDrops(directory + "/server.out"));
+
+    // The whole run: each client's gaps beside what the server reported.
+    bool uncounted = false;
+    const uint64_t instrument = instrumentLoss(directory + "/server.out", uncounted);
+    const uint64_t dropped = sessionDrops(directory + "/server.out");
+    bool agree = true;
+    std::string perClient;
+    for (uint64_t g : gaps) {
+        perClient += " " + std::to_string(g);
+        // Without dropped messages a client misses what the instrument lost,
+        // no more and no less; a loss the server could not count bounds nothing.
+        if (!uncounted && (dropped == 0 ? g != instrument : g < instrument)) agree = false;
+        if (uncounted && dropped == 0 && g == 0) agree = false;
+    }
+    std::printf("%s: whole run: gaps per client%s; server reported: instrument lost %llu samples%s, "
+                "sessions dropped %llu messages of slow clients: %s\n",
+                label, perClient.c_str(), (unsigned long long)instrument, uncounted ? " and an uncounted number" : "",
+                (unsigned long long)dropped, agree ? "agree" : "DISAGREE");
     if (broken) std::printf("%s: BROKEN, first: %s\n", label, fault.c_str());
     std::fflush(stdout);
-    return broken == 0;
+    return broken == 0 && agree;
 }
 
 }  // namespace
@@ -229,7 +299,7 @@ int main(int argc, char** argv) {
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: stream_bench [--seconds S] [--clients N[,N...]] [--demods D[,D...]] [--text 0|1] "
-                     "[--rate HZ] [--settle S]\n");
+                     "[--rate HZ] [--settle S] [--stall S]\n");
         return 2;
     }
     std::vector<Scenario> scenarios;

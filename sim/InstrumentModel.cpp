@@ -13,6 +13,8 @@ namespace sim {
 
 namespace {
 
+constexpr uint32_t kStatusFlagsOffset = 8;  // the flag word of a STATUS block
+
 uint32_t boardWordOf(const ModelOptions& options) {
     return options.boardWord.value_or(options.variant.hardwareRevision);
 }
@@ -43,16 +45,17 @@ InstrumentModel::InstrumentModel(std::shared_ptr<SimInstrument> instrument, cons
     instrument_->writeRegisters(kBoardRegister, word, 4);
     le::put64(word, options.optionsMask);
     instrument_->writeRegisters(kFeatures + kOptionsMaskOffset, word, 8);
-    heartbeat_ = std::make_unique<Heartbeat>(options.heartbeatHz, [this] { beat(); });
     // The sample streams know the blocks of the models' lists only.
     if (options.featureRecords.empty() && options.auxDioSampleHz != 0)
         auxDioStreams_ = std::make_unique<AuxDioStreams>(
-            instrument_, options.auxDioSampleHz, [list = list_] { return list->wasRead(); }, start_);
+            instrument_, options.auxDioSampleHz, [list = list_] { return list->wasRead(); }, start_, flags_);
     if (options.featureRecords.empty())
-        signalPathStreams_ =
-            std::make_unique<SignalPathStreams>(instrument_, [list = list_] { return list->wasRead(); }, start_);
+        signalPathStreams_ = std::make_unique<SignalPathStreams>(
+            instrument_, [list = list_] { return list->wasRead(); }, start_, flags_);
     if (options.featureRecords.empty())
-        scope_ = std::make_unique<FrontEndScope>(instrument_, [list = list_] { return list->wasRead(); });
+        scope_ = std::make_unique<FrontEndScope>(instrument_, [list = list_] { return list->wasRead(); }, flags_);
+    // Last: its beats look at the streams.
+    heartbeat_ = std::make_unique<Heartbeat>(options.heartbeatHz, [this] { beat(); });
 }
 
 InstrumentModel::~InstrumentModel() { heartbeat_.reset(); }
@@ -65,11 +68,15 @@ void InstrumentModel::pushFeatureList(const std::vector<uint8_t>& records) {
 void InstrumentModel::beat() {
     // A host that has not read the list yet does not expect the status stream.
     if (!list_->wasRead()) return;
+    if (signalPathStreams_) signalPathStreams_->checkOverflow();
     uint8_t block[layout::kStatusBytes] = {};
     const uint64_t ticks = deviceTicksSince(start_);
     le::put32(block, uint32_t(ticks));
     le::put16(block + 4, uint16_t(ticks >> 32));
-    instrument_->offerMessage(layout::kStatus, block, sizeof block, kHeartbeatQueueLimit);
+    const uint32_t flags = flags_->take();
+    le::put32(block + kStatusFlagsOffset, flags);
+    // A block that does not go out leaves its losses to the next one.
+    if (!instrument_->offerMessage(layout::kStatus, block, sizeof block, kHeartbeatQueueLimit)) flags_->raise(flags);
 }
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include "ModelOptions.h"
 #include "ModelRegions.h"
 #include "SimInstrument.h"
+#include "StatusFlags.h"
 
 #include <array>
 #include <chrono>
@@ -19,7 +20,8 @@ class SignalPathStreams;
 
 // The LQ3 behind the simulated FPGA: its feature list in the aperture, the
 // board register, the FEATURES block, the command mailbox, the real-time CPU
-// and, once a host has read the list, a steady stream of STATUS blocks.
+// and, once a host has read the list, a steady stream of STATUS blocks, whose
+// flag word carries the losses of the streams since the block before.
 class InstrumentModel {
 public:
     static constexpr std::size_t kHeartbeatQueueLimit = 16384;  // bytes a host may leave unread
@@ -42,6 +44,7 @@ private:
     std::shared_ptr<FeatureListRegion> list_;
     std::shared_ptr<MailboxRegion> mailbox_;
     std::chrono::steady_clock::time_point start_;
+    std::shared_ptr<StatusFlags> flags_ = std::make_shared<StatusFlags>();
     std::unique_ptr<Heartbeat> heartbeat_;
     std::unique_ptr<AuxDioStreams> auxDioStreams_;
     std::unique_ptr<SignalPathStreams> signalPathStreams_;

@@ -20,8 +20,9 @@ void putTime(uint8_t* packet, uint64_t ticks) {
 }  // namespace
 
 AuxDioStreams::AuxDioStreams(std::shared_ptr<SimInstrument> instrument, uint32_t samplesPerSecond,
-                             std::function<bool()> hostReady, std::chrono::steady_clock::time_point start)
-    : instrument_(std::move(instrument)), hostReady_(std::move(hostReady)), start_(start) {
+                             std::function<bool()> hostReady, std::chrono::steady_clock::time_point start,
+                             std::shared_ptr<StatusFlags> flags)
+    : instrument_(std::move(instrument)), hostReady_(std::move(hostReady)), start_(start), flags_(std::move(flags)) {
     heartbeat_ = std::make_unique<Heartbeat>(samplesPerSecond, [this] { beat(); });
 }
 
@@ -35,14 +36,17 @@ void AuxDioStreams::beat() {
     putTime(auxIn, ticks);
     le::put16(auxIn + kPayloadOffset, uint16_t(kAuxInLevel0));
     le::put16(auxIn + kPayloadOffset + 2, uint16_t(kAuxInLevel1));
-    instrument_->offerMessage(kAuxInSampleSlot, auxIn, kPacketBytes, kQueueLimit);
+    bool sent = instrument_->offerMessage(kAuxInSampleSlot, auxIn, kPacketBytes, kQueueLimit);
 
     uint8_t output[4] = {};
     instrument_->readRegisters(kDioSettings + kDioOutputOffset, output, sizeof output);
     uint8_t dio[kPacketBytes] = {};
     putTime(dio, ticks);
     le::put32(dio + kPayloadOffset, le::get32(output) & kDioOutputBits);
-    instrument_->offerMessage(kDioSampleSlot, dio, kPacketBytes, kQueueLimit);
+    sent = instrument_->offerMessage(kDioSampleSlot, dio, kPacketBytes, kQueueLimit) && sent;
+    // Only a running design sends at all; a full queue loses the packets.
+    if (!sent && flags_ && instrument_->fpgaState() == SimInstrument::FpgaState::running)
+        flags_->raise(StatusFlags::kPacketLoss);
 }
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 #pragma once
 #include "Heartbeat.h"
 #include "SimInstrument.h"
+#include "StatusFlags.h"
 
 #include <chrono>
 #include <cstdint>
@@ -15,6 +16,7 @@ namespace sim {
 // and one of DIO port 0 go out at the given rate. The aux inputs report a fixed
 // level on each channel; the DIO port reads back the 16 bits it outputs (its
 // OUTPUT register), so a host can see its own settings arrive in the stream.
+// A packet that finds the queue full is lost and raises the packet-loss bit.
 class AuxDioStreams {
 public:
     static constexpr std::size_t kQueueLimit = 16384;  // bytes a host may leave unread
@@ -30,7 +32,8 @@ public:
     static constexpr int16_t kAuxInLevel1 = -3277;
 
     AuxDioStreams(std::shared_ptr<SimInstrument> instrument, uint32_t samplesPerSecond,
-                  std::function<bool()> hostReady, std::chrono::steady_clock::time_point start);
+                  std::function<bool()> hostReady, std::chrono::steady_clock::time_point start,
+                  std::shared_ptr<StatusFlags> flags);
     ~AuxDioStreams();
     AuxDioStreams(const AuxDioStreams&) = delete;
     AuxDioStreams& operator=(const AuxDioStreams&) = delete;
@@ -41,6 +44,7 @@ private:
     std::shared_ptr<SimInstrument> instrument_;
     std::function<bool()> hostReady_;
     std::chrono::steady_clock::time_point start_;
+    std::shared_ptr<StatusFlags> flags_;
     std::unique_ptr<Heartbeat> heartbeat_;
 };
 

@@ -18,9 +18,11 @@ constexpr double kPhaseStepPerWave = 0.1;
 
 }  // namespace
 
-FrontEndScope::FrontEndScope(std::shared_ptr<SimInstrument> instrument, std::function<bool()> hostReady)
+FrontEndScope::FrontEndScope(std::shared_ptr<SimInstrument> instrument, std::function<bool()> hostReady,
+                             std::shared_ptr<StatusFlags> flags)
     : instrument_(std::move(instrument)),
       hostReady_(std::move(hostReady)),
+      flags_(std::move(flags)),
       heartbeat_(std::make_unique<Heartbeat>(kWavesPerSecond, [this] { beat(); }, false)),
       switch_(std::make_shared<TriggerSwitch>()) {
     switch_->heartbeat = heartbeat_.get();
@@ -51,7 +53,10 @@ void FrontEndScope::beat() {
         const double angle = 2.0 * M_PI * double(i) / kSamplesPerPeriod + phase;
         le::put16(wave.data() + 2 * i, uint16_t(int16_t(std::lround(kAmplitude * std::sin(angle)))));
     }
-    instrument_->offerMessage(kWave, wave.data(), kWaveBytes, kQueueLimit);
+    // Only a running design sends at all; a full queue skips the wave.
+    if (!instrument_->offerMessage(kWave, wave.data(), kWaveBytes, kQueueLimit) && flags_ &&
+        instrument_->fpgaState() == SimInstrument::FpgaState::running)
+        flags_->raise(StatusFlags::kScopeSkipped);
 }
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 #pragma once
 #include "Heartbeat.h"
 #include "SimInstrument.h"
+#include "StatusFlags.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,7 +15,8 @@ namespace sim {
 // sends a wave (a sine of 2048 samples whose phase moves from wave to wave)
 // at a fixed rate while its trigger is not off. The trigger starts off, so a
 // host that does not use the scope receives no waves, and nothing runs until
-// the trigger is set.
+// the trigger is set. A wave that finds the queue full is skipped and raises
+// the scope-skipped bit.
 class FrontEndScope {
 public:
     static constexpr uint32_t kWavesPerSecond = 10;
@@ -28,7 +30,8 @@ public:
     static constexpr uint32_t kWaveBytes = 0x1000;
 
     // Sets the trigger register off and starts the waves.
-    FrontEndScope(std::shared_ptr<SimInstrument> instrument, std::function<bool()> hostReady);
+    FrontEndScope(std::shared_ptr<SimInstrument> instrument, std::function<bool()> hostReady,
+                  std::shared_ptr<StatusFlags> flags);
     ~FrontEndScope();
     FrontEndScope(const FrontEndScope&) = delete;
     FrontEndScope& operator=(const FrontEndScope&) = delete;
@@ -45,6 +48,7 @@ private:
 
     std::shared_ptr<SimInstrument> instrument_;
     std::function<bool()> hostReady_;
+    std::shared_ptr<StatusFlags> flags_;
     uint32_t wavesSent_ = 0;  // touched by the heartbeat thread only
     std::unique_ptr<Heartbeat> heartbeat_;
     std::shared_ptr<TriggerSwitch> switch_;

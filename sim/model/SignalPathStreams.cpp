@@ -40,8 +40,16 @@ uint32_t wordAt(RegisterSpace& registers, uint32_t address) {
 // and the thread of SignalPathStreams waits here for the next due sample.
 class SignalPathStreams::Samples : public StreamSource {
 public:
-    Samples(std::function<bool()> hostReady, std::chrono::steady_clock::time_point start)
-        : hostReady_(std::move(hostReady)), start_(start) {}
+    Samples(std::function<bool()> hostReady, std::chrono::steady_clock::time_point start,
+            std::shared_ptr<StatusFlags> flags)
+        : hostReady_(std::move(hostReady)), start_(start), flags_(std::move(flags)) {}
+
+    void checkOverflow() {
+        if (!hostReady_()) return;
+        const uint64_t now = deviceTicks64Since(start_);
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (Stream& stream : streams_) dropOverflow(stream, now);
+    }
 
     void rateWritten(uint32_t demod, uint32_t word) {
         const uint32_t divider = word & kDividerMask;
@@ -71,9 +79,7 @@ public:
         for (uint32_t d = 0; d < kDemods; ++d) {
             Stream& stream = streams_[d];
             if (!stream.interval || stream.next > now) continue;
-            // A FIFO full of this demodulator's samples has lost the oldest.
-            const uint64_t waiting = (now - stream.next) / stream.interval + 1;
-            if (waiting > kFifoSamples) stream.next += (waiting - kFifoSamples) * stream.interval;
+            dropOverflow(stream, now);
             packetTemplate(registers, d, messages[d].data());
             std::copy_n(messages[d].data(), kPacketBytes, messages[d].data() + kSampleStride);
         }
@@ -131,6 +137,15 @@ private:
         uint64_t next = 0;      // time of the next sample to send
     };
 
+    // A FIFO full of this demodulator's samples has lost the oldest.
+    void dropOverflow(Stream& stream, uint64_t now) {
+        if (!stream.interval || stream.next > now) return;
+        const uint64_t waiting = (now - stream.next) / stream.interval + 1;
+        if (waiting <= kFifoSamples) return;
+        stream.next += (waiting - kFifoSamples) * stream.interval;
+        if (flags_) flags_->raise(StatusFlags::kDemodSampleLoss);
+    }
+
     static void putTime(uint8_t* packet, uint64_t ticks) {
         le::put32(packet, uint32_t(ticks));
         le::put16(packet + 4, uint16_t(ticks >> 32));
@@ -149,6 +164,7 @@ private:
 
     std::function<bool()> hostReady_;
     std::chrono::steady_clock::time_point start_;
+    std::shared_ptr<StatusFlags> flags_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopping_ = false;
@@ -156,8 +172,10 @@ private:
 };
 
 SignalPathStreams::SignalPathStreams(std::shared_ptr<SimInstrument> instrument, std::function<bool()> hostReady,
-                                     std::chrono::steady_clock::time_point start)
-    : instrument_(std::move(instrument)), samples_(std::make_shared<Samples>(std::move(hostReady), start)) {
+                                     std::chrono::steady_clock::time_point start,
+                                     std::shared_ptr<StatusFlags> flags)
+    : instrument_(std::move(instrument)),
+      samples_(std::make_shared<Samples>(std::move(hostReady), start, std::move(flags))) {
     for (uint32_t d = 0; d < kDemods; ++d) {
         const uint32_t rate = kSettings + d * kSettingsStride + kRateOffset;
         instrument_->addRegion(rate, 4, std::make_shared<WatchedWord>(rate, [samples = samples_, d](uint32_t word) {
@@ -177,6 +195,8 @@ SignalPathStreams::~SignalPathStreams() {
     samples_->stop();
     thread_.join();
 }
+
+void SignalPathStreams::checkOverflow() { samples_->checkOverflow(); }
 
 void SignalPathStreams::answerReads() {
     auto earliest = std::chrono::steady_clock::now();

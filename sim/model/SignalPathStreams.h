@@ -1,5 +1,6 @@
 #pragma once
 #include "SimInstrument.h"
+#include "StatusFlags.h"
 
 #include <thread>
 
@@ -20,7 +21,8 @@ namespace sim {
 // HARMONIC word. The samples wait in the instrument's FIFO until the host
 // reads (two per message, in the demodulator's two sample slots); when more
 // than kFifoSamples of one demodulator wait, the oldest are lost and the times
-// show the gap. Nothing runs while every demodulator is off.
+// show the gap, and the demod-sample-loss bit of `flags` is raised. Nothing
+// runs while every demodulator is off.
 class SignalPathStreams {
 public:
     // Blocks of the built-in feature list (defaultFeatureRecords); the blocks
@@ -44,10 +46,14 @@ public:
     static constexpr std::chrono::microseconds kAnswerPeriod{1000};
 
     SignalPathStreams(std::shared_ptr<SimInstrument> instrument, std::function<bool()> hostReady,
-                      std::chrono::steady_clock::time_point start);
+                      std::chrono::steady_clock::time_point start, std::shared_ptr<StatusFlags> flags);
     ~SignalPathStreams();
     SignalPathStreams(const SignalPathStreams&) = delete;
     SignalPathStreams& operator=(const SignalPathStreams&) = delete;
+
+    // Drops what overflowed the FIFO by now, so that a loss shows in the
+    // status while the host reads nothing at all.
+    void checkOverflow();
 
 private:
     class Samples;

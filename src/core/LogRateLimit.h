@@ -58,21 +58,25 @@ public:
     using Clock = RateLimit::Clock;
 
     void add(uint64_t n) { count_ += n; }
+    // Something happened that could not be counted: a line is due as for a count.
+    void addUncounted() { uncounted_ = true; }
     uint64_t pending() const { return count_; }
     // Whether a line is due at `now`: something was counted and no line was
     // written during the window before. The caller writes it and then calls
     // taken().
     bool due(Clock::time_point now) const {
-        return count_ != 0 && (!written_ || now - lastLine_ >= RateLimit::kWindow);
+        return (count_ != 0 || uncounted_) && (!written_ || now - lastLine_ >= RateLimit::kWindow);
     }
     void taken(Clock::time_point now) {
         count_ = 0;
+        uncounted_ = false;
         written_ = true;
         lastLine_ = now;
     }
 
 private:
     uint64_t count_ = 0;
+    bool uncounted_ = false;
     bool written_ = false;
     Clock::time_point lastLine_{};
 };

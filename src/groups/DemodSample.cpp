@@ -164,7 +164,20 @@ QV_STATUS feedModulator(DeviceState& state, std::size_t d, const uint8_t* sample
     return QV_NO_ERROR;
 }
 
+void logLoss(DeviceAccess& device, DeviceState& state, DemodSampleLoss& loss) {
+    if (!loss.reportDue(state.currentTime)) return;
+    const std::string line = loss.report(device.serial(), state.currentTime);
+    if (!line.empty()) QVLOG(logging::warning) << line;
+}
+
 }  // namespace
+
+void DemodSampleLossStatus(DeviceAccess& device, bool lost) {
+    DeviceState& state = stateOf(device);
+    DemodSampleLoss& loss = familyDataOf(state).signalPath.demodSampleLoss;
+    loss.status(lost);
+    logLoss(device, state, loss);
+}
 
 QV_STATUS DemodSampleUpdateData(DeviceAccess& device, const EPNodePtr& ep, const uint8_t* data, uint32_t length) {
     if (!ep->stream) return QV_VALUE_NOT_FOUND;
@@ -176,10 +189,7 @@ QV_STATUS DemodSampleUpdateData(DeviceAccess& device, const EPNodePtr& ep, const
     // the times is what the instrument lost, not the host.
     DemodSampleLoss& loss = familyDataOf(state).signalPath.demodSampleLoss;
     loss.note(d, get48(data + kPacketTime));
-    if (loss.reportDue(state.currentTime)) {
-        const std::string line = loss.report(device.serial(), state.currentTime);
-        if (!line.empty()) QVLOG(logging::warning) << line;
-    }
+    logLoss(device, state, loss);
     const double gain = inputGain(state, d);
     if (gain == 0.0) return QV_NO_ERROR;
 

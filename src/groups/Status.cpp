@@ -5,6 +5,7 @@
 #include "engine/DeviceState.h"
 #include "engine/RegisterHandlers.h"
 #include "groups/BlockChecks.h"
+#include "groups/DemodSample.h"
 #include "groups/common/BooleanUpdateData.h"
 #include "groups/common/CommonHandlers.h"
 #include "groups/common/EndpointLinks.h"
@@ -23,6 +24,7 @@ constexpr uint32_t kFlagValueBytes = 4;
 constexpr uint32_t kIdBytes = 4;
 constexpr std::size_t kAdcEndpoints = 4;
 constexpr double kPercentPerFifoUnit = 100.0 / 255.0;
+constexpr uint32_t kDemodSampleLossBit = 9;
 
 int64_t adcValue(uint8_t raw) { return int64_t(int8_t(raw)); }
 
@@ -51,7 +53,7 @@ QV_STATUS makeFlags(DeviceAccess& device, DeviceStateNodeGroup* group, const Tre
     if (QV_STATUS s = makeFlag<F::AdcClip::Instance>(device, group, adcClip, binary, 6)) return s;
     if (QV_STATUS s = makeFlag<F::AdcClip::Instance>(device, group, adcClip, binary, 7)) return s;
     if (QV_STATUS s = makeFlag<F::ScopeSkipped>(device, group, flags, binary, 8)) return s;
-    return makeFlag<F::DemodSampleLoss>(device, group, flags, binary, 9);
+    return makeFlag<F::DemodSampleLoss>(device, group, flags, binary, kDemodSampleLossBit);
 }
 
 // The four ADC extremes: ADC0MIN carries the data of all four, the others are
@@ -131,6 +133,8 @@ QV_STATUS StatusTimeUpdateData(DeviceAccess& device, const EPNodePtr& ep, const 
 QV_STATUS StatusBinaryUpdateData(DeviceAccess& device, const EPNodePtr& ep, const uint8_t* data, uint32_t length) {
     if (!data || length < 4 || ep->value.size() < 4) return QV_BUFFER_TOO_SMALL;
     const uint32_t word = le::get32(data);
+    // Every block counts here, also one like the block before.
+    DemodSampleLossStatus(device, ((word >> kDemodSampleLossBit) & 1u) != 0);
     if (word == storedWord(*ep)) return QV_NO_ERROR;
     storeWord(*ep, word);
     if (QV_STATUS s = pushInteger(device, ep->epId, int64_t(word))) return s;

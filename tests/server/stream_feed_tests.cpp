@@ -97,6 +97,31 @@ TEST(StreamFeed, ASlowReaderLosesWholeOldMessagesAndFinishesTheOneItStarted) {
     EXPECT_FALSE(feed->append(message(9, 1001).data(), 1001));
 }
 
+TEST(StreamFeed, AReaderOfAProtocolLeftFinishesItsMessageThenSkipsWithoutLoss) {
+    auto feed = std::make_shared<StreamFeed>(1000, 16);
+    auto left = feed->attach();
+    feed->append(message(1, 300).data(), 300);
+    std::string got = readPart(*left, 120);
+    for (uint32_t n = 2; n <= 8; ++n) ASSERT_TRUE(feed->append(message(n, 300).data(), 300));
+    // Half a message out: its rest goes first, whatever the session speaks now.
+    left->skipToNewest();
+    EXPECT_TRUE(left->midEntry());
+    got += readPart(*left, 180);
+    EXPECT_EQ(numbers(got, 300), (std::vector<int>{1}));
+    // Then the stream passes it by: nothing to send, nothing lost.
+    left->skipToNewest();
+    EXPECT_FALSE(left->hasData());
+    for (uint32_t n = 9; n <= 12; ++n) ASSERT_TRUE(feed->append(message(n, 300).data(), 300));
+    left->skipToNewest();
+    EXPECT_FALSE(left->hasData());
+    EXPECT_EQ(left->takeLostEntries(), 0u);
+    // A session that speaks the protocol again gets what comes from then on.
+    ASSERT_TRUE(feed->append(message(13, 300).data(), 300));
+    readAll(*left, got);
+    EXPECT_EQ(numbers(got, 300), (std::vector<int>{1, 13}));
+    EXPECT_EQ(left->takeLostEntries(), 0u);
+}
+
 TEST(StreamFeed, MessagesNeverWrapAroundTheEndOfTheMemory) {
     auto feed = std::make_shared<StreamFeed>(1000, 16);
     auto reader = feed->attach();

@@ -9,6 +9,7 @@
 #include "engine/FeatureList.h"
 #include "engine/ScriptedInstrument.h"
 #include "groups/data/GroupFamilyData.h"
+#include "model/FrontEndScope.h"
 #include "model/SignalPathStreams.h"
 #include "model/SystemCpuPrint.h"
 #include "groups/BlockChecks.h"
@@ -409,6 +410,73 @@ TEST_F(ModelTest, UnreadHeartbeatsStayBounded) {
     const auto messages = link->take(*instrument);
     EXPECT_LE(messages.size() * 36, InstrumentModel::kHeartbeatQueueLimit + 36);
 }
+
+// The flag words of the STATUS blocks among messages, in the order they came.
+std::vector<uint32_t> statusFlags(const std::vector<Message>& messages) {
+    std::vector<uint32_t> flags;
+    for (const Message& m : messages)
+        if (m.address == layout::kStatus && m.payload.size() == layout::kStatusBytes)
+            flags.push_back(le::get32(m.payload.data() + 8));
+    return flags;
+}
+
+// A part of the instrument whose data a host that does not read loses.
+struct LossCase {
+    const char* what;
+    uint32_t address;  // the word that starts and stops it
+    uint32_t on, off;
+    std::chrono::milliseconds unread;  // longer than its queue lasts
+    uint32_t bit;
+};
+
+void PrintTo(const LossCase& c, std::ostream* out) { *out << c.what; }
+
+class StatusLossTest : public ModelTest, public ::testing::WithParamInterface<LossCase> {};
+
+TEST_P(StatusLossTest, StatusBlocksAfterALossCarryItsBitAndThenClearIt) {
+    const LossCase& c = GetParam();
+    ModelOptions options;
+    options.heartbeatHz = 100;
+    install(options);
+    readRegisters(layout::kAperture, 12);
+    link->take(*instrument);
+    writeWord(c.address, c.on);
+    // The host reads nothing for longer than the instrument keeps: the cause
+    // of the loss, not a wait.
+    std::this_thread::sleep_for(c.unread);
+    std::vector<uint32_t> flags = statusFlags(link->take(*instrument));
+    ASSERT_FALSE(flags.empty());
+    EXPECT_EQ(flags.front() & c.bit, 0u) << "before the loss";
+    writeWord(c.address, c.off);
+    // The blocks that follow the loss tell of it (a block that found the
+    // queue full leaves it to the next); once nothing is lost any more, the
+    // blocks say so again.
+    const auto told = [&] {
+        return std::any_of(flags.begin(), flags.end(), [&](uint32_t f) { return (f & c.bit) != 0; });
+    };
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            for (uint32_t f : statusFlags(link->take(*instrument, 64 << 20))) flags.push_back(f);
+            const std::size_t n = flags.size();
+            return told() && n >= 3 && (flags[n - 1] & c.bit) == 0 && (flags[n - 2] & c.bit) == 0;
+        },
+        std::chrono::seconds(10)))
+        << "told of the loss: " << told();
+    for (uint32_t f : flags) EXPECT_EQ(f & ~c.bit, 0u) << "another bit raised";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Losses, StatusLossTest,
+    ::testing::Values(
+        // The highest rate fills the FIFO's 524288 samples in 0.28 s.
+        LossCase{"demodulator FIFO", SignalPathStreams::kSettings + SignalPathStreams::kRateOffset, 1,
+                 SignalPathStreams::kDividerMask, std::chrono::milliseconds(600), StatusFlags::kDemodSampleLoss},
+        // Ten waves a second fill the scope's 64 KiB in 1.6 s.
+        LossCase{"scope waves", FrontEndScope::kSettings + FrontEndScope::kTrigChannelOffset, 0,
+                 FrontEndScope::kTriggerOff, std::chrono::milliseconds(2200), StatusFlags::kScopeSkipped}),
+    [](const ::testing::TestParamInfo<LossCase>& info) {
+        return info.param.bit == StatusFlags::kDemodSampleLoss ? std::string("Demodulators") : std::string("Scope");
+    });
 
 // The 48-bit times of the demodulator samples among messages, per
 // demodulator, in the order they came.

@@ -85,6 +85,12 @@ uint64_t StreamFeedReader::takeLostEntries() {
     return lostEntries_.exchange(0);
 }
 
+void StreamFeedReader::skipToNewest() {
+    if (midEntry()) return;
+    next_ = std::max(next_, feed_->head_.load(std::memory_order_acquire));
+    lostEntries_.store(0);
+}
+
 void StreamFeedReader::release(uint32_t sent) {
     if (acquiredCarry_) {
         acquiredCarry_ = false;

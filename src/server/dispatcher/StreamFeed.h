@@ -43,6 +43,10 @@ public:
     // Entries lost because the session fell behind, also while it could not
     // send at all; taken (reset) by the session when it reports them.
     uint64_t takeLostEntries();
+    // Session thread, for a stream of a protocol the session does not speak:
+    // moves on to the newest entry, and what it passes over is not lost
+    // (nothing is when an entry is half sent: its rest goes first).
+    void skipToNewest();
 
     // The dispatcher ended this reader (unsubscribed, or the stream is gone).
     // The session drops it once no entry is half sent.

@@ -353,8 +353,11 @@ bool SessionImpl::updateStreams() {
     }
     bool data = false;
     for (auto it = streams_.begin(); it != streams_.end();) {
+        // A stream the session left (another protocol, or ended by the
+        // dispatcher) is no client's to lose: it only finishes the message
+        // it is in.
+        if (!counts(**it)) (*it)->skipToNewest();
         if ((*it)->detached() && !(*it)->midEntry()) {
-            streamLosses_ += (*it)->takeLostEntries();
             it = streams_.erase(it);
             continue;
         }
@@ -370,10 +373,13 @@ bool SessionImpl::speaks(const StreamFeedReader& stream) const {
     return stream.protocol() == currentInterface_.load();
 }
 
+bool SessionImpl::counts(const StreamFeedReader& stream) const { return speaks(stream) && !stream.detached(); }
+
 void SessionImpl::reportStreamLosses() {
     const auto now = std::chrono::steady_clock::now();
     if (now - lossReportedAt_ < std::chrono::seconds(1)) return;
-    for (const auto& stream : streams_) streamLosses_ += stream->takeLostEntries();
+    for (const auto& stream : streams_)
+        if (counts(*stream)) streamLosses_ += stream->takeLostEntries();
     if (streamLosses_ == 0) return;
     lossReportedAt_ = now;
     QVLOG(logging::warning) << boost::format(
@@ -470,6 +476,9 @@ void SessionImpl::selectIFace(InterfaceType type) {
 void SessionImpl::destroyIFace() {
     const uint32_t current = currentInterface_.load();
     if (current > INTERFACE_BINARY) QV_THROW(QVException());
+    // What the client lost while it spoke this protocol is still its loss.
+    for (const auto& stream : streams_)
+        if (counts(*stream)) streamLosses_ += stream->takeLostEntries();
     if (protocol_ && hooks_ && hooks_->release) hooks_->release(*protocol_);
     currentInterface_.store(INTERFACE_NONE);
     protocol_.reset();

@@ -86,6 +86,9 @@ private:
     bool sendFromStream(StreamFeedReader& reader);
     // Whether the stream carries the protocol the session speaks now.
     bool speaks(const StreamFeedReader& stream) const;
+    // Whether what the stream loses is the client's loss: the session speaks
+    // its protocol and the dispatcher has not ended it.
+    bool counts(const StreamFeedReader& stream) const;
     // Takes the streams the dispatcher attached and drops the ended ones;
     // true when any of them has data to send.
     bool updateStreams();

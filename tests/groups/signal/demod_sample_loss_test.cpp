@@ -28,7 +28,8 @@ class DemodSampleLossCases : public ::testing::TestWithParam<LossCase> {};
 TEST_P(DemodSampleLossCases, CountsOnlyWholeStepsMissingInASteadyStream) {
     DemodSampleLoss loss;
     for (uint64_t t : GetParam().times) loss.note(3, t);
-    EXPECT_EQ(loss.pending(), GetParam().lost) << GetParam().what;
+    EXPECT_EQ(loss.unconfirmed(), GetParam().lost) << GetParam().what;
+    EXPECT_EQ(loss.pending(), 0u) << "counted as lost before the instrument said so";
 }
 
 constexpr uint64_t S = kStep;
@@ -59,6 +60,7 @@ TEST(DemodSampleLossTest, OneLineASecondPerDeviceWithTheCountsSinceTheLastLine) 
     const auto lose = [&](uint64_t n0, uint64_t n2) {
         for (uint64_t n : {uint64_t(0), n0, uint64_t(0), uint64_t(0)}) loss.note(0, t0 += (n + 1) * S);
         for (uint64_t n : {uint64_t(0), n2, uint64_t(0), uint64_t(0)}) loss.note(2, t2 += (n + 1) * S);
+        loss.status(n0 + n2 != 0);
     };
     struct Step {
         std::chrono::milliseconds at;
@@ -83,6 +85,58 @@ TEST(DemodSampleLossTest, OneLineASecondPerDeviceWithTheCountsSinceTheLastLine) 
     }
     EXPECT_EQ(loss.pending(), 0u);
 }
+
+
+// What the samples show and what the instrument's status blocks say, in the
+// order they arrive: 'g' a gap of 5 samples of demodulator 3, 'L' a status
+// block with the demod-data-lost bit, '.' one without.
+struct ReportCase {
+    const char* events;
+    uint64_t lost;     // counted as lost
+    bool uncounted;    // a loss the instrument reported that no gap explains
+};
+
+void PrintTo(const ReportCase& c, std::ostream* out) { *out << c.events; }
+
+class DemodSampleLossReports : public ::testing::TestWithParam<ReportCase> {};
+
+TEST_P(DemodSampleLossReports, AGapIsLostOnlyWhenTheInstrumentSaysSo) {
+    DemodSampleLoss loss;
+    uint64_t t = 0;
+    for (int i = 0; i < 3; ++i) loss.note(3, t += S);
+    for (const char* e = GetParam().events; *e; ++e) {
+        if (*e == 'g') {
+            loss.note(3, t += 6 * S);
+            loss.note(3, t += S);
+        } else {
+            loss.status(*e == 'L');
+        }
+    }
+    EXPECT_EQ(loss.pending(), GetParam().lost);
+    const std::string line = loss.report(7, DemodSampleLoss::Clock::time_point{});
+    if (GetParam().lost == 0 && !GetParam().uncounted) {
+        EXPECT_EQ(line, "");
+    } else if (GetParam().lost == 0) {
+        EXPECT_EQ(line, "DEV7: the instrument's sample FIFO overflowed (the host did not read fast enough); "
+                        "samples lost since the last report: a number the host could not count.");
+    } else {
+        EXPECT_EQ(line, "DEV7: the instrument's sample FIFO overflowed (the host did not read fast enough); "
+                        "samples lost since the last report: " +
+                            std::to_string(GetParam().lost) + " of DEMODS/3.");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Status, DemodSampleLossReports,
+    ::testing::Values(
+        // Switched off and on again: the instrument lost nothing.
+        ReportCase{"..g....", 0, false}, ReportCase{"g..L..", 0, true},
+        // The bit after the gap, also one block late.
+        ReportCase{".g.L.", 5, false}, ReportCase{"gL..", 5, false},
+        // The bit before the gap: a gap while the last block had it.
+        ReportCase{".Lg..", 5, false}, ReportCase{"LLgL.g..", 5, false},
+        // The bit without a gap the host could count: the instrument's word holds.
+        ReportCase{"L..", 0, true}, ReportCase{"L.", 0, false}, ReportCase{"....", 0, false}));
 
 }  // namespace
 }  // namespace tarnix
