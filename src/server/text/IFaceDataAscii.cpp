@@ -30,9 +30,6 @@ bool equalsIgnoringCase(const std::string& text, const char* word) {
     return i == text.size() && word[i] == '\0';
 }
 
-// Integers travel as 32-bit signed numbers: the low 32 bits of the value.
-int32_t low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
-
 }  // namespace
 
 IFaceDataAscii::IFaceDataAscii(SessionActionsInterface& session) : IFaceDataBase(session) {}
@@ -114,7 +111,7 @@ void IFaceDataAscii::get(const std::string& paths) {
 void IFaceDataAscii::setInteger(const std::string& paths, int64_t value) {
     postRequest(paths, "No Node to write to",
                 [value](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
-                    DispatcherPostSetInteger(0, client, targets, low32(value), waitStep);
+                    DispatcherPostSetInteger(0, client, targets, value, waitStep);
                 });
 }
 
