@@ -4,6 +4,7 @@
 #include "platform/endian/ByteOrder.h"
 #include "model/AuxDioStreams.h"
 #include "model/ControlLoopSettings.h"
+#include "model/PowerOnSettings.h"
 #include "model/FrontEndScope.h"
 #include "model/SignalPathStreams.h"
 #include "model/SystemCpuPrint.h"
@@ -37,6 +38,7 @@ InstrumentModel::InstrumentModel(std::shared_ptr<SimInstrument> instrument, cons
                                                             kCpuStatusBytes));
     instrument_->addRegion(kCpuStatus, kCpuStatusBytes * cpus, cpu);
     presetControlLoops(*instrument_, options.variant);
+    presetPowerOnSettings(*instrument_);
 
     uint8_t word[8];
     le::put32(word, boardWordOf(options));
