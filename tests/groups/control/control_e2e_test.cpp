@@ -107,6 +107,9 @@ TEST_F(ControlEndToEnd, PllsOfVersionTwoKeepTheInstrumentsLoopGains) {
     const std::string timeConstant = ask("/dev1620/plls/0/timeconstant ?");
     EXPECT_EQ(writeThenRead("/dev1620/plls/0/timeconstant", "(0/0)"), timeConstant);
     EXPECT_EQ(outputOfTest().find("Error in DeviceStateMsgHandler"), std::string::npos) << outputOfTest();
+    // Without a gain the derivative time constant reads 0, never NaN.
+    ask("/dev1620/plls/0/pgain 0");
+    EXPECT_EQ(ask("/dev1620/plls/0/dtimeconstant ?").rfind("/DEV1620/PLLS/0/DTIMECONSTANT: 0.0", 0), 0u);
 
     instrument->unplug();
     EXPECT_TRUE(trees_->waitFor(test::removeLine(1620), 10s)) << trees_->received();
