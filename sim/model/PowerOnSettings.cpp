@@ -15,6 +15,8 @@ constexpr uint32_t kTimeConstantOffset = 0x08;
 constexpr uint32_t kOscs = 0x01002800;
 constexpr uint32_t kOscStride = 0x10;
 constexpr uint32_t kOscCount = 2;
+constexpr uint32_t kSigIns = 0x01002A00;
+constexpr uint32_t kSigInStride = 0x20;
 
 void putWord(SimInstrument& instrument, uint32_t address, uint32_t word) {
     uint8_t bytes[4];
@@ -24,7 +26,7 @@ void putWord(SimInstrument& instrument, uint32_t address, uint32_t word) {
 
 }  // namespace
 
-void presetPowerOnSettings(SimInstrument& instrument) {
+void presetPowerOnSettings(SimInstrument& instrument, uint32_t signalInputs, bool gainTables) {
     for (uint32_t d = 0; d < kDemodCount; ++d) {
         const uint32_t block = kDemods + d * kDemodStride;
         putWord(instrument, block + kOrderOffset, PowerOnWords::kDemodOrder);
@@ -35,6 +37,9 @@ void presetPowerOnSettings(SimInstrument& instrument) {
         le::put64(bytes, PowerOnWords::kOscFrequency);
         instrument.writeRegisters(kOscs + o * kOscStride, bytes, sizeof bytes);
     }
+    for (uint32_t i = 0; i < signalInputs; ++i)
+        putWord(instrument, kSigIns + i * kSigInStride,
+                gainTables ? PowerOnWords::sigInTableRange(i) : PowerOnWords::kSigInFormulaRange);
 }
 
 }  // namespace sim

@@ -16,10 +16,19 @@ struct PowerOnWords {
     static constexpr uint32_t kDemodTimeConstant = 0x2000E;
     // Oscillators at 1 MHz: the phase increment per 210 MHz tick, 2^48 / 210.
     static constexpr uint64_t kOscFrequency = 1340357031956ull;
+    // Signal inputs at the range nearest 1.2 V. Formula gain mode: step 9
+    // (1.17 V). Gain-range tables: entry 21 of the input's DC table (1.2 V),
+    // the table code (input, table, position) in bits 16-23.
+    static constexpr uint32_t kSigInFormulaRange = 9;
+    static constexpr uint32_t kSigInTableEntry = 21;
+    static constexpr uint32_t sigInTableRange(uint32_t input) {
+        return ((input << 7 | kSigInTableEntry) << 16) | kSigInTableEntry;
+    }
 };
 
-// Writes the power-on settings of the signal path into the register space.
-void presetPowerOnSettings(SimInstrument& instrument);
+// Writes the power-on settings of the signal path into the register space:
+// `signalInputs` inputs, in the gain-range table mode or the formula mode.
+void presetPowerOnSettings(SimInstrument& instrument, uint32_t signalInputs, bool gainTables);
 
 }  // namespace sim
 }  // namespace tarnix

@@ -364,17 +364,28 @@ TEST_F(ValueTruth, AFreshInstrumentReadsFiniteSettings) {
     EXPECT_NEAR(tc, 0.010164, 1e-6);
     EXPECT_EQ(text("/DEV1234/DEMODS/0/ORDER ?"), "/DEV1234/DEMODS/0/ORDER: 4\r\n");
     EXPECT_EQ(text("/DEV1234/OSCS/1/FREQ ?"), "/DEV1234/OSCS/1/FREQ: 1000000.00000\r\n");
-    // Every numeric setting of the fresh instrument is a finite number.
-    const BinaryAnswer all = binary_->get("/DEV1234/*/*/* /DEV1234/*/* /DEV1234/*/*/*/*");
-    ASSERT_TRUE(all.answered);
-    size_t numbers = 0;
-    for (const test::Message& m : all.values) {
-        wire::ValueEventView event;
-        if (!m.event(event) || event.dataType != DATATYPE_DOUBLE || event.dataLength != 8) continue;
-        ++numbers;
-        EXPECT_TRUE(std::isfinite(le::getDouble(event.data))) << m.eventPath();
+    EXPECT_EQ(text("/DEV1234/SIGINS/1/RANGE ?"), "/DEV1234/SIGINS/1/RANGE: 1.17192\r\n");
+    // Every numeric value of a fresh instrument of each kind is a finite number.
+    auto tables = plug(1621, {"--model", "single-input", "--running"});
+    auto multi = plug(1631, {"--model", "multi-cpu", "--running"});
+    ASSERT_TRUE(trees_->waitFor(addLine(1621), 15s) && trees_->waitFor(addLine(1631), 15s)) << trees_->received();
+    for (const char* dev : {"/DEV1234", "/DEV1621", "/DEV1631"}) {
+        SCOPED_TRACE(dev);
+        const std::string d = dev;
+        const BinaryAnswer all = binary_->get(d + "/* " + d + "/*/* " + d + "/*/*/* " + d + "/*/*/*/*");
+        ASSERT_TRUE(all.answered);
+        size_t numbers = 0;
+        for (const test::Message& m : all.values) {
+            wire::ValueEventView event;
+            if (!m.event(event) || event.dataType != DATATYPE_DOUBLE || event.dataLength != 8) continue;
+            ++numbers;
+            EXPECT_TRUE(std::isfinite(le::getDouble(event.data))) << m.eventPath();
+        }
+        EXPECT_GT(numbers, 100u);
     }
-    EXPECT_GT(numbers, 100u);
+    EXPECT_EQ(text("/DEV1631/SIGINS/1/RANGE ?"), "/DEV1631/SIGINS/1/RANGE: 1.20000\r\n");
+    for (auto* instrument : {tables.get(), multi.get()}) instrument->unplug();
+    EXPECT_TRUE(trees_->waitFor(removeLine(1621), 10s) && trees_->waitFor(removeLine(1631), 10s));
 }
 
 // The sweep: every writable numeric leaf, each value no setting takes whole,
