@@ -17,6 +17,13 @@ constexpr uint32_t kOscStride = 0x10;
 constexpr uint32_t kOscCount = 2;
 constexpr uint32_t kSigIns = 0x01002A00;
 constexpr uint32_t kSigInStride = 0x20;
+constexpr uint32_t kSigInDiffOffset = 0x0C;
+constexpr uint32_t kAuxInSettings = 0x01003000;
+constexpr uint32_t kDioSettings = 0x01003200;
+constexpr uint32_t kDioDecimationOffset = 4;
+constexpr uint32_t kDioDriveOffset = 8;
+constexpr uint32_t kDioSync0Offset = 16;
+constexpr uint32_t kDioSync1Offset = 20;
 
 void putWord(SimInstrument& instrument, uint32_t address, uint32_t word) {
     uint8_t bytes[4];
@@ -37,9 +44,16 @@ void presetPowerOnSettings(SimInstrument& instrument, uint32_t signalInputs, boo
         le::put64(bytes, PowerOnWords::kOscFrequency);
         instrument.writeRegisters(kOscs + o * kOscStride, bytes, sizeof bytes);
     }
-    for (uint32_t i = 0; i < signalInputs; ++i)
-        putWord(instrument, kSigIns + i * kSigInStride,
-                gainTables ? PowerOnWords::sigInTableRange(i) : PowerOnWords::kSigInFormulaRange);
+    for (uint32_t i = 0; i < signalInputs; ++i) {
+        const uint32_t block = kSigIns + i * kSigInStride;
+        putWord(instrument, block, gainTables ? PowerOnWords::sigInTableRange(i) : PowerOnWords::kSigInFormulaRange);
+        putWord(instrument, block + kSigInDiffOffset, PowerOnWords::kSigInSingleEnded);
+    }
+    putWord(instrument, kAuxInSettings, PowerOnWords::kAuxInAveragingExponent);
+    putWord(instrument, kDioSettings + kDioDecimationOffset, PowerOnWords::kDioDecimation);
+    putWord(instrument, kDioSettings + kDioDriveOffset, PowerOnWords::kDioDriveOff);
+    putWord(instrument, kDioSettings + kDioSync0Offset, PowerOnWords::kDioSyncNone);
+    putWord(instrument, kDioSettings + kDioSync1Offset, PowerOnWords::kDioSyncNone);
 }
 
 }  // namespace sim

@@ -24,6 +24,15 @@ struct PowerOnWords {
     static constexpr uint32_t sigInTableRange(uint32_t input) {
         return ((input << 7 | kSigInTableEntry) << 16) | kSigInTableEntry;
     }
+    // Single-ended inputs: DIFF's register holds 1 then.
+    static constexpr uint32_t kSigInSingleEnded = 1;
+    // Auxiliary inputs average 256 = 2^8 samples.
+    static constexpr uint32_t kAuxInAveragingExponent = 8;
+    // DIO port: decimation 256, outputs not driven (the drive bits are held
+    // inverted) and both sync outputs on source 8 (none).
+    static constexpr uint32_t kDioDecimation = 256;
+    static constexpr uint32_t kDioDriveOff = 3;
+    static constexpr uint32_t kDioSyncNone = 8;
 };
 
 // Writes the power-on settings of the signal path into the register space:

@@ -362,9 +362,17 @@ TEST_F(ValueTruth, AFreshInstrumentReadsFiniteSettings) {
     double tc = 0.0;
     EXPECT_EQ(qvAPIGetValueD(handle_.get(), "/DEV1234/DEMODS/3/TIMECONSTANT", &tc), QV_NO_ERROR);
     EXPECT_NEAR(tc, 0.010164, 1e-6);
-    EXPECT_EQ(text("/DEV1234/DEMODS/0/ORDER ?"), "/DEV1234/DEMODS/0/ORDER: 4\r\n");
-    EXPECT_EQ(text("/DEV1234/OSCS/1/FREQ ?"), "/DEV1234/OSCS/1/FREQ: 1000000.00000\r\n");
-    EXPECT_EQ(text("/DEV1234/SIGINS/1/RANGE ?"), "/DEV1234/SIGINS/1/RANGE: 1.17192\r\n");
+    // The power-on settings of an instrument where they are not zero words.
+    const std::pair<const char*, const char*> powerOn[] = {
+        {"DEMODS/0/ORDER", "4"},        {"OSCS/1/FREQ", "1000000.00000"}, {"SIGINS/1/RANGE", "1.17192"},
+        {"SIGINS/0/DIFF", "0"},         {"AUXINS/0/AVERAGING", "256"},    {"DIOS/0/DECIMATION", "256"},
+        {"DIOS/0/DRIVE", "0"},          {"DIOS/0/SYNCSELECT0", "8"},      {"DIOS/0/SYNCSELECT1", "8"},
+        {"DEMODS/5/HARMONIC", "1"},
+    };
+    for (const auto& setting : powerOn) {
+        const std::string path = std::string("/DEV1234/") + setting.first;
+        EXPECT_EQ(text(path + " ?"), path + ": " + setting.second + "\r\n");
+    }
     // Every numeric value of a fresh instrument of each kind is a finite number.
     auto tables = plug(1621, {"--model", "single-input", "--running"});
     auto multi = plug(1631, {"--model", "multi-cpu", "--running"});
