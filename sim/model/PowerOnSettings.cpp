@@ -18,6 +18,10 @@ constexpr uint32_t kOscCount = 2;
 constexpr uint32_t kSigIns = 0x01002A00;
 constexpr uint32_t kSigInStride = 0x20;
 constexpr uint32_t kSigInDiffOffset = 0x0C;
+constexpr uint32_t kSigOuts = 0x01002B00;
+constexpr uint32_t kSigOutStride = 0x10;
+constexpr uint32_t kSigOutCount = 2;
+constexpr uint32_t kSigOutRangeOffset = 8;
 constexpr uint32_t kAuxInSettings = 0x01003000;
 constexpr uint32_t kDioSettings = 0x01003200;
 constexpr uint32_t kDioDecimationOffset = 4;
@@ -49,6 +53,8 @@ void presetPowerOnSettings(SimInstrument& instrument, uint32_t signalInputs, boo
         putWord(instrument, block, gainTables ? PowerOnWords::sigInTableRange(i) : PowerOnWords::kSigInFormulaRange);
         putWord(instrument, block + kSigInDiffOffset, PowerOnWords::kSigInSingleEnded);
     }
+    for (uint32_t o = 0; o < kSigOutCount; ++o)
+        putWord(instrument, kSigOuts + o * kSigOutStride + kSigOutRangeOffset, PowerOnWords::kSigOutRange1V);
     putWord(instrument, kAuxInSettings, PowerOnWords::kAuxInAveragingExponent);
     putWord(instrument, kDioSettings + kDioDecimationOffset, PowerOnWords::kDioDecimation);
     putWord(instrument, kDioSettings + kDioDriveOffset, PowerOnWords::kDioDriveOff);

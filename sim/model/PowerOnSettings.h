@@ -26,6 +26,8 @@ struct PowerOnWords {
     }
     // Single-ended inputs: DIFF's register holds 1 then.
     static constexpr uint32_t kSigInSingleEnded = 1;
+    // Signal outputs in their 1 V range (index 2 of 0.01, 0.1, 1 and 10 V).
+    static constexpr uint32_t kSigOutRange1V = 2;
     // Auxiliary inputs average 256 = 2^8 samples.
     static constexpr uint32_t kAuxInAveragingExponent = 8;
     // DIO port: decimation 256, outputs not driven (the drive bits are held

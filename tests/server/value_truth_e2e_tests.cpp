@@ -367,7 +367,7 @@ TEST_F(ValueTruth, AFreshInstrumentReadsFiniteSettings) {
         {"DEMODS/0/ORDER", "4"},        {"OSCS/1/FREQ", "1000000.00000"}, {"SIGINS/1/RANGE", "1.17192"},
         {"SIGINS/0/DIFF", "0"},         {"AUXINS/0/AVERAGING", "256"},    {"DIOS/0/DECIMATION", "256"},
         {"DIOS/0/DRIVE", "0"},          {"DIOS/0/SYNCSELECT0", "8"},      {"DIOS/0/SYNCSELECT1", "8"},
-        {"DEMODS/5/HARMONIC", "1"},
+        {"DEMODS/5/HARMONIC", "1"},     {"SIGOUTS/1/RANGE", "1.00"},
     };
     for (const auto& setting : powerOn) {
         const std::string path = std::string("/DEV1234/") + setting.first;
