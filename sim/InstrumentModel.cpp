@@ -4,6 +4,7 @@
 #include "platform/endian/ByteOrder.h"
 #include "model/AuxDioStreams.h"
 #include "model/ControlLoopSettings.h"
+#include "model/PowerOnSettings.h"
 #include "model/FrontEndScope.h"
 #include "model/SignalPathStreams.h"
 #include "model/SystemCpuPrint.h"
@@ -39,6 +40,9 @@ InstrumentModel::InstrumentModel(std::shared_ptr<SimInstrument> instrument, cons
                                                             kCpuStatusBytes));
     instrument_->addRegion(kCpuStatus, kCpuStatusBytes * cpus, cpu);
     presetControlLoops(*instrument_, options.variant);
+    // Bits 0-2 of the board word: the hardware revision; any but 0 selects
+    // the signal inputs' gain-range tables.
+    presetPowerOnSettings(*instrument_, options.variant.signalInputs, (boardWordOf(options) & 7) != 0);
 
     uint8_t word[8];
     le::put32(word, boardWordOf(options));

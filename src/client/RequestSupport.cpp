@@ -70,6 +70,10 @@ bool replyNodeCount(const QvHandle& handle, uint32_t& count) {
 QV_STATUS ClientCollectEvents(QvHandle& handle, uint16_t expectedReplyType, uint16_t sequenceId,
                               CollectedValue& value, uint16_t typeA, uint16_t typeB) {
     bool kept = false;
+    // Without a value, the server's own failure is the answer (a value it
+    // refused), else none was found.
+    QV_STATUS failure = QV_VALUE_NOT_FOUND;
+    bool failed = false;
     QV_STATUS st = awaitReply(handle, sequenceId, expectedReplyType, kReplyTimeoutMs);
     if (st != QV_NO_ERROR) return st;
     uint32_t nodes = 0;
@@ -77,6 +81,10 @@ QV_STATUS ClientCollectEvents(QvHandle& handle, uint16_t expectedReplyType, uint
     for (uint32_t i = 0; i < nodes; ++i) {
         st = ClientWaitMessage(handle, sequenceId, kReplyTimeoutMs);
         if (st != QV_NO_ERROR) return st;
+        if (!failed && wire::decodeHeader(handle.reply.data()).type == wire::MSG_ERROR_REPLY) {
+            failure = ClientErrorReplyStatus(handle);
+            failed = true;
+        }
         wire::ValueEventView event;
         if (kept || !wire::decodeValueEvent(handle.reply.data(), handle.replyLength, event)) continue;
         if (event.count == 1 && typeWanted(event.dataType, typeA, typeB) &&
@@ -85,7 +93,7 @@ QV_STATUS ClientCollectEvents(QvHandle& handle, uint16_t expectedReplyType, uint
             kept = true;
         }
     }
-    return kept ? QV_NO_ERROR : QV_VALUE_NOT_FOUND;
+    return kept ? QV_STATUS(QV_NO_ERROR) : failure;
 }
 
 int64_t saturatingTruncate(double value) {

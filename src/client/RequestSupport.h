@@ -62,8 +62,8 @@ bool replyNodeCount(const QvHandle& handle, uint32_t& count);
 
 // Waits for the reply of the expected type, then for as many messages with
 // the id as it counts nodes, keeping the first value event of type a or b
-// (a = b = 0: any type) with count 1 and whole data. QV_VALUE_NOT_FOUND
-// when none was kept.
+// (a = b = 0: any type) with count 1 and whole data. When none was kept: the
+// status of the first error reply among them, else QV_VALUE_NOT_FOUND.
 QV_STATUS ClientCollectEvents(QvHandle& handle, uint16_t expectedReplyType, uint16_t sequenceId,
                               CollectedValue& value, uint16_t typeA, uint16_t typeB);
 

@@ -1,3 +1,4 @@
+#include "core/ClientNumbers.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/ValueRecord.h"
@@ -13,6 +14,14 @@ namespace {
 QV_STATUS refuse(logging::RateLimit& limit, const char* what, uint32_t epId) {
     QVLOG_LIMITED_BY(limit, logging::error) << what << epId << ").";
     return QV_VALUE_NOT_FOUND;
+}
+
+// A value no setting takes (ClientNumbers.h): nothing is stored, and the
+// client gets an error in place of the value.
+QV_STATUS refuseValue(logging::RateLimit& limit, const char* what, uint32_t epId) {
+    QVLOG_LIMITED_BY(limit, logging::warning)
+        << "DeviceStateMsgHandler refused " << what << " that fits no setting (EPId=" << epId << ").";
+    return kRefusedValueStatus;
 }
 
 }  // namespace
@@ -63,9 +72,11 @@ QV_STATUS DeviceStateMsgHandler(DeviceAccess& device, const uint8_t* record, uin
             if (kind == DATATYPE_INTEGER) {
                 integer = view.asInteger();
                 value = double(integer);
+                if (!fitsSettingWord(integer)) return refuseValue(QV_LOG_SITE_LIMIT(), "an integer", id);
             } else {
                 value = view.asDouble();
                 integer = saturatingCast<int64_t>(value);
+                if (!isSettingNumber(value)) return refuseValue(QV_LOG_SITE_LIMIT(), "NaN", id);
             }
             QV_STATUS s = ep->writeNumber(device, ep, header.sequenceTag, header.sessionTag, value, integer);
             if (s) {

@@ -3,6 +3,7 @@
 #include "groups/PIDsHandlers.h"
 
 #include "platform/endian/ByteOrder.h"
+#include "core/ClientNumbers.h"
 #include "core/Logging.h"
 #include "engine/DeviceState.h"
 #include "engine/RegisterHandlers.h"
@@ -47,7 +48,7 @@ uint32_t wordOf(float f) {
 
 // The single nearest to the client's double. A finite value beyond the
 // single range saturates at its largest magnitude (converting it would be
-// undefined); infinities and NaN stay what they are.
+// undefined).
 float nearestSingle(double value) {
     constexpr double kMax = std::numeric_limits<float>::max();
     if (std::isfinite(value) && std::fabs(value) > kMax) return value > 0 ? float(kMax) : -float(kMax);
@@ -104,6 +105,8 @@ QV_STATUS PIDFloatReadData(DeviceAccess& device, const EPNodePtr& ep, uint16_t s
 
 QV_STATUS PIDFloatWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session,
                               double value, int64_t) {
+    // A gain or level without a range: an infinity is no value to clamp.
+    if (!std::isfinite(value)) return kRefusedValueStatus;
     return StoreWordReplyDouble(device, ep, seq, session, wordOf(nearestSingle(value)), singleValue);
 }
 

@@ -142,6 +142,10 @@ QV_STATUS pushScaledWord(DeviceAccess& device, const EPNodePtr& ep, const uint8_
     return pushDouble(device, ep->epId, value(word, linkedGain(device, *ep)));
 }
 
+// The derivative time constant a client sees. Without a gain there is no
+// derivative action: the word's value then (0/0 or an infinity) reads 0.
+double shownDTC(uint32_t word, double gain) { return gain == 0.0 ? 0.0 : FromDTC(word, gain); }
+
 // Whether the leaf still waits for the instrument's answer to its read
 // request: until it arrives the leaf holds only its start word.
 bool awaitsData(const DeviceStateEPNode& ep) { return (ep.flags & (EPFlagRequest | EPFlagAwaiting)) != 0; }
@@ -262,7 +266,7 @@ QV_STATUS PLLITCReceivedData(DeviceAccess& device, const EPNodePtr& ep, const ui
 
 QV_STATUS PLLDTCReadData(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session) {
     return replyDouble(device, *ep, seq, session, VALUE_FLAG_REPLY_ONLY,
-                       FromDTC(storedWord(*ep), linkedGain(device, *ep)));
+                       shownDTC(storedWord(*ep), linkedGain(device, *ep)));
 }
 
 QV_STATUS PLLDTCWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t seq, uint16_t session, double value,
@@ -270,11 +274,11 @@ QV_STATUS PLLDTCWriteNumber(DeviceAccess& device, const EPNodePtr& ep, uint16_t 
     const uint32_t word = ToDTC(value, linkedGain(device, *ep));
     bool changed = false;
     if (QV_STATUS s = storeWordAndMark(device, *ep, word, changed)) return s;
-    return replyDouble(device, *ep, seq, session, writeReplyFlags(changed), FromDTC(word, linkedGain(device, *ep)));
+    return replyDouble(device, *ep, seq, session, writeReplyFlags(changed), shownDTC(word, linkedGain(device, *ep)));
 }
 
 QV_STATUS PLLDTCReceivedData(DeviceAccess& device, const EPNodePtr& ep, const uint8_t* data, uint32_t length) {
-    return pushScaledWord(device, ep, data, length, FromDTC);
+    return pushScaledWord(device, ep, data, length, shownDTC);
 }
 
 }  // namespace tarnix

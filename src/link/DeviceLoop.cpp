@@ -1,6 +1,7 @@
 // One pass of the device loop: client requests in, changed registers out,
 // device messages in, statistics, and the check that the instrument still
 // answers.
+#include "core/ClientNumbers.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
 #include "core/QVException.h"
@@ -154,7 +155,9 @@ void DeviceEncFX2Impl::takeRequests() {
             }
         }
         if (status != QV_NO_ERROR) {
-            QVLOG_LIMITED(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
+            // A refused client value is the client's mistake, logged where it was refused.
+            if (status != kRefusedValueStatus)
+                QVLOG_LIMITED(logging::error) << boost::format("Error in DeviceStateMsgHandler, MessageCount=%u") % count;
             // The client was told a value would come: tell it none will. With the
             // output FIFO full, its own timeout ends its wait instead.
             if (!replied)

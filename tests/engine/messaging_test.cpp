@@ -1,3 +1,4 @@
+#include "core/ClientNumbers.h"
 #include "EngineFixture.h"
 #include "engine/FeatureBootstrap.h"
 
@@ -63,14 +64,30 @@ TEST_F(MessagingTest, NumbersReachTheHandlerInBothForms) {
     EXPECT_EQ(handle(test::setDouble(id, 2.9)), QV_NO_ERROR);
     EXPECT_EQ(handle(test::setDouble(id, -2.9)), QV_NO_ERROR);
     EXPECT_EQ(handle(test::setDouble(id, inf)), QV_NO_ERROR);
-    EXPECT_EQ(handle(test::setDouble(id, std::nan(""))), QV_NO_ERROR);
     EXPECT_EQ(handle(test::setInteger(id, -5)), QV_NO_ERROR);
-    ASSERT_EQ(numbers.size(), 5u);
+    EXPECT_EQ(handle(test::setInteger(id, 4294967295)), QV_NO_ERROR);
+    EXPECT_EQ(handle(test::setInteger(id, -2147483648)), QV_NO_ERROR);
+    ASSERT_EQ(numbers.size(), 6u);
     EXPECT_EQ(numbers[0].second, 2);
     EXPECT_EQ(numbers[1].second, -2);
     EXPECT_EQ(numbers[2].second, std::numeric_limits<int64_t>::max());
-    EXPECT_EQ(numbers[3].second, 0);
-    EXPECT_EQ(numbers[4].first, -5.0);
+    EXPECT_EQ(numbers[3].first, -5.0);
+    EXPECT_EQ(numbers[4].second, 4294967295);
+    EXPECT_EQ(numbers[5].second, -2147483648);
+}
+
+TEST_F(MessagingTest, NumbersThatFitNoSettingWordNeverReachTheHandler) {
+    const int id = numberSink()->epId;
+    const std::vector<uint8_t> refused[] = {
+        test::setDouble(id, std::nan("")),
+        test::setInteger(id, int64_t(1) << 32),
+        test::setInteger(id, (int64_t(1) << 32) + 1),
+        test::setInteger(id, -2147483649),
+        test::setInteger(id, std::numeric_limits<int64_t>::min()),
+        test::setInteger(id, std::numeric_limits<int64_t>::max()),
+    };
+    for (const std::vector<uint8_t>& record : refused) EXPECT_EQ(handle(record), kRefusedValueStatus);
+    EXPECT_TRUE(numbers.empty());
 }
 
 TEST_F(MessagingTest, OtherKindsAreIgnoredAndShortRecordsRefused) {

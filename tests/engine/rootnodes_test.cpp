@@ -1,3 +1,4 @@
+#include "core/ClientNumbers.h"
 #include "EngineFixture.h"
 
 #include "core/QVException.h"
@@ -100,14 +101,16 @@ TEST_F(RootNodesTest, RawAddressRepliesChangedOnlyWhenItChanged) {
     const int id = idOf({"RAW", "READ", "ADDRESS"});
     EXPECT_EQ(handle(test::setInteger(id, 0x8020000)), QV_NO_ERROR);
     EXPECT_EQ(handle(test::setInteger(id, 0x8020000)), QV_NO_ERROR);
-    EXPECT_EQ(handle(test::setInteger(id, int64_t(0x100008020000))), QV_NO_ERROR);  // high bits set: counts as a change
+    EXPECT_EQ(handle(test::setInteger(id, 0x8020004)), QV_NO_ERROR);
+    // An address beyond 32 bits is refused, not cut to another address.
+    EXPECT_EQ(handle(test::setInteger(id, int64_t(0x100008020000))), kRefusedValueStatus);
     EXPECT_EQ(handle(test::getValue(id)), QV_NO_ERROR);
     auto out = dev.takeOutput();
     ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(out[0].header.flags, VALUE_FLAG_CHANGED);
     EXPECT_EQ(out[1].header.flags, VALUE_FLAG_REPLY_ONLY);
     EXPECT_EQ(out[2].header.flags, VALUE_FLAG_CHANGED);
-    EXPECT_EQ(out[3].asInteger(), 0x8020000);
+    EXPECT_EQ(out[3].asInteger(), 0x8020004);
 }
 
 TEST_F(RootNodesTest, RawReadRequestFrameAndData) {

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <set>
 #include <shared_mutex>
 #include <string>
 #include <thread>
@@ -151,11 +152,11 @@ Bytes leDouble(double v) {
     return b;
 }
 
-TEST_F(BinaryRequestTest, SetsPostTheirValuesAsThirtyTwoBitIntegersDoublesAndBytes) {
+TEST_F(BinaryRequestTest, SetsPostTheirValuesAsWholeIntegersDoublesAndBytes) {
     const SetCase cases[] = {
-        {wire::MSG_SET_INTEGER, le64((1ull << 32) + 1), DATATYPE_INTEGER, le64(1)},
+        {wire::MSG_SET_INTEGER, le64((1ull << 32) + 1), DATATYPE_INTEGER, le64((1ull << 32) + 1)},
         {wire::MSG_SET_INTEGER_ALT, le64(uint64_t(-5)), DATATYPE_INTEGER, le64(uint64_t(-5))},
-        {wire::MSG_SET_INTEGER, le64(0x80000000u), DATATYPE_INTEGER, le64(uint64_t(-2147483648ll))},
+        {wire::MSG_SET_INTEGER, le64(0x80000000u), DATATYPE_INTEGER, le64(0x80000000u)},
         {wire::MSG_SET_DOUBLE, leDouble(1.5), DATATYPE_DOUBLE, leDouble(1.5)},
         {wire::MSG_SET_DOUBLE_ALT, leDouble(-2e9), DATATYPE_DOUBLE, leDouble(-2e9)},
         {wire::MSG_SET_BYTES, Bytes{3, 0, 0, 0, 'a', 'b', 'c'}, DATATYPE_BYTEARRAY, Bytes{3, 0, 0, 0, 'a', 'b', 'c'}},
@@ -444,18 +445,36 @@ TEST_F(BinaryRequestTest, ListingsFollowTheFlags) {
               errorReply(60, wire::ERROR_NOT_FOUND));
 }
 
-TEST_F(BinaryRequestTest, OnlyTheFirst127CharactersOfAPathCountButFieldsFollowTheWholePath) {
+TEST_F(BinaryRequestTest, PathsUpTo256CharactersAreTakenWholeAndLongerOnesRefused) {
+    const uint32_t rangeId = tree_.root()->childAt(1)->childAt(0)->childAt(0)->endpoint()->id;
+    const uint32_t rateId = tree_.root()->childAt(0)->childAt(0)->childAt(1)->endpoint()->id;
+    // The second path of the list lies beyond character 127, the last one ends at 256.
     std::string path = "/dev1234/sigins/0/range";
-    path.resize(127, ' ');
-    path += "/dev1234/demods/0/rate";
     path.resize(200, ' ');
+    path += "/dev1234/demods/0/rate";
+    path.resize(256, ' ');
     EXPECT_EQ(send(message(wire::MSG_SET_INTEGER, 3, test::withU64(pathBody(path), 42))),
-              countReply(wire::MSG_SET_VALUE_REPLY, 3, 1));
+              countReply(wire::MSG_SET_VALUE_REPLY, 3, 2));
     auto records = requests();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(le::get64(&records[0][12]), 42u);
-    EXPECT_EQ(int32_t(getValueRecordHeader(records[0].data()).endpointId),
-              tree_.root()->childAt(1)->childAt(0)->childAt(0)->endpoint()->id);
+    ASSERT_EQ(records.size(), 2u);
+    std::set<uint32_t> targets;
+    for (const Bytes& record : records) {
+        EXPECT_EQ(le::get64(&record[12]), 42u);
+        targets.insert(getValueRecordHeader(record.data()).endpointId);
+    }
+    EXPECT_EQ(targets, (std::set<uint32_t>{rangeId, rateId}));
+    // One character more: refused whole with an error reply, nothing posted.
+    path += ' ';
+    Bytes error(wire::kErrorReplySize);
+    wire::encodeErrorReply(error.data(), 4, wire::ERROR_COMMAND_FAILED);
+    for (uint16_t type : {wire::MSG_SET_INTEGER, wire::MSG_GET_VALUE, wire::MSG_LIST_NODES, wire::MSG_SUBSCRIBE}) {
+        SCOPED_TRACE(type);
+        Bytes body = pathBody(path);
+        if (type == wire::MSG_SET_INTEGER) body = test::withU64(body, 42);
+        if (type == wire::MSG_LIST_NODES) body = test::withU32(body, 0);
+        EXPECT_EQ(hex(send(message(type, 4, body))), hex(std::string(error.begin(), error.end())));
+        EXPECT_TRUE(requests().empty());
+    }
 }
 
 TEST(BinaryListing, AListingBeyondTheOutputBufferIsRefusedWithAnError) {

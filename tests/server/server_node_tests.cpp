@@ -1,5 +1,6 @@
 // The server's own tree "QV": its nodes and the answers of the server node,
 // driven request by request on the test's thread.
+#include "core/ClientNumbers.h"
 #include "platform/endian/ByteOrder.h"
 #include "core/QVException.h"
 #include "core/fifo/QVFifo.h"
@@ -14,6 +15,7 @@
 #include "support/ThreadState.h"
 #include "support/Wait.h"
 
+#include <limits>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -229,13 +231,33 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{"portHigh", &Ids::port, false, 70000, VALUE_FLAG_CHANGED, 65535},
                       WriteCase{"portSame", &Ids::port, false, 8005, VALUE_FLAG_REPLY_ONLY, 8005},
                       WriteCase{"portDouble", &Ids::port, true, 9000.9, VALUE_FLAG_CHANGED, 9000},
-                      WriteCase{"portNaN", &Ids::port, true, NAN, VALUE_FLAG_CHANGED, 1024},
+                      WriteCase{"portInfinite", &Ids::port, true, INFINITY, VALUE_FLAG_CHANGED, 65535},
                       WriteCase{"openTwo", &Ids::open, false, 2, VALUE_FLAG_CHANGED, 1},
                       WriteCase{"openZero", &Ids::open, false, 0, VALUE_FLAG_REPLY_ONLY, 0},
                       WriteCase{"levelHigh", &Ids::level, false, 9, VALUE_FLAG_CHANGED, 6},
                       WriteCase{"levelSame", &Ids::level, false, 3, VALUE_FLAG_REPLY_ONLY, 3},
                       WriteCase{"levelNegative", &Ids::level, false, -1, VALUE_FLAG_REPLY_ONLY, 3}),
     [](const ::testing::TestParamInfo<WriteCase>& info) { return info.param.name; });
+
+TEST_F(ServerNodeFixture, NumbersThatFitNoSettingWordAreRefusedAndChangeNothing) {
+    for (int32_t id : {ids.port, ids.open, ids.level}) {
+        SCOPED_TRACE(id);
+        read(id);
+        const int64_t before = single().integer();
+        writeDouble(id, NAN);
+        expectFailedAnswers({id});
+        for (int64_t wide : {(int64_t(1) << 32) + 1, std::numeric_limits<int64_t>::min(),
+                             std::numeric_limits<int64_t>::max()}) {
+            writeInteger(id, wide);
+            auto all = answers();
+            ASSERT_EQ(all.size(), 1u);
+            EXPECT_EQ(all[0].header.kind, DATATYPE_REQUEST_FAILED);
+            EXPECT_EQ(le::get32(all[0].bytes.data() + 12), uint32_t(kRefusedValueStatus));
+        }
+        read(id);
+        EXPECT_EQ(single().integer(), before);
+    }
+}
 
 TEST_F(ServerNodeFixture, LevelWritesSetTheThresholdAndLeaveControlCodes) {
     writeInteger(ids.level, 5);

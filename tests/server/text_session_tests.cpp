@@ -94,7 +94,7 @@ TEST_F(TextSessionTest, SetsPostRecordsOfTheValueKind) {
     auto records = requests();
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(le::get16(&records[0][8]), DATATYPE_INTEGER);
-    EXPECT_EQ(int64_t(le::get64(&records[0][12])), 1);  // low 32 bits only
+    EXPECT_EQ(int64_t(le::get64(&records[0][12])), 4294967297);  // whole: the node decides
     EXPECT_EQ(int64_t(le::get64(&records[1][12])), -5);
     EXPECT_EQ(le::get16(&records[2][8]), DATATYPE_DOUBLE);
     EXPECT_EQ(le::getDouble(&records[2][12]), 1500.0);

@@ -66,13 +66,16 @@ bool wildcardMatch(std::string_view name, std::string_view pattern) {
 }
 
 bool parseIndex(std::string_view segment, int32_t& value) {
-    // Unsigned arithmetic wraps modulo 2^32 like the 32-bit registers the
-    // numbers are compared with, without signed overflow.
-    uint32_t number = 0;
+    // Indexes are 32-bit words: a device whose serial number is 2^31 or above
+    // has a negative index, so 0 to 2^32-1 and down to -2^31 are taken, and
+    // the word they name is compared. A number beyond that names no node.
+    constexpr uint64_t kLargest = 0xFFFFFFFFull;
+    uint64_t number = 0;
     bool negative = false;
     for (char c : segment) {
         if (c >= '0' && c <= '9') {
-            number = number * 10u + uint32_t(c - '0');
+            number = number * 10u + uint64_t(c - '0');
+            if (number > kLargest) return false;
         } else if (c == '-') {
             if (negative) return false;
             negative = true;
@@ -82,8 +85,9 @@ bool parseIndex(std::string_view segment, int32_t& value) {
             return false;
         }
     }
-    if (negative) number = 0u - number;
-    value = static_cast<int32_t>(number);
+    if (negative && number > 0x80000000ull) return false;
+    const uint32_t word = negative ? 0u - uint32_t(number) : uint32_t(number);
+    value = static_cast<int32_t>(word);
     return true;
 }
 

@@ -41,9 +41,10 @@ void NodeSetMatchSegment(const NodeSet& source, NodeSet& result, std::string_vie
 uint32_t NodeSetCountEndpoints(const NodeSet& set);
 
 bool wildcardMatch(std::string_view name, std::string_view pattern);
-// Reads a decimal segment with 32-bit wrap-around (so it compares equal to the
-// index of a device whose serial number is 2^31 or above); '-' anywhere makes
-// it negative, blanks before a '-' are skipped. False for anything else.
+// Reads a decimal segment as a 32-bit index word: 0 to 2^32-1 (the numbers 2^31
+// and above give the negative index of a device whose serial number is that
+// large) or, with a '-' anywhere, down to -2^31; blanks before a '-' are
+// skipped. False for anything else, a number out of that range included.
 bool parseIndex(std::string_view segment, int32_t& value);
 
 // Display names from just below the ancestor down to the node, joined by '/';

@@ -181,9 +181,9 @@ uint32_t DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client,
 }
 
 uint32_t DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
-                                  int32_t value, const PostWaitStep& waitStep) {
+                                  int64_t value, const PostWaitStep& waitStep) {
     uint8_t record[kValueRecordNumberSize];
-    putValueRecordInteger(record, requestHeader(sequence, client, DATATYPE_INTEGER), int64_t(value));
+    putValueRecordInteger(record, requestHeader(sequence, client, DATATYPE_INTEGER), value);
     return DispatcherPostToTargets(record, sizeof record, targets, waitStep, &client);
 }
 
@@ -211,9 +211,9 @@ QV_STATUS DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client
 }
 
 QV_STATUS DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client, const NodeSet& set,
-                                   int32_t value) {
+                                   int64_t value) {
     uint8_t record[kValueRecordNumberSize];
-    putValueRecordInteger(record, requestHeader(sequence, client, DATATYPE_INTEGER), int64_t(value));
+    putValueRecordInteger(record, requestHeader(sequence, client, DATATYPE_INTEGER), value);
     return DispatcherPostToEndpoints(record, sizeof record, set);
 }
 

@@ -55,8 +55,9 @@ uint32_t DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client
                                   const PostWaitStep& waitStep, const DirectAnswer& direct = DirectAnswer());
 uint32_t DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
                                  double value, const PostWaitStep& waitStep);
+// The integer travels whole: the node that takes it decides whether it fits.
 uint32_t DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
-                                  int32_t value, const PostWaitStep& waitStep);
+                                  int64_t value, const PostWaitStep& waitStep);
 uint32_t DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client, const PostTargets& targets,
                                 uint32_t count, const uint8_t* bytes, const PostWaitStep& waitStep);
 uint32_t DispatcherPostToTargets(uint8_t* record, uint32_t length, const PostTargets& targets,
@@ -73,9 +74,8 @@ QV_STATUS TreePost(DispatcherTree& tree, const uint8_t* data, uint32_t length, c
 QV_STATUS DispatcherPostGetRequest(uint16_t sequence, const SessionClient& client, const NodeSet& set);
 QV_STATUS DispatcherPostSetDouble(uint16_t sequence, const SessionClient& client, const NodeSet& set,
                                   double value);
-// The value is carried sign-extended to 64 bits.
 QV_STATUS DispatcherPostSetInteger(uint16_t sequence, const SessionClient& client, const NodeSet& set,
-                                   int32_t value);
+                                   int64_t value);
 QV_STATUS DispatcherPostSetBytes(uint16_t sequence, const SessionClient& client, const NodeSet& set,
                                  uint32_t count, const uint8_t* bytes);
 

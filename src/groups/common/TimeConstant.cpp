@@ -40,6 +40,9 @@ Candidates mantissaCandidates(double coefficient, double mantissaScale) {
 }  // namespace
 
 double FromTC(uint32_t word) {
+    // A zero coefficient (never written by ToTC; an instrument may hold it)
+    // would be an endless time constant: it reads as the longest one held.
+    if ((word & ~kTimeConstantCoarseFlag) == 0) word = kLongestWord;
     const double scale = (word & kTimeConstantCoarseFlag) ? kCoarseScale : kFineScale;
     const double b = double(word & ~kTimeConstantCoarseFlag) * scale;
     return (-1.0 / std::log(1.0 - b)) * kFilterPeriod;

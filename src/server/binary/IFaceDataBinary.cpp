@@ -54,16 +54,20 @@ bool namesNodes(uint16_t type) {
     }
 }
 
-// The path as the tree sees it: at most the first 127 characters, ended by
-// the first NUL like the C string it once was.
-std::string requestPath(const wire::PathView& view) {
-    const char* end = view.text + std::min<uint32_t>(view.length, IFaceDataBinary::kMaxRequestPath);
-    return std::string(view.text, std::find(view.text, end, '\0'));
+// The path as the tree sees it, ended by the first NUL like the C string it
+// once was. False when it is longer than a request path may be: it is refused
+// whole rather than cut to name another node.
+bool requestPath(const wire::PathView& view, std::string& path) {
+    const char* end = std::find(view.text, view.text + view.length, '\0');
+    if (uint32_t(end - view.text) > IFaceDataBinary::kMaxRequestPath) return false;
+    path.assign(view.text, end);
+    return true;
 }
 
 // Reads the path and the type's further fields; false when the body is
-// shorter than any of them.
-bool decodePathRequest(uint16_t type, const uint8_t* body, uint32_t bodyLength, PathRequest& request) {
+// shorter than any of them. `pathTaken` is false for a path too long to take.
+bool decodePathRequest(uint16_t type, const uint8_t* body, uint32_t bodyLength, PathRequest& request,
+                       bool& pathTaken) {
     wire::PathView path;
     bool whole = false;
     switch (type) {
@@ -86,12 +90,9 @@ bool decodePathRequest(uint16_t type, const uint8_t* body, uint32_t bodyLength, 
             whole = wire::decodePathField(body, bodyLength, path);
             break;
     }
-    if (whole) request.path = requestPath(path);
+    pathTaken = whole && requestPath(path, request.path);
     return whole;
 }
-
-// Integers travel as 32-bit signed numbers: the low 32 bits of the value.
-int32_t low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
 }  // namespace
 
@@ -174,7 +175,14 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
     }
 
     PathRequest request;
-    if (!decodePathRequest(type, body, bodyLength, request)) {
+    bool pathTaken = false;
+    if (!decodePathRequest(type, body, bodyLength, request, pathTaken)) {
+        writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
+        return QV_BUFFER_TOO_SMALL;
+    }
+    if (!pathTaken) {
+        QVLOG_LIMITED(logging::warning) << boost::format("Request path longer than %u characters refused.") %
+                                               kMaxRequestPath;
         writeErrorReply(sequenceId, wire::ERROR_COMMAND_FAILED);
         return QV_BUFFER_TOO_SMALL;
     }
@@ -242,7 +250,7 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
         case wire::MSG_SET_INTEGER:
         case wire::MSG_SET_INTEGER_ALT:
             writeCountReply(wire::MSG_SET_VALUE_REPLY, sequenceId, count);
-            failed = DispatcherPostSetInteger(sequenceId, *client, targets, low32(request.integer), waitStep);
+            failed = DispatcherPostSetInteger(sequenceId, *client, targets, request.integer, waitStep);
             break;
         case wire::MSG_SET_DOUBLE:
         case wire::MSG_SET_DOUBLE_ALT:

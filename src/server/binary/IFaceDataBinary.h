@@ -16,8 +16,9 @@ class IFaceDataBinary : public IFaceDataBase {
 public:
     // Largest message a client may send, header included.
     static constexpr uint32_t kInputBufferSize = 1048576;
-    // Requests use at most this many characters of a path.
-    static constexpr uint32_t kMaxRequestPath = 127;
+    // Longest path a request may name (the client library's limit); a longer
+    // one is refused with an error reply.
+    static constexpr uint32_t kMaxRequestPath = 256;
 
     enum InputState : int32_t { INPUT_HEADER = 0, INPUT_BODY = 1 };
 

@@ -1,5 +1,6 @@
 #include "server/node/ServerNodeImpl.h"
 
+#include "core/ClientNumbers.h"
 #include "core/DataTypes.h"
 #include "core/LogRateLimit.h"
 #include "core/Logging.h"
@@ -45,9 +46,9 @@ constexpr int32_t kMaxDebugLevel = 6;
 constexpr int64_t kMinPort = 1024;
 constexpr int64_t kMaxPort = 65535;
 
-// A double cut toward zero; out-of-range values saturate, NaN gives 0.
+// A double cut toward zero; out-of-range values saturate (NaN is refused
+// before).
 int64_t truncateToInteger(double value) {
-    if (std::isnan(value)) return 0;
     if (value >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
     if (value <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
     return static_cast<int64_t>(value);
@@ -124,10 +125,16 @@ bool ServerNodeImpl::serveOneRequest() {
             answerRead(request);
             break;
         case DATATYPE_DOUBLE:
-            answerWrite(request, truncateToInteger(record.asDouble()));
+            if (isSettingNumber(record.asDouble()))
+                answerWrite(request, truncateToInteger(record.asDouble()));
+            else
+                answerFailed(request, kRefusedValueStatus);
             break;
         case DATATYPE_INTEGER:
-            answerWrite(request, record.asInteger());
+            if (fitsSettingWord(record.asInteger()))
+                answerWrite(request, record.asInteger());
+            else
+                answerFailed(request, kRefusedValueStatus);
             break;
         default:
             // Other kinds are not requests of this tree.
@@ -141,11 +148,11 @@ bool ServerNodeImpl::serveOneRequest() {
     return true;
 }
 
-void ServerNodeImpl::answerFailed(const Request& request) {
+void ServerNodeImpl::answerFailed(const Request& request, QV_STATUS failure) {
     UniqueLock<SharedMutex> lock(nodeLock());
     // A full output FIFO: the client's own timeout ends its wait instead.
     ReturnParamRequestFailed(*outputFifo_, request.sequenceTag, request.sessionTag, uint32_t(request.endpointId),
-                             QV_VALUE_NOT_FOUND).ignore();
+                             failure).ignore();
 }
 
 void ServerNodeImpl::answerRead(const Request& request) {

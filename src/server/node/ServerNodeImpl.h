@@ -1,4 +1,5 @@
 #pragma once
+#include "core/QVStatus.h"
 #include "core/component/QVBaseImpl.h"
 #include "core/tree/DispatcherTree.h"
 #include "core/tree/TreeNode.h"
@@ -57,7 +58,7 @@ private:
     struct Request;
     // Room in the output FIFO for any one answer.
     bool canQueueAnswer() const;
-    void answerFailed(const Request& request);
+    void answerFailed(const Request& request, QV_STATUS failure = QV_VALUE_NOT_FOUND);
     void answerRead(const Request& request);
     void answerWrite(const Request& request, int64_t value);
     void writePort(const Request& request, int64_t value);

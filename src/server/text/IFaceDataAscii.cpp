@@ -47,9 +47,6 @@ std::string absolutePaths(const std::string& paths) {
     return absolute;
 }
 
-// Integers travel as 32-bit signed numbers: the low 32 bits of the value.
-int32_t low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
-
 }  // namespace
 
 IFaceDataAscii::IFaceDataAscii(SessionActionsInterface& session) : IFaceDataBase(session) {}
@@ -149,7 +146,7 @@ void IFaceDataAscii::get(const std::string& paths) {
 void IFaceDataAscii::setInteger(const std::string& paths, int64_t value) {
     postRequest(paths, "No Node to write to",
                 [value](const SessionClient& client, const PostTargets& targets, const PostWaitStep& waitStep) {
-                    return DispatcherPostSetInteger(0, client, targets, low32(value), waitStep);
+                    return DispatcherPostSetInteger(0, client, targets, value, waitStep);
                 });
 }
 

@@ -169,7 +169,7 @@ struct IndexCase {
     int32_t value;
 };
 
-TEST(ParseIndex, ReadsDecimalSegmentsWithWrapAround) {
+TEST(ParseIndex, ReadsDecimalSegmentsAsIndexWords) {
     const IndexCase cases[] = {
         {"0", true, 0},
         {"00", true, 0},
@@ -187,8 +187,10 @@ TEST(ParseIndex, ReadsDecimalSegmentsWithWrapAround) {
         {"2147483648", true, std::numeric_limits<int32_t>::min()},
         {"-2147483648", true, std::numeric_limits<int32_t>::min()},
         {"3000000000", true, int32_t(3000000000u - 4294967296ll)},
-        {"4294967296", true, 0},
-        {"99999999999999999999", true, 1661992959},
+        {"4294967295", true, -1},
+        {"4294967296", false, 0},
+        {"-2147483649", false, 0},
+        {"99999999999999999999", false, 0},
     };
     for (const IndexCase& c : cases) {
         int32_t value = 0;

@@ -24,9 +24,9 @@ TEST_P(AuxDioEndToEnd, SettingsReachTheInstrumentAndItsSamplesStreamBack) {
     auto instrument = plug(1500, {"--aux-dio-hz", "200", "--model", GetParam()});
     ASSERT_TRUE(trees_->waitFor(addLine(1500), 15s)) << trees_->received() << output();
 
-    // The start values the server asked of the instrument (all registers 0).
-    EXPECT_EQ(read("/dev1500/dios/0/drive"), "/DEV1500/DIOS/0/DRIVE: 3\r\n");
-    EXPECT_EQ(read("/dev1500/auxins/0/averaging"), "/DEV1500/AUXINS/0/AVERAGING: 1\r\n");
+    // The start values the server asked of the instrument: its power-on settings.
+    EXPECT_EQ(read("/dev1500/dios/0/drive"), "/DEV1500/DIOS/0/DRIVE: 0\r\n");
+    EXPECT_EQ(read("/dev1500/auxins/0/averaging"), "/DEV1500/AUXINS/0/AVERAGING: 256\r\n");
     EXPECT_NE(read("/dev1500/auxouts/3/value").find("/DEV1500/AUXOUTS/3/VALUE: -10"), std::string::npos);
 
     // OUTPUT is written to the port's register; the port reads it back into

@@ -26,6 +26,18 @@ constexpr uint32_t kDerivativeOffset = 0x34;
 class ControlEndToEnd : public test::DeviceServerFixture {
 protected:
     std::string ask(const std::string& command) { return test::ask(*probe_, command + "\n", "\n"); }
+    // A write and a read of the same leaf behind it: the value lines that come,
+    // without error lines.
+    std::string writeThenRead(const std::string& path, const std::string& value) {
+        const std::string got = test::ask(*probe_, path + " " + value + "\n" + path + " ?\n", "\n");
+        std::string lines;
+        for (std::size_t at = 0, end; at < got.size(); at = end + 1) {
+            end = got.find('\n', at);
+            if (end == std::string::npos) end = got.size() - 1;
+            if (got.compare(at, 6, "ERROR:") != 0) lines += got.substr(at, end + 1 - at);
+        }
+        return lines;
+    }
     // The bytes of a register, read from the instrument itself.
     bool registerHolds(uint32_t serial, uint32_t address, const std::string& bytes) {
         const std::string dev = "/dev" + std::to_string(serial);
@@ -88,12 +100,16 @@ TEST_F(ControlEndToEnd, PllsOfVersionTwoKeepTheInstrumentsLoopGains) {
     registerHolds(1620, kPlls + kIntegralOffset, std::string("\x00\x02\x00\x00", 4));
     registerHolds(1620, kPlls + 0x80 + kDerivativeOffset, std::string("\x46\x0D\x00\x00", 4));
 
-    // A value that is not a number (0/0) keeps the setting.
+    // A value that is not a number (0/0) is refused: no value comes back, and
+    // the setting stays.
     const std::string centre = ask("/dev1620/plls/0/freqcenter 1000");
-    EXPECT_EQ(ask("/dev1620/plls/0/freqcenter (0/0)"), centre);
+    EXPECT_EQ(writeThenRead("/dev1620/plls/0/freqcenter", "(0/0)"), centre);
     const std::string timeConstant = ask("/dev1620/plls/0/timeconstant ?");
-    EXPECT_EQ(ask("/dev1620/plls/0/timeconstant (0/0)"), timeConstant);
+    EXPECT_EQ(writeThenRead("/dev1620/plls/0/timeconstant", "(0/0)"), timeConstant);
     EXPECT_EQ(outputOfTest().find("Error in DeviceStateMsgHandler"), std::string::npos) << outputOfTest();
+    // Without a gain the derivative time constant reads 0, never NaN.
+    ask("/dev1620/plls/0/pgain 0");
+    EXPECT_EQ(ask("/dev1620/plls/0/dtimeconstant ?").rfind("/DEV1620/PLLS/0/DTIMECONSTANT: 0.0", 0), 0u);
 
     instrument->unplug();
     EXPECT_TRUE(trees_->waitFor(test::removeLine(1620), 10s)) << trees_->received();

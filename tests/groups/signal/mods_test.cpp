@@ -117,8 +117,7 @@ TEST_F(ModsTest, CoefficientCountsOnlyInFrequencyModulation) {
         double written;
         uint32_t w0;
         double replied;
-    } cases[] = {{1.0, 10430, 0.999956096985169}, {13.0, 131071, 12.566178867492146}, {-1, 0, 0.0},
-                 {std::nan(""), 0, 0.0}};
+    } cases[] = {{1.0, 10430, 0.999956096985169}, {13.0, 131071, 12.566178867492146}, {-1, 0, 0.0}};
     for (const auto& c : cases) {
         out = writeDouble(fm, c.written);
         EXPECT_EQ(image(0)[0], c.w0);

@@ -1,3 +1,4 @@
+#include "core/ClientNumbers.h"
 #include "SystemGroupFixture.h"
 
 #include "core/LogCapture.h"
@@ -221,9 +222,11 @@ TEST_F(CPUsTest, ProgramReadsItsWindowSizeAndOutputOnlyStreams) {
     EXPECT_EQ(handle(test::getValue(idOf("CPUS/0/OUTPUT"))), QV_VALUE_NOT_FOUND);
 }
 
-TEST_F(CPUsTest, UserRegistersKeepTheLow32Bits) {
+TEST_F(CPUsTest, UserRegistersTakeTheir32BitWordAndRefuseWiderValues) {
     ASSERT_EQ(buildCPUs(), QV_NO_ERROR);
-    OutputRecord r = write("CPUS/0/USERREGS/3", int64_t((1ll << 32) + 5));
+    EXPECT_EQ(handle(test::setInteger(idOf("CPUS/0/USERREGS/3"), int64_t((1ll << 32) + 5))), kRefusedValueStatus);
+    EXPECT_TRUE(dev.takeOutput().empty());
+    OutputRecord r = write("CPUS/0/USERREGS/3", int64_t(5));
     EXPECT_EQ(r.asInteger(), 5);
     EXPECT_EQ(r.header.flags, VALUE_FLAG_CHANGED);
     EXPECT_EQ(write("CPUS/0/USERREGS/3", int64_t(5)).header.flags, VALUE_FLAG_REPLY_ONLY);

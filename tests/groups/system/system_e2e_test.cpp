@@ -18,6 +18,18 @@ protected:
     std::string set(const std::string& path, const std::string& value) {
         return test::ask(*probe_, path + " " + value + "\n", "\n");
     }
+    // A write and a read of the same leaf behind it: the value lines that come,
+    // without error lines.
+    std::string writeThenRead(const std::string& path, const std::string& value) {
+        const std::string got = test::ask(*probe_, path + " " + value + "\n" + path + " ?\n", "\n");
+        std::string lines;
+        for (std::size_t at = 0, end; at < got.size(); at = end + 1) {
+            end = got.find('\n', at);
+            if (end == std::string::npos) end = got.size() - 1;
+            if (got.compare(at, 6, "ERROR:") != 0) lines += got.substr(at, end + 1 - at);
+        }
+        return lines;
+    }
 };
 
 TEST_F(SystemEndToEnd, SystemNodesAndAProgramThatPrints) {
@@ -27,7 +39,10 @@ TEST_F(SystemEndToEnd, SystemNodesAndAProgramThatPrints) {
     EXPECT_EQ(read("/dev1700/system/hwrevision"), "/DEV1700/SYSTEM/HWREVISION: 5\r\n");
     EXPECT_EQ(set("/dev1700/system/extclk", "1"), "/DEV1700/SYSTEM/EXTCLK: 1\r\n");
     EXPECT_EQ(read("/dev1700/system/extclk"), "/DEV1700/SYSTEM/EXTCLK: 1\r\n");
-    EXPECT_EQ(set("/dev1700/cpus/0/userregs/63", "4294967301"), "/DEV1700/CPUS/0/USERREGS/63: 5\r\n");
+    EXPECT_EQ(set("/dev1700/cpus/0/userregs/63", "4294967295"), "/DEV1700/CPUS/0/USERREGS/63: 4294967295\r\n");
+    // A number wider than the register is refused, not cut.
+    EXPECT_EQ(writeThenRead("/dev1700/cpus/0/userregs/63", "4294967301"),
+              "/DEV1700/CPUS/0/USERREGS/63: 4294967295\r\n");
 
     // Uploading holds the CPU, writes the image and releases it; the restarted
     // program's first line reaches the subscribers of OUTPUT.
@@ -52,9 +67,9 @@ TEST_F(SystemEndToEnd, AmplifiersOnTheKCtrlPortsGetTheirNodes) {
     EXPECT_EQ(read("/dev1701/kctrls/camp1/r"), "/DEV1701/KCTRLS/CAMP1/R: 1000\r\n");
     EXPECT_EQ(set("/dev1701/kctrls/tamp0/1/currentgain", "6000"), "/DEV1701/KCTRLS/TAMP0/1/CURRENTGAIN: 10000\r\n");
     EXPECT_EQ(read("/dev1701/kctrls/tamp0/0/voltagegain"), "/DEV1701/KCTRLS/TAMP0/0/VOLTAGEGAIN: 1\r\n");
-    // A voltage that is not a number (0/0) keeps the setting.
+    // A voltage that is not a number (0/0) is refused and keeps the setting.
     const std::string bias = set("/dev1701/kctrls/tamp0/biasout", "5");
-    EXPECT_EQ(set("/dev1701/kctrls/tamp0/biasout", "(0/0)"), bias);
+    EXPECT_EQ(writeThenRead("/dev1701/kctrls/tamp0/biasout", "(0/0)"), bias);
     EXPECT_EQ(read("/dev1701/kctrls/tamp0/biasout"), bias);
 
     instrument->unplug();

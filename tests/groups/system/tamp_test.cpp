@@ -1,3 +1,4 @@
+#include "core/ClientNumbers.h"
 #include "SystemGroupFixture.h"
 
 #include "groups/KCtrlsTAmp.h"
@@ -119,9 +120,8 @@ TEST_F(TAmpTest, ANaNKeepsTheVoltageAndInfinitiesClamp) {
     for (const char* leaf : {"KCTRLS/TAMP0/BIASOUT", "KCTRLS/TAMP0/1/OFFSET"}) {
         SCOPED_TRACE(leaf);
         const double before = read(leaf).asDouble();
-        const OutputRecord r = write(leaf, std::numeric_limits<double>::quiet_NaN());
-        EXPECT_EQ(r.asDouble(), before);
-        EXPECT_EQ(r.header.flags, VALUE_FLAG_REPLY_ONLY);
+        EXPECT_EQ(handle(test::setDouble(idOf(leaf), std::numeric_limits<double>::quiet_NaN())), kRefusedValueStatus);
+        EXPECT_TRUE(dev.takeOutput().empty());
         EXPECT_EQ(read(leaf).asDouble(), before);
     }
     sendPass();
