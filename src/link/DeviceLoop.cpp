@@ -175,9 +175,11 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     // instrument's next message: a request posted to the device's tree wakes
     // the poll (see requestSignal), so it is served at once, not after the
     // whole poll time-out. The same holds for what a message handler queued
-    // for the instrument (the next step of the feature-list discovery, say).
+    // for the instrument (the next step of the feature-list discovery, say),
+    // and for what it marked to be sent (the start-up reads of the groups it
+    // built): the instrument answers those at once.
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
-        gaveWay = requestReady() || !usb_->writeQueueEmpty() || !isRunning();
+        gaveWay = requestReady() || !usb_->writeQueueEmpty() || DeviceStateHasChangesToSend(*this) || !isRunning();
         return gaveWay;
     };
     streamsFull_ = false;
