@@ -32,6 +32,7 @@ void pause(std::chrono::milliseconds duration) {
 }  // namespace
 
 void DeviceEncFX2Impl::pass() {
+    if (pulledOut_.load()) QV_THROW(QVDeviceException("The instrument was pulled out."));
     restartAfterBadMessage();
     takeRequests();
     if (DeviceStateSendChanges(*this) != QV_NO_ERROR) {
@@ -179,7 +180,8 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     // and for what it marked to be sent (the start-up reads of the groups it
     // built): the instrument answers those at once.
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
-        gaveWay = requestReady() || !usb_->writeQueueEmpty() || DeviceStateHasChangesToSend(*this) || !isRunning();
+        gaveWay = requestReady() || !usb_->writeQueueEmpty() || DeviceStateHasChangesToSend(*this) || !isRunning() ||
+                  pulledOut_.load();
         return gaveWay;
     };
     streamsFull_ = false;
