@@ -8,9 +8,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <dirent.h>
+#include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tarnix {
 namespace {
@@ -22,6 +26,45 @@ using test::removeLine;
 constexpr const char* kWrongDigest = "000102030405060708090a0b0c0d0e0f";
 
 class DeviceEndToEnd : public test::DeviceServerFixture {};
+
+// Ways for an instrument's entry to leave the instrument folder while its
+// simulator runs on.
+void removeSocket(const std::string&, const std::string& socket) { ::unlink(socket.c_str()); }
+void deleteAndRemakeFolder(const std::string& folder, const std::string&) {
+    std::vector<std::string> entries;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                entries.push_back(folder + "/" + entry->d_name);
+        ::closedir(dir);
+    }
+    for (const std::string& entry : entries) ::unlink(entry.c_str());
+    EXPECT_EQ(::rmdir(folder.c_str()), 0);
+    EXPECT_EQ(::mkdir(folder.c_str(), 0700), 0);
+}
+
+struct EntryLoss {
+    const char* name;
+    void (*remove)(const std::string& folder, const std::string& socket);
+    uint32_t serial;
+};
+
+const EntryLoss kEntryLosses[] = {
+    {"socket removed", removeSocket, 91},
+    {"folder deleted and made again", deleteAndRemakeFolder, 92},
+};
+
+// Lists `/` (and the session's directory, an empty line, to know the list
+// is whole) until it shows the device; false when it does not within `limit`.
+bool pollUntilListed(test::TestClient& client, uint32_t serial, std::chrono::milliseconds limit) {
+    const std::string name = "\nDEV" + std::to_string(serial) + "\n";
+    for (const auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+        client.clear();
+        if (!client.send("ls /\npwd\n") || !client.waitFor("\n\n", 5s)) return false;
+        if (client.received().find(name) != std::string::npos) return true;
+    }
+    return false;
+}
 
 TEST_F(DeviceEndToEnd, PluggingInShowsTheTreeUnpluggingRemovesItAndReplugBringsItBack) {
     auto instrument = plug(1234);
@@ -289,6 +332,56 @@ TEST_F(DeviceEndToEnd, AnInstrumentThatCannotBeOpenedDoesNotKeepAnotherFromStart
     EXPECT_NE(outputOfTest().find("Illegal hardware driver version 7436."), std::string::npos);
     good->unplug();
     EXPECT_TRUE(trees_->waitFor(removeLine(91), 10s)) << trees_->received();
+}
+
+TEST_F(DeviceEndToEnd, AnInstrumentWhoseFolderEntryGoesIsPulledOutAndANewOneAtItsPlaceIsFound) {
+    const auto soon = test::kSanitizerBuild ? 3000ms : 1500ms;
+    for (const EntryLoss& loss : kEntryLosses) {
+        SCOPED_TRACE(loss.name);
+        const std::string serial = std::to_string(loss.serial);
+        const std::string sigins = "ls /dev" + serial + "/sigins\n";
+        auto old = plug(loss.serial, {"--running"});  // two signal inputs
+        ASSERT_TRUE(trees_->waitFor(addLine(loss.serial), 15s)) << trees_->received();
+        EXPECT_EQ(test::ask(*probe_, sigins, "1\n"), "0\n1\n");
+
+        trees_->clear();
+        const auto pulled = std::chrono::steady_clock::now();
+        loss.remove(server_->instrumentDirectory(), old->socketPath());
+        ASSERT_TRUE(trees_->waitFor(removeLine(loss.serial), 10s)) << trees_->received() << outputOfTest();
+        EXPECT_LT(std::chrono::steady_clock::now() - pulled, soon);
+        EXPECT_TRUE(waitForOutput("The device with S/N " + serial + " was pulled out: " + old->socketPath() +
+                                      " is gone.",
+                                  1s))
+            << outputOfTest();
+        EXPECT_FALSE(listed(loss.serial));
+
+        // The old simulator still runs; another one plugged in at the same
+        // place, with the same serial number, is the instrument now.
+        trees_->clear();
+        auto fresh = plug(loss.serial, {"--running", "--model", "single-input"});
+        ASSERT_TRUE(trees_->waitFor(addLine(loss.serial), 15s)) << trees_->received() << outputOfTest();
+        EXPECT_EQ(test::ask(*probe_, sigins, "0\n"), "0\n");
+        fresh->unplug();
+        EXPECT_TRUE(trees_->waitFor(removeLine(loss.serial), 10s)) << trees_->received();
+        old->unplug();
+    }
+}
+
+TEST_F(DeviceEndToEnd, AClientThatSeesAnInstrumentListedWritesToItAtOnce) {
+    // Without a running design the instrument is programmed first: a long
+    // start in which nothing of it may be listed before its nodes answer.
+    for (uint32_t serial : {95u, 96u}) {
+        SCOPED_TRACE(serial);
+        trees_->clear();
+        auto instrument = plug(serial);
+        ASSERT_TRUE(pollUntilListed(*probe_, serial, 15s)) << probe_->received();
+        const std::string node = "/DEV" + std::to_string(serial) + "/DEMODS/0/HARMONIC";
+        EXPECT_EQ(test::ask(*probe_, node + " 2\n", "\n"), node + ": 2\r\n");
+        // Listed and announced together.
+        EXPECT_TRUE(trees_->waitFor(addLine(serial), 1s)) << trees_->received();
+        instrument->unplug();
+        EXPECT_TRUE(trees_->waitFor(removeLine(serial), 10s)) << trees_->received();
+    }
 }
 
 }  // namespace
