@@ -157,21 +157,9 @@ QV_STATUS DeviceStateClearAwaiting(DeviceAccess& device, int epId) {
 
 bool DeviceStateAwaitsInitialValues(DeviceAccess& device) { return stateOf(device).epNodes.awaitingCount > 0; }
 
-QV_STATUS DeviceStateDesignChecked(DeviceAccess& device) {
-    DeviceState& state = stateOf(device);
-    state.designCheckPending = false;
-    if (!state.announceDeferred) return QV_NO_ERROR;
-    state.announceDeferred = false;
-    return DeviceStateStartLedAnimation(device, state);
-}
-
 QV_STATUS DeviceStateStartLedAnimation(DeviceAccess& device, DeviceState& state) {
     const TreeNode::Ptr root = state.tree ? state.tree->root : TreeNode::Ptr();
     if (state.announced) return DispatcherNotifyTreeChanged(device.treeRegistry(), root);
-    if (state.designCheckPending) {
-        state.announceDeferred = true;
-        return QV_NO_ERROR;
-    }
     if (QV_STATUS s = DispatcherNotifyDeviceConnected(device.treeRegistry(), root)) return s;
     // Marked before the LED write: an instrument pulled out right now fails
     // that write, and the clients that saw the tree come must see it go.

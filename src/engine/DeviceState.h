@@ -145,11 +145,6 @@ struct DeviceState {
     // A failed feature-list run keeps one count of initCounter until a run
     // succeeds, so that a device is never announced from a bad list.
     bool featureRunCountHeld = false;
-    // The running design's digest is being read: an instrument whose design
-    // turns out stale is made again, so it is announced only once the digest
-    // has been found good (announceDeferred: its values were in before).
-    bool designCheckPending = false;
-    bool announceDeferred = false;
 
     Timestamp48Extender demodExtender;
     Timestamp48Extender auxInExtender;
@@ -182,8 +177,6 @@ QV_STATUS DeviceStateClearAwaiting(DeviceAccess& device, int epId);
 // Whether values that the groups asked the instrument for while they were
 // built (DeviceStateRequestEP) are still on their way.
 bool DeviceStateAwaitsInitialValues(DeviceAccess& device);
-// The running design's digest was found good: a deferred announcement is made.
-QV_STATUS DeviceStateDesignChecked(DeviceAccess& device);
 QV_STATUS DeviceStateStartLedAnimation(DeviceAccess& device, DeviceState& state);
 QV_STATUS DeviceStateAddLedRegister(DeviceAccess& device, uint32_t address);
 QV_STATUS DeviceStateLedRegistersSet(DeviceAccess& device);

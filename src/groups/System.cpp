@@ -50,14 +50,10 @@ void logDebugStatus(uint32_t revision, uint32_t bits, const char* function) {
 }
 
 QV_STATUS queueHashCommands(DeviceAccess& device) {
-    if (!device.bitstreamProgrammed()) {
-        const QV_STATUS s =
-            DeviceStateCmdRequest(device, BitstreamHashReadComplete,
-                                  [](DeviceAccess& dev, const std::shared_ptr<void>&) { needBitstreamReprogram(dev); },
-                                  nullptr, CMD_READ_BITSTREAM_HASH, 0, nullptr, 0);
-        if (s == QV_NO_ERROR) stateOf(device).designCheckPending = true;
-        return s;
-    }
+    if (!device.bitstreamProgrammed())
+        return DeviceStateCmdRequest(device, BitstreamHashReadComplete,
+                                     [](DeviceAccess& dev, const std::shared_ptr<void>&) { needBitstreamReprogram(dev); },
+                                     nullptr, CMD_READ_BITSTREAM_HASH, 0, nullptr, 0);
     std::array<uint8_t, kBitstreamHashBytes> digest{};
     if (!device.embeddedBitstreamDigest(digest)) return QV_NO_ERROR;
     QVLOG(logging::debug) << "storing bitstream hash";
@@ -163,9 +159,8 @@ void BitstreamHashReadComplete(DeviceAccess& device, const uint8_t* data, uint32
     std::memcpy(stored.data(), data, stored.size());
     QVLOG(logging::debug) << "Comparing bitstream hashes.";
     std::array<uint8_t, kBitstreamHashBytes> embedded{};
-    if (device.embeddedBitstreamDigest(embedded) && stored != embedded) needBitstreamReprogram(device);
-    if (QV_STATUS s = DeviceStateDesignChecked(device))
-        QVLOG(logging::error) << "The instrument could not be announced, status " << s.code() << ".";
+    if (!device.embeddedBitstreamDigest(embedded)) return;
+    if (stored != embedded) needBitstreamReprogram(device);
 }
 
 void needBitstreamReprogram(DeviceAccess& device) {
