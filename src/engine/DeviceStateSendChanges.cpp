@@ -135,6 +135,12 @@ QV_STATUS DeviceStateSendChanges(DeviceAccess& device) {
     return sent;
 }
 
+bool DeviceStateHasChangesToSend(DeviceAccess& device) {
+    const DeviceState* state = device.deviceState();
+    return state && (!state->epNodes.sendSet.empty() || state->pidStrobePending ||
+                     state->tampUpdateState == TAmpUpdateState::Requested);
+}
+
 void TAmpUpdateComplete(DeviceAccess& device, const uint8_t* reply, uint32_t length, const std::shared_ptr<void>&) {
     QVLOG(logging::debug) << BOOST_CURRENT_FUNCTION;
     bool busy = false;

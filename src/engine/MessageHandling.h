@@ -16,6 +16,10 @@ QV_STATUS DeviceStateMsgHandler(DeviceAccess& device, const uint8_t* record, uin
 // Once per pass: the marked endpoints become register writes and read requests;
 // also drives the time-based duties of the device state.
 QV_STATUS DeviceStateSendChanges(DeviceAccess& device);
+// Whether the next DeviceStateSendChanges has endpoints to send or commands to
+// start that are due now (marked by a message handler, say: the start-up reads
+// of the groups just built).
+bool DeviceStateHasChangesToSend(DeviceAccess& device);
 // One block of register data from the instrument, routed to the register-map
 // item and the endpoints it covers.
 QV_STATUS DeviceStateHandleData(DeviceAccess& device, uint32_t address, uint32_t length, const uint8_t* data);

@@ -44,8 +44,9 @@ void makeStatsLeaves(DeviceAccess& device, DeviceStateNodeGroup* group, const Tr
 QV_STATUS DeviceStateCreateDeviceTree(DeviceAccess& device) {
     DeviceState& state = stateOf(device);
     {
+        // Listed once announced, when its groups are built and their values in.
         DispatcherTreeCreator creator(device.treeRegistry(), TreeId::device(device.serial()), device.outputFifo(),
-                                      device.requestFifo());
+                                      device.requestFifo(), false);
         state.tree = creator.getTree();
         state.tree->requestGate = device.requestGate();
     }

@@ -78,6 +78,11 @@ void DeviceEncFX2Impl::stop() {
     requestGate_->wakeOwner();
 }
 
+void DeviceEncFX2Impl::pullOut() {
+    pulledOut_.store(true);
+    requestGate_->wakeOwner();
+}
+
 void DeviceEncFX2Impl::startUp() {
     setPriority(TimeCritical);
 

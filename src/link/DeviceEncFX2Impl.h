@@ -87,6 +87,11 @@ public:
     void run() override;
     // Also ends the read phase's wait for the instrument at once.
     void stop() override;
+    // The instrument was pulled out while its connection still stands (its
+    // socket left the instrument folder): the device thread ends at its next
+    // pass as when the connection breaks. Any thread.
+    void pullOut();
+    bool pulledOut() const { return pulledOut_.load(); }
     void logClassData() const override;
 
     // Sends what the write queue holds; a write time-out clears the pipes and
@@ -169,6 +174,7 @@ private:
     std::atomic<bool> initialized_{false};
     std::atomic<bool> needProgram_{false};
     std::atomic<bool> gotBadMsg_{false};
+    std::atomic<bool> pulledOut_{false};
     Clock::time_point fastStatsTime_;
     Clock::time_point slowStatsTime_;
     std::atomic<uint64_t> lastBytesSent_{0};

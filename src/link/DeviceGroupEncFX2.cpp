@@ -6,13 +6,20 @@
 #include "link/DeviceEncFX2Impl.h"
 #include "link/DeviceList.h"
 #include "link/IOExceptions.h"
+#include "platform/usb/UsbBackend.h"
 
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 
 namespace tarnix {
 
 namespace {
+
+// How long an update waits for the device objects it pulled out to end, so
+// that the next update drops them (and their trees) and finds an instrument
+// plugged in at their place.
+constexpr auto kPullOutWait = std::chrono::milliseconds(500);
 
 using ExclusiveLock = UniqueLock<SharedMutex>;
 
@@ -40,6 +47,7 @@ void DeviceGroupEncFX2::update(std::vector<std::shared_ptr<QVBase>>& newDevices)
     dropEnded();
     deviceList_->usb().update();
     notePlugIns();
+    pullOutGone();
     const uint32_t listed = deviceList_->count();
     if (listed == 0 || listed == devices_.size()) return;
     createMissing(newDevices);
@@ -69,6 +77,7 @@ void DeviceGroupEncFX2::createMissing(std::vector<std::shared_ptr<QVBase>>& newD
         device->setProgAlways(progAlways_ || reprogramCount_ > created);
         newDevices.push_back(device);
         devices_.emplace(serial, std::move(device));
+        pluggedAt_[serial] = plugInOf(*id);
         ++created;
     }
     reprogramCount_ = reprogramCount_ > created ? reprogramCount_ - created : 0;
@@ -117,6 +126,25 @@ void DeviceGroupEncFX2::notePlugIns() {
     }
 }
 
+void DeviceGroupEncFX2::pullOutGone() {
+    std::vector<std::shared_ptr<DeviceEncFX2>> pulled;
+    for (const auto& entry : devices_) {
+        impl::DeviceEncFX2Impl& device = entry.second->impl();
+        const auto at = pluggedAt_.find(entry.first);
+        if (device.pulledOut() || at == pluggedAt_.end() || at->second.first.empty() ||
+            backend_->stillPlugged(at->second.first, at->second.second))
+            continue;
+        QVLOG(logging::warning) << "The device with S/N " << entry.first << " was pulled out: "
+                                << at->second.first << " is gone.";
+        device.pullOut();
+        pulled.push_back(entry.second);
+    }
+    const Clock::time_point until = Clock::now() + kPullOutWait;
+    for (const std::shared_ptr<DeviceEncFX2>& device : pulled) {
+        while (!device->isFinished() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 void DeviceGroupEncFX2::removeEnded() {
     ExclusiveLock lock(mutex_);
     dropEnded();
@@ -139,6 +167,8 @@ void DeviceGroupEncFX2::dropEnded() {
     // Destroying the old map closes the dropped devices here, before the list
     // probes their instruments again.
     devices_.swap(kept);
+    for (auto at = pluggedAt_.begin(); at != pluggedAt_.end();)
+        at = devices_.count(at->first) ? std::next(at) : pluggedAt_.erase(at);
 }
 
 void DeviceGroupEncFX2::setProgAlways(bool progAlways) {

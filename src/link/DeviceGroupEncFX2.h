@@ -40,6 +40,11 @@ class DeviceListImpl;
 // stays plugged in: one with a driver the server refuses is not tried again
 // until it is plugged in anew, any other is tried again at every update,
 // quietly but for every 256th failure.
+//
+// An instrument whose place on the bus is gone (its socket left the instrument
+// folder) is pulled out even while its connection stands: its device object
+// ends as when the connection breaks, and an instrument plugged in at that
+// place afterwards is a new one.
 class DeviceGroupEncFX2 : public DeviceGroup {
 public:
     // Throws QVIOInternalException when the driver's device set cannot be made.
@@ -86,12 +91,17 @@ private:
     void noteFailedStart(const std::shared_ptr<DeviceID>& id, bool refused, const char* what) QV_REQUIRES(mutex_);
     // Brings the records of failed starts up to date with the device list.
     void notePlugIns() QV_REQUIRES(mutex_);
+    // Ends the device objects whose instruments are no longer plugged in
+    // where they were found, and waits a little for them to end.
+    void pullOutGone() QV_REQUIRES(mutex_);
 
     exception::ExceptionCarrier* childCarrier_;
     TreeRegistry& registry_;
     std::shared_ptr<platform::usb::Backend> backend_;
     const FeatureInitMapTable* featureInitMap_;
     DeviceMap devices_ QV_GUARDED_BY(mutex_);
+    // Where each device object's instrument was plugged in: path and plug-in.
+    std::map<uint32_t, std::pair<std::string, uint64_t>> pluggedAt_ QV_GUARDED_BY(mutex_);
     std::map<std::string, FailedStart> failedStarts_ QV_GUARDED_BY(mutex_);  // by device path
     bool progAlways_ QV_GUARDED_BY(mutex_) = false;
     uint32_t reprogramCount_ QV_GUARDED_BY(mutex_) = 0;

@@ -33,6 +33,7 @@ void pause(std::chrono::milliseconds duration) {
 }  // namespace
 
 void DeviceEncFX2Impl::pass() {
+    if (pulledOut_.load()) QV_THROW(QVDeviceException("The instrument was pulled out."));
     restartAfterBadMessage();
     takeRequests();
     if (DeviceStateSendChanges(*this) != QV_NO_ERROR) {
@@ -178,9 +179,12 @@ uint32_t DeviceEncFX2Impl::readMessages(bool& gaveWay) {
     // instrument's next message: a request posted to the device's tree wakes
     // the poll (see requestSignal), so it is served at once, not after the
     // whole poll time-out. The same holds for what a message handler queued
-    // for the instrument (the next step of the feature-list discovery, say).
+    // for the instrument (the next step of the feature-list discovery, say),
+    // and for what it marked to be sent (the start-up reads of the groups it
+    // built): the instrument answers those at once.
     const std::function<bool()> requestsWaiting = [this, &gaveWay] {
-        gaveWay = requestReady() || !usb_->writeQueueEmpty() || !isRunning();
+        gaveWay = requestReady() || !usb_->writeQueueEmpty() || DeviceStateHasChangesToSend(*this) || !isRunning() ||
+                  pulledOut_.load();
         return gaveWay;
     };
     streamsFull_ = false;

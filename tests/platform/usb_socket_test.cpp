@@ -111,9 +111,10 @@ TEST(SocketBackendTest, AnInstrumentKeepsItsPlugInUntilItsSocketIsMadeAgain) {
     char pattern[] = "/tmp/qvusb-test-XXXXXX";
     const std::string directory = ::mkdtemp(pattern);
     const std::string path = directory + "/lq3-1.sock";
+    SocketBackend backend(directory);
     const auto plugInNow = [&] {
         uint32_t error = kErrorGenFailure;
-        const std::vector<InterfaceEntry> entries = SocketBackend(directory).enumerate(kInstrumentClassGuid, error);
+        const std::vector<InterfaceEntry> entries = backend.enumerate(kInstrumentClassGuid, error);
         EXPECT_EQ(entries.size(), 1u);
         return entries.empty() ? uint64_t(0) : entries[0].plugIn;
     };
@@ -121,15 +122,24 @@ TEST(SocketBackendTest, AnInstrumentKeepsItsPlugInUntilItsSocketIsMadeAgain) {
     const uint64_t first = plugInNow();
     EXPECT_NE(first, 0u);
     EXPECT_EQ(plugInNow(), first);
+    EXPECT_TRUE(backend.stillPlugged(path, first));
+    // Removed, the socket pulls its instrument out though its process
+    // still listens on it.
+    ::unlink(path.c_str());
+    EXPECT_FALSE(backend.stillPlugged(path, first));
     // The first socket stays open while the next one is made: the two cannot
     // share a file, however quickly that happens.
-    ::unlink(path.c_str());
     const int again = listenAt(path);
-    EXPECT_NE(plugInNow(), first);
+    const uint64_t second = plugInNow();
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(backend.stillPlugged(path, first));
+    EXPECT_TRUE(backend.stillPlugged(path, second));
     ::close(again);
     ::close(fd);
     ::unlink(path.c_str());
+    // A folder that is gone holds none.
     ::rmdir(directory.c_str());
+    EXPECT_FALSE(backend.stillPlugged(path, second));
 }
 
 // A device on one end of a socket pair with a control request (tag 1) started

@@ -8,9 +8,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <dirent.h>
+#include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tarnix {
 namespace {
@@ -22,6 +26,45 @@ using test::removeLine;
 constexpr const char* kWrongDigest = "000102030405060708090a0b0c0d0e0f";
 
 class DeviceEndToEnd : public test::DeviceServerFixture {};
+
+// Ways for an instrument's entry to leave the instrument folder while its
+// simulator runs on.
+void removeSocket(const std::string&, const std::string& socket) { ::unlink(socket.c_str()); }
+void deleteAndRemakeFolder(const std::string& folder, const std::string&) {
+    std::vector<std::string> entries;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                entries.push_back(folder + "/" + entry->d_name);
+        ::closedir(dir);
+    }
+    for (const std::string& entry : entries) ::unlink(entry.c_str());
+    EXPECT_EQ(::rmdir(folder.c_str()), 0);
+    EXPECT_EQ(::mkdir(folder.c_str(), 0700), 0);
+}
+
+struct EntryLoss {
+    const char* name;
+    void (*remove)(const std::string& folder, const std::string& socket);
+    uint32_t serial;
+};
+
+const EntryLoss kEntryLosses[] = {
+    {"socket removed", removeSocket, 91},
+    {"folder deleted and made again", deleteAndRemakeFolder, 92},
+};
+
+// Lists `/` (and the session's directory, an empty line, to know the list
+// is whole) until it shows the device; false when it does not within `limit`.
+bool pollUntilListed(test::TestClient& client, uint32_t serial, std::chrono::milliseconds limit) {
+    const std::string name = "\nDEV" + std::to_string(serial) + "\n";
+    for (const auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+        client.clear();
+        if (!client.send("ls /\npwd\n") || !client.waitFor("\n\n", 5s)) return false;
+        if (client.received().find(name) != std::string::npos) return true;
+    }
+    return false;
+}
 
 TEST_F(DeviceEndToEnd, PluggingInShowsTheTreeUnpluggingRemovesItAndReplugBringsItBack) {
     auto instrument = plug(1234);
@@ -56,21 +99,25 @@ TEST_F(DeviceEndToEnd, TwoSimulatorsGiveExactlyTwoDevices) {
 }
 
 TEST_F(DeviceEndToEnd, UpdateRequestsFindANewInstrumentAtOnce) {
+    // An instrument is listed once announced: with its design running that
+    // takes a few hundred milliseconds after it was found.
+    const auto soon = test::kSanitizerBuild ? 2400ms : 1000ms;
     // Right after the server's own once-a-second update.
-    auto before = plug(20);
-    ASSERT_TRUE(test::waitUntil([&] { return listed(20); }, 5s));
+    auto before = plug(20, {"--running"});
+    ASSERT_TRUE(trees_->waitFor(addLine(20), 5s)) << trees_->received();
 
-    auto textFound = plug(21);
+    auto textFound = plug(21, {"--running"});
     probe_->clear();
     ASSERT_TRUE(probe_->send("update\n"));
-    EXPECT_TRUE(test::waitUntil([&] { return listed(21); }, 300ms)) << "text update";
+    EXPECT_TRUE(trees_->waitFor(addLine(21), soon)) << "text update";
+    EXPECT_TRUE(listed(21));
 
     // The binary request (type 17) is answered once the update has run.
     auto binary = test::greetedClient(server_->port());
     ASSERT_TRUE(binary->send("proto bin\n"));
     ASSERT_TRUE(binary->waitFor(std::string(1, '\x95') + "\x42")) << test::hex(binary->received());
     binary->clear();
-    auto binaryFound = plug(22);
+    auto binaryFound = plug(22, {"--running"});
     const test::Bytes request = test::message(wire::MSG_UPDATE_DEVICES, 7, {});
     ASSERT_TRUE(binary->send(std::string(request.begin(), request.end())));
     ASSERT_TRUE(test::waitUntil(
@@ -83,7 +130,8 @@ TEST_F(DeviceEndToEnd, UpdateRequestsFindANewInstrumentAtOnce) {
         wire::decodeHeader(reinterpret_cast<const uint8_t*>(binary->received().data()));
     EXPECT_EQ(reply.type, wire::MSG_UPDATE_DEVICES_REPLY);
     EXPECT_EQ(reply.sequenceId, 7);
-    EXPECT_TRUE(test::waitUntil([&] { return listed(22); }, 300ms)) << "binary update";
+    EXPECT_TRUE(trees_->waitFor(addLine(22), soon)) << "binary update";
+    EXPECT_TRUE(listed(22));
 }
 
 TEST_F(DeviceEndToEnd, APluggedInstrumentIsAnnouncedWellWithinTwoSecondsWithoutBeingAskedFor) {
@@ -102,8 +150,10 @@ TEST_F(DeviceEndToEnd, APluggedInstrumentIsAnnouncedWellWithinTwoSecondsWithoutB
 }
 
 TEST_F(DeviceEndToEnd, ASilentInstrumentIsDeclaredDeadAfterAboutElevenSeconds) {
+    // Never announced, so never listed: its device object starts when the
+    // serial number is read.
     auto silent = plug(31, {"--silent"});
-    ASSERT_TRUE(test::waitUntil([&] { return listed(31); }, 5s));
+    ASSERT_TRUE(waitForOutput("Got QVSerial: 31\n", 5s)) << outputOfTest();
     const auto appeared = std::chrono::steady_clock::now();
     ASSERT_TRUE(waitForOutput("Warning: Clearing bulk pipes ... (51)", 25s)) << outputOfTest();
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - appeared).count();
@@ -120,7 +170,7 @@ TEST_F(DeviceEndToEnd, ASilentInstrumentIsDeclaredDeadAfterAboutElevenSeconds) {
 TEST_F(DeviceEndToEnd, AStalledOutPipeEndsTheDeviceAfterTheWriteTimeOut) {
     // The running design answers the start step's probe; the next write stalls.
     auto stalled = plug(41, {"--running", "--stall-out=1"});
-    ASSERT_TRUE(test::waitUntil([&] { return listed(41); }, 5s));
+    ASSERT_TRUE(waitForOutput("Got QVSerial: 41\n", 5s)) << outputOfTest();
     const auto appeared = std::chrono::steady_clock::now();
     ASSERT_TRUE(waitForOutput("Warning: Clearing bulk pipes ...\n", 10s)) << outputOfTest();
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - appeared).count();
@@ -281,6 +331,56 @@ TEST_F(DeviceEndToEnd, AnInstrumentThatCannotBeOpenedDoesNotKeepAnotherFromStart
     EXPECT_NE(outputOfTest().find("Illegal hardware driver version 7436."), std::string::npos);
     good->unplug();
     EXPECT_TRUE(trees_->waitFor(removeLine(91), 10s)) << trees_->received();
+}
+
+TEST_F(DeviceEndToEnd, AnInstrumentWhoseFolderEntryGoesIsPulledOutAndANewOneAtItsPlaceIsFound) {
+    const auto soon = test::kSanitizerBuild ? 3000ms : 1500ms;
+    for (const EntryLoss& loss : kEntryLosses) {
+        SCOPED_TRACE(loss.name);
+        const std::string serial = std::to_string(loss.serial);
+        const std::string sigins = "ls /dev" + serial + "/sigins\n";
+        auto old = plug(loss.serial, {"--running"});  // two signal inputs
+        ASSERT_TRUE(trees_->waitFor(addLine(loss.serial), 15s)) << trees_->received();
+        EXPECT_EQ(test::ask(*probe_, sigins, "1\n"), "0\n1\n");
+
+        trees_->clear();
+        const auto pulled = std::chrono::steady_clock::now();
+        loss.remove(server_->instrumentDirectory(), old->socketPath());
+        ASSERT_TRUE(trees_->waitFor(removeLine(loss.serial), 10s)) << trees_->received() << outputOfTest();
+        EXPECT_LT(std::chrono::steady_clock::now() - pulled, soon);
+        EXPECT_TRUE(waitForOutput("The device with S/N " + serial + " was pulled out: " + old->socketPath() +
+                                      " is gone.",
+                                  1s))
+            << outputOfTest();
+        EXPECT_FALSE(listed(loss.serial));
+
+        // The old simulator still runs; another one plugged in at the same
+        // place, with the same serial number, is the instrument now.
+        trees_->clear();
+        auto fresh = plug(loss.serial, {"--running", "--model", "single-input"});
+        ASSERT_TRUE(trees_->waitFor(addLine(loss.serial), 15s)) << trees_->received() << outputOfTest();
+        EXPECT_EQ(test::ask(*probe_, sigins, "0\n"), "0\n");
+        fresh->unplug();
+        EXPECT_TRUE(trees_->waitFor(removeLine(loss.serial), 10s)) << trees_->received();
+        old->unplug();
+    }
+}
+
+TEST_F(DeviceEndToEnd, AClientThatSeesAnInstrumentListedWritesToItAtOnce) {
+    // Without a running design the instrument is programmed first: a long
+    // start in which nothing of it may be listed before its nodes answer.
+    for (uint32_t serial : {95u, 96u}) {
+        SCOPED_TRACE(serial);
+        trees_->clear();
+        auto instrument = plug(serial);
+        ASSERT_TRUE(pollUntilListed(*probe_, serial, 15s)) << probe_->received();
+        const std::string node = "/DEV" + std::to_string(serial) + "/DEMODS/0/HARMONIC";
+        EXPECT_EQ(test::ask(*probe_, node + " 2\n", "\n"), node + ": 2\r\n");
+        // Listed and announced together.
+        EXPECT_TRUE(trees_->waitFor(addLine(serial), 1s)) << trees_->received();
+        instrument->unplug();
+        EXPECT_TRUE(trees_->waitFor(removeLine(serial), 10s)) << trees_->received();
+    }
 }
 
 }  // namespace

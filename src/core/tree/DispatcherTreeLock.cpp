@@ -24,6 +24,20 @@ void detachFromRoot(const TreeNode::Ptr& root, const TreeNode::Ptr& node) {
     if (std::find(siblings.begin(), siblings.end(), node) != siblings.end()) root->removeChild(node);
 }
 
+// Name and place among the trees, before the node is below the root.
+void placeUnlisted(const TreeNode::Ptr& node, TreeId id) {
+    // Serial numbers of 2^31 and above wrap here; the display name prints the
+    // index unsigned, so the device still shows its true number.
+    node->setIndex(static_cast<int32_t>(id.serial()));
+    node->setSiblingOrder(DispatcherTreeSiblingOrder(id));
+}
+
+void attachToRoot(const TreeNode::Ptr& root, const TreeNode::Ptr& node, TreeId id) {
+    TreeNode::addChild(root, node);
+    placeUnlisted(node, id);  // again: adding numbers the child
+    root->sortChildren();
+}
+
 }  // namespace
 
 bool DispatcherTreeLockHeld() { return tTreeLocksHeld > 0; }
@@ -68,15 +82,11 @@ DispatcherTreeLock::~DispatcherTreeLock() {
 }
 
 DispatcherTreeCreator::DispatcherTreeCreator(TreeRegistry& registry, TreeId id, std::shared_ptr<QVFifo> outputFifo,
-                                             std::shared_ptr<QVFifo> requestFifo)
+                                             std::shared_ptr<QVFifo> requestFifo, bool listed)
     : DispatcherTreeLock(registry) {
     TreeNode::Ptr root = NewNode<NodeDefs::LQ3::Dev>();
-    TreeNode::addChild(registry.root(), root);
-    // Serial numbers of 2^31 and above wrap here; the display name prints the
-    // index unsigned, so the device still shows its true number.
-    root->setIndex(static_cast<int32_t>(id.serial()));
-    root->setSiblingOrder(DispatcherTreeSiblingOrder(id));
-    registry.root()->sortChildren();
+    if (listed) attachToRoot(registry.root(), root, id);
+    else placeUnlisted(root, id);
 
     auto tree = std::make_shared<DispatcherTree>(registry, id, root, std::move(outputFifo), std::move(requestFifo));
     hold(tree);
@@ -91,6 +101,28 @@ DispatcherTreeCreator::DispatcherTreeCreator(TreeRegistry& registry, TreeId id, 
         it->second = std::move(tree);
     } else {
         map.emplace(id, std::move(tree));
+    }
+}
+
+namespace {
+
+// Opens the lock on the registry alone, to put a tree's root below the root node.
+class DispatcherTreeListLock : public DispatcherTreeLock {
+public:
+    explicit DispatcherTreeListLock(TreeRegistry& registry) : DispatcherTreeLock(registry) {}
+};
+
+}  // namespace
+
+void DispatcherTreeList(TreeRegistry& registry, const TreeNode::Ptr& treeRoot) {
+    if (!treeRoot) return;
+    DispatcherTreeListLock lock(registry);
+    DispatcherTreeLockAssertHeld(registry.treeSubscriptionMutex());
+    if (treeRoot->getParent()) return;
+    for (const auto& entry : registry.dispatcherTreeMap()) {
+        if (entry.second->root != treeRoot) continue;
+        attachToRoot(registry.root(), treeRoot, entry.first);
+        return;
     }
 }
 

@@ -39,13 +39,16 @@ private:
     std::unique_lock<Mutex::Native> treeLock_;
 };
 
-// Builds a new, empty tree with a DEV root node below the root, indexed by the
-// serial number (the server's tree gets index 0 and renames its root itself),
-// and registers it in the registry. The caller adds nodes and endpoints while it is open.
+// Builds a new, empty tree with a DEV root node, indexed by the serial number
+// (the server's tree gets index 0 and renames its root itself), and registers
+// it in the registry. The caller adds nodes and endpoints while it is open.
+// A listed tree's root goes below the root node at once; an unlisted one's
+// only when the tree is announced (DispatcherNotifyDeviceConnected): until
+// then no path reaches it and no listing shows it.
 class DispatcherTreeCreator : public DispatcherTreeLock {
 public:
     DispatcherTreeCreator(TreeRegistry& registry, TreeId id, std::shared_ptr<QVFifo> outputFifo,
-                          std::shared_ptr<QVFifo> requestFifo);
+                          std::shared_ptr<QVFifo> requestFifo, bool listed = true);
 };
 
 // Opens the lock on an existing tree (for rebuilding parts of it), in the
@@ -61,6 +64,11 @@ class DispatcherTreeRemover : public DispatcherTreeLock {
 public:
     explicit DispatcherTreeRemover(std::shared_ptr<DispatcherTree> tree);
 };
+
+// Puts the root of a registered tree that was created unlisted below the root
+// node. Nothing when it is there already or its tree is no longer registered.
+// The calling thread must hold no DispatcherTreeLock.
+void DispatcherTreeList(TreeRegistry& registry, const TreeNode::Ptr& treeRoot);
 
 // True when the calling thread holds a DispatcherTreeLock.
 bool DispatcherTreeLockHeld();

@@ -24,6 +24,9 @@ struct Notice {
 thread_local std::vector<Notice> tDeferredNotices;
 
 void deliver(const Notice& notice) {
+    // A tree is listed exactly when it is announced: a client that sees it
+    // in a listing finds its nodes, and one told of it finds it listed.
+    if (notice.code == TREE_CHANGE_NEW) DispatcherTreeList(*notice.registry, notice.node);
     TreeNoticeSink sink = notice.registry->treeNoticeSink();
     if (!sink) return;
     try {

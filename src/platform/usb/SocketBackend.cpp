@@ -116,6 +116,12 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
     return entries;
 }
 
+bool SocketBackend::stillPlugged(const std::string& path, uint64_t plugIn) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) return errno != ENOENT && errno != ENOTDIR;
+    return S_ISSOCK(info.st_mode) && (plugIn == 0 || plugInOf(info) == plugIn);
+}
+
 bool SocketBackend::waitForChange(std::chrono::milliseconds timeout, int wakeFd) {
     std::lock_guard<std::mutex> lock(watchMutex_);
     return watch_.waitForChange(directory(), timeout, wakeFd);

@@ -27,6 +27,9 @@ public:
     std::shared_ptr<DeviceHandle> open(const std::string& path) override;
     // A socket that appears in or leaves the instrument folder (inotify).
     bool waitForChange(std::chrono::milliseconds timeout, int wakeFd = -1) override;
+    // The socket at `path` is still there, and still the same one (its
+    // plug-in): removing it pulls the instrument out, as its process ending does.
+    bool stillPlugged(const std::string& path, uint64_t plugIn) override;
     // The instrument directory.
     std::string location() const override { return directory(); }
 

@@ -11,6 +11,8 @@ bool Backend::waitForChange(std::chrono::milliseconds timeout, int wakeFd) {
     return false;
 }
 
+bool Backend::stillPlugged(const std::string&, uint64_t) { return true; }
+
 }  // namespace usb
 }  // namespace platform
 }  // namespace tarnix

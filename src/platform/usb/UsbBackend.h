@@ -42,6 +42,11 @@ public:
     // when there was one. Without such signs it waits out the time. The wait
     // also ends, with false, when `wakeFd` (if not -1) becomes readable.
     virtual bool waitForChange(std::chrono::milliseconds timeout, int wakeFd = -1);
+    // Whether the instrument enumerated at `path` with `plugIn` is still
+    // plugged in there: false once its entry has gone or another plug-in took
+    // its place. An instrument that merely does not answer is still plugged
+    // in. Without a way to tell: true.
+    virtual bool stillPlugged(const std::string& path, uint64_t plugIn);
     // Where instruments are looked for, for log lines (empty when it has no name).
     virtual std::string location() const { return std::string(); }
 };

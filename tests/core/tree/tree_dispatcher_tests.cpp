@@ -266,6 +266,43 @@ TEST(TreeNotices, WaitUntilTheTreeLockIsReleased) {
     EXPECT_TRUE(recorder.seen[2].couldLock);
 }
 
+TEST(TreeNotices, AnUnlistedTreeIsListedInItsPlaceWhenAnnouncedAndNeverOnceRemoved) {
+    TreeRegistry registry;
+    NoticeRecorder recorder(registry);
+    ScopedTree low(registry, TreeId::device(1));
+    ScopedTree high(registry, TreeId::device(3));
+    const auto unlisted = [&](uint32_t serial) {
+        DispatcherTreeCreator creator(registry, TreeId::device(serial), std::make_shared<test::SmallFifo>(),
+                                      std::make_shared<test::SmallFifo>(), false);
+        test::buildDemoDevice(creator);
+        return creator.getTree();
+    };
+    const std::vector<std::string> others{"DEV1", "DEV3"};
+    const std::shared_ptr<DispatcherTree> tree = unlisted(2);
+    EXPECT_EQ(others, test::childNames(registry.root()));
+    EXPECT_EQ(nullptr, tree->root->getParent());
+    {
+        // Announced while the tree is being built: listed with the notice.
+        DispatcherTreeLocker lock(tree);
+        EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(registry, lock.getNode()));
+        EXPECT_EQ(others, test::childNames(registry.root()));
+    }
+    const std::vector<std::string> all{"DEV1", "DEV2", "DEV3"};
+    EXPECT_EQ(all, test::childNames(registry.root()));
+    ASSERT_EQ(1u, recorder.seen.size());
+    EXPECT_EQ("DEV2", recorder.seen[0].name);
+    EXPECT_EQ(registry.root(), tree->root->getParent());
+    EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(registry, tree->root));
+    EXPECT_EQ(all, test::childNames(registry.root()));
+    { DispatcherTreeRemover remover(tree); }
+    EXPECT_EQ(others, test::childNames(registry.root()));
+
+    const std::shared_ptr<DispatcherTree> gone = unlisted(4);
+    { DispatcherTreeRemover remover(gone); }
+    EXPECT_EQ(QV_NO_ERROR, DispatcherNotifyDeviceConnected(registry, gone->root));
+    EXPECT_EQ(others, test::childNames(registry.root()));
+}
+
 TEST(TreeNotices, AFailingReceiverDoesNotReachTheDevice) {
     TreeRegistry registry;
     registry.setTreeNoticeSink([](const TreeNode::Ptr&, uint8_t) { QV_THROW(QVOverflowException()); });

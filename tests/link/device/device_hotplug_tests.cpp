@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <thread>
+#include <unistd.h>
 
 namespace tarnix {
 namespace {
@@ -70,6 +71,30 @@ TEST_F(HotPlugTest, APulledInstrumentEndsItsDeviceWhichIsDroppedWithItsTreeAndCo
     running = update();
     ASSERT_EQ(running.size(), 1u);
     EXPECT_TRUE(waitUntil([&] { return deviceTreeExists(registry, 4711); }));
+    for (const auto& device : running) device->stop();
+    EXPECT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
+}
+
+TEST_F(HotPlugTest, AnInstrumentWhoseSocketIsRemovedIsPulledOutThoughItStillServesItsConnection) {
+    InProcessSim instrument(dir, runningInstrument(4712));
+    Devices running = update();
+    ASSERT_EQ(running.size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return deviceTreeExists(registry, 4712); }));
+
+    ASSERT_EQ(::unlink(instrument.path().c_str()), 0);
+    EXPECT_TRUE(update().empty());
+    expectDeviceFailure();
+    ASSERT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
+    running.clear();
+    EXPECT_TRUE(update().empty());
+    EXPECT_EQ(group.deviceCount(), 0u);
+    EXPECT_FALSE(deviceTreeExists(registry, 4712));
+
+    // Another instrument with that serial number at that place is a new one.
+    InProcessSim again(dir, runningInstrument(4712));
+    running = update();
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return deviceTreeExists(registry, 4712); }));
     for (const auto& device : running) device->stop();
     EXPECT_TRUE(waitUntil([&] { return running[0]->isFinished(); }));
 }
