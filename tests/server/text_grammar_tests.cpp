@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 #include <vector>
 
@@ -100,13 +102,13 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"x/10 ?\n", {"get(x/10)"}}, GrammarCase{"x 1v2\n", {"syntax"}}));
 
 INSTANTIATE_TEST_SUITE_P(
-    WrappingIntegers, GrammarTest,
-    ::testing::Values(GrammarCase{"x -9223372036854775808\n", {"setInteger(x|-9223372036854775808)"}},
-                      GrammarCase{"x 18446744073709551615\n", {"setInteger(x|-1)"}},
+    IntegersBeyond64BitsSaturate, GrammarTest,
+    ::testing::Values(GrammarCase{"x -9223372036854775808\n", {"setInteger(x|-9223372036854775807)"}},
+                      GrammarCase{"x 18446744073709551615\n", {"setInteger(x|9223372036854775807)"}},
                       GrammarCase{"x 0xFFFFFFFFFFFFFFFF\n", {"setInteger(x|-1)"}},
-                      GrammarCase{"x 10000000000G\n", {"setInteger(x|-8446744073709551616)"}},
-                      GrammarCase{"x -(-9223372036854775808)\n", {"setInteger(x|-9223372036854775808)"}},
-                      GrammarCase{"x (9223372036854775807+1)\n", {"setDouble(x|-9.22337203685478e+18)"}}));
+                      GrammarCase{"x 10000000000G\n", {"setInteger(x|9223372036854775807)"}},
+                      GrammarCase{"x -(-9223372036854775808)\n", {"setInteger(x|9223372036854775807)"}},
+                      GrammarCase{"x (9223372036854775807+1)\n", {"setDouble(x|9.22337203685478e+18)"}}));
 
 INSTANTIATE_TEST_SUITE_P(
     SyntaxErrorsAndRecovery, GrammarTest,
@@ -186,13 +188,35 @@ TEST(GrammarInput, ClosedHandlerTakesNoFurtherCommands) {
     EXPECT_EQ(handler.calls, Calls{"exit"});
 }
 
-TEST(GrammarValues, IntegerArithmeticWraps) {
+TEST(GrammarValues, IntegersThatLeave64BitsSaturateInsteadOfWrapping) {
     using namespace impl;
-    EXPECT_EQ(asciiNegate(asciiInteger(INT64_MIN)).integer, INT64_MIN);
-    EXPECT_EQ(asciiScale(asciiInteger(INT64_MAX), 'k').integer, int64_t(uint64_t(INT64_MAX) * 1000u));
+    EXPECT_EQ(asciiNegate(asciiInteger(INT64_MIN)).integer, INT64_MAX);
+    EXPECT_EQ(asciiNegate(asciiInteger(5)).integer, -5);
+    EXPECT_EQ(asciiScale(asciiInteger(INT64_MAX), 'k').integer, INT64_MAX);
+    EXPECT_EQ(asciiScale(asciiInteger(-20000000000), 'G').integer, INT64_MIN);
+    EXPECT_EQ(asciiScale(asciiInteger(3), 'k').integer, 3000);
     EXPECT_EQ(asciiScale(asciiInteger(3), 'm').kind, AsciiValueKind::Double);
     EXPECT_DOUBLE_EQ(asciiScale(asciiDouble(1.5), 'G').real, 1.5e9);
-    EXPECT_EQ(asciiParseUnsigned("ffffffffffffffff1", 17, 16), int64_t(0xfffffffffffffff1ULL));
+    EXPECT_DOUBLE_EQ(asciiAdd(asciiInteger(INT64_MAX), asciiInteger(INT64_MAX)).real, 2.0 * double(INT64_MAX));
+    EXPECT_DOUBLE_EQ(asciiSubtract(asciiInteger(INT64_MIN), asciiInteger(1)).real, double(INT64_MIN) - 1.0);
+    const struct {
+        const char* digits;
+        unsigned base;
+        int64_t value;
+    } literals[] = {
+        {"18446744073709551617", 10, INT64_MAX},  // 2^64 + 1 would be 1
+        {"18446744073709551615", 10, INT64_MAX},  // 2^64 - 1 would be -1
+        {"9223372036854775808", 10, INT64_MAX},
+        {"9223372036854775807", 10, INT64_MAX},
+        {"4294967297", 10, 4294967297},
+        {"ffffffffffffffff1", 16, INT64_MAX},
+        {"ffffffffffffffff", 16, -1},
+        {"80000000", 16, 0x80000000},
+    };
+    for (const auto& literal : literals) {
+        SCOPED_TRACE(literal.digits);
+        EXPECT_EQ(asciiParseUnsigned(literal.digits, std::strlen(literal.digits), literal.base), literal.value);
+    }
 }
 
 }  // namespace

@@ -183,16 +183,20 @@ protected:
     // A text write, carried out: the session's requests to one instrument are
     // taken in order, so the answer of a read behind it comes after the write
     // was done. (Requests of different sessions may pass each other.)
-    void textWrite(const std::string& line) {
+    // Writes one text line and returns what the server printed for it.
+    std::string textWrite(const std::string& line) {
         textLog_ += probe_->received();
         probe_->clear();
         const bool server = line.compare(0, 4, "/QV/") == 0;
         const std::string tree = server ? "/QV" : "/DEV1234";
-        ASSERT_TRUE(probe_->send(line + "\n" + tree + "/CLOCKBASE ?\n"));
-        ASSERT_TRUE(probe_->waitFor(tree + "/CLOCKBASE: " + (server ? "10" : "210000000") + "\r\n"))
-            << line << ": " << probe_->received();
-        textLog_ += probe_->received();
+        const std::string mark = tree + "/CLOCKBASE: " + (server ? "10" : "210000000") + "\r\n";
+        EXPECT_TRUE(probe_->send(line + "\n" + tree + "/CLOCKBASE ?\n"));
+        EXPECT_TRUE(probe_->waitFor(mark)) << line << ": " << probe_->received();
+        const std::string received = probe_->received();
+        textLog_ += received;
         probe_->clear();
+        const std::size_t at = received.rfind(mark);
+        return at == std::string::npos ? received : received.substr(0, at);
     }
 
     std::unique_ptr<test::Simulator> instrument_;
@@ -296,6 +300,9 @@ TEST_F(ValueTruth, NumbersThatFitNoSettingAreRefusedAndStoreNothing) {
         {"text", "/DEV1234/OSCS/0/FREQ", "4294967297", true, 0, 0},
         {"binary", "/DEV1234/OSCS/0/FREQ", "", true, 4294967297, 0},
         {"client", "/DEV1234/OSCS/0/FREQ", "", true, 4294967297, 0},
+        // Text numbers beyond 64 bits would wrap to 1 Hz and to -1.
+        {"text", "/DEV1234/OSCS/0/FREQ", "18446744073709551617", true, 0, 0},
+        {"text", "/DEV1234/DEMODS/0/ORDER", "18446744073709551615", true, 0, 0},
         // Row 5: 2^63 wraps to -2^63, which would be rate 0.
         {"text", "/DEV1234/DEMODS/0/RATE", "9223372036854775808", true, 0, 0},
         {"binary", "/DEV1234/DEMODS/0/RATE", "", true, kInt64Max, 0},
@@ -326,7 +333,7 @@ TEST_F(ValueTruth, NumbersThatFitNoSettingAreRefusedAndStoreNothing) {
                                                                             : std::to_string(c.doubleValue)));
         const double before = binary_->number(c.path);
         if (via == "text") {
-            textWrite(std::string(c.path) + " " + c.textValue);
+            EXPECT_EQ(textWrite(std::string(c.path) + " " + c.textValue), "ERROR: Command failed\n");
         } else if (via == "binary") {
             const BinaryAnswer answer =
                 c.integer ? binary_->setInteger(c.path, c.integerValue) : binary_->setDouble(c.path, c.doubleValue);
@@ -428,7 +435,10 @@ TEST_F(ValueTruth, SweepOfEveryWritableNumericLeaf) {
     const auto writeRead = [&](const Leaf& leaf, const std::string& way, int64_t integer, double number,
                                const std::string& textValue) {
         if (way == "text") {
-            textWrite(leaf.path + " " + textValue);
+            // Answered: by the value now set, or by an error line.
+            const std::string answer = textWrite(leaf.path + " " + textValue);
+            EXPECT_TRUE(answer == "ERROR: Command failed\n" || answer.rfind(leaf.path + ": ", 0) == 0)
+                << leaf.path << " " << textValue << ": " << answer;
         } else {
             const BinaryAnswer answer = textValue.front() == '(' ? binary_->setDouble(leaf.path, number)
                                                                  : binary_->setInteger(leaf.path, integer);

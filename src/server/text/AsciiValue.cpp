@@ -1,10 +1,15 @@
 #include "server/text/AsciiValue.h"
 
+#include <limits>
+
 namespace tarnix {
 namespace impl {
 namespace {
 
 AsciiValue blank() { return AsciiValue{AsciiValueKind::Integer, false, AsciiCommand::None, -1, -1, 0, 0.0}; }
+
+constexpr int64_t kMaxInteger = std::numeric_limits<int64_t>::max();
+constexpr int64_t kMinInteger = std::numeric_limits<int64_t>::min();
 
 int64_t wrap(uint64_t value) { return static_cast<int64_t>(value); }
 
@@ -32,7 +37,8 @@ double asciiToDouble(const AsciiValue& v) {
 }
 
 AsciiValue asciiNegate(const AsciiValue& v) {
-    if (v.kind == AsciiValueKind::Integer) return asciiInteger(wrap(0 - static_cast<uint64_t>(v.integer)));
+    if (v.kind == AsciiValueKind::Integer)
+        return asciiInteger(v.integer == kMinInteger ? kMaxInteger : -v.integer);
     return asciiDouble(-v.real);
 }
 
@@ -49,19 +55,26 @@ AsciiValue asciiScale(const AsciiValue& v, char unit) {
     default: return v;
     }
     if (factor == 0) return asciiDouble(asciiToDouble(v) * fraction);
-    if (v.kind == AsciiValueKind::Integer) return asciiInteger(wrap(static_cast<uint64_t>(v.integer) * factor));
+    if (v.kind == AsciiValueKind::Integer) {
+        int64_t scaled = 0;
+        if (__builtin_mul_overflow(v.integer, static_cast<int64_t>(factor), &scaled))
+            scaled = v.integer < 0 ? kMinInteger : kMaxInteger;
+        return asciiInteger(scaled);
+    }
     return asciiDouble(v.real * static_cast<double>(factor));
 }
 
 AsciiValue asciiAdd(const AsciiValue& a, const AsciiValue& b) {
-    if (bothIntegers(a, b))
-        return asciiDouble(static_cast<double>(wrap(static_cast<uint64_t>(a.integer) + static_cast<uint64_t>(b.integer))));
+    int64_t sum = 0;
+    if (bothIntegers(a, b) && !__builtin_add_overflow(a.integer, b.integer, &sum))
+        return asciiDouble(static_cast<double>(sum));
     return asciiDouble(asciiToDouble(a) + asciiToDouble(b));
 }
 
 AsciiValue asciiSubtract(const AsciiValue& a, const AsciiValue& b) {
-    if (bothIntegers(a, b))
-        return asciiDouble(static_cast<double>(wrap(static_cast<uint64_t>(a.integer) - static_cast<uint64_t>(b.integer))));
+    int64_t difference = 0;
+    if (bothIntegers(a, b) && !__builtin_sub_overflow(a.integer, b.integer, &difference))
+        return asciiDouble(static_cast<double>(difference));
     return asciiDouble(asciiToDouble(a) - asciiToDouble(b));
 }
 
@@ -78,8 +91,12 @@ int64_t asciiParseUnsigned(const char* digits, std::size_t length, unsigned base
                          : c >= 'A' && c <= 'F' ? unsigned(c - 'A' + 10)
                                                 : base;
         if (digit >= base) break;
-        value = value * base + digit;
+        if (__builtin_mul_overflow(value, uint64_t(base), &value) || __builtin_add_overflow(value, uint64_t(digit), &value))
+            return kMaxInteger;
     }
+    // A decimal number is its value; hexadecimal and binary digits are the
+    // 64-bit pattern of a signed number.
+    if (base == 10 && value > uint64_t(kMaxInteger)) return kMaxInteger;
     return wrap(value);
 }
 

@@ -43,7 +43,9 @@ constexpr std::size_t kAsciiMaxText = 1023;
 AsciiValue asciiInteger(int64_t value);
 AsciiValue asciiDouble(double value);
 
-// Arithmetic of the grammar. Integers wrap as unsigned 64-bit numbers.
+// Arithmetic of the grammar. An integer that would leave 64 bits saturates
+// (to the largest or smallest 64-bit number, which no setting takes), so that
+// it never wraps into a number a setting does take.
 double asciiToDouble(const AsciiValue& v);
 AsciiValue asciiNegate(const AsciiValue& v);
 // 'G', 'M', 'k' scale integers as integers; 'm', 'u', 'n' give doubles.
@@ -53,7 +55,9 @@ AsciiValue asciiAdd(const AsciiValue& a, const AsciiValue& b);
 AsciiValue asciiSubtract(const AsciiValue& a, const AsciiValue& b);
 AsciiValue asciiDivide(const AsciiValue& a, const AsciiValue& b);
 
-// Digits of an integer literal in the given base, wrapping modulo 2^64.
+// Digits of an integer literal in the given base. Decimal digits beyond the
+// largest 64-bit number, and any digits beyond 64 bits, give the largest one;
+// up to 64 bits, hexadecimal and binary digits are a two's complement pattern.
 int64_t asciiParseUnsigned(const char* digits, std::size_t length, unsigned base);
 
 }  // namespace impl
