@@ -203,7 +203,7 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
         count = NodeSetCountEndpoints(set);
         targets = DispatcherPostTargets(set);
     }
-    const PostWaitStep waitStep = [this] { return serviceWhileWaiting(); };
+    const PostWaitStep waitStep = postWaitStep();
     // The values come from other threads; the count waits for them, so that
     // the client gets all in one piece. Answers given at once, and posts that
     // failed, are taken back.

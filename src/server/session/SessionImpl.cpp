@@ -12,7 +12,9 @@
 #include <boost/format.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
+#include <poll.h>
 #include <sched.h>
 #include <shared_mutex>
 #include <sys/socket.h>
@@ -80,6 +82,14 @@ SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& c
       receiveBuffer_(new uint8_t[kReceiveBufferSize]),
       output_(std::make_shared<RingFifo<kWriteFifoSize>>(), socketHandle_),
       waiter_(socketHandle_, outputWake_.fd()) {
+    // Without its wake descriptor or its epoll set a session would answer
+    // only at the pace of its idle wait: it is refused instead.
+    if (!outputWake_.valid() || !waiter_.valid()) {
+        const int error = errno;
+        QV_THROW(QVException((boost::format("no descriptor for the session's wait (%s).") %
+                              platform::socketErrorText(error))
+                                 .str()));
+    }
     client_.sessionId = takeSessionId(context_.sessionIds());
     client_.interfaceType.store(INTERFACE_TEXT);
     client_.writeFunction = writeToSession;
@@ -113,6 +123,18 @@ SessionImpl::~SessionImpl() {
 void SessionImpl::pre() {
     sessionThread_.store(std::this_thread::get_id());
     setPriority(Normal);
+}
+
+void SessionImpl::post() {
+    // The descriptors go back as soon as the session ends, not when the
+    // listener gets round to reaping it.
+    try {
+        closeConnection();
+    } catch (...) {
+        QVLOG(logging::error) << "Severe error: the session could not be closed in order.";
+    }
+    waiter_.close();
+    outputWake_.close();
 }
 
 void SessionImpl::run() {
@@ -158,13 +180,17 @@ void SessionImpl::run() {
             // client asks in a loop, one request at a time.
             inTurn_ = answersExpected_.load() <= 0 && output_.fifo().used() == 0 &&
                       std::chrono::steady_clock::now() - answeredAt_ < kAskingGap;
+            const uint64_t postsBefore = client_.treePosts.load(std::memory_order_relaxed);
             receive();
+            // Answered on this thread (a direct read, an error, a listing),
+            // the answer owes nothing to another thread.
+            const bool answerOwed = client_.treePosts.load(std::memory_order_relaxed) != postsBefore;
             // What the input produced goes out at once unless it waits for
             // its values; a socket that takes nothing now just takes nothing.
             if (answersExpected_.load() <= 0 && isRunning()) sendPending();
             // An answer that did not go out at once comes from another thread
             // (an instrument's), within microseconds for a value it holds.
-            answerLookDue_ = inTurn_ && (answersExpected_.load() > 0 || output_.fifo().used() == 0);
+            answerLookDue_ = inTurn_ && answerOwed && (answersExpected_.load() > 0 || output_.fifo().used() == 0);
             noteAnswer();
         } else if (ready.writable && pending && isRunning()) {
             sendPending();
@@ -403,6 +429,16 @@ bool SessionImpl::serviceWhileWaiting() {
     updateStreams();
     sendPending();
     return isRunning();
+}
+
+void SessionImpl::sleepUntilWoken(std::chrono::milliseconds limit) {
+    if (!isRunning()) return;
+    // Only the wake descriptor: the client's input waits until the request
+    // in hand is placed.
+    pollfd wake{outputWake_.fd(), POLLIN, 0};
+    if (wake.fd < 0) return;
+    (void)::poll(&wake, 1, int(limit.count()));
+    outputWake_.drain();
 }
 
 void SessionImpl::stop() {

@@ -36,6 +36,9 @@ public:
 
     void pre() override;
     void run() override;
+    // Leaves the dispatcher and gives back the socket, the epoll set and the
+    // wake descriptor.
+    void post() override;
     void stop() override;
     void logClassData() const override;
 
@@ -48,6 +51,9 @@ public:
     SessionClient* getClient() override { return &client_; }
     ServerContext& serverContext() override { return context_; }
     bool serviceWhileWaiting() override;
+    bool sleepsUntilWoken() const override { return true; }
+    void sleepUntilWoken(std::chrono::milliseconds limit) override;
+    void wakeSleeper() override { outputWake_.notify(); }
     void attachStream(std::shared_ptr<StreamFeedReader> reader) override;
     void expectAnswers(int32_t count) override;
     void streamReady() override;

@@ -97,7 +97,7 @@ void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpoin
     }
     reportLostWorkingNode();
     // Posted after the lock is released: a post may wait for room.
-    if (!targets.empty()) post(*client, targets, [this] { return serviceWhileWaiting(); });
+    if (!targets.empty()) post(*client, targets, postWaitStep());
     if (endpoints == 0)
         writeError(noEndpointError);
     else if (!client)
