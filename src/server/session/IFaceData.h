@@ -53,8 +53,8 @@ public:
     virtual bool serviceWhileWaiting() { return true; }
     // Whether the session can sleep until woken while such a request waits
     // (for its share of the queue): then sleepUntilWoken sleeps until
-    // wakeSleeper is called, output for the client is queued by another
-    // thread or the session stops, at most `limit`.
+    // wakeSleeper is called (from any thread) or the session stops, at most
+    // `limit`.
     virtual bool sleepsUntilWoken() const { return false; }
     virtual void sleepUntilWoken(std::chrono::milliseconds /*limit*/) {}
     virtual void wakeSleeper() {}

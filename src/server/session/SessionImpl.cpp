@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
-#include <poll.h>
 #include <sched.h>
 #include <shared_mutex>
 #include <sys/socket.h>
@@ -154,10 +153,12 @@ void SessionImpl::run() {
     bool pending = output_.fifo().used() != 0 || streaming;
     int waitMs = pending ? kPollTimeoutMs : kIdleWaitMs;
     if (pending && answersExpected_.load() > 0) {
-        if (std::chrono::steady_clock::now() < holdUntil_) {
-            // The count goes out together with its values.
+        const auto now = std::chrono::steady_clock::now();
+        if (now < holdUntil_) {
+            // The count goes out together with its values: the last of them
+            // wakes the session (see write), else the hold's end.
             pending = false;
-            waitMs = 1;
+            waitMs = int(std::chrono::ceil<std::chrono::milliseconds>(holdUntil_ - now).count());
         } else {
             // Values that did not come in time do not hold up later output.
             answersExpected_.store(0);
@@ -432,19 +433,24 @@ bool SessionImpl::serviceWhileWaiting() {
 }
 
 void SessionImpl::sleepUntilWoken(std::chrono::milliseconds limit) {
-    if (!isRunning()) return;
-    // Only the wake descriptor: the client's input waits until the request
-    // in hand is placed.
-    pollfd wake{outputWake_.fd(), POLLIN, 0};
-    if (wake.fd < 0) return;
-    (void)::poll(&wake, 1, int(limit.count()));
-    outputWake_.drain();
+    std::unique_lock<std::mutex> lock(sleepMutex_);
+    sleepWake_.wait_for(lock, limit, [this] { return sleepWoken_ || !isRunning(); });
+    sleepWoken_ = false;
+}
+
+void SessionImpl::wakeSleeper() {
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex_);
+        sleepWoken_ = true;
+    }
+    sleepWake_.notify_one();
 }
 
 void SessionImpl::stop() {
     QVBaseImpl::stop();
     // Ends the session thread's idle wait, so that it leaves its loop now.
     outputWake_.notify();
+    wakeSleeper();
     if (stopNotice_ && !stopNoticed_.exchange(true)) stopNotice_();
 }
 
@@ -469,7 +475,13 @@ void SessionImpl::write(const uint8_t* data, uint32_t length, int32_t dataClass)
     }
     if (result == SessionOutput::Result::Discarded && !isDroppableWriteClass(dataClass)) stop();
     if (onSessionThread() || result == SessionOutput::Result::Dropped) return;
-    if (dataClass == WRITE_CLASS_REPLY) expectAnswers(-1);
+    if (dataClass == WRITE_CLASS_REPLY) {
+        expectAnswers(-1);
+        // While more values of the request are due, the session holds its
+        // output and looks again itself (see run): only the last value, or
+        // output that finds the FIFO empty (no look running), wakes it.
+        if (answersExpected_.load() > 0 && output_.fifo().used() > length) return;
+    }
     outputWake_.notify();
 }
 
