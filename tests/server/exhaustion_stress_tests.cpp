@@ -205,9 +205,11 @@ TEST_F(Exhaustion, AStormOfShortConnectionsAtALowLimitCostsNobodyItsService) {
     }
     std::vector<double> probes;
     int unserved = 0;
+    int mostDescriptors = resting;
     std::thread prober([&] {
         while (!stormOver.load()) {
             const auto due = Clock::now() + 500ms;
+            mostDescriptors = std::max(mostDescriptors, openDescriptors(pid()));
             auto client = greeted(port(), 2s);
             if (client)
                 probes.push_back(medianGetMs(*client));
@@ -222,7 +224,8 @@ TEST_F(Exhaustion, AStormOfShortConnectionsAtALowLimitCostsNobodyItsService) {
     stormOver.store(true);
     prober.join();
 
-    std::cout << done << " short connections; probe medians (ms):";
+    std::cout << done << " short connections, at most " << mostDescriptors << " descriptors seen ("
+              << resting << " at rest); probe medians (ms):";
     for (double ms : probes) std::cout << ' ' << ms;
     std::cout << '\n';
     EXPECT_EQ(done, total) << "the storm did not finish in time";

@@ -166,7 +166,12 @@ void SessionImpl::run() {
     }
     if (inputEnded_) {
         const auto sinceEnd = std::chrono::steady_clock::now() - inputEndedAt_;
-        if ((!pending && !output_.hasBacklog() && sinceEnd >= kDrainQuietTime) || sinceEnd >= kDrainLimit) {
+        // A client that never handed a request to another thread is owed
+        // nothing that could still come: its session ends (and gives its
+        // descriptors back) as soon as its output is out.
+        const bool nothingOwed = client_.treePosts.load(std::memory_order_relaxed) == 0;
+        if ((!pending && !output_.hasBacklog() && (nothingOwed || sinceEnd >= kDrainQuietTime)) ||
+            sinceEnd >= kDrainLimit) {
             stop();
             return;
         }
