@@ -33,6 +33,11 @@ void describeAll(const DeviceIdMap& list) {
 DeviceIdMap getDeviceList(Interface& usbInterface) {
     HardwareDeviceInfo& info = usbInterface.deviceInfo();
     if (!info.recreate()) QV_THROW(QVIOInternalException());
+    return listOfSnapshot(info);
+}
+
+DeviceIdMap listOfSnapshot(const HardwareDeviceInfo& info) {
+    if (!info.set()) QV_THROW(QVIOInternalException());
     const usb::DeviceInfoSet& set = *info.set();
     DeviceIdMap found;
     for (uint32_t index = 0; index < Interface::kMaxEnumerationIndex; ++index) {
@@ -63,25 +68,37 @@ std::shared_ptr<DeviceID> DeviceList_USB::at(std::size_t index) const {
 }
 
 void DeviceList_USB::update() {
-    DeviceIdMap fresh = getDeviceList(*interface_);
+    HardwareDeviceInfo& info = interface_->deviceInfo();
+    // Without a descriptor to look with, nothing is known: the list, and with
+    // it the instruments in use and the refused ones, stays as it is.
+    if (!info.recreate() && info.outOfDescriptors()) {
+        noteDescriptorShortage(true);
+        return;
+    }
+    DeviceIdMap fresh = listOfSnapshot(info);
     noteReadability();
     for (auto entry = fresh.begin(); entry != fresh.end();) {
-        bool usable = true;
+        Probe result = Probe::Usable;
         const auto known = list_.find(entry->first);
         // At a path still listed, another instrument may have been plugged in
         // since the last look.
         if (known == list_.end() || known->second->plugIn() != entry->second->plugIn()) {
             QVLOG(logging::debug) << "Device was just plugged in.";
-            usable = probe(*entry->second, kAdviceNew);
+            result = probe(*entry->second, kAdviceNew);
         } else if (known->second.use_count() != 1) {
             // In use by a device object: not touched.
             entry->second = known->second;
         } else {
             QVLOG(logging::debug) << "Device was removed or never used." << known->second.use_count();
-            usable = probe(*entry->second, kAdviceKnown);
+            result = probe(*entry->second, kAdviceKnown);
         }
-        entry = usable ? std::next(entry) : fresh.erase(entry);
+        if (result == Probe::NoDescriptor) {
+            noteDescriptorShortage(true);
+            return;
+        }
+        entry = result == Probe::Usable ? std::next(entry) : fresh.erase(entry);
     }
+    noteDescriptorShortage(false);
     if (fresh.size() != list_.size()) {
         QVLOG(logging::debug) << "Device list change ...";
         describeAll(list_);
@@ -105,9 +122,25 @@ void DeviceList_USB::noteReadability() {
     }
 }
 
-bool DeviceList_USB::probe(DeviceID_USB& id, const char* advice) {
+void DeviceList_USB::noteDescriptorShortage(bool shortage) {
+    if (shortage == outOfDescriptors_) return;
+    outOfDescriptors_ = shortage;
+    const HardwareDeviceInfo& info = interface_->deviceInfo();
+    std::string folder = info.backend() ? info.backend()->location() : std::string();
+    if (!folder.empty()) folder.insert(0, " ");
+    if (shortage) {
+        QVLOG(logging::warning) << "The server has no file descriptor left to look at the instrument folder" << folder
+                                << "; the instruments stay as they are until it has.";
+    } else {
+        QVLOG(logging::info) << "The server looks at the instrument folder" << folder << " again.";
+    }
+}
+
+DeviceList_USB::Probe DeviceList_USB::probe(DeviceID_USB& id, const char* advice) {
     try {
         interface_->openDevice(id);
+    } catch (const QVIOOutOfDescriptorsException&) {
+        return Probe::NoDescriptor;
     } catch (const QVIOException& e) {
         // Also the time-out requests of the open: one instrument that does not
         // answer must not keep the others from being listed.
@@ -116,7 +149,7 @@ bool DeviceList_USB::probe(DeviceID_USB& id, const char* advice) {
                                   << "). " << e.what();
         }
         ++errorRepetition_;
-        return false;
+        return Probe::Failed;
     }
     try {
         readIdentity(id);
@@ -126,9 +159,9 @@ bool DeviceList_USB::probe(DeviceID_USB& id, const char* advice) {
                                   << advice << "(Error repetition " << errorRepetition_ << "). " << e.what();
         }
         ++errorRepetition_;
-        return false;
+        return Probe::Failed;
     }
-    return true;
+    return Probe::Usable;
 }
 
 void DeviceList_USB::readIdentity(DeviceID_USB& id) {

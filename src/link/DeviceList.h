@@ -22,6 +22,7 @@ struct Version;
 namespace detail {
 
 class Interface;
+class HardwareDeviceInfo;
 
 // Identities by device path, in path order.
 using DeviceIdMap = std::map<std::string, std::shared_ptr<DeviceID_USB>>;
@@ -30,6 +31,8 @@ using DeviceIdMap = std::map<std::string, std::shared_ptr<DeviceID_USB>>;
 // Throws QVIOInternalException when no device information set can be made, or
 // "Serious error during device enumeration." after 1000 indexes without end.
 DeviceIdMap getDeviceList(Interface& usbInterface);
+// The instruments of the interface's current snapshot (which must exist).
+DeviceIdMap listOfSnapshot(const HardwareDeviceInfo& info);
 
 // The instruments on the USB bus: one identity per device path, probed for
 // serial number, product number and versions when it appears, and again when
@@ -45,7 +48,8 @@ public:
     // Enumerates again: new and unused instruments are probed, those in use
     // are kept untouched, failed probes are left out until a later one works.
     // A place of instruments that cannot be read holds none; that is logged
-    // once, and again once it can be read.
+    // once, and again once it can be read. A look that finds no descriptor
+    // left changes nothing (also logged once).
     void update();
 
     std::size_t size() const { return list_.size(); }
@@ -60,7 +64,11 @@ public:
     uint32_t errorRepetitions() const { return errorRepetition_; }
 
 private:
-    bool probe(DeviceID_USB& id, const char* advice);
+    enum class Probe { Usable, Failed, NoDescriptor };
+    Probe probe(DeviceID_USB& id, const char* advice);
+    // Logs once when the process runs out of descriptors for a look at the
+    // folder, and once when it has them again.
+    void noteDescriptorShortage(bool shortage);
     void readIdentity(DeviceID_USB& id);
     bool logThisFailure() const { return (errorRepetition_ & 0xFF) == 0; }
     void noteReadability();
@@ -69,6 +77,7 @@ private:
     DeviceIdMap list_;
     uint32_t errorRepetition_ = 0;
     bool unreadable_ = false;
+    bool outOfDescriptors_ = false;
 };
 
 }  // namespace detail

@@ -37,6 +37,15 @@ public:
     ~QVIOInternalException() noexcept override = default;
 };
 
+// The process had no descriptor left for the step: says nothing about the
+// instrument.
+class QVIOOutOfDescriptorsException : public QVIOInternalException {
+public:
+    explicit QVIOOutOfDescriptorsException(const std::string& text) : QVIOInternalException(text) {}
+    QVIOOutOfDescriptorsException(const QVIOOutOfDescriptorsException&) = default;
+    ~QVIOOutOfDescriptorsException() noexcept override = default;
+};
+
 class QVIOTimeoutException : public QVIOException {
 public:
     explicit QVIOTimeoutException(const std::string& text) : QVIOException(text) {}

@@ -8,6 +8,8 @@
 
 #include <boost/format.hpp>
 
+#include <cerrno>
+
 namespace tarnix {
 namespace detail {
 
@@ -23,6 +25,7 @@ bool HardwareDeviceInfo::recreate() {
     uint32_t error = usb::kErrorSuccess;
     if (backend_) set_ = usb::DeviceInfoSet::create(backend_, classGuid_, error);
     unreadable_ = error == usb::kErrorAccessDenied;
+    outOfDescriptors_ = error == usb::kErrorTooManyOpenFiles;
     return set_ != nullptr;
 }
 
@@ -78,6 +81,8 @@ void Interface::openDevice(const DeviceID& id) {
         }
         if (DeviceInterfaceDetail(*set, index).devicePath() != usbId->devicePath()) continue;
         std::shared_ptr<HandleUSB> handle = set->backend()->open(usbId->devicePath());
+        if (!handle && (errno == EMFILE || errno == ENFILE))
+            QV_THROW(QVIOOutOfDescriptorsException("No descriptor left to open the device."));
         if (!handle) {
             QVLOG(logging::error) << "Invalid handle detected. " << "Was the device disconnected?";
             continue;

@@ -25,6 +25,9 @@ public:
     bool valid() const { return set_ != nullptr; }
     // Whether the last snapshot is empty because its place could not be read.
     bool unreadable() const { return unreadable_; }
+    // Whether the last snapshot failed because the process had no descriptor
+    // left: nothing is known about the instruments then.
+    bool outOfDescriptors() const { return outOfDescriptors_; }
     const platform::usb::DeviceInfoSet* set() const { return set_.get(); }
     const std::shared_ptr<platform::usb::Backend>& backend() const { return backend_; }
 
@@ -33,6 +36,7 @@ private:
     std::shared_ptr<platform::usb::Backend> backend_;
     std::unique_ptr<platform::usb::DeviceInfoSet> set_;
     bool unreadable_ = false;
+    bool outOfDescriptors_ = false;
 };
 
 // The device path of one enumerated interface.

@@ -18,7 +18,8 @@ namespace impl {
 
 // Implementation base of every active component. A concrete implementation
 // passes its name and carrier to this constructor and overrides pre() (called
-// once on the worker thread) and run() (called over and over until stopped).
+// once on the worker thread), run() (called over and over until stopped) and
+// perhaps post() (called once after the last pass).
 // The first thing pre() usually does is setPriority().
 //
 // An exception that leaves pre() or run() ends the thread, marks the component
@@ -45,6 +46,10 @@ public:
     virtual bool isRunning() const;
     virtual void pre() = 0;
     virtual void run() = 0;
+    // Called once on the worker thread after its last pass (also after an
+    // exception ended it): gives back what only the running loop needed,
+    // before anybody reaps the component.
+    virtual void post() {}
     // Seven "status" records describing the component.
     virtual void logClassData() const;
 

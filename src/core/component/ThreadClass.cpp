@@ -102,7 +102,15 @@ void ThreadClass::start() {
     // The new thread's first step waits for this lock, so it starts its loop
     // only after start() has returned.
     std::shared_ptr<State> state = state_;
-    thread_.reset(new std::thread([state] { threadMain(state); }));
+    try {
+        thread_.reset(new std::thread([state] { threadMain(state); }));
+    } catch (...) {
+        // No thread (the system has none to give, or no memory): the
+        // component ends as if it had run, so that its owner can reap it.
+        state_->stopRequested.store(true);
+        state_->finished.store(true);
+        throw;
+    }
 }
 
 void ThreadClass::requestStop() { state_->stopRequested.store(true); }
@@ -116,23 +124,34 @@ LoopStatistic& ThreadClass::loopStatistic() { return state_->statistic; }
 void ThreadClass::setThreadName(const std::string& name) { platform::setCurrentThreadName(name); }
 
 void ThreadClass::threadMain(const std::shared_ptr<State>& state) {
+    boost::exception_ptr failure;
     try {
         std::unique_lock<std::shared_mutex> lock(state->threadLock);
         setThreadName(state->name);
         // Declared after the lock so that it is released before the lock.
         std::shared_ptr<impl::QVBaseImpl> owner = state->owner.lock();
         if (owner) {
-            owner->pre();
-            while (!state->stopRequested.load()) {
-                if (state->statistic.isEnabled()) state->statistic.update();
-                owner->run();
-                owner->reapChildren();
+            try {
+                owner->pre();
+                while (!state->stopRequested.load()) {
+                    if (state->statistic.isEnabled()) state->statistic.update();
+                    owner->run();
+                    owner->reapChildren();
+                }
+            } catch (...) {
+                failure = boost::current_exception();
             }
+            owner->post();
         }
     } catch (...) {
+        if (!failure) failure = boost::current_exception();
+    }
+    // Handed over without the thread lock: a full carrier makes it wait, and
+    // a join must still be able to give up on this thread.
+    if (failure) {
         state->illegal.store(true);
         try {
-            state->carrier.store(boost::current_exception());
+            state->carrier.store(failure);
         } catch (...) {
             // Nothing sensible is left to do with an exception that cannot
             // even be handed over; the thread still ends in order.

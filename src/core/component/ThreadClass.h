@@ -19,8 +19,9 @@ class QVBaseImpl;
 }
 
 // The worker thread of one component: names itself, calls the owner's pre()
-// once and run() until stopped, removes the owner's finished children after
-// every pass and hands an escaping exception to the component's carrier.
+// once, run() until stopped and post() once, removes the owner's finished
+// children after every pass and hands an escaping exception to the
+// component's carrier.
 //
 // The thread only holds a weak reference to its owner between passes of its
 // life: a strong one exists while the loop runs. Everything the running

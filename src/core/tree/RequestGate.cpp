@@ -80,7 +80,7 @@ void RequestGate::taken(uint16_t session) {
         if (line.queued > 0) --line.queued;
         // Only this session's share freed: only its poster is woken, and only
         // once it can post half a share in one go.
-        if (line.waiters > 0 && line.total() <= lowWater()) line.shareFreed.notify_all();
+        if (line.total() <= lowWater()) shareFreed(line);
     }
     admitInTurn();
     if (it != lines_.end()) forgetIfIdle(session, it->second);
@@ -101,8 +101,36 @@ void RequestGate::waitForShare(uint16_t session, std::chrono::milliseconds timeo
     forgetIfIdle(session, line);
 }
 
+bool RequestGate::awaitShare(uint16_t session, std::function<void()> wake) {
+    LockGuard<Mutex> lock(mutex_);
+    if (closed_) return false;
+    Line& line = lines_[session];
+    if (line.total() < limits_.sessionShare) {
+        forgetIfIdle(session, line);
+        return false;
+    }
+    line.wake = std::move(wake);
+    return true;
+}
+
+void RequestGate::stopAwaiting(uint16_t session) {
+    LockGuard<Mutex> lock(mutex_);
+    const auto it = lines_.find(session);
+    if (it == lines_.end()) return;
+    it->second.wake = nullptr;
+    forgetIfIdle(session, it->second);
+}
+
+void RequestGate::shareFreed(Line& line) {
+    if (line.waiters > 0) line.shareFreed.notify_all();
+    if (line.wake) {
+        line.wake();
+        line.wake = nullptr;
+    }
+}
+
 void RequestGate::forgetIfIdle(uint16_t session, Line& line) {
-    if (line.queued == 0 && line.waiting.empty() && line.waiters == 0) lines_.erase(session);
+    if (line.queued == 0 && line.waiting.empty() && line.waiters == 0 && !line.wake) lines_.erase(session);
 }
 
 void RequestGate::answerRoomMade() {
@@ -125,6 +153,10 @@ std::vector<std::vector<uint8_t>> RequestGate::close() {
         }
         turns_.clear();
         for (auto it = lines_.begin(); it != lines_.end();) {
+            if (it->second.wake) {
+                it->second.wake();
+                it->second.wake = nullptr;
+            }
             if (it->second.waiters != 0) {
                 it->second.shareFreed.notify_all();
                 ++it;

@@ -39,7 +39,8 @@ struct RequestGateLimits {
 //   request finds at most the window and one request of every other session
 //   ahead of it, however many one client sends.
 // - Few wake-ups: a session waiting for its share is woken alone, once half
-//   of its share is free again; the owner is woken when the queue gets its
+//   of its share is free again (by its condition, or by the wake function of
+//   a session that sleeps on its own); the owner is woken when the queue gets its
 //   first request, or when room for answers it waited for has been made.
 // - When the owner ends, it closes the gate: waiting and later posts give up,
 //   and what waited at the gate is handed back to be answered as failed.
@@ -72,6 +73,12 @@ public:
     // Poster side: waits until half of the session's share is free again (or
     // the gate closes), at most `timeout`.
     void waitForShare(uint16_t session, std::chrono::milliseconds timeout);
+    // Poster side, for a poster that sleeps on its own: until stopAwaiting,
+    // `wake` is called (once, under the gate's lock, so it must only signal)
+    // when half of the session's share is free again or the gate closes.
+    // False, and nothing registered, when there is room already.
+    bool awaitShare(uint16_t session, std::function<void()> wake);
+    void stopAwaiting(uint16_t session);
 
     // Owner side: a request of this session has left the queue. Moves the
     // next waiting requests into the queue, one per session in turn.
@@ -117,6 +124,7 @@ private:
         uint32_t queued = 0;                       // in the queue
         std::deque<std::vector<uint8_t>> waiting;  // not yet in the queue
         uint32_t waiters = 0;                      // posters waiting for the share
+        std::function<void()> wake;                // of a poster sleeping on its own (awaitShare)
         bool inTurn = false;                       // listed in turns_
         std::condition_variable shareFreed;
         uint32_t total() const { return queued + uint32_t(waiting.size()); }
@@ -126,6 +134,8 @@ private:
     bool writeQueue(const uint8_t* record, uint32_t length) QV_REQUIRES(mutex_);
     void admitInTurn() QV_REQUIRES(mutex_);
     void forgetIfIdle(uint16_t session, Line& line) QV_REQUIRES(mutex_);
+    // Wakes the line's posters once half of its share is free.
+    void shareFreed(Line& line) QV_REQUIRES(mutex_);
     uint32_t lowWater() const { return limits_.sessionShare - limits_.sessionShare / 2; }
 
     const std::shared_ptr<BufferFifoBase> queue_;

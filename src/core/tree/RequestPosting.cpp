@@ -25,6 +25,9 @@ constexpr uint32_t kSessionTagOffset = 2;
 // A post that found its share used up waits this long at most before it
 // checks that its session still runs (and lets the session send its output).
 constexpr auto kRoomWaitStep = std::chrono::milliseconds(2);
+// A poster that sleeps until woken (its share freed, its output due, its
+// stop) looks at its session at least this often anyway.
+constexpr auto kShareSleepLimit = std::chrono::milliseconds(500);
 
 ValueRecordHeader requestHeader(uint16_t sequence, const SessionClient& client, uint16_t kind) {
     ValueRecordHeader header;
@@ -109,7 +112,12 @@ QV_STATUS TreePost(DispatcherTree& tree, const uint8_t* data, uint32_t length, c
         // The session has its share at the gate: it waits for half of it
         // (reading no input meanwhile, so TCP holds its client back).
         if (!waitStep) return QV_OVERFLOW;
-        gate.waitForShare(session, kRoomWaitStep);
+        if (!waitStep.sleeps()) {
+            gate.waitForShare(session, kRoomWaitStep);
+        } else if (gate.awaitShare(session, waitStep.wake)) {
+            waitStep.sleep(kShareSleepLimit);
+            gate.stopAwaiting(session);
+        }
         if (!waitStep()) return QV_OVERFLOW;
     }
 }
@@ -161,6 +169,8 @@ uint32_t DispatcherPostToTargets(uint8_t* record, uint32_t length, const PostTar
         if (TreePost(tree, record, length, waitStep) != QV_NO_ERROR) {
             if (answersDirectly) client->directTreeAnswersDue.fetch_sub(1);
             ++failed;
+        } else if (client) {
+            client->treePosts.fetch_add(1, std::memory_order_relaxed);
         }
     }
     return failed;

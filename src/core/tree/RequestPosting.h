@@ -4,8 +4,11 @@
 #include "core/tree/NodeSet.h"
 #include "core/tree/SessionClient.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <type_traits>
 #include <memory>
 #include <vector>
 
@@ -35,10 +38,29 @@ typedef std::vector<PostTarget> PostTargets;
 // Caller holds the structure mutex shared.
 PostTargets DispatcherPostTargets(const NodeSet& set);
 
-// Called between the waits of a post that found no room; returns false to
-// give up (the session is stopping). Runs on the posting session's thread, so
-// it can send the session's pending output meanwhile.
-typedef std::function<bool()> PostWaitStep;
+// What a post that found no room does between its waits. Built from the
+// service step alone (any callable returning bool) the post waits in short
+// steps; a poster that can sleep until woken also gives `sleep` and `wake`.
+struct PostWaitStep {
+    PostWaitStep() = default;
+    // No step: a post that finds no room gives up.
+    PostWaitStep(std::nullptr_t) {}
+    template <class Step, class = std::enable_if_t<!std::is_same<std::decay_t<Step>, PostWaitStep>::value &&
+                                                   std::is_invocable_r<bool, Step&>::value>>
+    PostWaitStep(Step step) : service(std::move(step)) {}
+
+    explicit operator bool() const { return bool(service); }
+    bool operator()() const { return service(); }
+    bool sleeps() const { return sleep && wake; }
+
+    // Called between the waits; returns false to give up (the session is
+    // stopping). Runs on the posting session's thread, so it can send the
+    // session's pending output meanwhile.
+    std::function<bool()> service;
+    // Sleeps until `wake` is called (from any thread), at most the time given.
+    std::function<void(std::chrono::milliseconds)> sleep;
+    std::function<void()> wake;
+};
 
 // Takes a reply record that a tree answered at once (DispatcherTree::
 // directRead), on the posting thread, for the session's own protocol; it is

@@ -55,6 +55,9 @@ struct SessionClient {
     // delivered yet. While there are any, reads of such a tree wait their
     // turn through the tree's owner too, so that answers keep their order.
     mutable std::atomic<uint32_t> directTreeAnswersDue{0};
+    // Requests of this session handed to a tree's owner so far: when it grew
+    // over a request, the answer comes from another thread.
+    mutable std::atomic<uint64_t> treePosts{0};
 
     static uint64_t nextSerial();
 

@@ -33,8 +33,11 @@ SocketWaiter::SocketWaiter(SocketHandle fd, int wakeFd) : epoll_(::epoll_create1
     }
 }
 
-SocketWaiter::~SocketWaiter() {
+SocketWaiter::~SocketWaiter() { close(); }
+
+void SocketWaiter::close() {
     if (epoll_ >= 0) ::close(epoll_);
+    epoll_ = -1;
 }
 
 bool SocketWaiter::watch(bool wantWrite) {

@@ -23,6 +23,11 @@ public:
     // made.
     PollResult wait(bool wantWrite, int timeoutMs);
 
+    // Whether the epoll set could be made.
+    bool valid() const { return epoll_ >= 0; }
+    // Gives the epoll set back (by the waiting thread, once it waits no more).
+    void close();
+
 private:
     bool watch(bool wantWrite);
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <mutex>
 
 namespace tarnix {
 namespace platform {
@@ -12,12 +13,19 @@ public:
     WakeEvent(const WakeEvent&) = delete;
     WakeEvent& operator=(const WakeEvent&) = delete;
 
-    int fd() const { return fd_; }
+    // Whether the descriptor could be made.
+    bool valid() const;
+    int fd() const;
     void notify();
     // Clears every pending notification.
     void drain();
+    // Gives the descriptor back; notifications from then on do nothing. Safe
+    // while other threads notify: none of them writes to a number that the
+    // system has handed out anew.
+    void close();
 
 private:
+    mutable std::mutex mutex_;
     int fd_;
 };
 

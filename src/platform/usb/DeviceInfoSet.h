@@ -14,7 +14,8 @@ namespace usb {
 // is created, walked by index like a setup-API device information set.
 class DeviceInfoSet {
 public:
-    // Null when the enumeration could not be made; `error` then tells why. A
+    // Null when the enumeration could not be made; `error` then tells why
+    // (kErrorTooManyOpenFiles: the process had no descriptor left to look). A
     // place of instruments that cannot be read gives an empty set, with
     // `error` kErrorAccessDenied.
     static std::unique_ptr<DeviceInfoSet> create(const std::shared_ptr<Backend>& backend,

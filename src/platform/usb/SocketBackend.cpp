@@ -78,11 +78,16 @@ uint64_t plugInOf(const struct stat& info) {
     return (uint64_t(info.st_ino) * 0x9E3779B97F4A7C15u) ^ changed;
 }
 
-bool somebodyListens(const std::string& path) {
+bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
+enum class Listening { Yes, No, Unknown };
+
+// Unknown when the process has no descriptor left to ask with.
+Listening somebodyListens(const std::string& path) {
     const int fd = connectUnixSocket(path);
-    if (fd < 0) return false;
+    if (fd < 0) return outOfDescriptors(errno) ? Listening::Unknown : Listening::No;
     ::close(fd);
-    return true;
+    return Listening::Yes;
 }
 
 }  // namespace
@@ -95,8 +100,12 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
         // A folder that does not exist simply holds no instruments; neither
-        // does one that cannot be read, but that is said.
-        if (errno != ENOENT && errno != ENOTDIR) error = kErrorAccessDenied;
+        // does one that cannot be read, but that is said. Without a
+        // descriptor to look, nothing is known about the folder.
+        if (outOfDescriptors(errno) || errno == ENOMEM)
+            error = kErrorTooManyOpenFiles;
+        else if (errno != ENOENT && errno != ENOTDIR)
+            error = kErrorAccessDenied;
         return entries;
     }
     std::vector<InterfaceEntry> sockets;
@@ -111,7 +120,12 @@ std::vector<InterfaceEntry> SocketBackend::enumerate(const std::string& classGui
     std::sort(sockets.begin(), sockets.end(),
               [](const InterfaceEntry& a, const InterfaceEntry& b) { return a.path < b.path; });
     for (InterfaceEntry& socket : sockets) {
-        if (somebodyListens(socket.path)) entries.push_back(std::move(socket));
+        const Listening listening = somebodyListens(socket.path);
+        if (listening == Listening::Unknown) {
+            error = kErrorTooManyOpenFiles;
+            return {};
+        }
+        if (listening == Listening::Yes) entries.push_back(std::move(socket));
     }
     return entries;
 }

@@ -10,6 +10,7 @@ namespace usb {
 // values whatever back-end carries the transfers.
 enum : uint32_t {
     kErrorSuccess = 0,
+    kErrorTooManyOpenFiles = 4,     // the process has no descriptor left to look
     kErrorAccessDenied = 5,         // the place where instruments appear cannot be read
     kErrorInvalidHandle = 6,
     kErrorGenFailure = 31,

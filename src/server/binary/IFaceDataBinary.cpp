@@ -115,6 +115,7 @@ int32_t IFaceDataBinary::input(const uint8_t* data, uint32_t length) {
     while (length != 0 && !refused_) {
         const uint32_t wanted = (state_ == INPUT_HEADER ? wire::kHeaderSize : totalLength_) - received_;
         const uint32_t taken = std::min(wanted, length);
+        makeRoom(received_ + taken);
         std::memcpy(input_.data() + received_, data, taken);
         received_ += taken;
         data += taken;
@@ -128,7 +129,6 @@ int32_t IFaceDataBinary::input(const uint8_t* data, uint32_t length) {
                 return QV_CONNECTION_INVALID;
             }
             if (totalLength_ > wire::kHeaderSize) {
-                if (input_.size() < totalLength_) input_.resize(totalLength_);
                 state_ = INPUT_BODY;
                 continue;
             }
@@ -139,6 +139,7 @@ int32_t IFaceDataBinary::input(const uint8_t* data, uint32_t length) {
         state_ = INPUT_HEADER;
         received_ = 0;
         const QV_STATUS status = messageComplete();
+        releaseLargeInput();
         if (status != QV_NO_ERROR) {
             QVLOG_LIMITED(logging::error)
                 << boost::format(withBody ? "Error in InputBinaryMessage (w body), error code = %x."
@@ -148,6 +149,20 @@ int32_t IFaceDataBinary::input(const uint8_t* data, uint32_t length) {
         }
     }
     return int32_t(first.code());
+}
+
+void IFaceDataBinary::makeRoom(uint32_t needed) {
+    if (input_.size() >= needed) return;
+    // Doubling keeps the copies few; the message's own length caps it.
+    const std::size_t doubled = std::max<std::size_t>(needed, input_.size() * 2);
+    input_.resize(std::min<std::size_t>(doubled, std::max(needed, totalLength_)));
+}
+
+void IFaceDataBinary::releaseLargeInput() {
+    // A session that once got a large message does not keep its room.
+    if (input_.capacity() <= kKeptInputSize) return;
+    std::vector<uint8_t> small(wire::kHeaderSize);
+    input_.swap(small);
 }
 
 QV_STATUS IFaceDataBinary::messageComplete() {
@@ -226,7 +241,7 @@ QV_STATUS IFaceDataBinary::dispatch(const uint8_t* body, uint32_t bodyLength, ui
         count = NodeSetCountEndpoints(set);
         targets = DispatcherPostTargets(set);
     }
-    const PostWaitStep waitStep = [this] { return serviceWhileWaiting(); };
+    const PostWaitStep waitStep = postWaitStep();
     // The values come from other threads; the count waits for them, so that
     // the client gets all in one piece. Answers given at once, and posts that
     // failed, are taken back.

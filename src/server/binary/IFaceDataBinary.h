@@ -16,6 +16,9 @@ class IFaceDataBinary : public IFaceDataBase {
 public:
     // Largest message a client may send, header included.
     static constexpr uint32_t kInputBufferSize = 1048576;
+    // Input room a session keeps between messages; the room of a larger
+    // message grows with its bytes as they arrive and is let go after it.
+    static constexpr uint32_t kKeptInputSize = 4096;
     // Longest path a request may name (the client library's limit); a longer
     // one is refused with an error reply.
     static constexpr uint32_t kMaxRequestPath = 256;
@@ -44,6 +47,8 @@ public:
 
 private:
     QV_STATUS messageComplete();
+    void makeRoom(uint32_t needed);
+    void releaseLargeInput();
     void refuse(uint32_t totalLength);
     QV_STATUS updateDevices(uint16_t sequenceId);
     QV_STATUS list(const std::string& path, uint32_t flags, uint16_t sequenceId);

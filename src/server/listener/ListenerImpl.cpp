@@ -93,23 +93,39 @@ bool ListenerImpl::childrenEnding() const {
 }
 
 void ListenerImpl::acceptWaitingClients() {
-    while (isRunning()) {
+    for (int accepted = 0; accepted < kAcceptsPerPass && isRunning(); ++accepted) {
         platform::Socket client = platform::acceptClient(listening_.get());
-        if (!client.valid()) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            QVLOG_LIMITED(logging::error) << "Socket can't accept.";
-            sleepOnePass();
-            return;
-        }
-        std::shared_ptr<Session> session;
-        try {
-            session = std::make_shared<Session>(std::move(client), carrier(), context_);
-            session->impl().setStopNotice([this] { wake_.notify(); });
-        } catch (const QVException& failure) {
-            QVLOG_LIMITED(logging::error) << "Client refused: " << failure.what();
+        if (client.valid()) {
+            startSession(std::move(client));
             continue;
         }
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK) return;
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+            // The client waits in the backlog until an ending session gives
+            // its descriptors back; meanwhile the listening socket stays
+            // readable, so the listener rests instead of trying at once.
+            QVLOG_LIMITED(logging::warning)
+                << "Socket can't accept. " << std::strerror(error) << "; the listener tries again shortly.";
+        } else {
+            QVLOG_LIMITED(logging::error) << "Socket can't accept.";
+        }
+        sleepOnePass();
+        return;
+    }
+}
+
+void ListenerImpl::startSession(platform::Socket client) {
+    std::shared_ptr<Session> session;
+    try {
+        session = std::make_shared<Session>(std::move(client), carrier(), context_);
+        session->impl().setStopNotice([this] { wake_.notify(); });
         addChild(session);
+    } catch (const std::exception& failure) {
+        // No descriptor, memory or thread for the session, or no session id.
+        // A session that was added but not started counts as ended and is
+        // reaped after this pass.
+        QVLOG_LIMITED(logging::error) << "Client refused: " << failure.what();
     }
 }
 

@@ -4,6 +4,7 @@
 #include "platform/net/Socket.h"
 
 #include <shared_mutex>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -26,8 +27,11 @@ public:
     static constexpr int kIdleWaitMs = 1000;
     // Room for many clients connecting at once: a full backlog makes the
     // system drop connection attempts, which clients retry only after
-    // seconds.
-    static constexpr int kBacklog = 128;
+    // seconds. The system caps it at its own maximum.
+    static constexpr int kBacklog = SOMAXCONN;
+    // Clients taken in one pass: between passes the thread reaps the
+    // sessions that ended, also while clients keep coming.
+    static constexpr int kAcceptsPerPass = 64;
 
     ListenerImpl(exception::ExceptionCarrier& carrier, ServerContext& context);
     ~ListenerImpl() override;
@@ -52,6 +56,10 @@ private:
     // With the settings lock held exclusively.
     void applySettingsLocked();
     void acceptWaitingClients();
+    // Makes and starts the session of an accepted client; a client whose
+    // session cannot get what it needs is refused (its connection closed)
+    // with one line in the log.
+    void startSession(platform::Socket client);
     void markApplied(uint32_t counter);
 
     ServerContext& context_;

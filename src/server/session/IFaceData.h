@@ -1,6 +1,8 @@
 #pragma once
+#include "core/tree/RequestPosting.h"
 #include "core/tree/SessionClient.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +54,13 @@ public:
     // the client back): keeps the session's output going. False when the
     // session is stopping and the wait should be given up.
     virtual bool serviceWhileWaiting() { return true; }
+    // Whether the session can sleep until woken while such a request waits
+    // (for its share of the queue): then sleepUntilWoken sleeps until
+    // wakeSleeper is called (from any thread) or the session stops, at most
+    // `limit`.
+    virtual bool sleepsUntilWoken() const { return false; }
+    virtual void sleepUntilWoken(std::chrono::milliseconds /*limit*/) {}
+    virtual void wakeSleeper() {}
     // The dispatcher hands the session its read position in a stream it
     // subscribed to; the session sends the stream's messages from there.
     // The values of a request just answered with their count (`count` of
@@ -85,6 +94,16 @@ public:
     virtual void queueReply(const uint8_t* data, uint32_t length) { session_->queueReply(data, length); }
     virtual SessionClient* getClient() { return session_->getClient(); }
     virtual bool serviceWhileWaiting() { return session_->serviceWhileWaiting(); }
+    // What a post of this session does while it waits for room.
+    PostWaitStep postWaitStep() {
+        PostWaitStep step([this] { return serviceWhileWaiting(); });
+        if (session_->sleepsUntilWoken()) {
+            SessionActionsInterface* session = session_;
+            step.sleep = [session](std::chrono::milliseconds limit) { session->sleepUntilWoken(limit); };
+            step.wake = [session] { session->wakeSleeper(); };
+        }
+        return step;
+    }
     virtual void expectAnswers(int32_t count) { session_->expectAnswers(count); }
 
     SessionActionsInterface& session() const { return *session_; }

@@ -12,6 +12,7 @@
 #include <boost/format.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <sched.h>
 #include <shared_mutex>
@@ -80,6 +81,14 @@ SessionImpl::SessionImpl(platform::Socket socket, exception::ExceptionCarrier& c
       receiveBuffer_(new uint8_t[kReceiveBufferSize]),
       output_(std::make_shared<RingFifo<kWriteFifoSize>>(), socketHandle_),
       waiter_(socketHandle_, outputWake_.fd()) {
+    // Without its wake descriptor or its epoll set a session would answer
+    // only at the pace of its idle wait: it is refused instead.
+    if (!outputWake_.valid() || !waiter_.valid()) {
+        const int error = errno;
+        QV_THROW(QVException((boost::format("no descriptor for the session's wait (%s).") %
+                              platform::socketErrorText(error))
+                                 .str()));
+    }
     client_.sessionId = takeSessionId(context_.sessionIds());
     client_.interfaceType.store(INTERFACE_TEXT);
     client_.writeFunction = writeToSession;
@@ -115,6 +124,18 @@ void SessionImpl::pre() {
     setPriority(Normal);
 }
 
+void SessionImpl::post() {
+    // The descriptors go back as soon as the session ends, not when the
+    // listener gets round to reaping it.
+    try {
+        closeConnection();
+    } catch (...) {
+        QVLOG(logging::error) << "Severe error: the session could not be closed in order.";
+    }
+    waiter_.close();
+    outputWake_.close();
+}
+
 void SessionImpl::run() {
     const uint32_t requested = requestedInterface_.load();
     if (requested != currentInterface_.load()) {
@@ -137,10 +158,12 @@ void SessionImpl::run() {
     bool pending = output_.fifo().used() != 0 || streaming;
     int waitMs = pending ? kPollTimeoutMs : kIdleWaitMs;
     if (pending && answersExpected_.load() > 0) {
-        if (std::chrono::steady_clock::now() < holdUntil_) {
-            // The count goes out together with its values.
+        const auto now = std::chrono::steady_clock::now();
+        if (now < holdUntil_) {
+            // The count goes out together with its values: the last of them
+            // wakes the session (see write), else the hold's end.
             pending = false;
-            waitMs = 1;
+            waitMs = int(std::chrono::ceil<std::chrono::milliseconds>(holdUntil_ - now).count());
         } else {
             // Values that did not come in time do not hold up later output.
             answersExpected_.store(0);
@@ -148,7 +171,12 @@ void SessionImpl::run() {
     }
     if (inputEnded_) {
         const auto sinceEnd = std::chrono::steady_clock::now() - inputEndedAt_;
-        if ((!pending && !output_.hasBacklog() && sinceEnd >= kDrainQuietTime) || sinceEnd >= kDrainLimit) {
+        // A client that never handed a request to another thread is owed
+        // nothing that could still come: its session ends (and gives its
+        // descriptors back) as soon as its output is out.
+        const bool nothingOwed = client_.treePosts.load(std::memory_order_relaxed) == 0;
+        if ((!pending && !output_.hasBacklog() && (nothingOwed || sinceEnd >= kDrainQuietTime)) ||
+            sinceEnd >= kDrainLimit) {
             stop();
             return;
         }
@@ -163,13 +191,17 @@ void SessionImpl::run() {
             // client asks in a loop, one request at a time.
             inTurn_ = answersExpected_.load() <= 0 && output_.fifo().used() == 0 &&
                       std::chrono::steady_clock::now() - answeredAt_ < kAskingGap;
+            const uint64_t postsBefore = client_.treePosts.load(std::memory_order_relaxed);
             receive();
+            // Answered on this thread (a direct read, an error, a listing),
+            // the answer owes nothing to another thread.
+            const bool answerOwed = client_.treePosts.load(std::memory_order_relaxed) != postsBefore;
             // What the input produced goes out at once unless it waits for
             // its values; a socket that takes nothing now just takes nothing.
             if (answersExpected_.load() <= 0 && isRunning()) sendPending();
             // An answer that did not go out at once comes from another thread
             // (an instrument's), within microseconds for a value it holds.
-            answerLookDue_ = inTurn_ && (answersExpected_.load() > 0 || output_.fifo().used() == 0);
+            answerLookDue_ = inTurn_ && answerOwed && (answersExpected_.load() > 0 || output_.fifo().used() == 0);
             noteAnswer();
         } else if (ready.writable && pending && isRunning()) {
             sendPending();
@@ -416,10 +448,25 @@ bool SessionImpl::serviceWhileWaiting() {
     return isRunning();
 }
 
+void SessionImpl::sleepUntilWoken(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(sleepMutex_);
+    sleepWake_.wait_for(lock, limit, [this] { return sleepWoken_ || !isRunning(); });
+    sleepWoken_ = false;
+}
+
+void SessionImpl::wakeSleeper() {
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex_);
+        sleepWoken_ = true;
+    }
+    sleepWake_.notify_one();
+}
+
 void SessionImpl::stop() {
     QVBaseImpl::stop();
     // Ends the session thread's idle wait, so that it leaves its loop now.
     outputWake_.notify();
+    wakeSleeper();
     if (stopNotice_ && !stopNoticed_.exchange(true)) stopNotice_();
 }
 
@@ -446,7 +493,13 @@ void SessionImpl::write(const uint8_t* data, uint32_t length, int32_t dataClass)
     }
     if (result == SessionOutput::Result::Discarded && !isDroppableWriteClass(dataClass)) stop();
     if (onSessionThread() || result == SessionOutput::Result::Dropped) return;
-    if (dataClass == WRITE_CLASS_REPLY) expectAnswers(-1);
+    if (dataClass == WRITE_CLASS_REPLY) {
+        expectAnswers(-1);
+        // While more values of the request are due, the session holds its
+        // output and looks again itself (see run): only the last value, or
+        // output that finds the FIFO empty (no look running), wakes it.
+        if (answersExpected_.load() > 0 && output_.fifo().used() > length) return;
+    }
     outputWake_.notify();
 }
 

@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 #include <thread>
 
@@ -36,6 +38,9 @@ public:
 
     void pre() override;
     void run() override;
+    // Leaves the dispatcher and gives back the socket, the epoll set and the
+    // wake descriptor.
+    void post() override;
     void stop() override;
     void logClassData() const override;
 
@@ -49,6 +54,9 @@ public:
     SessionClient* getClient() override { return &client_; }
     ServerContext& serverContext() override { return context_; }
     bool serviceWhileWaiting() override;
+    bool sleepsUntilWoken() const override { return true; }
+    void sleepUntilWoken(std::chrono::milliseconds limit) override;
+    void wakeSleeper() override;
     void attachStream(std::shared_ptr<StreamFeedReader> reader) override;
     void expectAnswers(int32_t count) override;
     void streamReady() override;
@@ -145,6 +153,13 @@ private:
     std::atomic<bool> streamWakePending_{false};
     std::chrono::steady_clock::time_point lossReportedAt_;
     uint64_t streamLosses_ = 0;
+
+    // The sleep of a request waiting for the session's share: ended by the
+    // share freed or the stop, not by each answer that comes meanwhile (they
+    // go out together after it).
+    std::mutex sleepMutex_;
+    std::condition_variable sleepWake_;
+    bool sleepWoken_ = false;
 
     std::function<void()> stopNotice_;
     std::atomic<bool> stopNoticed_{false};

@@ -125,7 +125,7 @@ void IFaceDataAscii::postRequest(const std::string& paths, const char* noEndpoin
     reportLostWorkingNode();
     // Posted after the lock is released: a post may wait for room.
     uint32_t failed = 0;
-    if (!targets.empty()) failed = post(*client, targets, [this] { return serviceWhileWaiting(); });
+    if (!targets.empty()) failed = post(*client, targets, postWaitStep());
     if (endpoints == 0)
         writeError(noEndpointError);
     else if (!client)

@@ -17,7 +17,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -158,6 +160,69 @@ TEST(RequestGate, AShareWaitEndsOnlyOnceHalfTheSessionsShareIsFree) {
     EXPECT_EQ(61, device.takeOne().first);
     EXPECT_TRUE(test::waitUntil([&] { return woken.load(); }, kDeadline));
     waiter.join();
+}
+
+// A poster that sleeps on its own, counting its sleeps, wakes and steps.
+struct SleepingPoster {
+    SleepingPoster() {
+        step.sleep = [this](std::chrono::milliseconds limit) {
+            std::unique_lock<std::mutex> lock(mutex);
+            ++sleeps;
+            woken.wait_for(lock, limit, [this] { return pending; });
+            pending = false;
+        };
+        step.wake = [this] {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++wakes;
+            pending = true;
+            woken.notify_all();
+        };
+    }
+    int count(const int& counter) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return counter;
+    }
+
+    std::atomic<int> steps{0};
+    PostWaitStep step{[this] {
+        ++steps;
+        return true;
+    }};
+    std::mutex mutex;
+    std::condition_variable woken;
+    int sleeps = 0;
+    int wakes = 0;
+    bool pending = false;
+};
+
+TEST(RequestGate, ASleepingPosterIsWokenOnlyOnceHalfItsShareIsFreeOrTheOwnerEnds) {
+    GatedTree device(4107, std::make_shared<test::SmallFifo>(), 4);
+    SessionClient a;
+    sessionWithId(a, 71);
+    const PostTargets rate = device.rate();
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(0u, DispatcherPostGetRequest(uint16_t(i), a, rate, nullptr));
+    SleepingPoster poster;
+    auto posting = std::async(std::launch::async, [&] { return DispatcherPostGetRequest(5, a, rate, poster.step); });
+    ASSERT_TRUE(test::waitUntil([&] { return poster.count(poster.sleeps) == 1; }, kDeadline));
+    // One request taken: the share is not half free, nobody is woken.
+    EXPECT_EQ(71, device.takeOne().first);
+    EXPECT_EQ(0, poster.count(poster.wakes));
+    EXPECT_EQ(0, poster.steps.load());
+    EXPECT_EQ(71, device.takeOne().first);
+    ASSERT_EQ(std::future_status::ready, posting.wait_for(kDeadline));
+    EXPECT_EQ(0u, posting.get());
+    EXPECT_EQ(1, poster.count(poster.wakes));
+    EXPECT_EQ(1, poster.steps.load());
+
+    // The owner ends while the poster sleeps: it is woken and gives up.
+    EXPECT_EQ(0u, DispatcherPostGetRequest(6, a, rate, nullptr));
+    SleepingPoster late;
+    auto refused = std::async(std::launch::async, [&] { return DispatcherPostGetRequest(7, a, rate, late.step); });
+    ASSERT_TRUE(test::waitUntil([&] { return late.count(late.sleeps) == 1; }, kDeadline));
+    DispatcherFailQueuedRequests(device.registry, *device.gate);
+    ASSERT_EQ(std::future_status::ready, refused.wait_for(kDeadline));
+    EXPECT_EQ(1u, refused.get());
+    EXPECT_EQ(1, late.count(late.wakes));
 }
 
 TEST(RequestGate, AWaitIsGivenUpWhenTheSessionStopsOrTheOwnerEnds) {
