@@ -99,6 +99,19 @@ inline std::string ask(TestClient& client, const std::string& command, const std
     return client.received();
 }
 
+// A write and a read of the same leaf behind it: the value lines that come,
+// without error lines.
+inline std::string writeThenRead(TestClient& client, const std::string& path, const std::string& value) {
+    const std::string got = ask(client, path + " " + value + "\n" + path + " ?\n", "\n");
+    std::string lines;
+    for (std::size_t at = 0, end; at < got.size(); at = end + 1) {
+        end = got.find('\n', at);
+        if (end == std::string::npos) end = got.size() - 1;
+        if (got.compare(at, 6, "ERROR:") != 0) lines += got.substr(at, end + 1 - at);
+    }
+    return lines;
+}
+
 inline std::string addLine(uint32_t serial) { return "/QV/TREES: add DEV" + std::to_string(serial) + "\r\n"; }
 inline std::string removeLine(uint32_t serial) { return "/QV/TREES: remove DEV" + std::to_string(serial) + "\r\n"; }
 

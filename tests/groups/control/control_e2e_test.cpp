@@ -26,17 +26,8 @@ constexpr uint32_t kDerivativeOffset = 0x34;
 class ControlEndToEnd : public test::DeviceServerFixture {
 protected:
     std::string ask(const std::string& command) { return test::ask(*probe_, command + "\n", "\n"); }
-    // A write and a read of the same leaf behind it: the value lines that come,
-    // without error lines.
     std::string writeThenRead(const std::string& path, const std::string& value) {
-        const std::string got = test::ask(*probe_, path + " " + value + "\n" + path + " ?\n", "\n");
-        std::string lines;
-        for (std::size_t at = 0, end; at < got.size(); at = end + 1) {
-            end = got.find('\n', at);
-            if (end == std::string::npos) end = got.size() - 1;
-            if (got.compare(at, 6, "ERROR:") != 0) lines += got.substr(at, end + 1 - at);
-        }
-        return lines;
+        return test::writeThenRead(*probe_, path, value);
     }
     // The bytes of a register, read from the instrument itself.
     bool registerHolds(uint32_t serial, uint32_t address, const std::string& bytes) {
