@@ -108,12 +108,18 @@ void DeviceList_USB::update() {
     list_.swap(fresh);
 }
 
+std::string DeviceList_USB::folderForLog() const {
+    const HardwareDeviceInfo& info = interface_->deviceInfo();
+    std::string folder = info.backend() ? info.backend()->location() : std::string();
+    if (!folder.empty()) folder.insert(0, " ");
+    return folder;
+}
+
 void DeviceList_USB::noteReadability() {
     const HardwareDeviceInfo& info = interface_->deviceInfo();
     if (info.unreadable() == unreadable_) return;
     unreadable_ = info.unreadable();
-    std::string folder = info.backend() ? info.backend()->location() : std::string();
-    if (!folder.empty()) folder.insert(0, " ");
+    const std::string folder = folderForLog();
     if (unreadable_) {
         QVLOG(logging::warning) << "Cannot read the instrument folder" << folder
                                 << "; no instrument is found there until it can be read.";
@@ -125,9 +131,7 @@ void DeviceList_USB::noteReadability() {
 void DeviceList_USB::noteDescriptorShortage(bool shortage) {
     if (shortage == outOfDescriptors_) return;
     outOfDescriptors_ = shortage;
-    const HardwareDeviceInfo& info = interface_->deviceInfo();
-    std::string folder = info.backend() ? info.backend()->location() : std::string();
-    if (!folder.empty()) folder.insert(0, " ");
+    const std::string folder = folderForLog();
     if (shortage) {
         QVLOG(logging::warning) << "The server has no file descriptor left to look at the instrument folder" << folder
                                 << "; the instruments stay as they are until it has.";

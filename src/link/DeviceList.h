@@ -72,6 +72,8 @@ private:
     void readIdentity(DeviceID_USB& id);
     bool logThisFailure() const { return (errorRepetition_ & 0xFF) == 0; }
     void noteReadability();
+    // The instrument folder's location with a blank before it, or nothing.
+    std::string folderForLog() const;
 
     std::unique_ptr<Interface> interface_;
     DeviceIdMap list_;
