@@ -98,7 +98,16 @@ void RequestGate::taken(uint16_t session) {
     // A wake is a system call: made under the lock, it would hold up every
     // other session's post and the owner's next take (with many busy
     // sessions, they would sleep on the lock and cost one more wake each).
+    // Its end is marked also when it throws, so that its poster goes on.
+    struct WakeEnd {
+        RequestGate& gate;
+        uint16_t session;
+        ~WakeEnd() { gate.wakeEnded(session); }
+    } end{*this, session};
     wake();
+}
+
+void RequestGate::wakeEnded(uint16_t session) {
     LockGuard<Mutex> lock(mutex_);
     const auto it = lines_.find(session);
     if (it == lines_.end()) return;

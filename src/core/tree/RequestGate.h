@@ -137,6 +137,8 @@ private:
     bool writeQueue(const uint8_t* record, uint32_t length) QV_REQUIRES(mutex_);
     void admitInTurn() QV_REQUIRES(mutex_);
     void forgetIfIdle(uint16_t session, Line& line) QV_REQUIRES(mutex_);
+    // The owner's wake of the session's sleeper (see taken) has ended.
+    void wakeEnded(uint16_t session) QV_EXCLUDES(mutex_);
     uint32_t lowWater() const { return limits_.sessionShare - limits_.sessionShare / 2; }
 
     const std::shared_ptr<BufferFifoBase> queue_;
