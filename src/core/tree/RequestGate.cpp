@@ -72,18 +72,48 @@ void RequestGate::admitInTurn() {
 }
 
 void RequestGate::taken(uint16_t session) {
-    LockGuard<Mutex> lock(mutex_);
-    if (queued_ > 0) --queued_;
-    const auto it = lines_.find(session);
-    if (it != lines_.end()) {
-        Line& line = it->second;
-        if (line.queued > 0) --line.queued;
-        // Only this session's share freed: only its poster is woken, and only
-        // once it can post half a share in one go.
-        if (line.total() <= lowWater()) shareFreed(line);
+    std::function<void()> wake;
+    {
+        LockGuard<Mutex> lock(mutex_);
+        if (queued_ > 0) --queued_;
+        const auto it = lines_.find(session);
+        if (it != lines_.end()) {
+            Line& line = it->second;
+            if (line.queued > 0) --line.queued;
+            // Only this session's share freed: only its poster is woken, and
+            // only once it can post half a share in one go.
+            if (line.total() <= lowWater()) {
+                if (line.waiters > 0) line.shareFreed.notify_all();
+                if (line.wake) {
+                    wake = std::move(line.wake);
+                    line.wake = nullptr;
+                    line.waking = true;
+                }
+            }
+        }
+        admitInTurn();
+        if (it != lines_.end()) forgetIfIdle(session, it->second);
     }
-    admitInTurn();
-    if (it != lines_.end()) forgetIfIdle(session, it->second);
+    if (!wake) return;
+    // A wake is a system call: made under the lock, it would hold up every
+    // other session's post and the owner's next take (with many busy
+    // sessions, they would sleep on the lock and cost one more wake each).
+    // Its end is marked also when it throws, so that its poster goes on.
+    struct WakeEnd {
+        RequestGate& gate;
+        uint16_t session;
+        ~WakeEnd() { gate.wakeEnded(session); }
+    } end{*this, session};
+    wake();
+}
+
+void RequestGate::wakeEnded(uint16_t session) {
+    LockGuard<Mutex> lock(mutex_);
+    const auto it = lines_.find(session);
+    if (it == lines_.end()) return;
+    it->second.waking = false;
+    if (it->second.waiters > 0) it->second.shareFreed.notify_all();
+    forgetIfIdle(session, it->second);
 }
 
 void RequestGate::waitForShare(uint16_t session, std::chrono::milliseconds timeout) {
@@ -114,23 +144,24 @@ bool RequestGate::awaitShare(uint16_t session, std::function<void()> wake) {
 }
 
 void RequestGate::stopAwaiting(uint16_t session) {
-    LockGuard<Mutex> lock(mutex_);
+    UniqueLock<Mutex> lock(mutex_);
     const auto it = lines_.find(session);
     if (it == lines_.end()) return;
-    it->second.wake = nullptr;
-    forgetIfIdle(session, it->second);
-}
-
-void RequestGate::shareFreed(Line& line) {
-    if (line.waiters > 0) line.shareFreed.notify_all();
-    if (line.wake) {
-        line.wake();
-        line.wake = nullptr;
+    Line& line = it->second;
+    line.wake = nullptr;
+    // A wake on its way (see taken) ends before the poster goes on: the
+    // wake may use what the poster frees once it has stopped awaiting.
+    if (line.waking) {
+        ++line.waiters;
+        line.shareFreed.wait(lock.native(), [&]() QV_REQUIRES(mutex_) { return !line.waking; });
+        --line.waiters;
     }
+    forgetIfIdle(session, line);
 }
 
 void RequestGate::forgetIfIdle(uint16_t session, Line& line) {
-    if (line.queued == 0 && line.waiting.empty() && line.waiters == 0 && !line.wake) lines_.erase(session);
+    if (line.queued == 0 && line.waiting.empty() && line.waiters == 0 && !line.wake && !line.waking)
+        lines_.erase(session);
 }
 
 void RequestGate::answerRoomMade() {
@@ -157,7 +188,7 @@ std::vector<std::vector<uint8_t>> RequestGate::close() {
                 it->second.wake();
                 it->second.wake = nullptr;
             }
-            if (it->second.waiters != 0) {
+            if (it->second.waiters != 0 || it->second.waking) {
                 it->second.shareFreed.notify_all();
                 ++it;
             } else {

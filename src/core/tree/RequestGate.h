@@ -74,10 +74,12 @@ public:
     // the gate closes), at most `timeout`.
     void waitForShare(uint16_t session, std::chrono::milliseconds timeout);
     // Poster side, for a poster that sleeps on its own: until stopAwaiting,
-    // `wake` is called (once, under the gate's lock, so it must only signal)
-    // when half of the session's share is free again or the gate closes.
+    // `wake` is called once (it must only signal) when half of the session's
+    // share is free again or the gate closes. The owner calls it after it has
+    // let go of the gate's lock; the gate closing calls it under the lock.
     // False, and nothing registered, when there is room already.
     bool awaitShare(uint16_t session, std::function<void()> wake);
+    // Returns once no call of the session's wake runs any more.
     void stopAwaiting(uint16_t session);
 
     // Owner side: a request of this session has left the queue. Moves the
@@ -125,6 +127,7 @@ private:
         std::deque<std::vector<uint8_t>> waiting;  // not yet in the queue
         uint32_t waiters = 0;                      // posters waiting for the share
         std::function<void()> wake;                // of a poster sleeping on its own (awaitShare)
+        bool waking = false;                       // its wake runs (outside the lock, see taken)
         bool inTurn = false;                       // listed in turns_
         std::condition_variable shareFreed;
         uint32_t total() const { return queued + uint32_t(waiting.size()); }
@@ -134,8 +137,8 @@ private:
     bool writeQueue(const uint8_t* record, uint32_t length) QV_REQUIRES(mutex_);
     void admitInTurn() QV_REQUIRES(mutex_);
     void forgetIfIdle(uint16_t session, Line& line) QV_REQUIRES(mutex_);
-    // Wakes the line's posters once half of its share is free.
-    void shareFreed(Line& line) QV_REQUIRES(mutex_);
+    // The owner's wake of the session's sleeper (see taken) has ended.
+    void wakeEnded(uint16_t session) QV_EXCLUDES(mutex_);
     uint32_t lowWater() const { return limits_.sessionShare - limits_.sessionShare / 2; }
 
     const std::shared_ptr<BufferFifoBase> queue_;

@@ -225,6 +225,46 @@ TEST(RequestGate, ASleepingPosterIsWokenOnlyOnceHalfItsShareIsFreeOrTheOwnerEnds
     EXPECT_EQ(1, late.count(late.wakes));
 }
 
+TEST(RequestGate, TheOwnersWakeOfASleeperHoldsNobodyUpYetEndsBeforeTheSleeperGoesOn) {
+    RequestGate gate(std::make_shared<BufferFifo<8, 1024>>(), {}, RequestGateLimits{2, 64});
+    const uint8_t record[kValueRecordHeaderSize] = {};
+    ASSERT_EQ(RequestGate::PostResult::Queued, gate.post(5, record, sizeof record));
+    ASSERT_EQ(RequestGate::PostResult::Queued, gate.post(5, record, sizeof record));
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool waking = false;
+    bool released = false;
+    ASSERT_TRUE(gate.awaitShare(5, [&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        waking = true;
+        changed.notify_all();
+        changed.wait_for(lock, kDeadline, [&] { return released; });
+    }));
+    // Half the share free: the owner wakes the sleeper.
+    auto owner = std::async(std::launch::async, [&] { gate.taken(5); });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, kDeadline, [&] { return waking; }));
+    }
+    // While the wake runs, the gate is free for other sessions' posts.
+    auto other = std::async(std::launch::async, [&] { return gate.post(6, record, sizeof record); });
+    const bool otherGotIn = other.wait_for(2s) == std::future_status::ready;
+    EXPECT_TRUE(otherGotIn);
+    // The sleeper stops awaiting only once the wake has ended.
+    auto stopping = std::async(std::launch::async, [&] { gate.stopAwaiting(5); });
+    EXPECT_EQ(std::future_status::timeout, stopping.wait_for(50ms));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    EXPECT_EQ(std::future_status::ready, stopping.wait_for(kDeadline));
+    EXPECT_EQ(std::future_status::ready, owner.wait_for(kDeadline));
+    ASSERT_EQ(std::future_status::ready, other.wait_for(kDeadline));
+    EXPECT_EQ(RequestGate::PostResult::Queued, other.get());
+    EXPECT_EQ(1u, gate.waitingOf(5));
+}
+
 TEST(RequestGate, AWaitIsGivenUpWhenTheSessionStopsOrTheOwnerEnds) {
     GatedTree device(4103, std::make_shared<BufferFifo<2, 1024>>(), 3);
     TreeRegistry& registry = device.registry;
