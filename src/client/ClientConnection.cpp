@@ -15,7 +15,6 @@ constexpr char kProtocolSwitch[] = "proto bin\n";
 void resetReceiveState(QvHandle& handle) {
     handle.ring.reset();
     handle.spillFill = 0;
-    handle.droppedEvents = 0;
     handle.dropStatus = 0;
     handle.nextSequenceId = 1;
     handle.replyArrived = false;

@@ -32,9 +32,8 @@ struct QvHandle {
     // stay here until they are, or until the queue has room for them.
     std::vector<uint8_t> spill;
     uint32_t spillFill = 0;
-    // Events dropped that way since qvAPIPollData last said so, and the
-    // status the full queue gave.
-    uint64_t droppedEvents = 0;
+    // The status the full queue gave when events were dropped that way and
+    // qvAPIPollData has not said so yet; 0 when none were.
     QV_STATUS dropStatus = 0;
 
     uint16_t serverMajor = 0;

@@ -90,7 +90,6 @@ QV_STATUS splitSpill(QvHandle& handle, uint16_t awaitedId, QV_STATUS full, QV_ST
             if (st != QV_NO_ERROR) outcome = st;
             done = true;
         } else if (header.sequenceId == wire::kUnsolicitedId) {
-            ++handle.droppedEvents;
             handle.dropStatus = full;
         }
         at += header.totalLength;
@@ -206,9 +205,7 @@ QV_STATUS ClientPumpMessages(QvHandle& handle, int32_t timeoutMs, uint16_t await
 }
 
 QV_STATUS ClientTakeDropStatus(QvHandle& handle) {
-    if (handle.droppedEvents == 0) return QV_NO_ERROR;
     const QV_STATUS status = handle.dropStatus;
-    handle.droppedEvents = 0;
     handle.dropStatus = QV_NO_ERROR;
     return status;
 }
