@@ -224,12 +224,18 @@ TEST_F(StreamEndToEnd, ADemodulatorSwitchedOffAndOnAgainLosesNothing) {
 // The server's socket number for the connection of `client` (the number its
 // log gives the session), found through the server's /proc entries; -1 when
 // not found.
-int serverSocketOf(pid_t server, const test::TestClient& client) {
+int serverSocketOf(pid_t server, uint16_t serverPort, const test::TestClient& client) {
     sockaddr_in local{};
     socklen_t size = sizeof local;
     if (::getsockname(client.fd(), reinterpret_cast<sockaddr*>(&local), &size) != 0) return -1;
     const unsigned port = ntohs(local.sin_port);
-    // The server's end has the client's port as its remote one.
+    const auto portOf = [](const std::string& address) {
+        const std::size_t colon = address.find(':');
+        return colon == std::string::npos ? 0ul : std::stoul(address.substr(colon + 1), nullptr, 16);
+    };
+    // The server's end has the server's port as its local one and the
+    // client's as its remote one (the table holds every connection of the
+    // machine: another's may have the client's port at its other end).
     std::ifstream table("/proc/" + std::to_string(server) + "/net/tcp");
     std::string inode;
     for (std::string line; std::getline(table, line) && inode.empty();) {
@@ -237,9 +243,7 @@ int serverSocketOf(pid_t server, const test::TestClient& client) {
         std::string slot, localAddress, remoteAddress, state, queues, timer, retransmits, uid, timeout, node;
         fields >> slot >> localAddress >> remoteAddress >> state >> queues >> timer >> retransmits >> uid >> timeout >>
             node;
-        const std::size_t colon = remoteAddress.find(':');
-        if (colon != std::string::npos && std::stoul(remoteAddress.substr(colon + 1), nullptr, 16) == port)
-            inode = node;
+        if (portOf(localAddress) == serverPort && portOf(remoteAddress) == port) inode = node;
     }
     if (inode.empty()) return -1;
     const std::string fds = "/proc/" + std::to_string(server) + "/fd/";
@@ -280,7 +284,7 @@ TEST_F(StreamEndToEnd, ASessionThatLeavesAProtocolIsNotToldSlowForItsStreams) {
     // Two seconds of the instrument's time pass.
     const uint64_t from = reader.counts().reachedByAll;
     EXPECT_TRUE(test::waitUntil([&] { return reader.counts().reachedByAll > from + 2 * 210000000ull; }, 30s));
-    const int session = serverSocketOf(server_->pid(), *leaving);
+    const int session = serverSocketOf(server_->pid(), server_->port(), *leaving);
     const test::StreamClient::Counts counts = reader.counts();
     reader.stop();
     for (uint32_t d = 0; d < 2; ++d)
